@@ -1,0 +1,17 @@
+#pragma once
+#include <string>
+#include <vector>
+
+namespace kestrane::cli {
+
+using Args = std::vector<std::string>; // the arguments after the command name
+
+// Each command returns the process exit status.
+int RunPlan(const Args &args);
+int RunDownload(const Args &args);
+int RunResume(const Args &args);
+int RunOpen(const Args &args);
+int RunRedownload(const Args &args);
+int RunConvert(const Args &args);
+
+} // namespace kestrane::cli

@@ -1,0 +1,143 @@
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/DateTime.h"
+#include "platform/Errors.h"
+#include "platform/MainThread.h"
+#include "task/TaskInput.h"
+#include "task/Unitclasstask.h"
+#include "worker/Unit3.h"
+
+namespace kestrane {
+
+// Observer of the main window's state: the window mirrors the panes and the
+// button; the command line prints the appended lines. Called on the main
+// thread only.
+class TaskView {
+public:
+  virtual ~TaskView() = default;
+  virtual void LogPaneReset(const std::vector<std::string> & /*lines*/) {}
+  virtual void LogLineAppended(const std::string & /*line*/) {}
+  virtual void CaptionChanged(const std::string & /*caption*/) {}
+  virtual void TotalLabelChanged(const std::string & /*text*/) {}
+};
+
+struct TaskControlEnv {
+  std::string SettingsPath;  // proxy keys and tile hosts are read at Start
+  std::string ProgramFolder; // data files; empty: the executable's folder
+  char DecimalSeparator = '.';
+  Clock Now = SystemClock();
+  MessageSink *Messages = nullptr; // message boxes
+  MainThreadBridge *Bridge = nullptr;
+  TaskView *View = nullptr; // may stay null
+  WorkerPacing Pacing;
+};
+
+// Tiles concluded so far, for the progress display.
+struct TaskProgress {
+  int32_t Total = 0;
+  int32_t Stored = 0, GivenUp = 0, Skipped = 0;
+  int32_t Concluded() const { return Stored + GivenUp + Skipped; }
+  bool EndedEarly = false; // a worker ended before its share was done
+};
+
+// The task control behind the main window: the Start and Stop paths of the
+// Start/Stop button, the one-second timer tick, the end of a task, and the
+// two panes. Runs on the main thread; the workers reach it through the
+// bridge.
+class TaskControl : public WorkerHost {
+public:
+  explicit TaskControl(TaskControlEnv env);
+  // Asks running workers to stop and waits for their threads. A worker
+  // waiting on the bridge cannot end meanwhile, so the owner ends a running
+  // task first (Stop, then Tick until TimerEnabled() is false) or lets go
+  // of it with SaveAndAbandon.
+  ~TaskControl() override;
+
+  // The button: the Start path when the caption is "Start", else Stop.
+  void ButtonClick(const TaskFields &fields);
+  // The Start path. True when workers were started; a refused input shows
+  // its message and returns false (so does a call while a task runs). An
+  // error of the task's set-up steps or of loading the panes propagates (the
+  // window's standard error box).
+  bool Start(const TaskFields &fields);
+  // The Stop path: asks every worker to end and logs the lines.
+  void Stop();
+  // The timer tick (every second while the timer is enabled).
+  void Tick();
+  // Closing the program while a task runs: saves both panes and every
+  // worker's position once, asks the workers to stop, and lets go of them
+  // without waiting (the process is about to end). The workers, the task
+  // and its record stay allocated; this control must not be destroyed while
+  // the bridge still runs the workers' calls (end the process instead).
+  // Afterwards Start refuses and Tick does nothing.
+  void SaveAndAbandon();
+
+  const std::string &Caption() const { return caption_; }
+  const std::string &TotalLabel() const { return totalLabel_; }
+  bool TimerEnabled() const { return timerEnabled_; }
+  int32_t RunningThreads() const { return runningThreads_; }
+  int32_t TickCount() const { return tickCount_; }
+  const std::vector<std::string> &LogPane() const { return memo1_; }
+  const std::vector<std::string> &FailedPane() const { return memo2_; }
+  const MDTask *CurrentTask() const { return task_.get(); }
+  const TaskParameters *CurrentParameters() const { return params_.get(); }
+  // The started workers of the running task (empty when idle).
+  const std::vector<std::unique_ptr<TDownThread>> &Threads() const {
+    return threads_;
+  }
+  TaskProgress Progress() const;
+
+  // WorkerHost, run on the main thread through the bridge.
+  void AddLogLine(const std::string &line) override;
+  void AddFailedLine(const std::string &line) override;
+  void WorkerDone() override;
+
+private:
+  void SavePositions();
+  void SavePanes(bool rotate);
+  void RotateLog();
+  bool SavePane(const std::string &path, const std::vector<std::string> &lines);
+  std::string PartLogName() const;
+  void EndTask();
+  void AppendLog(const std::string &line);
+  void ResetLog(std::vector<std::string> lines);
+  void SetCaption(const std::string &caption);
+  void Message(const std::string &text);
+
+  TaskControlEnv env_;
+  std::string caption_ = "Start";
+  std::string totalLabel_;
+  bool timerEnabled_ = false;
+  bool abandoned_ = false; // SaveAndAbandon let go of the workers
+  int32_t runningThreads_ = 0;
+  int32_t tickCount_ = 0;
+  std::vector<std::string> memo1_{"[log window]"};
+  std::vector<std::string> memo2_{"[Failed tile inforamtion window]"};
+  // The record of the most recent Start that passed the checks, and the one
+  // the current task was built from (the task keeps a reference to it, so it
+  // lives as long as the task, even when a later Start's record replaced it
+  // as the current one and that Start's task creation failed).
+  std::shared_ptr<TaskParameters> params_;
+  std::shared_ptr<TaskParameters> taskParams_;
+  std::unique_ptr<MDTask> task_;
+  std::vector<std::unique_ptr<TDownThread>> threads_;
+  // Tile counts of the workers released so far in the current task.
+  TaskProgress released_;
+};
+
+// "Open task ...": the field texts a project file loads into the window.
+struct OpenedTask {
+  std::string Left, Right, Top, Bottom; // AREA keys as text
+  std::string Path;                     // folder of the file, ending "/"
+  std::string TaskName;                 // file name with its extension
+  int32_t Zoom = 0;                     // Zoom/Zoom, 0 when missing
+  int32_t Dir = 0; // Dir/Dir, 0 when missing; outside 0..3 selects nothing
+};
+OpenedTask OpenTaskFile(const std::string &projectFile);
+
+} // namespace kestrane

@@ -1,0 +1,56 @@
+#pragma once
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestrane {
+
+// Folder paths end with "/"; file names are made by concatenation.
+
+bool FileExists(const std::string &path); // a regular file (or link to one)
+bool DirectoryExists(const std::string &path); // a folder
+// Creates one level (the parent must exist). True when it was created.
+bool CreateDir(const std::string &path);
+
+// Copies src to dst. With failIfExists an existing dst is left alone and the
+// call returns false. The copy lands atomically (temporary file + rename), so
+// dst is never half-written. Returns false on any failure.
+bool CopyFileTo(const std::string &src, const std::string &dst,
+                bool failIfExists);
+
+// Reads a text file into lines; accepts CR LF, LF and CR; a final line without
+// a line end counts; a final line end makes no extra empty line.
+// Throws KError("Cannot open file " + path) when the file cannot be read.
+std::vector<std::string> ReadLines(const std::string &path);
+
+// Writes every line followed by CR LF, replacing the file atomically (a
+// temporary file in the same folder, then rename), so a crash or a full disk
+// never leaves a half-written file. Throws KError("Cannot create file " +
+// path) when it cannot be written; the old file then stays as it was.
+void WriteLines(const std::string &path, const std::vector<std::string> &lines);
+
+// Whole-file bytes. ReadFileBytes throws KError("Cannot open file " + path).
+std::string ReadFileBytes(const std::string &path);
+// The same without throwing: nullopt when the file cannot be read. `missing`
+// (when given) tells whether nothing is at path at all, as opposed to a file
+// that is there but unreadable (a folder, no permission).
+std::optional<std::string> TryReadFileBytes(const std::string &path,
+                                            bool *missing = nullptr);
+// Atomic like WriteLines. On failure returns false and sets `reason` to the
+// system's text (strerror); the old file then stays as it was.
+bool WriteFileAtomic(const std::string &path, std::string_view bytes,
+                     std::string *reason = nullptr);
+
+// The folder of the running executable, from /proc/self/exe, ending in "/".
+std::string ProgramFolder();
+
+// Path pieces with "/" as separator: folder part with its trailing "/", file
+// name part, and the extension rule of task names (the part from the last "."
+// after the last "/", "" when there is none).
+std::string ExtractFilePath(const std::string &path);
+std::string ExtractFileName(const std::string &path);
+std::string ExtractFileExt(const std::string &path);
+std::string IncludeTrailingDelimiter(const std::string &folder);
+
+} // namespace kestrane

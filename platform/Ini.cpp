@@ -1,0 +1,267 @@
+#include "platform/Ini.h"
+
+#include "platform/Errors.h"
+#include "platform/Files.h"
+#include "platform/NumberFormat.h"
+
+#include <mutex>
+#include <optional>
+#include <vector>
+
+namespace kestrane {
+
+namespace {
+
+constexpr size_t kMaxValueLength = 2047;
+constexpr std::string_view kLineEnd = "\r\n";
+
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && IsBlank(s.front()))
+    s.remove_prefix(1);
+  while (!s.empty() && IsBlank(s.back()))
+    s.remove_suffix(1);
+  return s;
+}
+
+char AsciiLower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+  a = Trim(a);
+  b = Trim(b);
+  if (a.size() != b.size())
+    return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (AsciiLower(a[i]) != AsciiLower(b[i]))
+      return false;
+  return true;
+}
+
+// One line of the file with its own line end ("\r\n", "\n", "\r", or none
+// for a last line without one), so untouched lines are written back as read.
+struct Line {
+  std::string_view text;
+  std::string_view end;
+};
+
+std::vector<Line> SplitLines(std::string_view bytes) {
+  std::vector<Line> lines;
+  size_t start = 0;
+  const size_t n = bytes.size();
+  for (size_t i = 0; i < n; ++i) {
+    char c = bytes[i];
+    if (c != '\r' && c != '\n')
+      continue;
+    size_t endLen = (c == '\r' && i + 1 < n && bytes[i + 1] == '\n') ? 2 : 1;
+    lines.push_back({bytes.substr(start, i - start), bytes.substr(i, endLen)});
+    i += endLen - 1;
+    start = i + 1;
+  }
+  if (start < n)
+    lines.push_back({bytes.substr(start), std::string_view()});
+  return lines;
+}
+
+enum class LineKind { Other, Section, Key };
+
+struct Parsed {
+  LineKind kind = LineKind::Other;
+  std::string_view name;  // section or key name, trimmed
+  std::string_view value; // raw text after the first '=' (keys only)
+};
+
+Parsed Classify(std::string_view text) {
+  Parsed p;
+  std::string_view t = Trim(text);
+  if (!t.empty() && t.front() == '[') {
+    size_t close = t.find(']');
+    if (close != std::string_view::npos) {
+      p.kind = LineKind::Section;
+      p.name = Trim(t.substr(1, close - 1));
+      return p;
+    }
+  }
+  size_t eq = text.find('=');
+  if (eq == std::string_view::npos)
+    return p;
+  std::string_view key = Trim(text.substr(0, eq));
+  if (key.empty())
+    return p;
+  p.kind = LineKind::Key;
+  p.name = key;
+  p.value = text.substr(eq + 1);
+  return p;
+}
+
+// Where a key stands: the first section of that name, the first key of that
+// name inside it, and the section's last key line (where a new key goes).
+struct Location {
+  std::optional<size_t> section;
+  std::optional<size_t> key;
+  std::optional<size_t> lastKey;
+  std::string_view rawValue;
+};
+
+Location Find(const std::vector<Line> &lines, std::string_view section,
+              std::string_view key) {
+  Location loc;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    Parsed p = Classify(lines[i].text);
+    if (p.kind == LineKind::Section) {
+      if (loc.section)
+        break; // the first matching section ends here
+      if (SameName(p.name, section))
+        loc.section = i;
+      continue;
+    }
+    if (!loc.section || p.kind != LineKind::Key)
+      continue;
+    loc.lastKey = i;
+    if (!loc.key && SameName(p.name, key)) {
+      loc.key = i;
+      loc.rawValue = p.value;
+    }
+  }
+  return loc;
+}
+
+std::string CleanValue(std::string_view raw) {
+  std::string_view v = Trim(raw);
+  if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') &&
+      v.back() == v.front())
+    v = v.substr(1, v.size() - 2);
+  if (v.size() > kMaxValueLength)
+    v = v.substr(0, kMaxValueLength);
+  return std::string(v);
+}
+
+std::optional<std::string> Lookup(const std::string &path,
+                                  std::string_view section,
+                                  std::string_view key) {
+  // A missing or unreadable file reads as empty: every key has its default.
+  std::optional<std::string> bytes = TryReadFileBytes(path);
+  if (!bytes)
+    return std::nullopt;
+  std::vector<Line> lines = SplitLines(*bytes);
+  Location loc = Find(lines, section, key);
+  if (!loc.key)
+    return std::nullopt;
+  return CleanValue(loc.rawValue);
+}
+
+bool HasLineBreak(std::string_view s) {
+  return s.find_first_of("\r\n") != std::string_view::npos;
+}
+
+// Names and values that would change the file's structure when written as
+// they are: a line break would start a new line (a forged key or section), an
+// '=' in a key or a ']' in a section name would be read back as another name.
+bool WouldBreakFile(std::string_view section, std::string_view key,
+                    std::string_view value) {
+  return HasLineBreak(section) || HasLineBreak(key) || HasLineBreak(value) ||
+         Trim(section).empty() || Trim(key).empty() ||
+         section.find(']') != std::string_view::npos ||
+         key.find('=') != std::string_view::npos || Trim(key).front() == '[';
+}
+
+std::string Rewrite(const std::vector<Line> &lines, const Location &loc,
+                    std::string_view section, std::string_view key,
+                    std::string_view value) {
+  std::string keyLine = std::string(key) + "=" + std::string(value);
+  std::string out;
+  auto append = [&out](const Line &l) {
+    out += l.text;
+    out += l.end;
+  };
+  if (loc.key) {
+    for (size_t i = 0; i < lines.size(); ++i) {
+      if (i == *loc.key) {
+        out += keyLine;
+        out += lines[i].end;
+      } else {
+        append(lines[i]);
+      }
+    }
+    return out;
+  }
+  if (loc.section) {
+    const size_t after = loc.lastKey ? *loc.lastKey : *loc.section;
+    for (size_t i = 0; i < lines.size(); ++i) {
+      append(lines[i]);
+      if (i == after) {
+        if (lines[i].end.empty())
+          out += kLineEnd;
+        out += keyLine;
+        out += kLineEnd;
+      }
+    }
+    return out;
+  }
+  for (const Line &l : lines)
+    append(l);
+  if (!lines.empty() && lines.back().end.empty())
+    out += kLineEnd;
+  out += "[";
+  out += section;
+  out += "]";
+  out += kLineEnd;
+  out += keyLine;
+  out += kLineEnd;
+  return out;
+}
+
+// Writers in this process take turns, so two read-change-write cycles on the
+// same file never lose each other's change.
+std::mutex &WriteMutex() {
+  static std::mutex mu;
+  return mu;
+}
+
+} // namespace
+
+IniFile::IniFile(std::string path) : path_(std::move(path)) {}
+
+std::string IniFile::ReadString(std::string_view section, std::string_view key,
+                                std::string_view def) const {
+  std::optional<std::string> v = Lookup(path_, section, key);
+  return v ? std::move(*v) : std::string(def);
+}
+
+int32_t IniFile::ReadInteger(std::string_view section, std::string_view key,
+                             int32_t def) const {
+  std::optional<std::string> v = Lookup(path_, section, key);
+  if (!v)
+    return def;
+  std::optional<int32_t> n = StrToIntStrict(Trim(*v));
+  return n ? *n : def;
+}
+
+void IniFile::WriteString(std::string_view section, std::string_view key,
+                          std::string_view value) {
+  const KError refused("Unable to write to " + path_);
+  if (WouldBreakFile(section, key, value))
+    throw refused;
+  std::lock_guard<std::mutex> lock(WriteMutex());
+  bool missing = false;
+  std::optional<std::string> bytes = TryReadFileBytes(path_, &missing);
+  if (!bytes && !missing)
+    throw refused; // a folder or an unreadable file: never overwrite blindly
+  std::string content = bytes ? std::move(*bytes) : std::string();
+  std::vector<Line> lines = SplitLines(content);
+  Location loc = Find(lines, section, key);
+  std::string updated = Rewrite(lines, loc, section, key, value);
+  if (!WriteFileAtomic(path_, updated))
+    throw refused;
+}
+
+void IniFile::WriteInteger(std::string_view section, std::string_view key,
+                           int32_t value) {
+  WriteString(section, key, std::to_string(value));
+}
+
+} // namespace kestrane

@@ -1,0 +1,1 @@
+// Stands in for a folder whose sources are still to come.

@@ -1,0 +1,32 @@
+#pragma once
+#include <string>
+
+#include "task/Unitclasstask.h"
+
+namespace kestrane {
+
+// The settings file: program folder + "ini/config.ini".
+std::string SettingsPath(const std::string &programFolder);
+
+// The default output folder when the settings name none: the user's home
+// folder + "/Downloads".
+std::string DefaultDownloadFolder();
+
+// Everything the program reads from the settings file, with the defaults of
+// missing keys (a key present with an empty value reads as empty).
+struct Settings {
+  std::string DefaultPath; // IniParas/DefaultPath
+  std::string Version;     // IniParas/Version, "6.2" when missing
+  bool UseProxy = false;   // Proxy/UseProxy: true only when exactly 1
+  std::string ProxyServer, ProxyPort, ProxyUsername, ProxyPassword;
+  TileHosts Hosts; // TileService/Host0..Host3; missing or empty: default
+};
+Settings ReadSettings(const std::string &settingsPath);
+
+// The options dialog's OK: writes DefaultPath, UseProxy (1 or 0),
+// ProxyServer, ProxyPort, ProxyUsername, ProxyPassword in that order. Throws
+// KError("Unable to write to " + path) at the first refused key; keys
+// written before it stay written.
+void WriteOptions(const std::string &settingsPath, const Settings &s);
+
+} // namespace kestrane

@@ -1,0 +1,15 @@
+#pragma once
+#include <string_view>
+
+namespace kestrane {
+
+// True when the bytes decode completely as a JPEG image with libjpeg-turbo.
+// Only the decoder's errors fail; its warnings (such as data that ends early
+// after the image data began) are ignored.
+bool JpegDecodes(std::string_view bytes);
+
+// The body check shared by the workers and the re-download run: a PNG
+// signature (89 50) or a JPEG (FF D8) that decodes.
+bool BodyIsImage(std::string_view bytes);
+
+} // namespace kestrane
