@@ -70,9 +70,9 @@ public:
   std::string Quadkey(int32_t x, int32_t y) const;
 
   // The task's files. Each throws KError with the file error on failure.
-  void WriteTaskFile() const;  // nothing for a continued task
-  void WriteTileList() const;  // nothing for a continued task or Dir != 0
-  void WriteLogHeader() const; // header, or the continuation marker
+  void WriteTaskFile() const;    // nothing for a continued task
+  void WriteTileList() const;    // nothing for a continued task or Dir != 0
+  void WriteLogHeader() const;   // header, or the continuation marker
   void CreateFailedFile() const; // empty list, nothing for a continued task
 
   const TaskParameters &Params;

@@ -1,0 +1,97 @@
+#include <cstdio>
+#include <exception>
+#include <optional>
+#include <string>
+
+#include "cli/Commands.h"
+#include "cli/TaskOptions.h"
+#include "platform/Files.h"
+#include "platform/NumberFormat.h"
+#include "task/Settings.h"
+#include "task/TaskInput.h"
+#include "task/Unitclasstask.h"
+
+namespace kestrane::cli {
+namespace {
+
+void PrintUsage(std::FILE *to) {
+  std::fprintf(to,
+               "usage: kestrane-cli plan [options]\n"
+               "Prepares a task: writes its project file, tile lists, log "
+               "header and\nempty failed-tile list, and shows its size. "
+               "Downloads nothing.\n%s",
+               kTaskOptionsHelp);
+}
+
+int Fail(const std::string &text) {
+  std::fprintf(stderr, "%s\n", text.c_str());
+  return 2;
+}
+
+// The task's set-up; a failure has been reported when nullopt comes back.
+std::optional<MDTask> BuildTask(const TaskParameters &params,
+                                TaskEnvironment env) {
+  try {
+    return std::optional<MDTask>(std::in_place, params, std::move(env));
+  } catch (const TaskSetupError &e) {
+    std::fprintf(stderr, "%s\n", e.what());
+  } catch (const std::exception &) {
+  }
+  std::fputs("Error: Create task failure.\n", stderr);
+  return std::nullopt;
+}
+
+} // namespace
+
+int RunPlan(const Args &args) {
+  for (const std::string &arg : args) {
+    if (arg == "--help" || arg == "-h") {
+      PrintUsage(stdout);
+      return 0;
+    }
+  }
+  try {
+    const Settings settings = ReadSettings(SettingsPath(ProgramFolder()));
+    TaskFields fields;
+    fields.Path = settings.DefaultPath;
+    std::string error;
+    if (!ParseTaskOptions(args, fields, error)) {
+      std::fprintf(stderr, "%s\n", error.c_str());
+      PrintUsage(stderr);
+      return 2;
+    }
+
+    const TaskInputCheck check = CheckTaskInput(fields);
+    if (!check.Ok())
+      return Fail(*check.Message);
+    // A plan starts a task afresh: an existing project file (perhaps one
+    // with saved progress) is never replaced.
+    const std::string projectFile = check.Input.Path + check.Input.TaskFileName;
+    if (FileExists(projectFile))
+      return Fail("Task file exists already: " + projectFile);
+
+    TaskParameters params =
+        ParametersFor(check.Input, settings, /*continueTask=*/false);
+    TaskEnvironment env;
+    env.Hosts = settings.Hosts;
+    env.DecimalSeparator = UserDecimalSeparator();
+    std::optional<MDTask> task = BuildTask(params, std::move(env));
+    if (!task)
+      return 2;
+    if (task->TotalCount < params.ThreadCount)
+      params.ThreadCount = task->TotalCount;
+
+    task->WriteTaskFile();
+    task->WriteTileList();
+    task->WriteLogHeader();
+    task->CreateFailedFile();
+    std::fputs(TaskSummary(*task).c_str(), stdout);
+    return 0;
+  } catch (const std::exception &e) {
+    // A file the task could not write or read ("Cannot create file ...").
+    std::fprintf(stderr, "%s\n", e.what());
+    return 1;
+  }
+}
+
+} // namespace kestrane::cli

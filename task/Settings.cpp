@@ -1,0 +1,62 @@
+#include "task/Settings.h"
+
+#include <cstdlib>
+#include <pwd.h>
+#include <unistd.h>
+
+#include "platform/Ini.h"
+
+namespace kestrane {
+
+std::string SettingsPath(const std::string &programFolder) {
+  return programFolder + "ini/config.ini";
+}
+
+std::string DefaultDownloadFolder() {
+  std::string home;
+  if (const char *env = std::getenv("HOME"); env != nullptr && *env != '\0') {
+    home = env;
+  } else if (const passwd *pw = getpwuid(getuid());
+             pw != nullptr && pw->pw_dir != nullptr) {
+    home = pw->pw_dir;
+  }
+  while (home.size() > 1 && home.back() == '/')
+    home.pop_back();
+  if (home == "/")
+    home.clear(); // keeps "/Downloads", not "//Downloads"
+  return home + "/Downloads";
+}
+
+Settings ReadSettings(const std::string &settingsPath) {
+  // A missing file or ini folder is no error: every key reads its default.
+  const IniFile ini(settingsPath);
+  Settings s;
+  s.DefaultPath =
+      ini.ReadString("IniParas", "DefaultPath", DefaultDownloadFolder());
+  s.Version = ini.ReadString("IniParas", "Version", "6.2");
+  s.UseProxy = ini.ReadInteger("Proxy", "UseProxy", 0) == 1;
+  s.ProxyServer = ini.ReadString("Proxy", "ProxyServer", "");
+  s.ProxyPort = ini.ReadString("Proxy", "ProxyPort", "");
+  s.ProxyUsername = ini.ReadString("Proxy", "ProxyUsername", "");
+  s.ProxyPassword = ini.ReadString("Proxy", "ProxyPassword", "");
+  const TileHosts defaults = DefaultTileHosts();
+  for (size_t i = 0; i < s.Hosts.size(); ++i) {
+    // An empty host would make every request of its shard fail.
+    s.Hosts[i] = ini.ReadString("TileService", "Host" + std::to_string(i), "");
+    if (s.Hosts[i].empty())
+      s.Hosts[i] = defaults[i];
+  }
+  return s;
+}
+
+void WriteOptions(const std::string &settingsPath, const Settings &s) {
+  IniFile ini(settingsPath);
+  ini.WriteString("IniParas", "DefaultPath", s.DefaultPath);
+  ini.WriteInteger("Proxy", "UseProxy", s.UseProxy ? 1 : 0);
+  ini.WriteString("Proxy", "ProxyServer", s.ProxyServer);
+  ini.WriteString("Proxy", "ProxyPort", s.ProxyPort);
+  ini.WriteString("Proxy", "ProxyUsername", s.ProxyUsername);
+  ini.WriteString("Proxy", "ProxyPassword", s.ProxyPassword);
+}
+
+} // namespace kestrane

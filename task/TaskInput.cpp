@@ -1,0 +1,116 @@
+#include "task/TaskInput.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "platform/Files.h"
+#include "platform/NumberFormat.h"
+
+namespace kestrane {
+
+std::string TaskFileNameFor(const std::string &typed) {
+  if (ExtractFileExt(typed) == ".ktsk")
+    return typed;
+  return typed + ".ktsk";
+}
+
+std::optional<double> ReadCoordinate(std::string text) {
+  std::replace(text.begin(), text.end(), ',', '.');
+  const std::optional<double> value = StrToFloatStrict(text);
+  // "nan" would pass every range check, since it compares false with all.
+  if (!value || !std::isfinite(*value))
+    return std::nullopt;
+  return value;
+}
+
+namespace {
+
+TaskInputCheck Refused(std::string message) {
+  TaskInputCheck result;
+  result.Message = std::move(message);
+  return result;
+}
+
+// The six range checks; the bounds themselves pass.
+std::optional<std::string> RangeMessage(const CheckedTaskInput &in) {
+  if (in.LeftLongitude < -180 || in.LeftLongitude > 180)
+    return "Left Longitude should be between -180 and 180.";
+  if (in.RightLongitude < -180 || in.RightLongitude > 180)
+    return "Right Longitude should be between -180 and 180.";
+  if (in.TopLatitude < -85 || in.TopLatitude > 85)
+    return "Top Latitude should be between -85 and 85.";
+  if (in.BottomLatitude < -85 || in.BottomLatitude > 85)
+    return "Bottom Latitude should be between -85 and 85.";
+  if (in.LeftLongitude > in.RightLongitude)
+    return "Left Longitude should less than Right Longitude!";
+  if (in.TopLatitude < in.BottomLatitude)
+    return "Bottom Latitude should less than Top Latitude!";
+  return std::nullopt;
+}
+
+} // namespace
+
+TaskInputCheck CheckTaskInput(const TaskFields &fields) {
+  TaskInputCheck result;
+  CheckedTaskInput &in = result.Input;
+
+  // The window's spinner keeps the zoom in range; a project file opened
+  // into the fields may not.
+  const std::optional<int32_t> zoom = StrToIntStrict(fields.Zoom);
+  if (!zoom || *zoom < 1 || *zoom > 21)
+    return Refused("Zoom level should be between 1 and 21.");
+  in.Zoom = *zoom;
+
+  if (fields.Path.empty())
+    return Refused("Please select a path to save the images.");
+  if (!DirectoryExists(fields.Path) && !CreateDir(fields.Path))
+    return Refused("Create directory " + fields.Path + " Failed.");
+  in.Path = IncludeTrailingDelimiter(fields.Path);
+
+  const std::optional<double> left = ReadCoordinate(fields.Left);
+  const std::optional<double> right = ReadCoordinate(fields.Right);
+  const std::optional<double> top = ReadCoordinate(fields.Top);
+  const std::optional<double> bottom = ReadCoordinate(fields.Bottom);
+  if (!left || !right || !top || !bottom)
+    return Refused("Longitude or latitude input error!");
+  in.LeftLongitude = *left;
+  in.RightLongitude = *right;
+  in.TopLatitude = *top;
+  in.BottomLatitude = *bottom;
+  if (std::optional<std::string> message = RangeMessage(in))
+    return Refused(std::move(*message));
+
+  // A project file opened into the fields can leave the list without a
+  // choice.
+  if (fields.DirIndex < 0 || fields.DirIndex > 3)
+    return Refused("Please select a direction.");
+  in.Dir = fields.DirIndex;
+
+  in.TaskFileName = TaskFileNameFor(fields.TaskName);
+  return result;
+}
+
+TaskParameters ParametersFor(const CheckedTaskInput &input,
+                             const Settings &settings, bool continueTask) {
+  TaskParameters p;
+  p.LeftLongitude = input.LeftLongitude;
+  p.RightLongitude = input.RightLongitude;
+  p.TopLatitude = input.TopLatitude;
+  p.BottomLatitude = input.BottomLatitude;
+  p.Zoom = input.Zoom;
+  p.Dir = input.Dir;
+  p.ThreadCount = 8;
+  p.ThreadSlots = 8;
+  p.MapsType = 21;
+  p.Path = input.Path;
+  p.TaskFileName = input.TaskFileName;
+  p.UseProxy = settings.UseProxy;
+  p.ProxyServer = settings.ProxyServer;
+  p.ProxyPort = settings.ProxyPort;
+  p.ProxyUsername = settings.ProxyUsername;
+  p.ProxyPassword = settings.ProxyPassword;
+  p.ContinueTask = continueTask;
+  return p;
+}
+
+} // namespace kestrane

@@ -1,0 +1,140 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+#include "platform/Errors.h"
+#include "task/Settings.h"
+#include "tests/task/TaskTestSupport.h"
+
+namespace kestrane {
+namespace {
+
+using tasktest::CrLf;
+using tasktest::GetBytes;
+using tasktest::PutBytes;
+using tasktest::TempDir;
+
+// Sets HOME for one test and puts the old value back.
+class ScopedHome {
+public:
+  explicit ScopedHome(const char *value) {
+    if (const char *old = std::getenv("HOME"))
+      old_ = old;
+    if (value)
+      ::setenv("HOME", value, 1);
+    else
+      ::unsetenv("HOME");
+  }
+  ~ScopedHome() {
+    if (old_)
+      ::setenv("HOME", old_->c_str(), 1);
+    else
+      ::unsetenv("HOME");
+  }
+
+private:
+  std::optional<std::string> old_;
+};
+
+TEST(SettingsPathTest, PathsBesideTheProgram) {
+  EXPECT_EQ(SettingsPath("/opt/kestrane/"), "/opt/kestrane/ini/config.ini");
+  const ScopedHome home("/home/anna");
+  EXPECT_EQ(DefaultDownloadFolder(), "/home/anna/Downloads");
+  const ScopedHome slash("/home/anna/"); // no double slash
+  EXPECT_EQ(DefaultDownloadFolder(), "/home/anna/Downloads");
+}
+
+TEST(ReadSettingsTest, MissingFileGivesEveryDefault) {
+  TempDir dir;
+  const ScopedHome home("/home/anna");
+  const Settings s = ReadSettings(dir.Path() + "ini/config.ini");
+  EXPECT_EQ(s.DefaultPath, "/home/anna/Downloads");
+  EXPECT_EQ(s.Version, "6.2");
+  EXPECT_FALSE(s.UseProxy);
+  EXPECT_EQ(s.ProxyServer, "");
+  EXPECT_EQ(s.ProxyPort, "");
+  EXPECT_EQ(s.ProxyUsername, "");
+  EXPECT_EQ(s.ProxyPassword, "");
+  EXPECT_EQ(s.Hosts, DefaultTileHosts());
+  EXPECT_EQ(s.Hosts[0], "ecn.t0.tiles.virtualearth.net");
+  EXPECT_EQ(s.Hosts[3], "ecn.t3.tiles.virtualearth.net");
+}
+
+TEST(ReadSettingsTest, Values) {
+  struct Row {
+    const char *what;
+    const char *file;
+    void (*check)(const Settings &);
+  };
+  const Row rows[] = {
+      {"present but empty path is empty, not the default",
+       "[IniParas]\r\nDefaultPath=\r\n",
+       [](const Settings &s) { EXPECT_EQ(s.DefaultPath, ""); }},
+      {"every proxy key",
+       "[Proxy]\r\nUseProxy=1\r\nProxyServer=127.0.0.1\r\nProxyPort=8888\r\n"
+       "ProxyUsername=kuser\r\nProxyPassword=kpass\r\n",
+       [](const Settings &s) {
+         EXPECT_TRUE(s.UseProxy);
+         EXPECT_EQ(s.ProxyServer, "127.0.0.1");
+         EXPECT_EQ(s.ProxyPort, "8888");
+         EXPECT_EQ(s.ProxyUsername, "kuser");
+         EXPECT_EQ(s.ProxyPassword, "kpass");
+       }},
+      // only exactly 1 turns the proxy on
+      {"UseProxy 2", "[Proxy]\r\nUseProxy=2\r\n",
+       [](const Settings &s) { EXPECT_FALSE(s.UseProxy); }},
+      {"UseProxy yes", "[Proxy]\r\nUseProxy=yes\r\n",
+       [](const Settings &s) { EXPECT_FALSE(s.UseProxy); }},
+      {"UseProxy 0x1", "[proxy]\r\nuseproxy=0x1\r\n",
+       [](const Settings &s) { EXPECT_TRUE(s.UseProxy); }},
+      {"version", "[IniParas]\r\nVersion=7.0 beta\r\n",
+       [](const Settings &s) { EXPECT_EQ(s.Version, "7.0 beta"); }},
+      // an empty host keeps its default, a set one replaces it
+      {"hosts",
+       "[TileService]\r\nHost0=127.0.0.1:8080\r\nHost1=\r\n"
+       "Host3=127.0.0.4:8080\r\n",
+       [](const Settings &s) {
+         EXPECT_EQ(s.Hosts[0], "127.0.0.1:8080");
+         EXPECT_EQ(s.Hosts[1], "ecn.t1.tiles.virtualearth.net");
+         EXPECT_EQ(s.Hosts[2], "ecn.t2.tiles.virtualearth.net");
+         EXPECT_EQ(s.Hosts[3], "127.0.0.4:8080");
+       }},
+  };
+  for (const Row &r : rows) {
+    SCOPED_TRACE(r.what);
+    TempDir dir;
+    PutBytes(dir.Path() + "config.ini", r.file);
+    r.check(ReadSettings(dir.Path() + "config.ini"));
+  }
+}
+
+TEST(WriteOptionsTest, NewFileInKeyOrder) {
+  TempDir dir;
+  const std::string path = dir.Path() + "config.ini";
+  Settings s;
+  s.DefaultPath = "/data/maps";
+  s.UseProxy = false;
+  s.ProxyServer = "proxy.local";
+  WriteOptions(path, s);
+  EXPECT_EQ(GetBytes(path),
+            CrLf({"[IniParas]", "DefaultPath=/data/maps", "[Proxy]",
+                  "UseProxy=0", "ProxyServer=proxy.local",
+                  "ProxyPort=", "ProxyUsername=", "ProxyPassword="}));
+}
+
+TEST(WriteOptionsTest, MissingIniFolderIsReported) {
+  TempDir dir;
+  const std::string path = dir.Path() + "ini/config.ini";
+  try {
+    WriteOptions(path, Settings{});
+    FAIL() << "the refused write was not reported";
+  } catch (const KError &e) {
+    EXPECT_EQ(std::string(e.what()), "Unable to write to " + path);
+  }
+  EXPECT_FALSE(tasktest::Exists(dir.Path() + "ini"));
+}
+
+} // namespace
+} // namespace kestrane

@@ -1,0 +1,110 @@
+#pragma once
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "geo/Commonfunc.h"
+#include "task/Unitclasstask.h"
+
+namespace kestrane::tasktest {
+
+// A fresh output folder for one test, removed with its contents afterwards.
+// Path() ends with "/".
+class TempDir {
+public:
+  TempDir() {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "kestrane-task-XXXXXX")
+            .string();
+    if (mkdtemp(pattern.data()) == nullptr)
+      throw std::system_error(errno, std::generic_category(), "mkdtemp");
+    path_ = pattern + "/";
+  }
+  TempDir(const TempDir &) = delete;
+  TempDir &operator=(const TempDir &) = delete;
+  ~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  const std::string &Path() const { return path_; }
+
+private:
+  std::string path_;
+};
+
+// Raw bytes, bypassing the code under test.
+inline void PutBytes(const std::string &path, const std::string &bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+}
+inline std::string GetBytes(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in),
+                     std::istreambuf_iterator<char>());
+}
+inline bool Exists(const std::string &path) {
+  return std::filesystem::exists(path);
+}
+
+// Lines joined as the program writes them: each ended by CR LF.
+inline std::string CrLf(const std::vector<std::string> &lines) {
+  std::string s;
+  for (const std::string &l : lines)
+    s += l + "\r\n";
+  return s;
+}
+
+// Splits on CR LF; a final CR LF makes no extra empty element.
+inline std::vector<std::string> SplitCrLf(const std::string &bytes) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < bytes.size()) {
+    const size_t end = bytes.find("\r\n", start);
+    if (end == std::string::npos) {
+      lines.push_back(bytes.substr(start));
+      break;
+    }
+    lines.push_back(bytes.substr(start, end - start));
+    start = end + 2;
+  }
+  return lines;
+}
+
+// The reference area: zoom 18 around Seattle, 9 x 12 tiles.
+inline TaskParameters ExampleParams(const std::string &path, int32_t dir = 0) {
+  TaskParameters p;
+  p.LeftLongitude = -122.34;
+  p.RightLongitude = -122.33;
+  p.TopLatitude = 47.61;
+  p.BottomLatitude = 47.60;
+  p.Zoom = 18;
+  p.Dir = dir;
+  p.Path = path;
+  p.TaskFileName = "newtask.ktsk";
+  return p;
+}
+
+// Edges through the middle of the given tiles, so that the block is exactly
+// columns x0..x1 and rows y0..y1.
+inline void SetBlock(TaskParameters &p, int32_t zoom, int32_t x0, int32_t x1,
+                     int32_t y0, int32_t y1) {
+  p.Zoom = zoom;
+  p.LeftLongitude = TileXToLongitude(x0 + 0.5, zoom);
+  p.RightLongitude = TileXToLongitude(x1 + 0.5, zoom);
+  p.BottomLatitude = TileYToLatitude(y0 + 0.5, zoom);
+  p.TopLatitude = TileYToLatitude(y1 + 0.5, zoom);
+}
+
+// A clock that always says the same time.
+inline TaskEnvironment FixedEnvironment(std::time_t t = 1700000000) {
+  TaskEnvironment env;
+  env.Now = [t] { return t; };
+  return env;
+}
+
+} // namespace kestrane::tasktest
