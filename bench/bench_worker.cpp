@@ -1,0 +1,236 @@
+// CPU time of the download workers per stored tile: request over loopback,
+// JPEG decoding check, atomic write of the tile file and its log line, with
+// eight workers and every pause set to zero. The tile server runs in a
+// child process, so the process CPU time measured here (getrusage) is the
+// workers' and the draining main thread's alone.
+//   bench_worker --benchmark_counters_tabular=true
+#include <benchmark/benchmark.h>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <jpeglib.h>
+
+#include "geo/Commonfunc.h"
+#include "platform/MainThread.h"
+#include "sample/HttpServer.h"
+#include "task/Unitclasstask.h"
+#include "worker/TileCheck.h"
+#include "worker/TileHttp.h"
+#include "worker/Unit3.h"
+
+namespace {
+
+using namespace kestrane;
+
+// A 256 x 256 colour tile with some texture, about the size of an aerial
+// tile of the service.
+std::string TileJpeg() {
+  jpeg_compress_struct cinfo;
+  jpeg_error_mgr err;
+  cinfo.err = jpeg_std_error(&err);
+  jpeg_create_compress(&cinfo);
+  unsigned char *out = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&cinfo, &out, &size);
+  cinfo.image_width = cinfo.image_height = 256;
+  cinfo.input_components = 3;
+  cinfo.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&cinfo);
+  jpeg_set_quality(&cinfo, 85, TRUE);
+  jpeg_start_compress(&cinfo, TRUE);
+  std::vector<JSAMPLE> row(256 * 3);
+  unsigned seed = 12345;
+  while (cinfo.next_scanline < 256) {
+    const unsigned y = cinfo.next_scanline;
+    for (unsigned x = 0; x < 256; ++x) {
+      seed = seed * 1103515245u + 12345u;
+      const unsigned noise = (seed >> 16) & 31;
+      row[x * 3] = static_cast<JSAMPLE>((x + noise) & 255);
+      row[x * 3 + 1] = static_cast<JSAMPLE>((y + noise) & 255);
+      row[x * 3 + 2] = static_cast<JSAMPLE>(((x ^ y) + noise) & 255);
+    }
+    JSAMPROW rows[1] = {row.data()};
+    jpeg_write_scanlines(&cinfo, rows, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  std::string bytes(reinterpret_cast<char *>(out), size);
+  jpeg_destroy_compress(&cinfo);
+  std::free(out);
+  return bytes;
+}
+
+// The tile server in a child process: answers every request with the
+// tile. Returns its port; it ends when `stop` (the write end of a pipe)
+// is closed.
+uint16_t StartServerProcess(const std::string &tile, pid_t *child, int *stop) {
+  int portPipe[2], stopPipe[2];
+  if (pipe(portPipe) != 0 || pipe(stopPipe) != 0) {
+    std::perror("pipe");
+    std::exit(1);
+  }
+  const pid_t pid = fork();
+  if (pid < 0) {
+    std::perror("fork");
+    std::exit(1);
+  }
+  if (pid == 0) {
+    close(portPipe[0]);
+    close(stopPipe[1]);
+    HttpServerOptions options;
+    options.RecordRequests = false;
+    HttpServer server(
+        [&tile](const HttpRequest &) {
+          return HttpResponse::Make(200, "OK", tile, "image/jpeg");
+        },
+        options);
+    const uint16_t port = server.Port();
+    if (write(portPipe[1], &port, sizeof port) != sizeof port)
+      _exit(1);
+    char c;
+    while (read(stopPipe[0], &c, 1) > 0) {
+    }
+    server.Stop();
+    _exit(0);
+  }
+  close(portPipe[1]);
+  close(stopPipe[0]);
+  uint16_t port = 0;
+  if (read(portPipe[0], &port, sizeof port) != sizeof port) {
+    std::fprintf(stderr, "the tile server did not start\n");
+    std::exit(1);
+  }
+  close(portPipe[0]);
+  *child = pid;
+  *stop = stopPipe[1];
+  return port;
+}
+
+class CountingHost : public WorkerHost {
+public:
+  void AddLogLine(const std::string &line) override {
+    lines += 1;
+    if (line.size() > 3 && line.compare(line.size() - 3, 3, " OK") == 0)
+      stored += 1;
+  }
+  void AddFailedLine(const std::string &) override { failed += 1; }
+  void WorkerDone() override { done += 1; }
+  int64_t lines = 0, stored = 0, failed = 0;
+  int done = 0;
+};
+
+// User and system CPU seconds of this process so far.
+struct Cpu {
+  double user = 0, sys = 0;
+};
+Cpu CpuSeconds() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  auto sec = [](const timeval &t) { return t.tv_sec + t.tv_usec / 1e6; };
+  return {sec(u.ru_utime), sec(u.ru_stime)};
+}
+
+void BM_WorkerCpuPerStoredTile(benchmark::State &state) {
+  const int32_t nx = static_cast<int32_t>(state.range(0));
+  const int32_t ny = static_cast<int32_t>(state.range(1));
+  const int workers = 8;
+  HttpGlobalInit();
+  const std::string tile = TileJpeg();
+  pid_t child = 0;
+  int stop = -1;
+  const uint16_t port = StartServerProcess(tile, &child, &stop);
+
+  std::string folder =
+      (std::filesystem::temp_directory_path() / "kestrane-bench-XXXXXX")
+          .string();
+  if (mkdtemp(folder.data()) == nullptr) {
+    std::perror("mkdtemp");
+    std::exit(1);
+  }
+  folder += "/";
+
+  TaskParameters p;
+  const int32_t z = 18, x0 = 41986, y0 = 170585;
+  p.Zoom = z;
+  p.LeftLongitude = TileXToLongitude(x0 + 0.5, z);
+  p.RightLongitude = TileXToLongitude(x0 + nx - 0.5, z);
+  p.BottomLatitude = TileYToLatitude(y0 + 0.5, z);
+  p.TopLatitude = TileYToLatitude(y0 + ny - 0.5, z);
+  p.ThreadCount = workers;
+  p.Path = folder;
+  p.TaskFileName = "bench.ktsk";
+  TaskEnvironment env;
+  for (int s = 0; s < 4; ++s)
+    env.Hosts[static_cast<size_t>(s)] = "127.0.0.1:" + std::to_string(port);
+  const MDTask task(p, env);
+
+  WorkerPacing pacing;
+  pacing.AfterStored = pacing.StartOffset = pacing.ShortRetry =
+      pacing.LongRetry = std::chrono::milliseconds(0);
+
+  double user = 0, sys = 0, wall = 0;
+  int64_t stored = 0, failed = 0;
+  for (auto _ : state) {
+    CountingHost host;
+    MainThreadQueue queue;
+    const Cpu cpu0 = CpuSeconds();
+    const auto wall0 = std::chrono::steady_clock::now();
+    {
+      std::vector<std::unique_ptr<TDownThread>> threads;
+      for (int i = 0; i < workers; ++i)
+        threads.push_back(
+            std::make_unique<TDownThread>(false, task, i, queue, host, pacing));
+      while (host.done < workers)
+        queue.DrainFor(std::chrono::milliseconds(1));
+    }
+    const Cpu cpu1 = CpuSeconds();
+    user += cpu1.user - cpu0.user;
+    sys += cpu1.sys - cpu0.sys;
+    wall +=
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0)
+            .count();
+    stored += host.stored;
+    failed += host.failed;
+  }
+  close(stop);
+  waitpid(child, nullptr, 0);
+  std::error_code ec;
+  std::filesystem::remove_all(folder, ec);
+
+  const double tiles = static_cast<double>(stored > 0 ? stored : 1);
+  state.counters["tiles_stored"] = static_cast<double>(stored);
+  state.counters["failed"] = static_cast<double>(failed);
+  state.counters["tile_bytes"] = static_cast<double>(tile.size());
+  state.counters["cpu_us_per_tile"] = (user + sys) / tiles * 1e6;
+  state.counters["user_us_per_tile"] = user / tiles * 1e6;
+  state.counters["sys_us_per_tile"] = sys / tiles * 1e6;
+  state.counters["wall_us_per_tile"] = wall / tiles * 1e6;
+}
+
+// The decoding check alone, for its share of the figure above.
+void BM_DecodeCheckOfOneTile(benchmark::State &state) {
+  const std::string tile = TileJpeg();
+  for (auto _ : state)
+    benchmark::DoNotOptimize(BodyIsImage(tile));
+}
+BENCHMARK(BM_DecodeCheckOfOneTile)->Unit(benchmark::kMicrosecond);
+
+// 40 x 50 = 2000 tiles.
+BENCHMARK(BM_WorkerCpuPerStoredTile)
+    ->Args({40, 50})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+} // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,304 @@
+#include "tests/support/WorkerFixtures.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <system_error>
+
+#include <jpeglib.h>
+
+#include "geo/Commonfunc.h"
+
+namespace kestrane::test {
+
+std::string WorkerJpeg(int width, int height, bool progressive) {
+  jpeg_compress_struct cinfo;
+  jpeg_error_mgr err;
+  cinfo.err = jpeg_std_error(&err); // errors exit: fine for a fixture
+  jpeg_create_compress(&cinfo);
+  unsigned char *out = nullptr;
+  unsigned long outSize = 0;
+  jpeg_mem_dest(&cinfo, &out, &outSize);
+  cinfo.image_width = static_cast<JDIMENSION>(width);
+  cinfo.image_height = static_cast<JDIMENSION>(height);
+  cinfo.input_components = 3;
+  cinfo.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&cinfo);
+  jpeg_set_quality(&cinfo, 85, TRUE);
+  if (progressive)
+    jpeg_simple_progression(&cinfo);
+  jpeg_start_compress(&cinfo, TRUE);
+  std::vector<JSAMPLE> row(static_cast<size_t>(width) * 3);
+  while (cinfo.next_scanline < cinfo.image_height) {
+    const unsigned y = cinfo.next_scanline;
+    for (int x = 0; x < width; ++x) {
+      row[static_cast<size_t>(x) * 3 + 0] = static_cast<JSAMPLE>(x ^ y);
+      row[static_cast<size_t>(x) * 3 + 1] = static_cast<JSAMPLE>(x * 3 + y);
+      row[static_cast<size_t>(x) * 3 + 2] = static_cast<JSAMPLE>((x * y) >> 3);
+    }
+    JSAMPROW rows[1] = {row.data()};
+    jpeg_write_scanlines(&cinfo, rows, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  std::string bytes(reinterpret_cast<char *>(out), outSize);
+  jpeg_destroy_compress(&cinfo);
+  std::free(out);
+  return bytes;
+}
+
+namespace {
+
+// Where the entropy-coded data of the first scan begins.
+size_t FirstScanData(const std::string &jpeg) {
+  for (size_t i = 2; i + 3 < jpeg.size(); ++i) {
+    if (static_cast<unsigned char>(jpeg[i]) == 0xFF &&
+        static_cast<unsigned char>(jpeg[i + 1]) == 0xDA) {
+      const size_t len = (static_cast<unsigned char>(jpeg[i + 2]) << 8) |
+                         static_cast<unsigned char>(jpeg[i + 3]);
+      return i + 2 + len;
+    }
+  }
+  throw std::runtime_error("no start of scan in the JPEG");
+}
+
+} // namespace
+
+std::string WorkerJpegCutInScan(const std::string &jpeg) {
+  const size_t data = FirstScanData(jpeg);
+  return jpeg.substr(0, data + (jpeg.size() - data) / 2);
+}
+
+std::string WorkerJpegCutBeforeScan(const std::string &jpeg) {
+  const size_t data = FirstScanData(jpeg);
+  // Back to the marker of the scan header.
+  size_t i = data;
+  while (i > 1 && !(static_cast<unsigned char>(jpeg[i - 2]) == 0xFF &&
+                    static_cast<unsigned char>(jpeg[i - 1]) == 0xDA))
+    --i;
+  return jpeg.substr(0, i - 2);
+}
+
+std::string WorkerPngBody() {
+  return std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16) + "not decoded";
+}
+
+std::string WorkerGifBody() {
+  return "GIF89a\x01\x00\x01\x00 not a tile";
+}
+
+WorkerTempDir::WorkerTempDir() {
+  std::string pattern =
+      (std::filesystem::temp_directory_path() / "kestrane-worker-XXXXXX")
+          .string();
+  if (mkdtemp(pattern.data()) == nullptr)
+    throw std::system_error(errno, std::generic_category(), "mkdtemp");
+  path_ = pattern + "/";
+}
+
+WorkerTempDir::~WorkerTempDir() {
+  std::error_code ec;
+  // Tests take write permission away from folders; give it back first.
+  for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
+       !ec && it != std::filesystem::recursive_directory_iterator();
+       it.increment(ec))
+    std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ec);
+  std::filesystem::remove_all(path_, ec);
+}
+
+std::vector<std::string> WorkerFolderNames(const std::string &folder) {
+  std::vector<std::string> names;
+  for (const auto &entry : std::filesystem::directory_iterator(folder))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string WorkerReadFile(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in),
+                     std::istreambuf_iterator<char>());
+}
+
+void WorkerWriteFile(const std::string &path, const std::string &bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+}
+
+bool WorkerFileExists(const std::string &path) {
+  std::error_code ec;
+  return std::filesystem::is_regular_file(path, ec);
+}
+
+std::string WorkerBlankBytes() {
+  return WorkerReadFile(std::string(KESTRANE_BUNDLE_DIR) +
+                        "blankimg/blank180.jpg");
+}
+
+WorkerTileServer::WorkerTileServer(Script script, int addresses)
+    : script_(std::move(script)), addresses_(addresses) {
+  HttpServerOptions options;
+  options.Addresses.clear();
+  for (int i = 1; i <= addresses; ++i)
+    options.Addresses.push_back("127.0.0." + std::to_string(i));
+  server_ = std::make_unique<HttpServer>(
+      [this](const HttpRequest &req) {
+        int nth = 0;
+        {
+          std::lock_guard<std::mutex> lock(mu_);
+          nth = ++counts_[req.Target];
+          if (nth == 1) {
+            firstSeen_[req.Target] = std::chrono::steady_clock::now();
+            order_.push_back(req.Target);
+          }
+        }
+        return script_(req, nth);
+      },
+      options);
+}
+
+TileHosts WorkerTileServer::Hosts() const {
+  TileHosts hosts;
+  for (int s = 0; s < 4; ++s)
+    hosts[static_cast<size_t>(s)] = "127.0.0." +
+                                    std::to_string(1 + s % addresses_) + ":" +
+                                    std::to_string(server_->Port());
+  return hosts;
+}
+
+int WorkerTileServer::Count(const std::string &target) const {
+  std::lock_guard<std::mutex> lock(mu_);
+  auto it = counts_.find(target);
+  return it == counts_.end() ? 0 : it->second;
+}
+
+int WorkerTileServer::TotalRequests() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  int total = 0;
+  for (const auto &kv : counts_)
+    total += kv.second;
+  return total;
+}
+
+std::vector<std::string> WorkerTileServer::Targets() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return order_;
+}
+
+std::chrono::steady_clock::time_point
+WorkerTileServer::FirstSeen(const std::string &target) const {
+  std::lock_guard<std::mutex> lock(mu_);
+  auto it = firstSeen_.find(target);
+  return it == firstSeen_.end() ? std::chrono::steady_clock::time_point{}
+                                : it->second;
+}
+
+std::string WorkerTarget(const std::string &url) {
+  const size_t scheme = url.find("://");
+  const size_t slash =
+      url.find('/', scheme == std::string::npos ? 0 : scheme + 3);
+  return slash == std::string::npos ? "/" : url.substr(slash);
+}
+
+HttpResponse WorkerOk(const std::string &body) {
+  return HttpResponse::Make(200, "OK", body, "image/jpeg");
+}
+
+HttpResponse WorkerStatus(int status, const std::string &reason,
+                          const std::string &body) {
+  return HttpResponse::Make(status, reason, body, "text/html");
+}
+
+HttpResponse WorkerFault(HttpFault fault) {
+  HttpResponse r;
+  r.Fault = fault;
+  return r;
+}
+
+TaskParameters WorkerBlock(const std::string &folder, int32_t x0, int32_t nx,
+                           int32_t y0, int32_t ny, int32_t threads) {
+  constexpr int32_t z = 18;
+  auto midX = [](int32_t x) {
+    return (TileXToLongitude(x, z) + TileXToLongitude(x + 1, z)) / 2;
+  };
+  auto midY = [](int32_t y) {
+    return (TileYToLatitude(y, z) + TileYToLatitude(y + 1, z)) / 2;
+  };
+  TaskParameters p;
+  p.LeftLongitude = midX(x0);
+  p.RightLongitude = midX(x0 + nx - 1);
+  p.BottomLatitude = midY(y0);
+  p.TopLatitude = midY(y0 + ny - 1);
+  p.Zoom = z;
+  p.Dir = 0;
+  p.ThreadCount = threads;
+  p.Path = folder;
+  p.TaskFileName = "t.ktsk";
+  return p;
+}
+
+TaskEnvironment WorkerEnvironment(const TileHosts &hosts) {
+  TaskEnvironment env;
+  env.Hosts = hosts;
+  env.ProgramFolder = KESTRANE_BUNDLE_DIR;
+  return env;
+}
+
+std::vector<std::string> WorkerRecorder::LinesOf(int n) const {
+  const std::string prefix = "T" + std::to_string(n);
+  std::vector<std::string> out;
+  for (const std::string &line : Log)
+    if (line.rfind(prefix, 0) == 0 && line.size() > prefix.size() &&
+        (line[prefix.size()] == ':' || line[prefix.size()] == ' '))
+      out.push_back(line);
+  return out;
+}
+
+WorkerPacing WorkerShortPacing() {
+  WorkerPacing p;
+  p.AfterStored = std::chrono::milliseconds(1);
+  p.StartOffset = std::chrono::milliseconds(2);
+  p.ShortRetry = std::chrono::milliseconds(1);
+  p.LongRetry = std::chrono::milliseconds(2);
+  p.ConnectTimeout = std::chrono::milliseconds(5000);
+  p.NoDataTimeout = std::chrono::milliseconds(5000);
+  return p;
+}
+
+bool WorkerRun(
+    const MDTask &task, int count, WorkerRecorder &host, WorkerPacing pacing,
+    const std::function<void(std::vector<std::unique_ptr<TDownThread>> &)>
+        &onDrain,
+    std::chrono::seconds limit) {
+  MainThreadQueue queue;
+  const int doneBefore = host.Done;
+  std::vector<std::unique_ptr<TDownThread>> threads;
+  for (int i = 0; i < count; ++i)
+    threads.push_back(
+        std::make_unique<TDownThread>(false, task, i, queue, host, pacing));
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (host.Done - doneBefore < count &&
+         std::chrono::steady_clock::now() < deadline) {
+    queue.DrainFor(std::chrono::milliseconds(2));
+    if (onDrain)
+      onDrain(threads);
+  }
+  const bool inTime = host.Done - doneBefore >= count;
+  if (!inTime) {
+    // Let the workers end so the threads can be joined.
+    for (auto &t : threads)
+      t->Terminate();
+    while (host.Done - doneBefore < count)
+      queue.DrainFor(std::chrono::milliseconds(10));
+  }
+  queue.DrainPending();
+  threads.clear();
+  return inTime;
+}
+
+} // namespace kestrane::test

@@ -1,0 +1,96 @@
+#include "worker/TileCheck.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+#include "tests/support/WorkerFixtures.h"
+
+namespace kestrane {
+namespace {
+
+using test::WorkerJpeg;
+
+TEST(TileCheckTest, Bodies) {
+  const std::string jpeg = WorkerJpeg();
+  const std::string progressive = WorkerJpeg(256, 256, true);
+  const std::string blank = test::WorkerBlankBytes();
+  ASSERT_FALSE(blank.empty()) << "the bundle has no blankimg/blank180.jpg";
+  struct Case {
+    const char *what;
+    std::string body;
+    bool image;
+  };
+  const Case cases[] = {
+      {"a whole baseline tile", jpeg, true},
+      {"a whole progressive tile", progressive, true},
+      {"the shipped placeholder decodes", blank, true},
+      {"cut short in the image data: a warning only",
+       test::WorkerJpegCutInScan(jpeg), true},
+      {"progressive cut in its first scan",
+       test::WorkerJpegCutInScan(progressive), true},
+      {"cut before any image data", test::WorkerJpegCutBeforeScan(jpeg), false},
+      {"FF D8 and then text", std::string("\xFF\xD8", 2) + "hello world",
+       false},
+      {"FF D8 alone", std::string("\xFF\xD8", 2), false},
+      {"a PNG signature is taken without decoding", test::WorkerPngBody(),
+       true},
+      {"89 50 alone is enough", "\x89P", true},
+      {"GIF", test::WorkerGifBody(), false},
+      {"one byte", "\xFF", false},
+      {"empty", "", false},
+      {"JPEG bytes after a leading junk byte", " " + jpeg, false},
+      {"a header with a huge picture size is refused, not decoded",
+       [] {
+         // A 16 x 16 JPEG whose frame header claims 65000 x 65000.
+         std::string j = WorkerJpeg(16, 16);
+         for (size_t i = 2; i + 8 < j.size(); ++i)
+           if (static_cast<unsigned char>(j[i]) == 0xFF &&
+               static_cast<unsigned char>(j[i + 1]) == 0xC0) {
+             j[i + 5] = j[i + 7] = static_cast<char>(0xFD);
+             j[i + 6] = j[i + 8] = static_cast<char>(0xE8);
+             break;
+           }
+         return j;
+       }(),
+       false},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(BodyIsImage(c.body), c.image);
+  }
+}
+
+TEST(TileCheckTest, JpegDecodesDoesNotTakePng) {
+  // The decoder is only for JPEG bytes: a PNG is no JPEG.
+  EXPECT_FALSE(JpegDecodes(test::WorkerPngBody()));
+  EXPECT_TRUE(JpegDecodes(WorkerJpeg(17, 9))); // odd sizes, partial MCUs
+}
+
+TEST(TileCheckTest, LargerPicturesAfterSmallOnesOnOneThread) {
+  // The scanline buffer is reused per thread; it must grow for a wider
+  // picture and not overrun.
+  EXPECT_TRUE(JpegDecodes(WorkerJpeg(8, 8)));
+  EXPECT_TRUE(JpegDecodes(WorkerJpeg(1024, 16)));
+  EXPECT_TRUE(JpegDecodes(WorkerJpeg(8, 8)));
+}
+
+TEST(TileCheckTest, ThreadsDecodeAtOnce) {
+  const std::string jpeg = WorkerJpeg();
+  const std::string bad = std::string("\xFF\xD8", 2) + "garbage";
+  std::vector<std::thread> threads;
+  std::atomic<int> wrong{0};
+  for (int t = 0; t < 8; ++t)
+    threads.emplace_back([&] {
+      for (int i = 0; i < 20; ++i)
+        if (!JpegDecodes(jpeg) || JpegDecodes(bad))
+          ++wrong;
+    });
+  for (auto &t : threads)
+    t.join();
+  EXPECT_EQ(wrong.load(), 0);
+}
+
+} // namespace
+} // namespace kestrane

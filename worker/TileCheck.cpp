@@ -1,0 +1,103 @@
+#include "worker/TileCheck.h"
+
+#include <csetjmp>
+#include <cstddef>
+#include <cstdio>
+#include <vector>
+
+#include <jpeglib.h>
+
+namespace kestrane {
+
+namespace {
+
+// A tile is 256 x 256; anything beyond this many pixels is not a tile but a
+// picture made to exhaust memory and time, and counts as not decodable.
+constexpr unsigned long long kMaxPixels = 1ull << 26;
+// The decoder's own working memory (coefficient buffers of progressive
+// images) is held to this.
+constexpr long kMaxDecoderMemory = 256L * 1024 * 1024;
+
+struct ErrorManager {
+  jpeg_error_mgr pub;
+  std::jmp_buf jump;
+};
+
+// An error of the decoder: leave the decoding at once.
+[[noreturn]] void OnError(j_common_ptr cinfo) {
+  auto *err = reinterpret_cast<ErrorManager *>(cinfo->err);
+  std::longjmp(err->jump, 1);
+}
+
+// Warnings (data ending early, extraneous bytes) and trace messages are
+// ignored: the decoder fills in what is missing and the tile counts as whole.
+void OnMessage(j_common_ptr, int) {}
+
+// The rows of one read, kept per thread so that no tile allocates them.
+thread_local std::vector<JSAMPLE> scanlines;
+
+// The decoding proper. Holds no object with a destructor, because an error
+// leaves it by longjmp.
+bool Decode(jpeg_decompress_struct *cinfo, ErrorManager *err,
+            const unsigned char *data, unsigned long size) {
+  if (setjmp(err->jump) != 0)
+    return false;
+  jpeg_mem_src(cinfo, data, size);
+  cinfo->mem->max_memory_to_use = kMaxDecoderMemory;
+  jpeg_read_header(cinfo, TRUE);
+  if (static_cast<unsigned long long>(cinfo->image_width) *
+          cinfo->image_height >
+      kMaxPixels)
+    return false;
+  // Only whether the data decodes matters, not how the picture looks.
+  cinfo->dct_method = JDCT_IFAST;
+  cinfo->do_fancy_upsampling = FALSE;
+  jpeg_start_decompress(cinfo);
+
+  const std::size_t stride =
+      static_cast<std::size_t>(cinfo->output_width) * cinfo->output_components;
+  const int rows = cinfo->rec_outbuf_height > 0 ? cinfo->rec_outbuf_height : 1;
+  const std::size_t need = stride * static_cast<std::size_t>(rows);
+  if (scanlines.size() < need)
+    scanlines.resize(need);
+  JSAMPROW rowPointers[16];
+  const int batch = rows < 16 ? rows : 16;
+  for (int i = 0; i < batch; ++i)
+    rowPointers[i] = scanlines.data() + stride * static_cast<std::size_t>(i);
+  while (cinfo->output_scanline < cinfo->output_height)
+    jpeg_read_scanlines(cinfo, rowPointers, static_cast<JDIMENSION>(batch));
+  jpeg_finish_decompress(cinfo);
+  return true;
+}
+
+} // namespace
+
+bool JpegDecodes(std::string_view bytes) {
+  if (bytes.size() < 2)
+    return false;
+  jpeg_decompress_struct cinfo;
+  ErrorManager err;
+  cinfo.err = jpeg_std_error(&err.pub);
+  err.pub.error_exit = OnError;
+  err.pub.emit_message = OnMessage;
+  if (setjmp(err.jump) != 0)
+    return false; // jpeg_create_decompress itself can fail (out of memory)
+  jpeg_create_decompress(&cinfo);
+  const bool ok = Decode(&cinfo, &err,
+                         reinterpret_cast<const unsigned char *>(bytes.data()),
+                         static_cast<unsigned long>(bytes.size()));
+  jpeg_destroy_decompress(&cinfo);
+  return ok;
+}
+
+bool BodyIsImage(std::string_view bytes) {
+  if (bytes.size() < 2)
+    return false;
+  const auto b0 = static_cast<unsigned char>(bytes[0]);
+  const auto b1 = static_cast<unsigned char>(bytes[1]);
+  if (b0 == 0x89 && b1 == 0x50)
+    return true;
+  return b0 == 0xFF && b1 == 0xD8 && JpegDecodes(bytes);
+}
+
+} // namespace kestrane
