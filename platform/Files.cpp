@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
+#include <dirent.h>
 #include <climits>
 #include <cstdlib>
 #include <fcntl.h>
@@ -315,6 +317,49 @@ std::string IncludeTrailingDelimiter(const std::string &folder) {
   if (!folder.empty() && folder.back() == '/')
     return folder;
   return folder + "/";
+}
+
+} // namespace kestrane
+
+namespace kestrane {
+
+namespace {
+
+// The process id in a temporary name made by CreateTemp (target + ".tmp" +
+// pid + "." + counter), or 0 when the name is not one of ours.
+pid_t TemporaryOwner(const std::string &name) {
+  const size_t tmp = name.rfind(".tmp");
+  if (tmp == std::string::npos)
+    return 0;
+  const size_t dot = name.find('.', tmp + 4);
+  if (dot == std::string::npos || dot == tmp + 4 || dot + 1 == name.size())
+    return 0;
+  for (size_t i = tmp + 4; i < name.size(); ++i)
+    if (i != dot && (name[i] < '0' || name[i] > '9'))
+      return 0;
+  if (dot - (tmp + 4) > 9)
+    return 0;
+  return static_cast<pid_t>(std::stol(name.substr(tmp + 4, dot - tmp - 4)));
+}
+
+} // namespace
+
+size_t RemoveStaleTemporaries(const std::string &folder) {
+  DIR *dir = ::opendir(folder.c_str());
+  if (!dir)
+    return 0;
+  size_t removed = 0;
+  while (const dirent *entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    const pid_t owner = TemporaryOwner(name);
+    // A writer that still runs keeps its file; the others were cut short.
+    if (owner <= 0 || (::kill(owner, 0) == 0 || errno == EPERM))
+      continue;
+    if (::unlink((IncludeTrailingDelimiter(folder) + name).c_str()) == 0)
+      ++removed;
+  }
+  ::closedir(dir);
+  return removed;
 }
 
 } // namespace kestrane

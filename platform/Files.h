@@ -42,6 +42,10 @@ std::optional<std::string> TryReadFileBytes(const std::string &path,
 bool WriteFileAtomic(const std::string &path, std::string_view bytes,
                      std::string *reason = nullptr);
 
+// Removes the temporary files that atomic writes of processes no longer
+// running left in `folder` (a process killed in mid-write). Returns how many.
+size_t RemoveStaleTemporaries(const std::string &folder);
+
 // The folder of the running executable, from /proc/self/exe, ending in "/".
 std::string ProgramFolder();
 

@@ -228,3 +228,26 @@ TEST(Files, ProgramFolderHoldsTheRunningProgram) {
 
 } // namespace
 } // namespace kestrane
+
+// A run killed in mid-write leaves its temporary files; a later start removes
+// those of dead writers only, and never a tile or another process's file.
+TEST(Files, RemoveStaleTemporaries) {
+  kestrane::testing::TempDir dir;
+  const std::string own = ".tmp" + std::to_string(::getpid()) + ".3";
+  const struct {
+    std::string name;
+    bool stays;
+  } files[] = {
+      {"ks_1_2_18.jpg", true},              // a tile
+      {"ks_1_2_18.jpg.tmp4194999.0", false}, // writer long gone
+      {"task_log.txt.tmp4194998.12", false}, // also beside the task files
+      {"ks_1_2_18.jpg" + own, true},         // this process still writes
+      {"notes.tmpx.1", true},                // not a temporary name of ours
+      {"ks_1_2_18.jpg.tmp.1", true},         // no process id
+  };
+  for (const auto &f : files)
+    kestrane::WriteFileAtomic(dir.Path() + f.name, "x");
+  EXPECT_EQ(kestrane::RemoveStaleTemporaries(dir.Path()), 2u);
+  for (const auto &f : files)
+    EXPECT_EQ(kestrane::FileExists(dir.Path() + f.name), f.stays) << f.name;
+}

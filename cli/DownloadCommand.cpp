@@ -1,0 +1,331 @@
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "cli/Commands.h"
+#include "cli/TaskOptions.h"
+#include "main/TaskControl.h"
+#include "platform/Files.h"
+#include "platform/MainThread.h"
+#include "platform/NumberFormat.h"
+#include "task/Settings.h"
+#include "task/TaskInput.h"
+#include "worker/TileHttp.h"
+
+namespace kestrane::cli {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// Set by SIGINT and SIGTERM; the main loop turns it into the Stop path.
+volatile std::sig_atomic_t stopRequested = 0;
+
+extern "C" void OnStopSignal(int) {
+  stopRequested = 1;
+}
+
+void InstallStopSignals() {
+  struct sigaction sa {};
+  sa.sa_handler = OnStopSignal;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+}
+
+// KESTRANE_PACING_SCALE (a positive number such as 0.01) multiplies every
+// pause of the workers and the timer's period, so that tests and benchmarks
+// can run whole tasks quickly. The program's own pacing is scale 1; the
+// variable is deliberately left out of the usage text.
+double PacingScale() {
+  const char *text = std::getenv("KESTRANE_PACING_SCALE");
+  if (text == nullptr || *text == '\0')
+    return 1.0;
+  char *end = nullptr;
+  const double scale = std::strtod(text, &end);
+  if (end == text || *end != '\0' || !std::isfinite(scale) || scale < 0)
+    return 1.0;
+  return scale;
+}
+
+milliseconds Scaled(milliseconds ms, double scale) {
+  return milliseconds(std::llround(static_cast<double>(ms.count()) * scale));
+}
+
+WorkerPacing ScaledPacing(double scale) {
+  WorkerPacing p;
+  p.AfterStored = Scaled(p.AfterStored, scale);
+  p.StartOffset = Scaled(p.StartOffset, scale);
+  p.ShortRetry = Scaled(p.ShortRetry, scale);
+  p.LongRetry = Scaled(p.LongRetry, scale);
+  return p;
+}
+
+std::string FormatClock(int64_t seconds) {
+  char buf[32];
+  if (seconds >= 3600)
+    std::snprintf(buf, sizeof buf, "%lld:%02lld:%02lld",
+                  static_cast<long long>(seconds / 3600),
+                  static_cast<long long>(seconds / 60 % 60),
+                  static_cast<long long>(seconds % 60));
+  else
+    std::snprintf(buf, sizeof buf, "%lld:%02lld",
+                  static_cast<long long>(seconds / 60),
+                  static_cast<long long>(seconds % 60));
+  return buf;
+}
+
+// The terminal side of a task: every line that reaches the log pane goes to
+// stdout as it arrives, message boxes to stderr, and, when stderr is a
+// terminal, one progress line that is redrawn in place.
+class Console : public TaskView, public MessageSink {
+public:
+  Console()
+      : progressOn_(isatty(STDERR_FILENO) == 1),
+        linesOnTerminal_(progressOn_ && isatty(STDOUT_FILENO) == 1) {}
+
+  void LogPaneReset(const std::vector<std::string> &lines) override {
+    for (const auto &l : lines)
+      PrintLine(l);
+  }
+  void LogLineAppended(const std::string &line) override { PrintLine(line); }
+  void ShowMessage(const std::string &text) override {
+    ClearProgress();
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s\n", text.c_str());
+  }
+
+  void Flush() { std::fflush(stdout); }
+
+  void ShowProgress(const TaskProgress &p, Clock::duration elapsed) {
+    if (!progressOn_ || p.Total <= 0)
+      return;
+    const double seconds = std::chrono::duration<double>(elapsed).count();
+    // Skipped tiles were done by an earlier run: they count as done but not
+    // towards the speed.
+    const int32_t fetched = p.Stored + p.GivenUp;
+    const double rate = seconds > 0 ? fetched / seconds : 0;
+    const int32_t left = std::max(0, p.Total - p.Concluded());
+    std::string text = "Tiles " + std::to_string(p.Concluded()) + "/" +
+                       std::to_string(p.Total);
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "  %.1f tiles/s", rate);
+    text += buf;
+    text += "  left ";
+    text += rate > 0 ? FormatClock(std::llround(left / rate)) : "?";
+    Flush();
+    std::fprintf(stderr, "\r%s\033[K", text.c_str());
+    std::fflush(stderr);
+    shown_ = true;
+  }
+
+  void ClearProgress() {
+    if (!shown_)
+      return;
+    std::fputs("\r\033[K", stderr);
+    shown_ = false;
+  }
+
+private:
+  void PrintLine(const std::string &line) {
+    // Lines that share the terminal with the progress line go above it.
+    if (linesOnTerminal_)
+      ClearProgress();
+    // A failure text carries a CR LF inside its line; stdout takes plain
+    // line feeds.
+    std::string out;
+    out.reserve(line.size() + 1);
+    for (size_t i = 0; i < line.size(); ++i) {
+      if (line[i] == '\r' && i + 1 < line.size() && line[i + 1] == '\n')
+        continue;
+      out += line[i];
+    }
+    out += '\n';
+    std::fwrite(out.data(), 1, out.size(), stdout);
+  }
+
+  const bool progressOn_;
+  const bool linesOnTerminal_;
+  bool shown_ = false;
+};
+
+// Exit statuses of download and resume.
+constexpr int kExitComplete = 0;
+constexpr int kExitIncomplete = 1;
+constexpr int kExitRefused = 2;
+constexpr int kExitStopped = 130;
+
+// What pressing Start does, then the timer until the task has ended.
+int RunTask(const TaskFields &fields) {
+  try {
+    HttpGlobalInit();
+  } catch (const std::exception &e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    return kExitRefused;
+  }
+  const double scale = PacingScale();
+  const Clock::duration period = std::max<Clock::duration>(
+      milliseconds(1), Scaled(milliseconds(1000), scale));
+
+  MainThreadQueue queue;
+  Console console;
+  TaskControlEnv env;
+  env.SettingsPath = SettingsPath(ProgramFolder());
+  env.DecimalSeparator = UserDecimalSeparator();
+  env.Messages = &console;
+  env.Bridge = &queue;
+  env.View = &console;
+  env.Pacing = ScaledPacing(scale);
+  TaskControl control(env);
+
+  InstallStopSignals();
+  const Clock::time_point started = Clock::now();
+  try {
+    if (!control.Start(fields))
+      return kExitRefused;
+  } catch (const std::exception &e) {
+    console.ShowMessage(e.what());
+    // Only a refused thread leaves workers running; they end the task
+    // through the timer as usual.
+    if (!control.TimerEnabled())
+      return kExitRefused;
+  }
+
+  bool userStopped = false;
+  Clock::time_point next = started + period;
+  while (control.TimerEnabled()) {
+    for (;;) {
+      if (stopRequested) {
+        stopRequested = 0;
+        userStopped = true;
+        control.Stop();
+      }
+      const Clock::time_point now = Clock::now();
+      if (now >= next)
+        break;
+      // Short slices, so that a stop request is seen at once.
+      const auto slice =
+          std::min<Clock::duration>(next - now, milliseconds(50));
+      queue.DrainFor(std::chrono::ceil<milliseconds>(slice));
+      console.Flush();
+    }
+    control.Tick();
+    console.Flush();
+    // A steady schedule: the next tick is one period after the last one's
+    // due time, whatever the tick's own work took; after a long stall the
+    // schedule starts again from now instead of firing a burst.
+    next += period;
+    if (const Clock::time_point now = Clock::now(); next + period < now)
+      next = now + period;
+    if (control.TimerEnabled())
+      console.ShowProgress(control.Progress(), Clock::now() - started);
+  }
+  console.ClearProgress();
+
+  if (userStopped)
+    return kExitStopped;
+  const TaskProgress p = control.Progress();
+  if (p.GivenUp > 0 || p.EndedEarly || p.Concluded() < p.Total)
+    return kExitIncomplete;
+  return kExitComplete;
+}
+
+bool WantsHelp(const Args &args) {
+  return std::any_of(args.begin(), args.end(), [](const std::string &a) {
+    return a == "--help" || a == "-h";
+  });
+}
+
+// A project file named without a folder lies in the current one.
+std::string WithFolder(const std::string &path) {
+  return ExtractFilePath(path).empty() ? "./" + path : path;
+}
+
+const char kDirectionNames[4][6] = {"North", "East", "South", "West"};
+
+} // namespace
+
+int RunDownload(const Args &args) {
+  static const char usage[] =
+      "usage: kestrane-cli download [options]\n"
+      "Downloads a task as Start does in the window; an earlier run of the "
+      "same task\nis continued. Ctrl-C stops it (resume later).\n"
+      "Exit status: 0 all tiles stored, 1 tiles given up or a worker ended "
+      "early,\n2 input refused, 130 stopped.\n";
+  if (WantsHelp(args)) {
+    std::printf("%s%s", usage, kTaskOptionsHelp);
+    return 0;
+  }
+  TaskFields fields;
+  fields.Path = ReadSettings(SettingsPath(ProgramFolder())).DefaultPath;
+  std::string error;
+  if (!ParseTaskOptions(args, fields, error)) {
+    std::fprintf(stderr, "%s\n%s%s", error.c_str(), usage, kTaskOptionsHelp);
+    return kExitRefused;
+  }
+  return RunTask(fields);
+}
+
+int RunResume(const Args &args) {
+  if (args.size() != 1 || WantsHelp(args)) {
+    std::fputs("usage: kestrane-cli resume FILE.ktsk\n"
+               "Continues the task of a project file where it stopped.\n",
+               args.size() == 1 ? stdout : stderr);
+    return args.size() == 1 ? 0 : kExitRefused;
+  }
+  const std::string path = WithFolder(args[0]);
+  if (!FileExists(path)) {
+    std::fprintf(stderr, "Cannot open file %s\n", args[0].c_str());
+    return kExitRefused;
+  }
+  // "Open task ..." then Start with the fields unchanged.
+  const OpenedTask opened = OpenTaskFile(path);
+  TaskFields fields;
+  fields.TaskName = opened.TaskName;
+  fields.Left = opened.Left;
+  fields.Right = opened.Right;
+  fields.Top = opened.Top;
+  fields.Bottom = opened.Bottom;
+  fields.Zoom = std::to_string(opened.Zoom);
+  fields.DirIndex = opened.Dir;
+  fields.Path = opened.Path;
+  return RunTask(fields);
+}
+
+int RunOpen(const Args &args) {
+  if (args.size() != 1 || WantsHelp(args)) {
+    std::fputs("usage: kestrane-cli open FILE.ktsk\n"
+               "Shows the fields that a project file loads into the window.\n",
+               args.size() == 1 ? stdout : stderr);
+    return args.size() == 1 ? 0 : kExitRefused;
+  }
+  const std::string path = WithFolder(args[0]);
+  if (!FileExists(path)) {
+    std::fprintf(stderr, "Cannot open file %s\n", args[0].c_str());
+    return kExitRefused;
+  }
+  const OpenedTask t = OpenTaskFile(path);
+  const char *dir = t.Dir >= 0 && t.Dir <= 3 ? kDirectionNames[t.Dir] : "";
+  std::printf("Left Longitude: %s\n"
+              "Right Longitude: %s\n"
+              "Top Latitude: %s\n"
+              "Bottom Latitude: %s\n"
+              "Zoom level: %d\n"
+              "Direction: %s\n"
+              "Path to save: %s\n"
+              "Task name: %s\n",
+              t.Left.c_str(), t.Right.c_str(), t.Top.c_str(), t.Bottom.c_str(),
+              static_cast<int>(t.Zoom), dir, t.Path.c_str(),
+              t.TaskName.c_str());
+  return 0;
+}
+
+} // namespace kestrane::cli

@@ -1,0 +1,362 @@
+#include "main/TaskControl.h"
+
+#include <utility>
+
+#include "platform/Files.h"
+#include "platform/Ini.h"
+#include "task/Settings.h"
+
+namespace kestrane {
+
+namespace {
+
+// The log pane is moved into a dated part-log file when it holds this many
+// lines, so that the pane and the saved log stay small.
+constexpr size_t kRotateLines = 30000;
+
+const char kCreateFailure[] = "Error: Create task failure.";
+
+std::string PositionKey(size_t index, char axis) {
+  return "T" + std::to_string(index + 1) + axis;
+}
+
+// The continue rule: the task continues an earlier run when the project file
+// at Path + TaskFileName exists and records the same inputs, the area as the
+// very texts typed now.
+bool ContinuesEarlierRun(const std::string &projectFile,
+                         const TaskFields &fields, int32_t zoom, int32_t dir) {
+  if (!FileExists(projectFile))
+    return false;
+  const IniFile ini(projectFile);
+  const bool sameDir = ini.ReadInteger("Dir", "Dir", 0) == dir;
+  const bool sameMaps = ini.ReadInteger("MapsType", "MapsType", 100) == 21;
+  const bool sameArea =
+      ini.ReadString("AREA", "LeftLongitude", "") == fields.Left &&
+      ini.ReadString("AREA", "RightLongitude", "") == fields.Right &&
+      ini.ReadString("AREA", "TopLatitude", "") == fields.Top &&
+      ini.ReadString("AREA", "BottomLatitude", "") == fields.Bottom;
+  const bool sameZoom = ini.ReadInteger("Zoom", "Zoom", 100) == zoom;
+  const bool sameFolder =
+      ExtractFilePath(projectFile) == IncludeTrailingDelimiter(fields.Path);
+  const bool sameName = ExtractFileName(projectFile) == fields.TaskName;
+  return sameDir && sameMaps && sameArea && sameZoom && sameFolder && sameName;
+}
+
+// What SaveAndAbandon lets go of, kept reachable until the process ends.
+struct AbandonedTask {
+  std::vector<std::unique_ptr<TDownThread>> Threads;
+  std::unique_ptr<MDTask> Task;
+  std::shared_ptr<TaskParameters> Params;
+  AbandonedTask *Next = nullptr;
+};
+AbandonedTask *abandonedTasks = nullptr;
+
+void AddCounts(TaskProgress &sum, const TDownThread::Counts &c) {
+  sum.Stored += c.Stored;
+  sum.GivenUp += c.GivenUp;
+  sum.Skipped += c.Skipped;
+  sum.EndedEarly = sum.EndedEarly || c.EndedEarly;
+}
+
+} // namespace
+
+TaskControl::TaskControl(TaskControlEnv env) : env_(std::move(env)) {}
+
+TaskControl::~TaskControl() {
+  // Releasing a worker waits for its thread. A worker that is still running
+  // can only end once it sees the stop request, so ask first. (The owner
+  // ends a running task through Stop and Tick, or lets go of it with
+  // SaveAndAbandon, before destroying the control.)
+  for (auto &t : threads_)
+    t->Terminate();
+  threads_.clear();
+}
+
+void TaskControl::ButtonClick(const TaskFields &fields) {
+  if (caption_ == "Start")
+    Start(fields);
+  else
+    Stop();
+}
+
+bool TaskControl::Start(const TaskFields &fields) {
+  // Only an idle window starts a task: the workers of a running one still
+  // use the current task.
+  if (!threads_.empty() || abandoned_)
+    return false;
+
+  const Settings settings = ReadSettings(env_.SettingsPath);
+
+  // The input checks in their fixed order, the direction among them: a
+  // project file opened into the fields can leave the list without a
+  // choice, and that is refused rather than guessed.
+  const TaskInputCheck check = CheckTaskInput(fields);
+  if (!check.Ok()) {
+    Message(*check.Message);
+    return false;
+  }
+  const CheckedTaskInput &input = check.Input;
+
+  runningThreads_ = 0;
+  const bool continueTask = ContinuesEarlierRun(input.Path + input.TaskFileName,
+                                                fields, input.Zoom, input.Dir);
+  auto params = std::make_shared<TaskParameters>(
+      ParametersFor(input, settings, continueTask));
+  params_ = params;
+
+  TaskEnvironment taskEnv;
+  taskEnv.Hosts = settings.Hosts;
+  taskEnv.DecimalSeparator = env_.DecimalSeparator;
+  taskEnv.Now = env_.Now;
+  taskEnv.ProgramFolder = env_.ProgramFolder;
+  std::unique_ptr<MDTask> task;
+  try {
+    task = std::make_unique<MDTask>(*params, taskEnv);
+  } catch (const TaskSetupError &e) {
+    Message(e.what());
+    Message(kCreateFailure);
+    return false;
+  } catch (const std::exception &) {
+    Message(kCreateFailure);
+    return false;
+  }
+  // The old task goes before the record it refers to.
+  task_ = std::move(task);
+  taskParams_ = params;
+
+  if (task_->TotalCount < params->ThreadCount)
+    params->ThreadCount = task_->TotalCount;
+
+  // Errors of these steps reach the caller: nothing is started then, and the
+  // new task stays the current one.
+  task_->WriteTaskFile();
+  task_->WriteTileList();
+  task_->WriteLogHeader();
+  task_->CreateFailedFile();
+  // A run killed in mid-write may have left temporary files beside its
+  // tiles and task files; nothing of them is needed any more.
+  RemoveStaleTemporaries(task_->TileFolder);
+  RemoveStaleTemporaries(params->Path);
+  std::vector<std::string> logLines = ReadLines(task_->LogFilePath);
+  std::vector<std::string> failedLines = ReadLines(task_->FailedFilePath);
+  ResetLog(std::move(logLines));
+  memo2_ = std::move(failedLines);
+
+  totalLabel_ = "Total images: " + std::to_string(task_->TotalCount);
+  if (env_.View)
+    env_.View->TotalLabelChanged(totalLabel_);
+  SetCaption("Stop");
+
+  released_ = TaskProgress{};
+  try {
+    for (int32_t i = 0; i < params->ThreadCount; ++i) {
+      threads_.push_back(std::make_unique<TDownThread>(
+          false, *task_, i, *env_.Bridge, *this, env_.Pacing));
+      ++runningThreads_;
+    }
+  } catch (...) {
+    // The system refused a thread: the workers already started still end
+    // the task through the tick, so the timer runs for them.
+    timerEnabled_ = true;
+    tickCount_ = 0;
+    throw;
+  }
+  timerEnabled_ = true;
+  tickCount_ = 0;
+  return true;
+}
+
+void TaskControl::Stop() {
+  for (size_t i = 0; i < threads_.size(); ++i) {
+    threads_[i]->Terminate();
+    AppendLog("Thread" + std::to_string(i + 1) +
+              "will be terminated by user. please wait...");
+  }
+}
+
+void TaskControl::Tick() {
+  if (!timerEnabled_)
+    return;
+  ++tickCount_;
+  if (tickCount_ % 5 == 0) {
+    SavePositions();
+    SavePanes(true);
+  }
+  if (runningThreads_ == 0)
+    EndTask();
+}
+
+void TaskControl::SaveAndAbandon() {
+  if (threads_.empty() || !task_)
+    return;
+  SavePositions();
+  SavePanes(false);
+  timerEnabled_ = false;
+  abandoned_ = true;
+  // The threads may still be waiting on the main thread or in a request;
+  // they run on unowned, so everything they use stays allocated for the
+  // rest of the process: the worker objects, the task and its record.
+  auto *kept = new AbandonedTask;
+  for (auto &t : threads_) {
+    t->Terminate();
+    t->Detach();
+  }
+  kept->Threads = std::move(threads_);
+  threads_.clear();
+  kept->Task = std::move(task_);
+  kept->Params = taskParams_;
+  kept->Next = abandonedTasks;
+  abandonedTasks = kept;
+}
+
+TaskProgress TaskControl::Progress() const {
+  TaskProgress p = released_;
+  p.Total = task_ ? task_->TotalCount : 0;
+  for (const auto &t : threads_)
+    AddCounts(p, t->TileCounts());
+  return p;
+}
+
+void TaskControl::AddLogLine(const std::string &line) {
+  AppendLog(line);
+}
+
+void TaskControl::AddFailedLine(const std::string &line) {
+  memo2_.push_back(line);
+}
+
+void TaskControl::WorkerDone() {
+  --runningThreads_;
+}
+
+void TaskControl::SavePositions() {
+  if (!task_)
+    return;
+  IniFile ini(task_->Params.Path + task_->Params.TaskFileName);
+  try {
+    for (size_t i = 0; i < threads_.size(); ++i) {
+      // One pair, read at once: never the X of one tile with the Y of
+      // another. A 0 is never written, so an earlier position stays.
+      const TDownThread::Position pos = threads_[i]->Current();
+      if (pos.X > 0)
+        ini.WriteInteger("THREADS", PositionKey(i, 'X'), pos.X);
+      if (pos.Y > 0)
+        ini.WriteInteger("THREADS", PositionKey(i, 'Y'), pos.Y);
+    }
+  } catch (const KError &e) {
+    // The task goes on; the next save tries again.
+    AppendLog(std::string("Error: ") + e.what());
+  }
+}
+
+void TaskControl::SavePanes(bool rotate) {
+  if (rotate && memo1_.size() >= kRotateLines)
+    RotateLog();
+  else
+    SavePane(task_->LogFilePath, memo1_);
+  SavePane(task_->FailedFilePath, memo2_);
+}
+
+void TaskControl::RotateLog() {
+  const std::string partLog = PartLogName();
+  // A pane that could not be saved is kept whole; the next save retries.
+  if (!SavePane(partLog, memo1_))
+    return;
+  ResetLog({});
+  AppendLog("Part log saved to " + partLog + "  Continue...");
+}
+
+std::string TaskControl::PartLogName() const {
+  const std::string stem = task_->LogFilePath + "." + FormatStamp14(env_.Now());
+  std::string name = stem + ".txt";
+  // Two rotations within one second, or a clock set back (the hour repeated
+  // when summer time ends), would give the name of an earlier part log; that
+  // one is kept and the new part gets a number.
+  for (int k = 2; FileExists(name) || DirectoryExists(name); ++k)
+    name = stem + "-" + std::to_string(k) + ".txt";
+  return name;
+}
+
+bool TaskControl::SavePane(const std::string &path,
+                           const std::vector<std::string> &lines) {
+  // One buffer for the whole file: the log pane may hold 30000 lines and is
+  // saved every five seconds.
+  size_t size = 0;
+  for (const auto &l : lines)
+    size += l.size() + 2;
+  std::string text;
+  text.reserve(size);
+  for (const auto &l : lines) {
+    text += l;
+    text += "\r\n";
+  }
+  std::string reason;
+  if (WriteFileAtomic(path, text, &reason))
+    return true;
+  AppendLog("Error: cannot save " + path + ": " + reason);
+  return false;
+}
+
+void TaskControl::EndTask() {
+  timerEnabled_ = false;
+  AppendLog("");
+  AppendLog("--------------------------------");
+  AppendLog("Task Stoped!");
+  AppendLog("");
+  AppendLog("Now time:" + FormatShortDateLongTime(env_.Now()));
+  AppendLog("");
+  AppendLog("Log file has been saved as " + task_->LogFilePath);
+  // The positions first: a line about a refused write then reaches the
+  // saved log too. Every worker has ended, so they are final.
+  SavePositions();
+  SavePane(task_->LogFilePath, memo1_);
+  SavePane(task_->FailedFilePath, memo2_);
+  // Every worker has made its last call: releasing one waits only for its
+  // thread to return.
+  for (auto &t : threads_) {
+    AddCounts(released_, t->TileCounts());
+    t.reset();
+  }
+  threads_.clear();
+  SetCaption("Start");
+  Message("Task stoped!" + std::string(20, ' '));
+}
+
+void TaskControl::AppendLog(const std::string &line) {
+  memo1_.push_back(line);
+  if (env_.View)
+    env_.View->LogLineAppended(line);
+}
+
+void TaskControl::ResetLog(std::vector<std::string> lines) {
+  memo1_ = std::move(lines);
+  if (env_.View)
+    env_.View->LogPaneReset(memo1_);
+}
+
+void TaskControl::SetCaption(const std::string &caption) {
+  caption_ = caption;
+  if (env_.View)
+    env_.View->CaptionChanged(caption_);
+}
+
+void TaskControl::Message(const std::string &text) {
+  if (env_.Messages)
+    env_.Messages->ShowMessage(text);
+}
+
+OpenedTask OpenTaskFile(const std::string &projectFile) {
+  const IniFile ini(projectFile);
+  OpenedTask t;
+  t.Left = ini.ReadString("AREA", "LeftLongitude", "");
+  t.Right = ini.ReadString("AREA", "RightLongitude", "");
+  t.Top = ini.ReadString("AREA", "TopLatitude", "");
+  t.Bottom = ini.ReadString("AREA", "BottomLatitude", "");
+  t.Path = ExtractFilePath(projectFile);
+  t.TaskName = ExtractFileName(projectFile);
+  t.Zoom = ini.ReadInteger("Zoom", "Zoom", 0);
+  t.Dir = ini.ReadInteger("Dir", "Dir", 0);
+  return t;
+}
+
+} // namespace kestrane
