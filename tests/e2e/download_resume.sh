@@ -108,9 +108,8 @@ for f in "${tiles[@]}"; do
 done
 [ ! -s "$out/t_failed.ftl" ] || fail "failed tiles were recorded"
 # The kill may have caught a tile between its temporary file and the
-# rename: that temporary file of the killed run is the only thing allowed.
-leftovers=$(find "$out/t" -type f ! -name 'ks_*_18.jpg' \
-  ! -name "ks_*_18.jpg.tmp${run1}.*" -printf '%f ')
+# rename; the resumed run clears such leftovers at its start.
+leftovers=$(find "$out/t" -type f ! -name 'ks_*_18.jpg' -printf '%f ')
 [ -z "$leftovers" ] || fail "other files in the tile folder: $leftovers"
 
 # 3. SIGINT runs the Stop path; the task ends through the timer.
