@@ -1,0 +1,171 @@
+// The desktop program: the main window and its side windows.
+#include <QApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QIcon>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QTimer>
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <string>
+
+#include "main/Unit1Form.h"
+#include "platform/Files.h"
+#include "platform/NumberFormat.h"
+#include "task/Settings.h"
+#include "tools/AboutForm.h"
+#include "tools/ConvertForm.h"
+#include "tools/UnitftlForm.h"
+#include "tools/UnitoptionsForm.h"
+#include "worker/TileHttp.h"
+
+namespace {
+
+// A failure that escapes an event handler is shown in the standard error box
+// and the program goes on.
+class KestraneApplication : public QApplication {
+public:
+  using QApplication::QApplication;
+  bool notify(QObject *receiver, QEvent *event) override {
+    try {
+      return QApplication::notify(receiver, event);
+    } catch (const std::exception &e) {
+      QMessageBox::critical(activeWindow(), applicationDisplayName(),
+                            QString::fromStdString(e.what()));
+    }
+    return false;
+  }
+};
+
+// Message boxes of the screenshot run go to stderr: a box would stop it.
+class StderrSink : public kestrane::MessageSink {
+public:
+  void ShowMessage(const std::string &text) override {
+    std::fprintf(stderr, "%s\n", text.c_str());
+  }
+};
+
+void Wait(int ms) {
+  QEventLoop loop;
+  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+bool Save(QWidget *widget, const QString &folder, const QString &name) {
+  Wait(200);
+  const QString file = QDir(folder).filePath(name);
+  const bool ok = widget->grab().save(file);
+  std::fprintf(stderr, "%s %s\n", ok ? "saved" : "could not save",
+               file.toLocal8Bit().constData());
+  return ok;
+}
+
+// Shows every window in turn and saves it as a PNG in `folder`: a check of
+// captions and layout. With a project file the main window then starts
+// that task and is saved again after `seconds` of downloading.
+int Screenshots(kestrane::TForm1 &form1, const kestrane::ToolWindows &tools,
+                const QString &folder, const QString &task, int seconds) {
+  QDir().mkpath(folder);
+  bool ok = true;
+  form1.show();
+  ok &= Save(&form1, folder, QStringLiteral("main.png"));
+  int n = 0;
+  for (QMenu *menu : form1.menuBar()->findChildren<QMenu *>()) {
+    if (menu->title().isEmpty())
+      continue; // the menu bar's own overflow menu
+    menu->popup(form1.mapToGlobal(QPoint(20 + 60 * n, 20)));
+    ok &= Save(menu, folder,
+               QStringLiteral("menu-%1.png")
+                   .arg(menu->title().remove(QLatin1Char('&')).toLower()));
+    menu->hide();
+    ++n;
+  }
+  const std::pair<QWidget *, const char *> windows[] = {
+      {tools.Options, "options.png"},
+      {tools.Convert, "convert.png"},
+      {tools.Flt, "redownload.png"},
+      {tools.About, "about.png"}};
+  for (const auto &[window, name] : windows) {
+    window->show();
+    ok &= Save(window, folder, QString::fromLatin1(name));
+    window->hide();
+  }
+  if (!task.isEmpty()) {
+    form1.LoadTaskFile(task.toStdString());
+    form1.BitBtn1Click();
+    Wait(seconds * 1000);
+    ok &= Save(&form1, folder, QStringLiteral("main-download.png"));
+    // Leaves as closing the window during a task does.
+    form1.setAbandonExit([ok] {
+      std::fflush(nullptr);
+      std::_Exit(ok ? 0 : 1);
+    });
+    form1.close();
+  }
+  return ok ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  std::setlocale(LC_ALL, "");
+  try {
+    kestrane::HttpGlobalInit(); // before any thread of ours
+  } catch (const std::exception &e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    return 1;
+  }
+  KestraneApplication app(argc, argv);
+  app.setApplicationName(QStringLiteral("Kestrane"));
+  app.setApplicationDisplayName(QStringLiteral("Kestrane"));
+  // Qt sets the C locale from the environment again; the number format the
+  // program passes around is read after it.
+  const char separator = kestrane::UserDecimalSeparator();
+
+  // Hidden options: --screenshot DIR [--task FILE.ktsk] [--seconds N].
+  QString shotFolder, shotTask;
+  int shotSeconds = 8;
+  const QStringList args = app.arguments();
+  for (int i = 1; i + 1 < args.size(); ++i) {
+    if (args[i] == QLatin1String("--screenshot"))
+      shotFolder = args[++i];
+    else if (args[i] == QLatin1String("--task"))
+      shotTask = args[++i];
+    else if (args[i] == QLatin1String("--seconds"))
+      shotSeconds = args[++i].toInt();
+  }
+
+  try {
+    const std::string folder = kestrane::ProgramFolder();
+    app.setWindowIcon(QIcon(QString::fromStdString(folder + "kestrane.png")));
+
+    kestrane::TForm1Config config;
+    config.ProgramFolder = folder;
+    config.DecimalSeparator = separator;
+    kestrane::TForm1 form1(config);
+    kestrane::TfrmAbout about(QString::fromLatin1(kestrane::kHomePageLink),
+                              QString::fromLatin1(kestrane::kContactLink),
+                              &form1);
+    kestrane::TfrmConvert convert(separator, &form1);
+    kestrane::TfrmOptions options(kestrane::SettingsPath(folder), &form1);
+    kestrane::TfrmFlt flt(&form1);
+    const kestrane::ToolWindows tools{&about, &convert, &options, &flt};
+    form1.SetToolWindows(tools);
+
+    if (!shotFolder.isEmpty()) {
+      StderrSink sink;
+      form1.setMessageSink(&sink);
+      return Screenshots(form1, tools, shotFolder, shotTask, shotSeconds);
+    }
+    form1.show();
+    return app.exec();
+  } catch (const std::exception &e) {
+    QMessageBox::critical(nullptr, app.applicationDisplayName(),
+                          QString::fromStdString(e.what()));
+    return 1;
+  }
+}
