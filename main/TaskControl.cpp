@@ -233,6 +233,9 @@ void TaskControl::SavePositions() {
   if (!task_)
     return;
   IniFile ini(task_->Params.Path + task_->Params.TaskFileName);
+  // A recorded position must never stand for a tile that a power cut could
+  // still take back: the tiles reach the disk first.
+  SyncFileSystem(task_->TileFolder);
   try {
     for (size_t i = 0; i < threads_.size(); ++i) {
       // One pair, read at once: never the X of one tile with the Y of

@@ -4,10 +4,10 @@
 
 #include <atomic>
 #include <cerrno>
-#include <csignal>
-#include <dirent.h>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <system_error>
@@ -108,7 +108,7 @@ int CreateTemp(const std::string &target, std::string *tempPath) {
 // target is either the old file or the complete new one. With `replace`
 // false an existing target is kept and the call fails with EEXIST.
 bool WriteAtomically(const std::string &path, std::string_view bytes,
-                     bool replace, std::string *reason) {
+                     bool replace, std::string *reason, bool sync = true) {
   if (path.empty() || path.back() == '/') {
     SetReason(reason, path.empty() ? ENOENT : EISDIR);
     return false;
@@ -158,7 +158,7 @@ bool WriteAtomically(const std::string &path, std::string_view bytes,
       }
     }
   }
-  if (::fdatasync(fd.get()) != 0)
+  if (sync && ::fdatasync(fd.get()) != 0)
     return fail(errno);
   if (fd.Close() != 0)
     return fail(errno);
@@ -283,6 +283,16 @@ std::string ReadFileBytes(const std::string &path) {
 bool WriteFileAtomic(const std::string &path, std::string_view bytes,
                      std::string *reason) {
   return WriteAtomically(path, bytes, true, reason);
+}
+
+bool WriteFileAtomicUnsynced(const std::string &path, std::string_view bytes,
+                             std::string *reason) {
+  return WriteAtomically(path, bytes, true, reason, false);
+}
+
+bool SyncFileSystem(const std::string &path) {
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  return fd.get() >= 0 && ::syncfs(fd.get()) == 0;
 }
 
 std::string ProgramFolder() {

@@ -46,6 +46,16 @@ bool WriteFileAtomic(const std::string &path, std::string_view bytes,
 // running left in `folder` (a process killed in mid-write). Returns how many.
 size_t RemoveStaleTemporaries(const std::string &folder);
 
+// WriteFileAtomic without waiting for the disk: the tiles of a task are many,
+// and waiting for each costs more than fetching it. The rename still makes
+// the file whole or absent after a crash of the process; SyncFileSystem
+// settles them on the disk in one call before their progress is recorded.
+bool WriteFileAtomicUnsynced(const std::string &path, std::string_view bytes,
+                             std::string *reason = nullptr);
+// Flushes everything written to the file system that holds `path` (a file or
+// folder) to the disk. False when that fails.
+bool SyncFileSystem(const std::string &path);
+
 // The folder of the running executable, from /proc/self/exe, ending in "/".
 std::string ProgramFolder();
 
