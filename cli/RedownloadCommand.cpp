@@ -1,0 +1,70 @@
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <string>
+
+#include "cli/Commands.h"
+#include "platform/Errors.h"
+#include "tools/Unitftl.h"
+#include "worker/TileHttp.h"
+
+namespace kestrane::cli {
+
+namespace {
+
+std::atomic<bool> gStop{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+extern "C" void OnInterrupt(int) {
+  gStop.store(true);
+}
+
+// A report line as the window shows it: the CR LF inside a socket failure's
+// text starts a new line.
+void PrintLine(const std::string &line) {
+  std::string out;
+  out.reserve(line.size() + 1);
+  for (size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == '\r' && i + 1 < line.size() && line[i + 1] == '\n')
+      continue;
+    out += line[i];
+  }
+  out += '\n';
+  std::fwrite(out.data(), 1, out.size(), stdout);
+  std::fflush(stdout);
+}
+
+} // namespace
+
+// kestrane-cli redownload FILE.ftl: one re-download run, its report on
+// stdout. Exit 0 when every record was stored again (or the list is empty),
+// 1 when some were not, 2 when the list cannot be read or a tile cannot be
+// written, 130 when interrupted (the run then ends after the current
+// record).
+int RunRedownload(const Args &args) {
+  if (args.size() != 1) {
+    std::fputs("usage: kestrane-cli redownload FILE.ftl\n", stderr);
+    return 2;
+  }
+  try {
+    HttpGlobalInit();
+    gStop.store(false);
+    struct sigaction sa {};
+    sa.sa_handler = OnInterrupt;
+    sa.sa_flags = SA_RESETHAND; // a second interrupt ends the process
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    const ReDownloadResult result =
+        ReDownloadRun().Run(args[0], PrintLine, &gStop);
+    if (result.StoppedByRequest)
+      return 130;
+    return result.AllOk() ? 0 : 1;
+  } catch (const KError &e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s\n", e.what());
+    return 2;
+  }
+}
+
+} // namespace kestrane::cli

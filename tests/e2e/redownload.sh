@@ -1,0 +1,148 @@
+#!/usr/bin/env bash
+# kestrane-cli redownload against the sample tile service: a task whose
+# every tile fails its first three requests leaves all of them in the
+# failed list; the re-download stores every one (exit 0), replaces the
+# placeholders and side files, and leaves the list as it was. Then the
+# exit statuses and texts of the other outcomes: a tile the service does
+# not have (1), a refused connection (1, two-line socket text), an empty
+# list (0), a missing list and a tile that cannot be written (2).
+set -euo pipefail
+bundle=${1:?usage: redownload.sh BUNDLE_DIR}
+work=$(mktemp -d)
+server_pid=
+cleanup() {
+  if [ -n "$server_pid" ]; then
+    kill "$server_pid" 2>/dev/null || true
+    wait "$server_pid" 2>/dev/null || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() {
+  echo "FAIL: $*" >&2
+  for f in "$work"/*.out; do
+    [ -s "$f" ] && { echo "--- $f" >&2; tail -5 "$f" >&2; }
+  done
+  exit 1
+}
+command -v djpeg >/dev/null || fail "djpeg is missing (libjpeg-turbo-progs)"
+
+cp -r "$bundle" "$work/bin"
+cli=$work/bin/kestrane-cli
+"$work/bin/kestrane-sample-server" --port 0 --fail-first 3 --faults 500 \
+  --log >"$work/server.txt" 2>"$work/served.txt" &
+server_pid=$!
+port=
+for _ in $(seq 100); do
+  port=$(sed -n 's/^PORT \([0-9][0-9]*\)$/\1/p' "$work/server.txt")
+  [ -n "$port" ] && break
+  sleep 0.1
+done
+[ -n "$port" ] || fail "the sample service printed no port"
+printf '[TileService]\r\n' >"$work/bin/ini/config.ini"
+for i in 0 1 2 3; do
+  printf 'Host%d=127.0.0.%d:%s\r\n' "$i" $((i + 1)) "$port" \
+    >>"$work/bin/ini/config.ini"
+done
+
+# run NAME ARGS...: runs the command line, sets rc.
+run() {
+  local name=$1
+  shift
+  rc=0
+  "$cli" "$@" >"$work/$name.out" 2>"$work/$name.err" || rc=$?
+}
+
+# 1. A small task: every tile fails three times with 500 and is given up.
+out=$work/out
+KESTRANE_PACING_SCALE=0 run task download --task r --path "$out" \
+  --left -122.3400 --right -122.3375 --top 47.6010 --bottom 47.6000 \
+  --zoom 18 --dir North
+[ "$rc" -eq 1 ] || fail "download: exit $rc, expected 1 (tiles given up)"
+ftl=$out/r_failed.ftl
+records=$(grep -c . "$ftl" || true)
+tiles=$(ls "$out"/r/ks_*_18.jpg | wc -l)
+[ "$records" -eq "$tiles" ] && [ "$records" -gt 1 ] ||
+  fail "$records records for $tiles tiles"
+before=$(md5sum <"$ftl")
+stamp=$(stat -c %Y "$ftl")
+: >"$(head -1 "$ftl" | tr -d '\r' | cut -d'|' -f1).invalid"
+
+run redl redownload "$ftl"
+[ "$rc" -eq 0 ] || fail "redownload: exit $rc, expected 0"
+[ "$(sed -n 1p "$work/redl.out")" = "Start..." ] || fail "no Start... line"
+[ "$(tail -1 "$work/redl.out")" = "Download End." ] || fail "no end line"
+ok=$(grep -c ' ->OK$' "$work/redl.out" || true)
+[ "$ok" -eq "$records" ] || fail "$ok OK lines for $records records"
+[ "$(wc -l <"$work/redl.out")" -eq $((records + 2)) ] ||
+  fail "lines beside the OK lines"
+blank=$work/bin/blankimg/blank180.jpg
+for f in "$out"/r/ks_*_18.jpg; do
+  ! cmp -s "$f" "$blank" || fail "$f is still the placeholder"
+  djpeg -outfile /dev/null "$f" || fail "$f does not decode"
+done
+[ -z "$(find "$out/r" -name '*.invalid' -o -name '*.crashed' -o -name '*.tmp*')" ] ||
+  fail "side or temporary files left beside good tiles"
+[ "$(md5sum <"$ftl")" = "$before" ] && [ "$(stat -c %Y "$ftl")" = "$stamp" ] ||
+  fail "the list file was written"
+
+# 2. Other outcomes, each with its exit status and lines.
+tile=$out/r/extra.jpg
+missing="http://127.0.0.1:$port/tiles/svi4?g=5340&dir=dir_n"
+printf '%s|%s\r\n' "$tile" "$missing" >"$work/404.ftl"
+run notfound redownload "$work/404.ftl"
+[ "$rc" -eq 1 ] || fail "tile not found: exit $rc, expected 1"
+grep -qxF -- "404 Not Found->$missing" "$work/notfound.out" ||
+  fail "no 404 failure line"
+grep -qxF -- "$missing:Error: the image is not found on server." \
+  "$work/notfound.out" || fail "no not-found line"
+[ ! -e "$tile" ] || fail "a failure wrote the tile"
+
+# A port that nobody listens on: one the service had, after it has gone.
+"$work/bin/kestrane-sample-server" --port 0 --hosts 1 >"$work/gone.txt" &
+gone_pid=$!
+refused_port=
+for _ in $(seq 100); do
+  refused_port=$(sed -n 's/^PORT \([0-9][0-9]*\)$/\1/p' "$work/gone.txt")
+  [ -n "$refused_port" ] && break
+  sleep 0.1
+done
+kill "$gone_pid"
+wait "$gone_pid" || true
+[ -n "$refused_port" ] || fail "the second service printed no port"
+printf '%s|http://127.0.0.1:%s/tiles/svi0?g=5340&dir=dir_n\r\n' "$tile" \
+  "$refused_port" >"$work/refused.ftl"
+run refused redownload "$work/refused.ftl"
+[ "$rc" -eq 1 ] || fail "refused: exit $rc, expected 1"
+diff <(printf '%s\n' "Start..." "Socket Error # 10061" \
+  "Connection refused.->http://127.0.0.1:$refused_port/tiles/svi0?g=5340&dir=dir_n" \
+  "Error: Your network has problem, please check it." "Download End.") \
+  "$work/refused.out" >&2 || fail "refused: other lines"
+
+: >"$work/empty.ftl"
+run empty redownload "$work/empty.ftl"
+[ "$rc" -eq 0 ] || fail "empty list: exit $rc, expected 0"
+[ "$(cat "$work/empty.out")" = "No failed files records." ] ||
+  fail "empty list: other lines"
+
+run nolist redownload "$work/none.ftl"
+[ "$rc" -eq 2 ] || fail "missing list: exit $rc, expected 2"
+grep -qxF "Cannot open file $work/none.ftl" "$work/nolist.err" ||
+  fail "missing list: no message"
+
+printf '%s|%s\r\n' "$work/gone/t.jpg" \
+  "http://127.0.0.1:$port/tiles/svi0?g=5340&dir=dir_n" >"$work/gone.ftl"
+for _ in 1 2 3 4; do # past the service's failing first requests
+  run gone redownload "$work/gone.ftl"
+  [ "$rc" -eq 1 ] || break
+done
+[ "$rc" -eq 2 ] || fail "unwritable tile: exit $rc, expected 2"
+grep -qxF "Cannot create file $work/gone/t.jpg" "$work/gone.err" ||
+  fail "unwritable tile: no message"
+! grep -q 'Download End.' "$work/gone.out" ||
+  fail "unwritable tile: the run went on to its end line"
+
+run usage redownload
+[ "$rc" -eq 2 ] || fail "no argument: exit $rc, expected 2"
+
+echo "redownload: ok ($records tiles re-downloaded, every outcome checked)"

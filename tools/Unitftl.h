@@ -1,0 +1,80 @@
+#pragma once
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace kestrane {
+
+// One record of a failed-tile list: the tile's file path and its URL, split
+// at the first "|" of the line (a line without "|" has an empty path and the
+// whole line as its URL). Neither part is trimmed.
+struct FtlRecord {
+  std::string Path;
+  std::string Url;
+};
+FtlRecord SplitFtlLine(const std::string &line);
+
+// How a re-download run requests its tiles. The defaults are the program's;
+// tests shorten the time-outs.
+struct ReDownloadOptions {
+  // The request headers of every re-download request.
+  std::vector<std::string> Headers{
+      "Referer: http://www.bing.com/maps/",
+      "User-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1)",
+      "Connection: Keep_Alive"};
+  // A time-out fails the request as socket error 10060, which stops the run.
+  std::chrono::milliseconds ConnectTimeout{30000};
+  std::chrono::milliseconds NoDataTimeout{60000};
+  // A record whose requests are reset or closed is requested again at once,
+  // up to this many requests in all; then its failure line is added and the
+  // run goes on with the next record.
+  int MaxAttempts = 30;
+};
+
+// What a run did, for the caller's summary and exit status.
+struct ReDownloadResult {
+  int Records = 0;               // lines of the list
+  int Requested = 0;             // records that were requested (at least once)
+  int Succeeded = 0;             // records that ended " ->OK"
+  bool ListEmpty = false;        // "No failed files records."
+  bool EndedByFailure = false;   // a 302/403 or socket failure stopped the run
+  bool StoppedByRequest = false; // the stop flag ended the run
+  // Every record ended " ->OK" (an empty list counts as all done).
+  bool AllOk() const { return Succeeded == Records; }
+};
+
+// One re-download run over a failed-tile list: every record's URL is fetched
+// again and a good tile replaces the file named in the record; the list file
+// itself is never written. The report goes line by line to `onLine`, called
+// on the thread that runs Run, as each line is added:
+//   "Start...", path + ":" + url + " ->OK", the failure lines, "No failed
+//   files records.", "Download End.".
+// A socket failure's line holds CR LF between its number and description;
+// the IP message holds one LF; each is still one line.
+//
+// Run blocks until the run has ended, so a window runs it on a thread of its
+// own and marshals the lines; the class holds no state between runs and
+// touches nothing shared. `stop` (may be null) is read between records and
+// between the repeats of one record: once set, the run ends with "Download
+// End." after the request in progress.
+//
+// Throws KError "Cannot open file " + list path when the list cannot be read
+// (before any line), and KError "Cannot create file " + tile path when a
+// tile cannot be written: the run then ends at once, without "Download
+// End.". A KError from setting up the HTTP client passes through too.
+class ReDownloadRun {
+public:
+  using LineSink = std::function<void(const std::string &line)>;
+
+  explicit ReDownloadRun(ReDownloadOptions options = {});
+
+  ReDownloadResult Run(const std::string &ftlPath, const LineSink &onLine,
+                       const std::atomic<bool> *stop = nullptr) const;
+
+private:
+  ReDownloadOptions options_;
+};
+
+} // namespace kestrane
