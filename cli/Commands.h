@@ -14,4 +14,8 @@ int RunOpen(const Args &args);
 int RunRedownload(const Args &args);
 int RunConvert(const Args &args);
 
+// Prints one line of a log pane or a report on stdout, the CR LF inside a
+// failure text as a line break.
+void PrintPaneLine(const std::string &line);
+
 } // namespace kestrane::cli

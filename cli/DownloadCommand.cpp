@@ -139,17 +139,7 @@ private:
     // Lines that share the terminal with the progress line go above it.
     if (linesOnTerminal_)
       ClearProgress();
-    // A failure text carries a CR LF inside its line; stdout takes plain
-    // line feeds.
-    std::string out;
-    out.reserve(line.size() + 1);
-    for (size_t i = 0; i < line.size(); ++i) {
-      if (line[i] == '\r' && i + 1 < line.size() && line[i + 1] == '\n')
-        continue;
-      out += line[i];
-    }
-    out += '\n';
-    std::fwrite(out.data(), 1, out.size(), stdout);
+    PrintPaneLine(line);
   }
 
   const bool progressOn_;
@@ -274,18 +264,33 @@ int RunDownload(const Args &args) {
   return RunTask(fields);
 }
 
-int RunResume(const Args &args) {
+// The one argument of `resume` and `open`: an existing project file. Returns
+// its path, or the exit status in `status` when there is nothing to do.
+static std::string ProjectFileArgument(const Args &args, const char *usage,
+                                       int &status) {
   if (args.size() != 1 || WantsHelp(args)) {
-    std::fputs("usage: kestrane-cli resume FILE.ktsk\n"
-               "Continues the task of a project file where it stopped.\n",
-               args.size() == 1 ? stdout : stderr);
-    return args.size() == 1 ? 0 : kExitRefused;
+    std::fputs(usage, args.size() == 1 ? stdout : stderr);
+    status = args.size() == 1 ? 0 : kExitRefused;
+    return {};
   }
-  const std::string path = WithFolder(args[0]);
+  std::string path = WithFolder(args[0]);
   if (!FileExists(path)) {
     std::fprintf(stderr, "Cannot open file %s\n", args[0].c_str());
-    return kExitRefused;
+    status = kExitRefused;
+    return {};
   }
+  return path;
+}
+
+int RunResume(const Args &args) {
+  int status = 0;
+  const std::string path = ProjectFileArgument(
+      args,
+      "usage: kestrane-cli resume FILE.ktsk\n"
+      "Continues the task of a project file where it stopped.\n",
+      status);
+  if (path.empty())
+    return status;
   // "Open task ..." then Start with the fields unchanged.
   const OpenedTask opened = OpenTaskFile(path);
   TaskFields fields;
@@ -301,17 +306,14 @@ int RunResume(const Args &args) {
 }
 
 int RunOpen(const Args &args) {
-  if (args.size() != 1 || WantsHelp(args)) {
-    std::fputs("usage: kestrane-cli open FILE.ktsk\n"
-               "Shows the fields that a project file loads into the window.\n",
-               args.size() == 1 ? stdout : stderr);
-    return args.size() == 1 ? 0 : kExitRefused;
-  }
-  const std::string path = WithFolder(args[0]);
-  if (!FileExists(path)) {
-    std::fprintf(stderr, "Cannot open file %s\n", args[0].c_str());
-    return kExitRefused;
-  }
+  int status = 0;
+  const std::string path = ProjectFileArgument(
+      args,
+      "usage: kestrane-cli open FILE.ktsk\n"
+      "Shows the fields that a project file loads into the window.\n",
+      status);
+  if (path.empty())
+    return status;
   const OpenedTask t = OpenTaskFile(path);
   const char *dir = t.Dir >= 0 && t.Dir <= 3 ? kDirectionNames[t.Dir] : "";
   std::printf("Left Longitude: %s\n"

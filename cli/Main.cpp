@@ -30,12 +30,18 @@ int main(int argc, char **argv) {
   const std::string command = argv[1];
   const kestrane::cli::Args args(argv + 2, argv + argc);
   using namespace kestrane::cli;
-  if (command == "plan") return RunPlan(args);
-  if (command == "download") return RunDownload(args);
-  if (command == "resume") return RunResume(args);
-  if (command == "open") return RunOpen(args);
-  if (command == "redownload") return RunRedownload(args);
-  if (command == "convert") return RunConvert(args);
+  if (command == "plan")
+    return RunPlan(args);
+  if (command == "download")
+    return RunDownload(args);
+  if (command == "resume")
+    return RunResume(args);
+  if (command == "open")
+    return RunOpen(args);
+  if (command == "redownload")
+    return RunRedownload(args);
+  if (command == "convert")
+    return RunConvert(args);
   std::fprintf(stderr, "Unknown command: %s\n%s", command.c_str(), kUsage);
   return 2;
 }

@@ -22,15 +22,7 @@ extern "C" void OnInterrupt(int) {
 // A report line as the window shows it: the CR LF inside a socket failure's
 // text starts a new line.
 void PrintLine(const std::string &line) {
-  std::string out;
-  out.reserve(line.size() + 1);
-  for (size_t i = 0; i < line.size(); ++i) {
-    if (line[i] == '\r' && i + 1 < line.size() && line[i + 1] == '\n')
-      continue;
-    out += line[i];
-  }
-  out += '\n';
-  std::fwrite(out.data(), 1, out.size(), stdout);
+  PrintPaneLine(line);
   std::fflush(stdout);
 }
 
