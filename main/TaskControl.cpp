@@ -233,19 +233,25 @@ void TaskControl::SavePositions() {
   if (!task_)
     return;
   IniFile ini(task_->Params.Path + task_->Params.TaskFileName);
+  std::vector<std::pair<std::string, std::string>> keys;
+  for (size_t i = 0; i < threads_.size(); ++i) {
+    // One pair, read at once: never the X of one tile with the Y of
+    // another. A 0 is never written, so an earlier position stays.
+    const TDownThread::Position pos = threads_[i]->Current();
+    if (pos.X > 0)
+      keys.emplace_back(PositionKey(i, 'X'), std::to_string(pos.X));
+    if (pos.Y > 0)
+      keys.emplace_back(PositionKey(i, 'Y'), std::to_string(pos.Y));
+  }
+  if (keys.empty())
+    return;
   // A recorded position must never stand for a tile that a power cut could
-  // still take back: the tiles reach the disk first.
+  // still take back: the tiles read above reach the disk first.
   SyncFileSystem(task_->TileFolder);
   try {
-    for (size_t i = 0; i < threads_.size(); ++i) {
-      // One pair, read at once: never the X of one tile with the Y of
-      // another. A 0 is never written, so an earlier position stays.
-      const TDownThread::Position pos = threads_[i]->Current();
-      if (pos.X > 0)
-        ini.WriteInteger("THREADS", PositionKey(i, 'X'), pos.X);
-      if (pos.Y > 0)
-        ini.WriteInteger("THREADS", PositionKey(i, 'Y'), pos.Y);
-    }
+    // All positions in one replacement of the project file: one wait for
+    // the disk instead of one a key.
+    ini.WriteStrings("THREADS", keys);
   } catch (const KError &e) {
     // The task goes on; the next save tries again.
     AppendLog(std::string("Error: ") + e.what());

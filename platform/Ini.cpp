@@ -243,19 +243,30 @@ int32_t IniFile::ReadInteger(std::string_view section, std::string_view key,
 
 void IniFile::WriteString(std::string_view section, std::string_view key,
                           std::string_view value) {
+  const std::pair<std::string, std::string> one(key, value);
+  WriteStrings(section, {&one, 1});
+}
+
+void IniFile::WriteStrings(
+    std::string_view section,
+    std::span<const std::pair<std::string, std::string>> values) {
   const KError refused("Unable to write to " + path_);
-  if (WouldBreakFile(section, key, value))
-    throw refused;
+  for (const auto &[key, value] : values)
+    if (WouldBreakFile(section, key, value))
+      throw refused;
   std::lock_guard<std::mutex> lock(WriteMutex());
   bool missing = false;
   std::optional<std::string> bytes = TryReadFileBytes(path_, &missing);
   if (!bytes && !missing)
     throw refused; // a folder or an unreadable file: never overwrite blindly
   std::string content = bytes ? std::move(*bytes) : std::string();
-  std::vector<Line> lines = SplitLines(content);
-  Location loc = Find(lines, section, key);
-  std::string updated = Rewrite(lines, loc, section, key, value);
-  if (!WriteFileAtomic(path_, updated))
+  // Each key as its own write would leave it, but the file is replaced once.
+  for (const auto &[key, value] : values) {
+    const std::vector<Line> lines = SplitLines(content);
+    const Location loc = Find(lines, section, key);
+    content = Rewrite(lines, loc, section, key, value);
+  }
+  if (!WriteFileAtomic(path_, content))
     throw refused;
 }
 

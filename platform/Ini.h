@@ -1,7 +1,9 @@
 #pragma once
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace kestrane {
 
@@ -34,6 +36,11 @@ public:
                    std::string_view value);
   void WriteInteger(std::string_view section, std::string_view key,
                     int32_t value);
+  // Several keys of one section in one replacement of the file, each as
+  // WriteString would write it; nothing is written when one is refused.
+  void
+  WriteStrings(std::string_view section,
+               std::span<const std::pair<std::string, std::string>> values);
 
 private:
   std::string path_;

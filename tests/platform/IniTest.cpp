@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace kestrane {
 namespace {
@@ -228,6 +230,31 @@ TEST(IniWrite, WrittenValuesReadBack) {
   EXPECT_EQ(ini.ReadString("AREA", "LeftLongitude", ""), "-122.34");
   EXPECT_EQ(GetBytes(ini.FileName()),
             "[THREADS]\r\nt1x=7\r\n[AREA]\r\nLeftLongitude=-122.34\r\n");
+}
+
+// The timer's save writes all positions at once: the file must come out as
+// the same keys written one by one would leave it, and a refused key must
+// leave the file untouched rather than half-updated.
+TEST(IniWrite, SeveralKeysAtOnceMatchOneByOne) {
+  TempDir dir;
+  const std::string start = "[THREADS]\r\nThreadCount=3\r\nT1X=\r\nT1Y=\r\n"
+                            "\r\n[Other]\nkeep=me\n";
+  const std::vector<std::pair<std::string, std::string>> keys = {
+      {"T1X", "41990"}, {"T1Y", "170590"}, {"T2X", "41991"}, {"t1x", "5"}};
+  PutBytes(dir.Path() + "one.ktsk", start);
+  PutBytes(dir.Path() + "all.ktsk", start);
+  IniFile one(dir.Path() + "one.ktsk");
+  for (const auto &[k, v] : keys)
+    one.WriteString("THREADS", k, v);
+  IniFile all(dir.Path() + "all.ktsk");
+  all.WriteStrings("THREADS", keys);
+  EXPECT_EQ(GetBytes(all.FileName()), GetBytes(one.FileName()));
+
+  const std::vector<std::pair<std::string, std::string>> bad = {
+      {"T3X", "1"}, {"T3Y", "2\r\nUseProxy=1"}};
+  const std::string before = GetBytes(all.FileName());
+  EXPECT_THROW(all.WriteStrings("THREADS", bad), KError);
+  EXPECT_EQ(GetBytes(all.FileName()), before);
 }
 
 TEST(IniWrite, SettingsFileFromNothing) {
