@@ -168,6 +168,7 @@ int RunTask(const TaskFields &fields) {
   MainThreadQueue queue;
   Console console;
   TaskControlEnv env;
+  env.SavePositionsInBackground = true;
   env.SettingsPath = SettingsPath(ProgramFolder());
   env.DecimalSeparator = UserDecimalSeparator();
   env.Messages = &console;

@@ -60,7 +60,8 @@ void AddCounts(TaskProgress &sum, const TDownThread::Counts &c) {
 
 } // namespace
 
-TaskControl::TaskControl(TaskControlEnv env) : env_(std::move(env)) {}
+TaskControl::TaskControl(TaskControlEnv env)
+    : env_(std::move(env)), saver_(env_.SavePositionsInBackground) {}
 
 TaskControl::~TaskControl() {
   // Releasing a worker waits for its thread. A worker that is still running
@@ -190,6 +191,7 @@ void TaskControl::SaveAndAbandon() {
   if (threads_.empty() || !task_)
     return;
   SavePositions();
+  FinishPositions();
   SavePanes(false);
   timerEnabled_ = false;
   abandoned_ = true;
@@ -230,10 +232,12 @@ void TaskControl::WorkerDone() {
 }
 
 void TaskControl::SavePositions() {
+  // A failure of the previous save reaches the log now.
+  if (std::optional<std::string> e = saver_.TakeError())
+    AppendLog("Error: " + *e);
   if (!task_)
     return;
-  IniFile ini(task_->Params.Path + task_->Params.TaskFileName);
-  std::vector<std::pair<std::string, std::string>> keys;
+  PositionSaver::Keys keys;
   for (size_t i = 0; i < threads_.size(); ++i) {
     // One pair, read at once: never the X of one tile with the Y of
     // another. A 0 is never written, so an earlier position stays.
@@ -245,17 +249,18 @@ void TaskControl::SavePositions() {
   }
   if (keys.empty())
     return;
-  // A recorded position must never stand for a tile that a power cut could
-  // still take back: the tiles read above reach the disk first.
-  SyncFileSystem(task_->TileFolder);
-  try {
-    // All positions in one replacement of the project file: one wait for
-    // the disk instead of one a key.
-    ini.WriteStrings("THREADS", keys);
-  } catch (const KError &e) {
-    // The task goes on; the next save tries again.
-    AppendLog(std::string("Error: ") + e.what());
-  }
+  // All positions in one replacement of the project file; the task goes on
+  // when it is refused, and the next save tries again.
+  saver_.Submit(task_->Params.Path + task_->Params.TaskFileName,
+                task_->TileFolder, std::move(keys));
+}
+
+void TaskControl::FinishPositions() {
+  // The last positions are on disk, or their failure is in the log, before
+  // the task's end or the program's is written down.
+  saver_.Flush();
+  if (std::optional<std::string> e = saver_.TakeError())
+    AppendLog("Error: " + *e);
 }
 
 void TaskControl::SavePanes(bool rotate) {
@@ -300,7 +305,7 @@ bool TaskControl::SavePane(const std::string &path,
     text += "\r\n";
   }
   std::string reason;
-  if (WriteFileAtomic(path, text, &reason))
+  if (WriteFileAtomicUnsynced(path, text, &reason))
     return true;
   AppendLog("Error: cannot save " + path + ": " + reason);
   return false;
@@ -318,6 +323,7 @@ void TaskControl::EndTask() {
   // The positions first: a line about a refused write then reaches the
   // saved log too. Every worker has ended, so they are final.
   SavePositions();
+  FinishPositions();
   SavePane(task_->LogFilePath, memo1_);
   SavePane(task_->FailedFilePath, memo2_);
   // Every worker has made its last call: releasing one waits only for its

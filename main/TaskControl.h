@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "main/PositionSaver.h"
 #include "platform/DateTime.h"
 #include "platform/Errors.h"
 #include "platform/MainThread.h"
@@ -35,6 +36,10 @@ struct TaskControlEnv {
   MainThreadBridge *Bridge = nullptr;
   TaskView *View = nullptr; // may stay null
   WorkerPacing Pacing;
+  // The disk waits of recording positions on a thread of their own, so the
+  // main thread's five-second save stays short (the program does this;
+  // tests keep them in the tick, where they can watch the file).
+  bool SavePositionsInBackground = false;
 };
 
 // Tiles concluded so far, for the progress display.
@@ -99,6 +104,7 @@ public:
 
 private:
   void SavePositions();
+  void FinishPositions();
   void SavePanes(bool rotate);
   void RotateLog();
   bool SavePane(const std::string &path, const std::vector<std::string> &lines);
@@ -128,6 +134,7 @@ private:
   std::vector<std::unique_ptr<TDownThread>> threads_;
   // Tile counts of the workers released so far in the current task.
   TaskProgress released_;
+  PositionSaver saver_;
 };
 
 // "Open task ...": the field texts a project file loads into the window.

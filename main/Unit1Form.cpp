@@ -111,6 +111,7 @@ TForm1::TForm1(TForm1Config config, QWidget *parent)
     settingsPath_ = SettingsPath(programFolder_);
 
   TaskControlEnv env;
+  env.SavePositionsInBackground = true;
   env.SettingsPath = settingsPath_;
   env.ProgramFolder = programFolder_;
   env.DecimalSeparator = config.DecimalSeparator;

@@ -95,8 +95,8 @@ void GatedTileServer::Open() {
   cv_.notify_all();
 }
 
-ControlRig::ControlRig(char decimalSeparator,
-                       const std::string &extraSettings) {
+ControlRig::ControlRig(char decimalSeparator, const std::string &extraSettings,
+                       bool backgroundPositions) {
   CreateDir(dir_.Path() + "ini");
   const std::string host = "127.0.0.1:" + std::to_string(Server.Port());
   Put(dir_.Path() + "ini/config.ini",
@@ -110,6 +110,7 @@ ControlRig::ControlRig(char decimalSeparator,
   env.Messages = &Sink;
   env.Bridge = &Queue;
   env.View = &View;
+  env.SavePositionsInBackground = backgroundPositions;
   const std::chrono::milliseconds ms(1);
   env.Pacing.AfterStored = ms;
   env.Pacing.StartOffset = ms;

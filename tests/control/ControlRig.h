@@ -107,7 +107,8 @@ extern const Area kTileX5Y0;
 class ControlRig {
 public:
   explicit ControlRig(char decimalSeparator = '.',
-                      const std::string &extraSettings = "");
+                      const std::string &extraSettings = "",
+                      bool backgroundPositions = false);
   // Ends a task still running (gate opened, Stop, ticks) before the control
   // goes, so no worker is left waiting on the queue.
   ~ControlRig();
