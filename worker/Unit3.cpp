@@ -31,6 +31,7 @@ HttpOptions ClientOptions(const TaskParameters &params,
   }
   o.ConnectTimeout = pacing.ConnectTimeout;
   o.NoDataTimeout = pacing.NoDataTimeout;
+  o.RequestTimeout = pacing.RequestTimeout;
   return o;
 }
 

@@ -19,6 +19,8 @@ struct WorkerPacing {
   // HTTP time-outs of the worker's client.
   std::chrono::milliseconds ConnectTimeout{30000};
   std::chrono::milliseconds NoDataTimeout{60000};
+  // A body that trickles in without end is cut off after this long.
+  std::chrono::milliseconds RequestTimeout{600000};
 };
 
 // What a worker reaches on the main thread. Every call runs there, through
