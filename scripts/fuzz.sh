@@ -28,6 +28,8 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:allocator_may_return_null=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 mkdir -p "$dir/artifacts"
 status=0
+passed=0
+failed=0
 printf '%-14s %8s %10s %8s %s\n' target seconds runs corpus result
 for t in "${targets[@]}"; do
   corpus="$dir/corpus/$t"
@@ -41,12 +43,15 @@ for t in "${targets[@]}"; do
     -artifact_prefix="$dir/artifacts/$t-" "$corpus" "${seeds[@]}" \
     >"$log" 2>&1; then
     result=ok
+    passed=$((passed + 1))
   else
     result="FAILED (see $log)"
     status=1
+    failed=$((failed + 1))
   fi
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
   printf '%-14s %8s %10s %8s %s\n' "$t" "$seconds" "${runs:-?}" \
     "$(ls "$corpus" | wc -l)" "$result"
 done
+echo "fuzz: $passed passed, $failed failed"
 exit $status
