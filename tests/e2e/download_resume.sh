@@ -7,12 +7,9 @@
 set -euo pipefail
 bundle=${1:?usage: download_resume.sh BUNDLE_DIR}
 work=$(mktemp -d)
-server_pid=
+source "$(dirname "$0")/../support/e2e_lib.sh"
 cleanup() {
-  if [ -n "$server_pid" ]; then
-    kill "$server_pid" 2>/dev/null || true
-    wait "$server_pid" 2>/dev/null || true
-  fi
+  e2e_stop_service
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -32,18 +29,8 @@ command -v djpeg >/dev/null || fail "djpeg is missing (libjpeg-turbo-progs)"
 # sample service.
 cp -r "$bundle" "$work/bin"
 cli=$work/bin/kestrane-cli
-"$work/bin/kestrane-sample-server" --port 0 --port-file "$work/port" --log \
-  >"$work/server.out" 2>"$work/served.txt" &
-server_pid=$!
-for _ in $(seq 100); do
-  [ -s "$work/port" ] && break
-  sleep 0.1
-done
-[ -s "$work/port" ] || fail "the sample service did not start"
-port=$(tr -dc 0-9 <"$work/port")
-[ -n "$port" ] || fail "the sample service gave no port"
-printf '[TileService]\r\nHost0=127.0.0.1:%s\r\nHost1=127.0.0.2:%s\r\nHost2=127.0.0.3:%s\r\nHost3=127.0.0.4:%s\r\n' \
-  "$port" "$port" "$port" "$port" >"$work/bin/ini/config.ini"
+e2e_start_service "$work/server.out" "$work/served.txt" --log
+e2e_point_hosts "$port"
 
 # has_line FILE LINE: the file (CR LF lines) holds exactly that line.
 has_line() { [ "$(tr -d '\r' <"$1" | grep -cxF -- "$2")" -gt 0 ]; }
@@ -132,21 +119,9 @@ has_line "$out/s_log.txt" 'Task Stoped!' || fail "stopped run: no end lines"
 
 # 4. Tiles given up: a service that answers 404 to everything, with the
 # pauses scaled down (a test-only switch of the program).
-kill "$server_pid"
-wait "$server_pid" 2>/dev/null || true
-server_pid=
-rm -f "$work/port"
-"$work/bin/kestrane-sample-server" --port 0 --port-file "$work/port" \
-  --fault-rate 1 --faults 404 >/dev/null 2>&1 &
-server_pid=$!
-for _ in $(seq 100); do
-  [ -s "$work/port" ] && break
-  sleep 0.1
-done
-[ -s "$work/port" ] || fail "the faulty sample service did not start"
-port=$(tr -dc 0-9 <"$work/port")
-printf '[TileService]\r\nHost0=127.0.0.1:%s\r\nHost1=127.0.0.2:%s\r\nHost2=127.0.0.3:%s\r\nHost3=127.0.0.4:%s\r\n' \
-  "$port" "$port" "$port" "$port" >"$work/bin/ini/config.ini"
+e2e_stop_service
+e2e_start_service "$work/faulty.out" /dev/null --fault-rate 1 --faults 404
+e2e_point_hosts "$port"
 set +e
 KESTRANE_PACING_SCALE=0.01 "$cli" download --path "$out" --task g \
   --left -122.3407 --right -122.3380 --top 47.6000 --bottom 47.6000 \

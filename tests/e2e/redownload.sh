@@ -9,12 +9,9 @@
 set -euo pipefail
 bundle=${1:?usage: redownload.sh BUNDLE_DIR}
 work=$(mktemp -d)
-server_pid=
+source "$(dirname "$0")/../support/e2e_lib.sh"
 cleanup() {
-  if [ -n "$server_pid" ]; then
-    kill "$server_pid" 2>/dev/null || true
-    wait "$server_pid" 2>/dev/null || true
-  fi
+  e2e_stop_service
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -29,21 +26,9 @@ command -v djpeg >/dev/null || fail "djpeg is missing (libjpeg-turbo-progs)"
 
 cp -r "$bundle" "$work/bin"
 cli=$work/bin/kestrane-cli
-"$work/bin/kestrane-sample-server" --port 0 --fail-first 3 --faults 500 \
-  --log >"$work/server.txt" 2>"$work/served.txt" &
-server_pid=$!
-port=
-for _ in $(seq 100); do
-  port=$(sed -n 's/^PORT \([0-9][0-9]*\)$/\1/p' "$work/server.txt")
-  [ -n "$port" ] && break
-  sleep 0.1
-done
-[ -n "$port" ] || fail "the sample service printed no port"
-printf '[TileService]\r\n' >"$work/bin/ini/config.ini"
-for i in 0 1 2 3; do
-  printf 'Host%d=127.0.0.%d:%s\r\n' "$i" $((i + 1)) "$port" \
-    >>"$work/bin/ini/config.ini"
-done
+e2e_start_service "$work/server.txt" "$work/served.txt" --fail-first 3 \
+  --faults 500 --log
+e2e_point_hosts "$port"
 
 # run NAME ARGS...: runs the command line, sets rc.
 run() {

@@ -9,12 +9,9 @@
 set -euo pipefail
 bundle=${1:?usage: sample_service.sh BUNDLE_DIR}
 work=$(mktemp -d)
-server_pid=
+source "$(dirname "$0")/../support/e2e_lib.sh"
 cleanup() {
-  if [ -n "$server_pid" ]; then
-    kill "$server_pid" 2>/dev/null || true
-    wait "$server_pid" 2>/dev/null || true
-  fi
+  e2e_stop_service
   [ -n "${KEEP:-}" ] && echo "kept $work" >&2 || rm -rf "$work"
 }
 trap cleanup EXIT
@@ -31,21 +28,8 @@ done
 [ -x "$bundle/kestrane-cli" ] || fail "no kestrane-cli"
 
 cp -r "$bundle" "$work/bin"
-"$work/bin/kestrane-sample-server" --port 0 --log --stats \
-  >"$work/server.out" 2>"$work/served.txt" &
-server_pid=$!
-port=
-for _ in $(seq 100); do
-  port=$(sed -n 's/^PORT \([0-9][0-9]*\)$/\1/p' "$work/server.out")
-  [ -n "$port" ] && break
-  sleep 0.1
-done
-[ -n "$port" ] || fail "the sample service printed no port"
-printf '[TileService]\r\n' >"$work/bin/ini/config.ini"
-for i in 0 1 2 3; do
-  printf 'Host%d=127.0.0.%d:%s\r\n' "$i" $((i + 1)) "$port" \
-    >>"$work/bin/ini/config.ini"
-done
+e2e_start_service "$work/server.out" "$work/served.txt" --log --stats
+e2e_point_hosts "$port"
 
 # The service itself: a tile from every host, 404 for anything else.
 for h in 1 2 3 4; do
