@@ -293,17 +293,7 @@ int RunResume(const Args &args) {
   if (path.empty())
     return status;
   // "Open task ..." then Start with the fields unchanged.
-  const OpenedTask opened = OpenTaskFile(path);
-  TaskFields fields;
-  fields.TaskName = opened.TaskName;
-  fields.Left = opened.Left;
-  fields.Right = opened.Right;
-  fields.Top = opened.Top;
-  fields.Bottom = opened.Bottom;
-  fields.Zoom = std::to_string(opened.Zoom);
-  fields.DirIndex = opened.Dir;
-  fields.Path = opened.Path;
-  return RunTask(fields);
+  return RunTask(OpenTaskFile(path).Fields());
 }
 
 int RunOpen(const Args &args) {

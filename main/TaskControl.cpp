@@ -374,4 +374,17 @@ OpenedTask OpenTaskFile(const std::string &projectFile) {
   return t;
 }
 
+TaskFields OpenedTask::Fields() const {
+  TaskFields f;
+  f.TaskName = TaskName;
+  f.Left = Left;
+  f.Right = Right;
+  f.Top = Top;
+  f.Bottom = Bottom;
+  f.Zoom = std::to_string(Zoom);
+  f.DirIndex = Dir;
+  f.Path = Path;
+  return f;
+}
+
 } // namespace kestrane

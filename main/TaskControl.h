@@ -144,6 +144,10 @@ struct OpenedTask {
   std::string TaskName;                 // file name with its extension
   int32_t Zoom = 0;                     // Zoom/Zoom, 0 when missing
   int32_t Dir = 0; // Dir/Dir, 0 when missing; outside 0..3 selects nothing
+
+  // The fields as the window holds them once loaded: pressing Start on them
+  // continues the task when the continue rule holds.
+  TaskFields Fields() const;
 };
 OpenedTask OpenTaskFile(const std::string &projectFile);
 

@@ -369,16 +369,7 @@ TEST(OpenTaskFileTest, OpenThenStartContinues) {
 
   const OpenedTask o = OpenTaskFile(rig.Out() + "t.ktsk");
   EXPECT_EQ(o.Dir, 2);
-  TaskFields f;
-  f.TaskName = o.TaskName;
-  f.Left = o.Left;
-  f.Right = o.Right;
-  f.Top = o.Top;
-  f.Bottom = o.Bottom;
-  f.Zoom = std::to_string(o.Zoom);
-  f.DirIndex = o.Dir;
-  f.Path = o.Path;
-  ASSERT_TRUE(rig.Control().Start(f));
+  ASSERT_TRUE(rig.Control().Start(o.Fields()));
   EXPECT_TRUE(rig.Control().CurrentParameters()->ContinueTask);
   EXPECT_TRUE(PaneHas(rig.Control(), "Log continue..."));
   ASSERT_GT(rig.RunToEnd(), 0);
