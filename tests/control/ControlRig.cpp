@@ -19,19 +19,6 @@ const Area kThreeTiles{"116.25", "116.2525", "39.9", "39.9", "18"};
 const Area kTwelveTiles{"116.25", "116.265", "39.9", "39.9", "18"};
 const Area kTileX5Y0{"50", "50", "-84", "-84", "3"};
 
-TempFolder::TempFolder() {
-  std::string pattern =
-      (fs::temp_directory_path() / "kestrane-control-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr)
-    throw std::system_error(errno, std::generic_category(), "mkdtemp");
-  path_ = pattern + "/";
-}
-
-TempFolder::~TempFolder() {
-  std::error_code ec;
-  fs::remove_all(path_, ec);
-}
-
 std::string Slurp(const std::string &path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in),

@@ -12,22 +12,13 @@
 #include "main/TaskControl.h"
 #include "platform/MainThread.h"
 #include "sample/HttpServer.h"
+#include "tests/support/TempDir.h"
 
 namespace kestrane::controltest {
 
 // A fresh folder for one test, removed with its content afterwards. Path()
 // ends with "/".
-class TempFolder {
-public:
-  TempFolder();
-  ~TempFolder();
-  TempFolder(const TempFolder &) = delete;
-  TempFolder &operator=(const TempFolder &) = delete;
-  const std::string &Path() const { return path_; }
-
-private:
-  std::string path_;
-};
+using TempFolder = ::kestrane::testing::TempDir;
 
 std::string Slurp(const std::string &path);
 void Put(const std::string &path, const std::string &bytes);

@@ -1,6 +1,6 @@
 #include "platform/Files.h"
 
-#include "TempDir.h"
+#include "tests/support/TempDir.h"
 #include "platform/Errors.h"
 
 #include <gtest/gtest.h>

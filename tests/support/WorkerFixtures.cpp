@@ -91,26 +91,6 @@ std::string WorkerGifBody() {
   return "GIF89a\x01\x00\x01\x00 not a tile";
 }
 
-WorkerTempDir::WorkerTempDir() {
-  std::string pattern =
-      (std::filesystem::temp_directory_path() / "kestrane-worker-XXXXXX")
-          .string();
-  if (mkdtemp(pattern.data()) == nullptr)
-    throw std::system_error(errno, std::generic_category(), "mkdtemp");
-  path_ = pattern + "/";
-}
-
-WorkerTempDir::~WorkerTempDir() {
-  std::error_code ec;
-  // Tests take write permission away from folders; give it back first.
-  for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
-       !ec && it != std::filesystem::recursive_directory_iterator();
-       it.increment(ec))
-    std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, ec);
-  std::filesystem::remove_all(path_, ec);
-}
-
 std::vector<std::string> WorkerFolderNames(const std::string &folder) {
   std::vector<std::string> names;
   for (const auto &entry : std::filesystem::directory_iterator(folder))

@@ -12,6 +12,8 @@
 #include "task/Unitclasstask.h"
 #include "worker/Unit3.h"
 
+#include "tests/support/TempDir.h"
+
 namespace kestrane::test {
 
 // Bodies of the kinds a tile service may send.
@@ -30,17 +32,7 @@ std::string WorkerPngBody();
 std::string WorkerGifBody();
 
 // A fresh folder, removed with its content afterwards. Path() ends in "/".
-class WorkerTempDir {
-public:
-  WorkerTempDir();
-  ~WorkerTempDir();
-  WorkerTempDir(const WorkerTempDir &) = delete;
-  WorkerTempDir &operator=(const WorkerTempDir &) = delete;
-  const std::string &Path() const { return path_; }
-
-private:
-  std::string path_;
-};
+using WorkerTempDir = ::kestrane::testing::TempDir;
 
 // Sorted names in a folder (to see what a run left there).
 std::vector<std::string> WorkerFolderNames(const std::string &folder);

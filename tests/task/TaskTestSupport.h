@@ -10,43 +10,13 @@
 
 #include "geo/Commonfunc.h"
 #include "task/Unitclasstask.h"
+#include "tests/support/TempDir.h"
 
 namespace kestrane::tasktest {
 
-// A fresh output folder for one test, removed with its contents afterwards.
-// Path() ends with "/".
-class TempDir {
-public:
-  TempDir() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "kestrane-task-XXXXXX")
-            .string();
-    if (mkdtemp(pattern.data()) == nullptr)
-      throw std::system_error(errno, std::generic_category(), "mkdtemp");
-    path_ = pattern + "/";
-  }
-  TempDir(const TempDir &) = delete;
-  TempDir &operator=(const TempDir &) = delete;
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  const std::string &Path() const { return path_; }
-
-private:
-  std::string path_;
-};
-
-// Raw bytes, bypassing the code under test.
-inline void PutBytes(const std::string &path, const std::string &bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-}
-inline std::string GetBytes(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in),
-                     std::istreambuf_iterator<char>());
-}
+using ::kestrane::testing::GetBytes;
+using ::kestrane::testing::PutBytes;
+using ::kestrane::testing::TempDir;
 inline bool Exists(const std::string &path) {
   return std::filesystem::exists(path);
 }

@@ -10,13 +10,14 @@
 
 namespace kestrane::testing {
 
-// A fresh folder for one test, removed with everything in it afterwards.
+// A fresh folder for one test, removed with everything in it afterwards
+// (write permissions that a test took away are given back first).
 // Path() ends with "/" like every folder path of the program.
 class TempDir {
 public:
   TempDir() {
     std::string pattern =
-        (std::filesystem::temp_directory_path() / "kestrane-platform-XXXXXX")
+        (std::filesystem::temp_directory_path() / "kestrane-test-XXXXXX")
             .string();
     if (mkdtemp(pattern.data()) == nullptr)
       throw std::filesystem::filesystem_error(
