@@ -97,29 +97,6 @@ bool ParseTaskOptions(const Args &args, TaskFields &fields,
   return true;
 }
 
-int64_t LeastDownloadMilliseconds(int32_t totalCount, int32_t workers) {
-  if (totalCount <= 0 || workers <= 0)
-    return 0;
-  const int64_t share = (int64_t{totalCount} + workers - 1) / workers;
-  return share * 500 + int64_t{workers - 1} * 100;
-}
-
-std::string FormatDuration(int64_t milliseconds) {
-  const int64_t tenths = (milliseconds + 50) / 100;
-  std::string text =
-      std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " s";
-  const int64_t seconds = tenths / 10;
-  if (seconds >= 60) {
-    std::string parts;
-    if (seconds >= 3600)
-      parts += std::to_string(seconds / 3600) + " h ";
-    parts += std::to_string(seconds / 60 % 60) + " min " +
-             std::to_string(seconds % 60) + " s";
-    text += " (" + parts + ")";
-  }
-  return text;
-}
-
 std::string TaskSummary(const MDTask &task) {
   const TaskParameters &p = task.Params;
   const char sep = task.Env.DecimalSeparator;

@@ -11,6 +11,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   tinyproxy curl xvfb xauth imagemagick
   clang libclang-rt-14-dev locales
+  libtiff-dev libgeotiff-dev libgdal-dev gdal-bin libcli11-dev qgis-common
 )
 
 missing=()

@@ -1,0 +1,94 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "task/Unitclasstask.h"
+
+namespace kestrane {
+
+// A task read back from its project file, for looking at its tiles: the
+// parameters live as long as the task that refers to them. Nothing is
+// written while loading.
+struct LoadedTask {
+  std::unique_ptr<TaskParameters> Params;
+  std::unique_ptr<MDTask> Task;
+  std::string ProjectFile;
+};
+
+// Reads a project file and builds its task with `env` (hosts for the URLs).
+// Throws KError("Cannot open file " + path) when the file cannot be read or
+// is not a project file.
+LoadedTask LoadTask(const std::string &projectFile, TaskEnvironment env = {});
+
+// What stands in the tile folder for one tile.
+enum class TileState : uint8_t {
+  Stored,      // a file that is not the placeholder (and decodes, if checked)
+  Placeholder, // byte for byte the program's blank image
+  Damaged,     // with the decode check: fails the worker's image check
+  Missing,     // no file
+};
+
+struct InventoryTile {
+  int32_t X = 0, Y = 0; // tile column and row of the grid
+  TileState State = TileState::Missing;
+  bool Crashed = false; // a ".crashed" side file stands beside it
+  bool Invalid = false; // a ".invalid" side file stands beside it
+};
+
+struct InventoryCounts {
+  int64_t Total = 0, Stored = 0, Placeholder = 0, Damaged = 0, Missing = 0;
+  int64_t SideFiles = 0; // tiles with a ".crashed" or ".invalid" beside them
+  bool Complete() const { return Stored == Total; }
+};
+
+struct InventoryOptions {
+  bool Decode = false; // run the worker's image check on every stored tile
+  int Threads = 0;     // decode threads; 0: one per core
+  // Called now and then from the calling thread with tiles looked at so far.
+  std::function<void(int64_t done, int64_t total)> Progress;
+  const std::atomic<bool> *Cancel = nullptr; // stops the walk when set
+};
+
+struct TaskInventory {
+  InventoryCounts Counts;
+  // Every tile that is not stored, and every stored tile with a side file,
+  // in the workers' order. Tiles not listed are stored with no side file.
+  std::vector<InventoryTile> Problems;
+  bool Cancelled = false;
+};
+
+// The state of every tile of the task's block, from its tile folder alone.
+// Memory grows with the problems only, not with the block.
+TaskInventory TakeInventory(const MDTask &task,
+                            const InventoryOptions &options = {});
+
+// Writes the failed-tile list (path "|" URL, CR LF) of every tile that is
+// not stored, in the workers' order, replacing `listPath` atomically.
+// Throws KError("Cannot create file " + path) on failure.
+void WriteMissingList(const MDTask &task, const TaskInventory &inventory,
+                      const std::string &listPath);
+
+// The default name of that list: the task's base name + "_missing.ftl"
+// beside the project file.
+std::string MissingListPath(const std::string &projectFile);
+
+// Where a tile stands in the picture seen looking in the task's direction:
+// column from ViewMinX at the left, row from ViewMaxY at the top, both 0
+// based. The tile joiner and the tile viewer place tiles with it.
+struct ViewCell {
+  int64_t Column = 0, Row = 0;
+};
+ViewCell ViewPlacement(const MDTask &task, int32_t x, int32_t y);
+// The picture's size in tiles.
+inline int64_t ViewColumns(const MDTask &t) {
+  return int64_t{t.ViewMaxX} - t.ViewMinX + 1;
+}
+inline int64_t ViewRows(const MDTask &t) {
+  return int64_t{t.ViewMaxY} - t.ViewMinY + 1;
+}
+
+} // namespace kestrane

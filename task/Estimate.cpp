@@ -1,0 +1,51 @@
+#include "task/Estimate.h"
+
+#include <algorithm>
+
+#include "geo/Commonfunc.h"
+
+namespace kestrane {
+
+AreaEstimate EstimateArea(double left, double right, double top, double bottom,
+                          int32_t zoom) {
+  int32_t minX = LongitudeToTileX(left, zoom);
+  int32_t maxX = LongitudeToTileX(right, zoom);
+  int32_t minY = LatitudeToTileY(bottom, zoom);
+  int32_t maxY = LatitudeToTileY(top, zoom);
+  if (maxX < minX)
+    std::swap(minX, maxX);
+  if (maxY < minY)
+    std::swap(minY, maxY);
+  AreaEstimate e;
+  e.Columns = int64_t{maxX} - minX + 1;
+  e.Rows = int64_t{maxY} - minY + 1;
+  e.Tiles = e.Columns * e.Rows;
+  e.Workers = static_cast<int32_t>(std::min<int64_t>(8, e.Tiles));
+  e.LeastMilliseconds = LeastDownloadMilliseconds(e.Tiles, e.Workers);
+  return e;
+}
+
+int64_t LeastDownloadMilliseconds(int64_t totalCount, int32_t workers) {
+  if (totalCount <= 0 || workers <= 0)
+    return 0;
+  const int64_t share = (totalCount + workers - 1) / workers;
+  return share * 500 + int64_t{workers - 1} * 100;
+}
+
+std::string FormatDuration(int64_t milliseconds) {
+  const int64_t tenths = (milliseconds + 50) / 100;
+  std::string text =
+      std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " s";
+  const int64_t seconds = tenths / 10;
+  if (seconds >= 60) {
+    std::string parts;
+    if (seconds >= 3600)
+      parts += std::to_string(seconds / 3600) + " h ";
+    parts += std::to_string(seconds / 60 % 60) + " min " +
+             std::to_string(seconds % 60) + " s";
+    text += " (" + parts + ")";
+  }
+  return text;
+}
+
+} // namespace kestrane
