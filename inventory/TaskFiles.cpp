@@ -1,6 +1,7 @@
 // Reading a task back from its project file, and writing the list of the
 // tiles it still lacks.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -146,6 +147,44 @@ void WriteMissingList(const MDTask &task, const TaskInventory &inventory,
   }
   out.Write(chunk);
   out.Commit();
+}
+
+} // namespace kestrane
+
+namespace kestrane {
+
+std::vector<std::string> InventorySummaryLines(const InventoryCounts &c) {
+  return {"Tiles in the block: " + std::to_string(c.Total),
+          "Stored: " + std::to_string(c.Stored),
+          "Placeholders: " + std::to_string(c.Placeholder),
+          "Damaged: " + std::to_string(c.Damaged),
+          "Missing: " + std::to_string(c.Missing),
+          "Side files: " + std::to_string(c.SideFiles)};
+}
+
+std::string InventorySummaryLine(const InventoryCounts &c) {
+  return std::to_string(c.Stored) + " of " + std::to_string(c.Total) +
+         " tiles stored, " + std::to_string(c.Placeholder) + " placeholders, " +
+         std::to_string(c.Damaged) + " damaged, " + std::to_string(c.Missing) +
+         " missing, " + std::to_string(c.SideFiles) + " side files";
+}
+
+std::string BlankImageBytes(const std::string &programFolder) {
+  const std::string folder =
+      programFolder.empty() ? ProgramFolder() : programFolder;
+  return TryReadFileBytes(folder + "blankimg/blank180.jpg")
+      .value_or(std::string());
+}
+
+bool TileFileIsStored(const std::string &path, const std::string &blankImage) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0)
+    return false;
+  if (blankImage.empty() ||
+      static_cast<size_t>(st.st_size) != blankImage.size())
+    return true;
+  const std::optional<std::string> bytes = TryReadFileBytes(path);
+  return bytes && *bytes != blankImage;
 }
 
 } // namespace kestrane
