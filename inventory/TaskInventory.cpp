@@ -92,8 +92,15 @@ public:
     const std::string_view ext = extension_;
     int64_t seen = 0;
     bool whole = true;
-    errno = 0;
-    while (const dirent *e = ::readdir(dir)) {
+    int listError = 0;
+    for (;;) {
+      // readdir tells its end from an error only through errno.
+      errno = 0;
+      const dirent *e = ::readdir(dir);
+      if (e == nullptr) {
+        listError = errno;
+        break;
+      }
       if (++seen % kReportEvery == 0) {
         if (Cancelled(options_)) {
           whole = false;
@@ -116,9 +123,7 @@ public:
         planes_.Invalid.Set(i);
       else
         Classify(fd, e->d_name, i);
-      errno = 0;
     }
-    const int listError = errno;
     ::closedir(dir);
     if (whole && listError != 0)
       throw KError("Cannot open file " + task_.TileFolder);
