@@ -113,6 +113,8 @@ TEST(TakeInventory, ClassifiesEveryKindOfTileInEachDirection) {
         PutBytes(t.Path(103, 201) + ".invalid", "x");
         PutBytes(t.Path(103, 201) + ".crashed", "x");
         expect[{103, 201}] = {TileState::Stored, true, true};
+        // Nor does a pipe, which must not stop the audit either.
+        ASSERT_EQ(mkfifo(t.Path(103, 202).c_str(), 0600), 0);
         expect[{103, 202}] = {TileState::Missing};
         // Names that are no tile of this block are not counted.
         const std::string folder = t.task->TileFolder;
