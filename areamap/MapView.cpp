@@ -49,8 +49,12 @@ void MapView::Fit(const WorldBox &box, double margin) {
            std::min(width_ / w, height_ / h));
 }
 
+// From 80 degrees north to 60 south: the inhabited world, without the
+// polar seas that Mercator stretches most.
 void MapView::ShowWorld() {
-  CenterOn({0.5, 0.5}, std::min(width_, height_));
+  const double top = LatitudeToWorldY(80), bottom = LatitudeToWorldY(-60);
+  CenterOn({0.5, (top + bottom) / 2},
+           std::min(width_, height_ / (bottom - top)));
 }
 
 // The centre stays over the world, so the map never drifts off-screen.

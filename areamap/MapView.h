@@ -35,7 +35,7 @@ public:
   void CenterOn(WorldPoint p, double scale);
   // Shows `box` whole with a margin of `margin` (a fraction) around it.
   void Fit(const WorldBox &box, double margin = 0.1);
-  // The whole world (at least), centred.
+  // Every longitude, the latitudes where people live.
   void ShowWorld();
 
 private:

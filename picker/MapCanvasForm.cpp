@@ -56,10 +56,9 @@ void MapCanvas::SetSelection(const std::optional<WorldBox> &box) {
 }
 
 void MapCanvas::ShowBox(const WorldBox &box, double margin) {
-  if (sized_)
-    view_.Fit(box, margin);
-  else
-    pendingFit_ = {box, margin};
+  fit_ = {box, margin};
+  moved_ = false;
+  view_.Fit(box, margin);
   update();
 }
 
@@ -77,13 +76,13 @@ void MapCanvas::paintEvent(QPaintEvent *) {
 void MapCanvas::resizeEvent(QResizeEvent *event) {
   QWidget::resizeEvent(event);
   view_.SetSize(width(), height());
-  if (!sized_) {
-    sized_ = true;
-    if (pendingFit_)
-      view_.Fit(pendingFit_->first, pendingFit_->second);
+  // Until the user moves the map, it keeps showing what it was asked to
+  // show, whatever size the window settles on.
+  if (!moved_) {
+    if (fit_)
+      view_.Fit(fit_->first, fit_->second);
     else
       view_.ShowWorld();
-    pendingFit_.reset();
   }
 }
 
@@ -127,6 +126,7 @@ void MapCanvas::mousePressEvent(QMouseEvent *event) {
   if (event->button() != Qt::LeftButton)
     return;
   last_ = event->position();
+  moved_ = true;
   dragEdges_ = EdgesAt(last_);
   if (dragEdges_ != 0) {
     drag_ = Drag::Edges;
@@ -197,6 +197,7 @@ void MapCanvas::mouseReleaseEvent(QMouseEvent *event) {
 void MapCanvas::wheelEvent(QWheelEvent *event) {
   const double steps = event->angleDelta().y() / 120.0;
   const QPointF pos = event->position();
+  moved_ = true;
   view_.ZoomAbout(pos.x(), pos.y(), std::pow(kWheelStep, steps));
   update();
 }
@@ -227,6 +228,7 @@ void MapCanvas::keyPressEvent(QKeyEvent *event) {
     QWidget::keyPressEvent(event);
     return;
   }
+  moved_ = true;
   update();
 }
 

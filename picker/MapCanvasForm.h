@@ -27,7 +27,8 @@ public:
   const std::optional<WorldBox> &Selection() const { return selection_; }
   // Sets the area without moving the map.
   void SetSelection(const std::optional<WorldBox> &box);
-  // Shows `box` whole (now, or once the window has its size).
+  // Shows `box` whole, now and after every resize until the user moves
+  // the map.
   void ShowBox(const WorldBox &box, double margin);
   MapView &View() { return view_; }
 
@@ -56,8 +57,8 @@ private:
   MapView view_;
   MapOverlay overlay_;
   std::optional<WorldBox> selection_;
-  std::optional<std::pair<WorldBox, double>> pendingFit_;
-  bool sized_ = false;
+  std::optional<std::pair<WorldBox, double>> fit_; // none: the world
+  bool moved_ = false;
   bool selectMode_ = false;
   Drag drag_ = Drag::None;
   int dragEdges_ = 0;

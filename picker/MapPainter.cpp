@@ -247,7 +247,7 @@ void MapPainter::PaintLabels(QPainter &painter, const MapView &view) {
     const QString name = QString::fromStdString(p.Name);
     const double w = metrics.horizontalAdvance(name);
     const double h = metrics.height();
-    if (w > box.width() || h > box.height() * 0.6)
+    if (w > box.width() * 1.1 || h > box.height() * 0.6)
       continue;
     const QPointF at(view.ScreenX(p.Label.X), view.ScreenY(p.Label.Y));
     const QRectF rect(at.x() - w / 2, at.y() - h / 2, w, h);

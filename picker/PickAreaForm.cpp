@@ -128,11 +128,16 @@ TfrmPickArea::TfrmPickArea(const std::string &mapPath, QWidget *parent)
   layout->addWidget(canvas_, 1);
   layout->addWidget(sidePanel);
 
+  // Return in the search field finds a place; it must not press OK.
+  for (QAbstractButton *b : buttons_->buttons())
+    if (auto *push = qobject_cast<QPushButton *>(b))
+      push->setAutoDefault(false);
   connect(buttons_, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons_, &QDialogButtonBox::rejected, this, &QDialog::reject);
   connect(canvas_, &MapCanvas::selectionChanged, this,
           [this] { UpdateFigures(); });
   resize(1100, 700);
+  search_->setFocus(); // a place name can be typed at once
   UpdateFigures();
 }
 
