@@ -204,10 +204,14 @@ void MapPainter::PaintLand(QPainter &painter, const MapView &view, bool fine) {
       countries.push_back(ScreenOutline(i, view, fine));
   }
   // Land first, then the borders over it, so that no fill hides a border.
+  // The fill without antialiasing (the borders drawn over it smooth its
+  // edges): about a third of a frame less.
   painter.setPen(Qt::NoPen);
   painter.setBrush(kLand);
+  painter.setRenderHint(QPainter::Antialiasing, false);
   for (const QPainterPath &path : countries)
     painter.drawPath(path);
+  painter.setRenderHint(QPainter::Antialiasing, true);
   painter.setBrush(Qt::NoBrush);
   if (provinces) {
     painter.setPen(Cosmetic(kProvinceBorder, 0.6));
