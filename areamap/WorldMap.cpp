@@ -26,10 +26,13 @@ public:
   void PutRings(const MapRings &rings) {
     Put(static_cast<uint32_t>(rings.Starts.size()));
     Put(static_cast<uint32_t>(rings.Points.size()));
-    bytes.append(reinterpret_cast<const char *>(rings.Starts.data()),
-                 rings.Starts.size() * sizeof(uint32_t));
-    bytes.append(reinterpret_cast<const char *>(rings.Points.data()),
-                 rings.Points.size() * sizeof(MapPointF));
+    // An empty vector's data() may be null: nothing to append then.
+    if (!rings.Starts.empty())
+      bytes.append(reinterpret_cast<const char *>(rings.Starts.data()),
+                   rings.Starts.size() * sizeof(uint32_t));
+    if (!rings.Points.empty())
+      bytes.append(reinterpret_cast<const char *>(rings.Points.data()),
+                   rings.Points.size() * sizeof(MapPointF));
   }
   std::string bytes;
 };
@@ -64,9 +67,12 @@ public:
       return false;
     rings.Starts.resize(starts);
     rings.Points.resize(points);
-    std::memcpy(rings.Starts.data(), rest_.data(), starts * sizeof(uint32_t));
+    if (starts > 0)
+      std::memcpy(rings.Starts.data(), rest_.data(), starts * sizeof(uint32_t));
     rest_.remove_prefix(starts * sizeof(uint32_t));
-    std::memcpy(rings.Points.data(), rest_.data(), points * sizeof(MapPointF));
+    if (points > 0)
+      std::memcpy(rings.Points.data(), rest_.data(),
+                  points * sizeof(MapPointF));
     rest_.remove_prefix(points * sizeof(MapPointF));
     // Ring bounds must lie within the points, in order.
     for (size_t i = 0; i < rings.Starts.size(); ++i)
