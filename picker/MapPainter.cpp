@@ -248,9 +248,26 @@ void MapPainter::PaintLabels(QPainter &painter, const MapView &view) {
     if (box.width() < 24 || box.height() < 10)
       continue; // too small for any name
     const QFontMetricsF &metrics = country ? countryMetrics : provinceMetrics;
-    const QString name = QString::fromStdString(p.Name);
-    const double w = metrics.horizontalAdvance(name);
-    const double h = metrics.height();
+    QString name = QString::fromStdString(p.Name);
+    double w = metrics.horizontalAdvance(name);
+    double h = metrics.height();
+    // A long name too wide for its place goes on two lines, broken at the
+    // space nearest its middle.
+    if (w > box.width() * 1.1 && name.contains(QLatin1Char(' '))) {
+      const qsizetype mid = name.size() / 2;
+      qsizetype cut = name.lastIndexOf(QLatin1Char(' '), mid);
+      const qsizetype after = name.indexOf(QLatin1Char(' '), mid);
+      if (cut < 0 || (after >= 0 && after - mid < mid - cut))
+        cut = after;
+      const QString first = name.left(cut), second = name.mid(cut + 1);
+      const double wrapped = std::max(metrics.horizontalAdvance(first),
+                                      metrics.horizontalAdvance(second));
+      if (wrapped < w) {
+        name = first + QLatin1Char('\n') + second;
+        w = wrapped;
+        h *= 2;
+      }
+    }
     if (w > box.width() * 1.1 || h > box.height() * 0.6)
       continue;
     const QPointF at(view.ScreenX(p.Label.X), view.ScreenY(p.Label.Y));
