@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cctype>
 
+#include "areamap/AreaFields.h"
+#include "areamap/AreaFromFile.h"
+#include "platform/Errors.h"
 #include "platform/NumberFormat.h"
 
 namespace kestrane::cli {
@@ -11,6 +14,8 @@ const char kTaskOptionsHelp[] =
     "  --task NAME       project file name (default newtask.ktsk)\n"
     "  --path FOLDER     output folder (default: the settings' folder)\n"
     "  --left X --right X --top Y --bottom Y   the area's edges, degrees\n"
+    "  --area-from FILE  the edges around the features of a GeoJSON, KML or\n"
+    "                    GPX file instead\n"
     "  --zoom Z          zoom level 1..21 (default 13)\n"
     "  --dir D           North, East, South, West or 0..3 (default North)\n"
     "  Each option also as --opt=value.\n";
@@ -41,7 +46,7 @@ std::string *FieldFor(const std::string &name, TaskFields &fields,
     return &fields.Bottom;
   if (name == "zoom")
     return &fields.Zoom;
-  if (name == "dir")
+  if (name == "dir" || name == "area-from")
     return &dirText;
   return nullptr;
 }
@@ -85,7 +90,18 @@ bool ParseTaskOptions(const Args &args, TaskFields &fields,
       value = args[++i];
     }
     *field = *value;
-    if (field == &dirText) {
+    if (name == "area-from") {
+      try {
+        const AreaFieldTexts edges = FieldTextsFor(AreaFromFile(*value));
+        fields.Left = edges.Left;
+        fields.Right = edges.Right;
+        fields.Top = edges.Top;
+        fields.Bottom = edges.Bottom;
+      } catch (const KError &e) {
+        error = e.what();
+        return false;
+      }
+    } else if (field == &dirText) {
       const std::optional<int> dir = ParseDirection(dirText);
       if (!dir) {
         error = "Unknown direction: " + dirText;

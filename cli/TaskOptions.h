@@ -18,10 +18,12 @@ extern const char kTaskOptionsHelp[];
 // index 0..3.
 std::optional<int> ParseDirection(std::string_view text);
 
-// Reads --task --path --left --right --top --bottom --zoom --dir, each as
-// "--opt value" or "--opt=value", into `fields`, which holds the defaults
-// beforehand. Returns false with `error` set at the first unknown option,
-// missing value or unknown direction.
+// Reads --task --path --left --right --top --bottom --zoom --dir
+// --area-from, each as "--opt value" or "--opt=value", into `fields`, which
+// holds the defaults beforehand; --area-from sets the four edges to the box
+// around a vector file's features. Returns false with `error` set at the
+// first unknown option, missing value, unknown direction or unreadable
+// area file.
 bool ParseTaskOptions(const Args &args, TaskFields &fields, std::string &error);
 
 // What a prepared task holds and which files it wrote, several lines, each

@@ -26,6 +26,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "areamap/AreaFields.h"
+#include "picker/PickAreaForm.h"
 #include "platform/Files.h"
 #include "task/Settings.h"
 #include "tools/AboutForm.h"
@@ -238,7 +240,12 @@ QWidget *TForm1::BuildFields() {
   grid->addWidget(Button4, 0, 2);
 
   label("Left Longitude:", 1);
-  Edit1 = edit("Edit1", 1);
+  Edit1 = edit("Edit1", 1, 1);
+  ButtonMap = new QPushButton(QStringLiteral("Map..."), panel);
+  ButtonMap->setObjectName(QStringLiteral("ButtonMap"));
+  ButtonMap->setToolTip(QStringLiteral("Pick the area on a map"));
+  ButtonMap->setAutoDefault(false);
+  grid->addWidget(ButtonMap, 1, 2);
   label("Right Longitude:", 2);
   Edit3 = edit("Edit3", 2);
   label("Top Latitude:", 3);
@@ -326,6 +333,7 @@ QWidget *TForm1::BuildFields() {
   Connect(Button4, &QPushButton::clicked,
           &TForm1::LoadParametersfromprojectfilel1Click);
   Connect(Button1, &QPushButton::clicked, &TForm1::Button1Click);
+  Connect(ButtonMap, &QPushButton::clicked, &TForm1::Pickareaonmap1Click);
   Connect(BitBtn1, &QPushButton::clicked, &TForm1::BitBtn1Click);
 
   panel->setFixedWidth(300);
@@ -354,6 +362,9 @@ void TForm1::BuildMenus() {
 
   QMenu *misc = bar->addMenu(QStringLiteral("&Misc"));
   misc->setObjectName(QStringLiteral("Misc1"));
+  item(misc, QStringLiteral("Pick area on map..."), "Pickareaonmap1",
+       &TForm1::Pickareaonmap1Click);
+  misc->addSeparator();
   item(misc,
        QStringLiteral("Convert \"Degrees,Minutes,Seconds\"  to \"Degrees\"..."),
        "ConvertLongitudeorLatitudetodegreen1",
@@ -443,6 +454,26 @@ void TForm1::LoadTaskFile(const std::string &projectFile) {
   UpDown1->setValue(task.Zoom);
   Edit5->setText(QString::number(task.Zoom));
   cbDirection->setCurrentIndex(task.Dir >= 0 && task.Dir < 4 ? task.Dir : -1);
+}
+
+void TForm1::Pickareaonmap1Click() {
+  TfrmPickArea picker(programFolder_ + "map/world.bin", this);
+  picker.SetVisited(ReadVisitedAreas(defaultPath_));
+  picker.SetStart(
+      AreaFromFieldTexts({StdStr(Edit1->text()), StdStr(Edit3->text()),
+                          StdStr(Edit2->text()), StdStr(Edit4->text())}),
+      UpDown1->value());
+  if (picker.exec() != QDialog::Accepted)
+    return;
+  const std::optional<AreaFieldTexts> texts = picker.PickedTexts();
+  if (!texts)
+    return;
+  Edit1->setText(QStr(texts->Left));
+  Edit3->setText(QStr(texts->Right));
+  Edit2->setText(QStr(texts->Top));
+  Edit4->setText(QStr(texts->Bottom));
+  UpDown1->setValue(picker.PickedZoom());
+  Edit5->setText(QString::number(picker.PickedZoom()));
 }
 
 // ------------------------------------------------------------ task, timer

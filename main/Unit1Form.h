@@ -118,6 +118,9 @@ public:
   void Homepage1Click();
   void Options2Click();
   void ConvertLongitudeorLatitudetodegreen1Click();
+  // "Pick area on map..." and the "Map..." button: the picker opens on the
+  // area in the fields (when valid); OK fills the edges and the zoom.
+  void Pickareaonmap1Click();
   void ReDownloadfailedfiles1Click();
   void About1Click();
   void Exit1Click();
@@ -177,6 +180,7 @@ private:
   QLineEdit *EditTaskName = nullptr;
   QPushButton *Button4 = nullptr;
   QLineEdit *Edit1 = nullptr;
+  QPushButton *ButtonMap = nullptr;
   QLineEdit *Edit3 = nullptr;
   QLineEdit *Edit2 = nullptr;
   QLineEdit *Edit4 = nullptr;

@@ -164,7 +164,8 @@ void MainWindowTest::menusHaveTheirCaptionsAndSeparators() {
   // One line per menu: its title, then its items ("-" a separator).
   const QStringList expected{
       "&File|E&xit", "&Options|Options...",
-      "&Misc|Convert \"Degrees,Minutes,Seconds\"  to \"Degrees\"...|-|"
+      "&Misc|Pick area on map...|-|"
+      "Convert \"Degrees,Minutes,Seconds\"  to \"Degrees\"...|-|"
       "View log file",
       "&Tools|Tile Viewer|-|Tile Joiner|-|Re-Download failed images",
       "&Help|User manual|Homepage|-|About..."};

@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# kestrane-cli plan --area-from: the box around a GeoJSON file's features
+# makes the same task as the four edges typed, and an unreadable file is
+# refused as input.
+# $1: the bundle folder (build/bin).
+set -u
+bundle=${1:?usage: area_from.sh BUNDLE_DIR}
+cli="$bundle/kestrane-cli"
+work=$(mktemp -d "${TMPDIR:-/tmp}/kestrane-area-XXXXXX")
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+
+# A point and a line whose box is the area of plan.sh.
+cat >"$work/area.geojson" <<'EOS'
+{"type": "FeatureCollection", "features": [
+ {"type": "Feature", "properties": {},
+  "geometry": {"type": "Point", "coordinates": [-122.335, 47.605]}},
+ {"type": "Feature", "properties": {},
+  "geometry": {"type": "LineString",
+               "coordinates": [[-122.34, 47.6], [-122.33, 47.61]]}}]}
+EOS
+"$cli" plan --path "$work/file" --area-from "$work/area.geojson" --zoom 18 \
+  >"$work/file.out" 2>&1 || fail "plan --area-from exited $?: $(cat "$work/file.out")"
+"$cli" plan --path "$work/typed" --left -122.34 --right -122.33 --top 47.61 \
+  --bottom 47.6 --zoom 18 >"$work/typed.out" 2>&1 || fail "plan with edges failed"
+grep -qx 'Total images: 108' "$work/file.out" || fail "not 108 tiles"
+for key in MinX MinY MaxX MaxY; do
+  a=$(grep -m1 "^$key=" "$work/file/newtask.ktsk")
+  b=$(grep -m1 "^$key=" "$work/typed/newtask.ktsk")
+  [ "$a" = "$b" ] || fail "$key differs: $a against $b"
+done
+
+"$cli" plan --path "$work/none" --area-from "$work/missing.kml" \
+  >"$work/none.out" 2>&1
+rc=$?
+[ "$rc" -eq 2 ] || fail "missing area file exited $rc, not 2"
+grep -q "Cannot open file $work/missing.kml" "$work/none.out" ||
+  fail "no message for the missing file"
+[ -e "$work/none" ] && fail "a folder was made for a refused task"
+
+[ "$failures" -eq 0 ] && echo "area_from: all checks passed"
+exit $((failures > 0))
