@@ -179,10 +179,8 @@ void TaskControl::Tick() {
   if (!timerEnabled_)
     return;
   ++tickCount_;
-  if (tickCount_ % 5 == 0) {
-    SavePositions();
-    SavePanes(true);
-  }
+  if (tickCount_ % 5 == 0)
+    SaveRecordsThenPositions();
   if (runningThreads_ == 0)
     EndTask();
 }
@@ -190,9 +188,7 @@ void TaskControl::Tick() {
 void TaskControl::SaveAndAbandon() {
   if (threads_.empty() || !task_)
     return;
-  SavePositions();
-  FinishPositions();
-  SavePanes(false);
+  SaveFinalState();
   timerEnabled_ = false;
   abandoned_ = true;
   // The threads may still be waiting on the main thread or in a request;
@@ -231,12 +227,43 @@ void TaskControl::WorkerDone() {
   --runningThreads_;
 }
 
-void TaskControl::SavePositions() {
+// A saved position tells a later run to skip every tile of the worker up to
+// it, so it may only reach the project file once the failed-tile list on disk
+// holds every record up to it: else a crash (or a full disk) between the two
+// saves loses the records of tiles that no run will fetch again. A worker
+// hands its record over before it moves its position, and both panes are
+// changed only on this thread, so the positions taken here are covered by
+// the panes saved right after.
+void TaskControl::SaveRecordsThenPositions() {
   // A failure of the previous save reaches the log now.
   if (std::optional<std::string> e = saver_.TakeError())
     AppendLog("Error: " + *e);
   if (!task_)
     return;
+  PositionSaver::Keys keys = TakePositions();
+  // A pane that could not be saved leaves the positions where they were.
+  if (SavePanes(true))
+    SubmitPositions(std::move(keys));
+}
+
+void TaskControl::SaveFinalState() {
+  if (std::optional<std::string> e = saver_.TakeError())
+    AppendLog("Error: " + *e);
+  PositionSaver::Keys keys = TakePositions();
+  const bool panesSaved = SavePanes(false);
+  if (panesSaved)
+    SubmitPositions(std::move(keys));
+  // The last positions are on disk, or their failure is in the log, before
+  // the task's end or the program's is written down.
+  saver_.Flush();
+  if (std::optional<std::string> e = saver_.TakeError()) {
+    AppendLog("Error: " + *e);
+    if (panesSaved)
+      SavePane(task_->LogFilePath, memo1_);
+  }
+}
+
+PositionSaver::Keys TaskControl::TakePositions() const {
   PositionSaver::Keys keys;
   for (size_t i = 0; i < threads_.size(); ++i) {
     // One pair, read at once: never the X of one tile with the Y of
@@ -247,6 +274,10 @@ void TaskControl::SavePositions() {
     if (pos.Y > 0)
       keys.emplace_back(PositionKey(i, 'Y'), std::to_string(pos.Y));
   }
+  return keys;
+}
+
+void TaskControl::SubmitPositions(PositionSaver::Keys keys) {
   if (keys.empty())
     return;
   // All positions in one replacement of the project file; the task goes on
@@ -255,29 +286,23 @@ void TaskControl::SavePositions() {
                 task_->TileFolder, std::move(keys));
 }
 
-void TaskControl::FinishPositions() {
-  // The last positions are on disk, or their failure is in the log, before
-  // the task's end or the program's is written down.
-  saver_.Flush();
-  if (std::optional<std::string> e = saver_.TakeError())
-    AppendLog("Error: " + *e);
+bool TaskControl::SavePanes(bool rotate) {
+  // The failed-tile list first: it is the one the positions depend on.
+  const bool failedSaved = SavePane(task_->FailedFilePath, memo2_);
+  const bool logSaved = rotate && memo1_.size() >= kRotateLines
+                            ? RotateLog()
+                            : SavePane(task_->LogFilePath, memo1_);
+  return failedSaved && logSaved;
 }
 
-void TaskControl::SavePanes(bool rotate) {
-  if (rotate && memo1_.size() >= kRotateLines)
-    RotateLog();
-  else
-    SavePane(task_->LogFilePath, memo1_);
-  SavePane(task_->FailedFilePath, memo2_);
-}
-
-void TaskControl::RotateLog() {
+bool TaskControl::RotateLog() {
   const std::string partLog = PartLogName();
   // A pane that could not be saved is kept whole; the next save retries.
   if (!SavePane(partLog, memo1_))
-    return;
+    return false;
   ResetLog({});
   AppendLog("Part log saved to " + partLog + "  Continue...");
+  return true;
 }
 
 std::string TaskControl::PartLogName() const {
@@ -320,12 +345,8 @@ void TaskControl::EndTask() {
   AppendLog("Now time:" + FormatShortDateLongTime(env_.Now()));
   AppendLog("");
   AppendLog("Log file has been saved as " + task_->LogFilePath);
-  // The positions first: a line about a refused write then reaches the
-  // saved log too. Every worker has ended, so they are final.
-  SavePositions();
-  FinishPositions();
-  SavePane(task_->LogFilePath, memo1_);
-  SavePane(task_->FailedFilePath, memo2_);
+  // Every worker has ended, so the positions are final.
+  SaveFinalState();
   // Every worker has made its last call: releasing one waits only for its
   // thread to return.
   for (auto &t : threads_) {

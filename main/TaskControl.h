@@ -103,10 +103,17 @@ public:
   void WorkerDone() override;
 
 private:
-  void SavePositions();
-  void FinishPositions();
-  void SavePanes(bool rotate);
-  void RotateLog();
+  // The five-second save: both panes, then, when both reached the disk, the
+  // workers' positions.
+  void SaveRecordsThenPositions();
+  // The same at the end of a task or the program, waiting until the
+  // positions are written.
+  void SaveFinalState();
+  PositionSaver::Keys TakePositions() const;
+  void SubmitPositions(PositionSaver::Keys keys);
+  // True when both panes were saved.
+  bool SavePanes(bool rotate);
+  bool RotateLog();
   bool SavePane(const std::string &path, const std::vector<std::string> &lines);
   std::string PartLogName() const;
   void EndTask();
