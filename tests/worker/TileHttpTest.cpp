@@ -156,6 +156,36 @@ TEST_F(TileHttpTest, ReasonPhraseLosesControlBytesAndIsCut) {
   }
 }
 
+// The default body maximum is 16 MiB, with or without a length announced.
+TEST_F(TileHttpTest, DefaultBodyMaximumIs16MiB) {
+  constexpr std::size_t kMax = std::size_t{16} * 1024 * 1024;
+  const std::string tooLarge = "Response too large: more than 16777216 bytes";
+  auto chunked = HttpResponse::Make(200, "OK", std::string(kMax + 1, 'c'));
+  chunked.Chunked = true;
+  chunked.ChunkSize = 1 << 20;
+  struct Row {
+    const char *name;
+    HttpResponse response;
+    std::string text; // empty: success
+  } rows[] = {
+      {"16 MiB", HttpResponse::Make(200, "OK", std::string(kMax, 'a')), ""},
+      {"one byte more",
+       HttpResponse::Make(200, "OK", std::string(kMax + 1, 'b')), tooLarge},
+      {"one byte more in chunks", chunked, tooLarge},
+  };
+  for (auto &row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::string path = "/m/" + Slug(row.name);
+    server.Set(path, row.response);
+    TileHttp http(HttpOptions{});
+    std::string buffer;
+    const FetchResult r = http.Fetch(server.Url(path), buffer);
+    EXPECT_EQ(r.Ok, row.text.empty());
+    EXPECT_EQ(r.FailureText, row.text);
+    EXPECT_LE(buffer.size(), kMax);
+  }
+}
+
 // Broken connections and their failure texts.
 TEST_F(TileHttpTest, ConnectionFaultsGiveSocketAndClosedTexts) {
   const std::string reset = "Socket Error # 10054\r\nConnection reset by peer.";
