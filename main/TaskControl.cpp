@@ -15,6 +15,10 @@ namespace {
 constexpr size_t kRotateLines = 30000;
 
 const char kCreateFailure[] = "Error: Create task failure.";
+const char kRunningElsewhere[] = "The task is running in another process: ";
+// Beside the project file; the project file itself is replaced by rename on
+// every save, so a lock on it would not stay with the path.
+const char kLockSuffix[] = ".lock";
 
 std::string PositionKey(size_t index, char axis) {
   return "T" + std::to_string(index + 1) + axis;
@@ -98,9 +102,20 @@ bool TaskControl::Start(const TaskFields &fields) {
   }
   const CheckedTaskInput &input = check.Input;
 
+  // One process per task: a second run of the same project file would
+  // write the same tiles, lists and positions at once. Nothing is written
+  // before this. A lock file that cannot be made (a folder without write
+  // permission) locks nothing; the task's own writes then report.
+  const std::string projectFile = input.Path + input.TaskFileName;
+  FileLock lock;
+  if (lock.Acquire(projectFile + kLockSuffix) == FileLock::Result::Busy) {
+    Message(kRunningElsewhere + projectFile);
+    return false;
+  }
+
   runningThreads_ = 0;
-  const bool continueTask = ContinuesEarlierRun(input.Path + input.TaskFileName,
-                                                fields, input.Zoom, input.Dir);
+  const bool continueTask =
+      ContinuesEarlierRun(projectFile, fields, input.Zoom, input.Dir);
   auto params = std::make_shared<TaskParameters>(
       ParametersFor(input, settings, continueTask));
   params_ = params;
@@ -149,6 +164,8 @@ bool TaskControl::Start(const TaskFields &fields) {
   SetCaption("Stop");
 
   released_ = TaskProgress{};
+  // Held until the task ends (or the process does).
+  taskLock_ = std::move(lock);
   try {
     for (int32_t i = 0; i < params->ThreadCount; ++i) {
       threads_.push_back(std::make_unique<TDownThread>(
@@ -354,6 +371,7 @@ void TaskControl::EndTask() {
     t.reset();
   }
   threads_.clear();
+  taskLock_.Release();
   SetCaption("Start");
   Message("Task stoped!" + std::string(20, ' '));
 }

@@ -8,6 +8,7 @@
 #include "main/PositionSaver.h"
 #include "platform/DateTime.h"
 #include "platform/Errors.h"
+#include "platform/FileLock.h"
 #include "platform/MainThread.h"
 #include "task/TaskInput.h"
 #include "task/Unitclasstask.h"
@@ -66,7 +67,9 @@ public:
   // The button: the Start path when the caption is "Start", else Stop.
   void ButtonClick(const TaskFields &fields);
   // The Start path. True when workers were started; a refused input shows
-  // its message and returns false (so does a call while a task runs). An
+  // its message and returns false (so does a call while a task runs, and a
+  // project file that another task control, in this process or another,
+  // is running: "The task is running in another process: " + its path). An
   // error of the task's set-up steps or of loading the panes propagates (the
   // window's standard error box).
   bool Start(const TaskFields &fields);
@@ -142,6 +145,8 @@ private:
   // Tile counts of the workers released so far in the current task.
   TaskProgress released_;
   PositionSaver saver_;
+  // The running task's project file is locked against other processes.
+  FileLock taskLock_;
 };
 
 // "Open task ...": the field texts a project file loads into the window.
