@@ -40,8 +40,8 @@ static void Count(const char *target) {
 
 static void Pause(const char *target) {
   const char *ms = getenv("KILL_AT_SAVE_PAUSE_MS");
-  if (ms == NULL || (!EndsWith(target, "_failed.ftl") &&
-                     !EndsWith(target, "_log.txt")))
+  if (ms == NULL ||
+      (!EndsWith(target, "_failed.ftl") && !EndsWith(target, "_log.txt")))
     return;
   struct timespec t = {atoi(ms) / 1000, (long)(atoi(ms) % 1000) * 1000000L};
   nanosleep(&t, NULL);
@@ -75,8 +75,8 @@ int renameat2(int fromDir, const char *from, int toDir, const char *to,
   static int (*real)(int, const char *, int, const char *, unsigned int);
   Pause(to);
   if (real == NULL)
-    real = (int (*)(int, const char *, int, const char *,
-                    unsigned int))dlsym(RTLD_NEXT, "renameat2");
+    real = (int (*)(int, const char *, int, const char *, unsigned int))dlsym(
+        RTLD_NEXT, "renameat2");
   int rc = real(fromDir, from, toDir, to, flags);
   if (rc == 0)
     Count(to);

@@ -110,9 +110,9 @@ inline std::string RepeatLastScan(const std::string &jpeg, int times) {
   return out;
 }
 
-// The number of start-of-scan markers outside entropy-coded data is not
-// needed here: a scan's data never holds FF DA (an FF there is followed by
-// 00 or a restart marker), so the count of FF DA pairs is the scan count.
+// The number of scans. Entropy-coded data never holds FF DA (an FF there is
+// followed by 00 or a restart marker), and the pictures made here have no
+// marker segment that could, so each FF DA pair is a start-of-scan marker.
 inline int CountScans(const std::string &jpeg) {
   int n = 0;
   for (std::size_t i = 0; i + 1 < jpeg.size(); ++i)
