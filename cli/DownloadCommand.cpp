@@ -27,7 +27,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-// Set by SIGINT and SIGTERM; the main loop turns it into the Stop path.
+// Set by SIGINT, SIGTERM and SIGHUP; the main loop turns it into the Stop
+// path, so a task ended by the service manager, `kill` or a closed terminal
+// saves its positions and panes as one stopped by Ctrl-C.
 volatile std::sig_atomic_t stopRequested = 0;
 
 extern "C" void OnStopSignal(int) {
@@ -38,8 +40,8 @@ void InstallStopSignals() {
   struct sigaction sa {};
   sa.sa_handler = OnStopSignal;
   sigemptyset(&sa.sa_mask);
-  sigaction(SIGINT, &sa, nullptr);
-  sigaction(SIGTERM, &sa, nullptr);
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP})
+    sigaction(sig, &sa, nullptr);
 }
 
 // KESTRANE_PACING_SCALE (a positive number such as 0.01) multiplies every

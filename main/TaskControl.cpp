@@ -15,6 +15,10 @@ namespace {
 constexpr size_t kRotateLines = 30000;
 
 const char kCreateFailure[] = "Error: Create task failure.";
+const char kRunningElsewhere[] = "The task is running in another process: ";
+// Beside the project file; the project file itself is replaced by rename on
+// every save, so a lock on it would not stay with the path.
+const char kLockSuffix[] = ".lock";
 
 std::string PositionKey(size_t index, char axis) {
   return "T" + std::to_string(index + 1) + axis;
@@ -98,10 +102,21 @@ bool TaskControl::Start(const TaskFields &fields) {
   }
   const CheckedTaskInput &input = check.Input;
 
+  // One process per task: a second run of the same project file would
+  // write the same tiles, lists and positions at once. Nothing is written
+  // before this. A lock file that cannot be made (a folder without write
+  // permission) locks nothing; the task's own writes then report.
+  const std::string projectFile = input.Path + input.TaskFileName;
+  FileLock lock;
+  if (lock.Acquire(projectFile + kLockSuffix) == FileLock::Result::Busy) {
+    Message(kRunningElsewhere + projectFile);
+    return false;
+  }
+
   runningThreads_ = 0;
   endInventory_.reset();
-  const bool continueTask = ContinuesEarlierRun(input.Path + input.TaskFileName,
-                                                fields, input.Zoom, input.Dir);
+  const bool continueTask =
+      ContinuesEarlierRun(projectFile, fields, input.Zoom, input.Dir);
   auto params = std::make_shared<TaskParameters>(
       ParametersFor(input, settings, continueTask));
   params_ = params;
@@ -150,6 +165,8 @@ bool TaskControl::Start(const TaskFields &fields) {
   SetCaption("Stop");
 
   released_ = TaskProgress{};
+  // Held until the task ends (or the process does).
+  taskLock_ = std::move(lock);
   try {
     for (int32_t i = 0; i < params->ThreadCount; ++i) {
       threads_.push_back(std::make_unique<TDownThread>(
@@ -180,10 +197,8 @@ void TaskControl::Tick() {
   if (!timerEnabled_)
     return;
   ++tickCount_;
-  if (tickCount_ % 5 == 0) {
-    SavePositions();
-    SavePanes(true);
-  }
+  if (tickCount_ % 5 == 0)
+    SaveRecordsThenPositions();
   if (runningThreads_ == 0)
     EndTask();
 }
@@ -191,9 +206,7 @@ void TaskControl::Tick() {
 void TaskControl::SaveAndAbandon() {
   if (threads_.empty() || !task_)
     return;
-  SavePositions();
-  FinishPositions();
-  SavePanes(false);
+  SaveFinalState();
   timerEnabled_ = false;
   abandoned_ = true;
   // The threads may still be waiting on the main thread or in a request;
@@ -232,12 +245,43 @@ void TaskControl::WorkerDone() {
   --runningThreads_;
 }
 
-void TaskControl::SavePositions() {
+// A saved position tells a later run to skip every tile of the worker up to
+// it, so it may only reach the project file once the failed-tile list on disk
+// holds every record up to it: else a crash (or a full disk) between the two
+// saves loses the records of tiles that no run will fetch again. A worker
+// hands its record over before it moves its position, and both panes are
+// changed only on this thread, so the positions taken here are covered by
+// the panes saved right after.
+void TaskControl::SaveRecordsThenPositions() {
   // A failure of the previous save reaches the log now.
   if (std::optional<std::string> e = saver_.TakeError())
     AppendLog("Error: " + *e);
   if (!task_)
     return;
+  PositionSaver::Keys keys = TakePositions();
+  // A pane that could not be saved leaves the positions where they were.
+  if (SavePanes(true))
+    SubmitPositions(std::move(keys));
+}
+
+void TaskControl::SaveFinalState() {
+  if (std::optional<std::string> e = saver_.TakeError())
+    AppendLog("Error: " + *e);
+  PositionSaver::Keys keys = TakePositions();
+  const bool panesSaved = SavePanes(false);
+  if (panesSaved)
+    SubmitPositions(std::move(keys));
+  // The last positions are on disk, or their failure is in the log, before
+  // the task's end or the program's is written down.
+  saver_.Flush();
+  if (std::optional<std::string> e = saver_.TakeError()) {
+    AppendLog("Error: " + *e);
+    if (panesSaved)
+      SavePane(task_->LogFilePath, memo1_);
+  }
+}
+
+PositionSaver::Keys TaskControl::TakePositions() const {
   PositionSaver::Keys keys;
   for (size_t i = 0; i < threads_.size(); ++i) {
     // One pair, read at once: never the X of one tile with the Y of
@@ -248,6 +292,10 @@ void TaskControl::SavePositions() {
     if (pos.Y > 0)
       keys.emplace_back(PositionKey(i, 'Y'), std::to_string(pos.Y));
   }
+  return keys;
+}
+
+void TaskControl::SubmitPositions(PositionSaver::Keys keys) {
   if (keys.empty())
     return;
   // All positions in one replacement of the project file; the task goes on
@@ -256,29 +304,23 @@ void TaskControl::SavePositions() {
                 task_->TileFolder, std::move(keys));
 }
 
-void TaskControl::FinishPositions() {
-  // The last positions are on disk, or their failure is in the log, before
-  // the task's end or the program's is written down.
-  saver_.Flush();
-  if (std::optional<std::string> e = saver_.TakeError())
-    AppendLog("Error: " + *e);
+bool TaskControl::SavePanes(bool rotate) {
+  // The failed-tile list first: it is the one the positions depend on.
+  const bool failedSaved = SavePane(task_->FailedFilePath, memo2_);
+  const bool logSaved = rotate && memo1_.size() >= kRotateLines
+                            ? RotateLog()
+                            : SavePane(task_->LogFilePath, memo1_);
+  return failedSaved && logSaved;
 }
 
-void TaskControl::SavePanes(bool rotate) {
-  if (rotate && memo1_.size() >= kRotateLines)
-    RotateLog();
-  else
-    SavePane(task_->LogFilePath, memo1_);
-  SavePane(task_->FailedFilePath, memo2_);
-}
-
-void TaskControl::RotateLog() {
+bool TaskControl::RotateLog() {
   const std::string partLog = PartLogName();
   // A pane that could not be saved is kept whole; the next save retries.
   if (!SavePane(partLog, memo1_))
-    return;
+    return false;
   ResetLog({});
   AppendLog("Part log saved to " + partLog + "  Continue...");
+  return true;
 }
 
 std::string TaskControl::PartLogName() const {
@@ -321,12 +363,8 @@ void TaskControl::EndTask() {
   AppendLog("Now time:" + FormatShortDateLongTime(env_.Now()));
   AppendLog("");
   AppendLog("Log file has been saved as " + task_->LogFilePath);
-  // The positions first: a line about a refused write then reaches the
-  // saved log too. Every worker has ended, so they are final.
-  SavePositions();
-  FinishPositions();
-  SavePane(task_->LogFilePath, memo1_);
-  SavePane(task_->FailedFilePath, memo2_);
+  // Every worker has ended, so the positions are final.
+  SaveFinalState();
   // Every worker has made its last call: releasing one waits only for its
   // thread to return.
   for (auto &t : threads_) {
@@ -342,6 +380,7 @@ void TaskControl::EndTask() {
   } catch (const KError &) {
     endInventory_.reset();
   }
+  taskLock_.Release();
   SetCaption("Start");
   Message("Task stoped!" + std::string(20, ' '));
 }

@@ -9,6 +9,7 @@
 #include "main/PositionSaver.h"
 #include "platform/DateTime.h"
 #include "platform/Errors.h"
+#include "platform/FileLock.h"
 #include "platform/MainThread.h"
 #include "task/TaskInput.h"
 #include "task/Unitclasstask.h"
@@ -67,7 +68,9 @@ public:
   // The button: the Start path when the caption is "Start", else Stop.
   void ButtonClick(const TaskFields &fields);
   // The Start path. True when workers were started; a refused input shows
-  // its message and returns false (so does a call while a task runs). An
+  // its message and returns false (so does a call while a task runs, and a
+  // project file that another task control, in this process or another,
+  // is running: "The task is running in another process: " + its path). An
   // error of the task's set-up steps or of loading the panes propagates (the
   // window's standard error box).
   bool Start(const TaskFields &fields);
@@ -110,10 +113,17 @@ public:
   void WorkerDone() override;
 
 private:
-  void SavePositions();
-  void FinishPositions();
-  void SavePanes(bool rotate);
-  void RotateLog();
+  // The five-second save: both panes, then, when both reached the disk, the
+  // workers' positions.
+  void SaveRecordsThenPositions();
+  // The same at the end of a task or the program, waiting until the
+  // positions are written.
+  void SaveFinalState();
+  PositionSaver::Keys TakePositions() const;
+  void SubmitPositions(PositionSaver::Keys keys);
+  // True when both panes were saved.
+  bool SavePanes(bool rotate);
+  bool RotateLog();
   bool SavePane(const std::string &path, const std::vector<std::string> &lines);
   std::string PartLogName() const;
   void EndTask();
@@ -143,6 +153,8 @@ private:
   TaskProgress released_;
   PositionSaver saver_;
   std::optional<InventoryCounts> endInventory_;
+  // The running task's project file is locked against other processes.
+  FileLock taskLock_;
 };
 
 // "Open task ...": the field texts a project file loads into the window.

@@ -17,7 +17,7 @@ while [ $# -gt 0 ]; do
 done
 
 dir=${KESTRANE_FUZZ_BUILD:-build-fuzz}
-targets=(fuzz_ini fuzz_ftl fuzz_numbers fuzz_http)
+targets=(fuzz_ini fuzz_ftl fuzz_numbers fuzz_http fuzz_jpeg)
 
 CC=clang CXX=clang++ cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DKESTRANE_FUZZ=ON -DKESTRANE_GUI=OFF -DKESTRANE_TESTS=OFF \

@@ -146,8 +146,15 @@ MDTask::MDTask(const TaskParameters &params, TaskEnvironment env)
         params.ThreadCount, static_cast<int32_t>(ThreadX.size()));
     for (int32_t i = 0; i < slots; ++i) {
       const std::string n = IntText(i + 1);
-      ThreadX[i] = ini.ReadInteger("THREADS", "T" + n + "X", 0);
-      ThreadY[i] = ini.ReadInteger("THREADS", "T" + n + "Y", 0);
+      const int32_t x = ini.ReadInteger("THREADS", "T" + n + "X", 0);
+      const int32_t y = ini.ReadInteger("THREADS", "T" + n + "Y", 0);
+      // A pair outside the block (edited by hand, or left by another task)
+      // names no tile of this task: the worker starts its share afresh
+      // rather than skip tiles it never fetched.
+      if (x < MinX || x > MaxX || y < MinY || y > MaxY)
+        continue;
+      ThreadX[i] = x;
+      ThreadY[i] = y;
     }
   }
 }

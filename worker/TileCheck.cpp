@@ -11,12 +11,16 @@ namespace kestrane {
 
 namespace {
 
-// A tile is 256 x 256; anything beyond this many pixels is not a tile but a
-// picture made to exhaust memory and time, and counts as not decodable.
-constexpr unsigned long long kMaxPixels = 1ull << 26;
-// The decoder's own working memory (coefficient buffers of progressive
-// images) is held to this.
-constexpr long kMaxDecoderMemory = 256L * 1024 * 1024;
+// A tile is 256 x 256. A picture wider or taller than this is not a tile but
+// one made to exhaust memory and time, and counts as not decodable.
+constexpr JDIMENSION kMaxSide = 4096;
+// Every scan makes the decoder walk the whole picture once more, for as few
+// as a hundred bytes of input; a progressive tile has about ten.
+constexpr int kMaxScans = 64;
+// The decoder's own working memory (the coefficient buffers of progressive
+// and multi-scan pictures) is held to this: eight workers at once stay
+// well inside a small machine's memory. More fails as a decoding error.
+constexpr long kMaxDecoderMemory = 16L * 1024 * 1024;
 
 struct ErrorManager {
   jpeg_error_mgr pub;
@@ -27,6 +31,14 @@ struct ErrorManager {
 [[noreturn]] void OnError(j_common_ptr cinfo) {
   auto *err = reinterpret_cast<ErrorManager *>(cinfo->err);
   std::longjmp(err->jump, 1);
+}
+
+// Called by the decoder as it reads each part of the input: a picture with
+// too many scans is left at the first one over the limit.
+void OnProgress(j_common_ptr cinfo) {
+  auto *d = reinterpret_cast<j_decompress_ptr>(cinfo);
+  if (d->input_scan_number > kMaxScans)
+    OnError(cinfo);
 }
 
 // Warnings (data ending early, extraneous bytes) and trace messages are
@@ -45,9 +57,7 @@ bool Decode(jpeg_decompress_struct *cinfo, ErrorManager *err,
   jpeg_mem_src(cinfo, data, size);
   cinfo->mem->max_memory_to_use = kMaxDecoderMemory;
   jpeg_read_header(cinfo, TRUE);
-  if (static_cast<unsigned long long>(cinfo->image_width) *
-          cinfo->image_height >
-      kMaxPixels)
+  if (cinfo->image_width > kMaxSide || cinfo->image_height > kMaxSide)
     return false;
   // Only whether the data decodes matters, not how the picture looks.
   cinfo->dct_method = JDCT_IFAST;
@@ -83,6 +93,9 @@ bool JpegDecodes(std::string_view bytes) {
   if (setjmp(err.jump) != 0)
     return false; // jpeg_create_decompress itself can fail (out of memory)
   jpeg_create_decompress(&cinfo);
+  jpeg_progress_mgr progress{};
+  progress.progress_monitor = OnProgress;
+  cinfo.progress = &progress;
   const bool ok = Decode(&cinfo, &err,
                          reinterpret_cast<const unsigned char *>(bytes.data()),
                          static_cast<unsigned long>(bytes.size()));

@@ -5,7 +5,10 @@ namespace kestrane {
 
 // True when the bytes decode completely as a JPEG image with libjpeg-turbo.
 // Only the decoder's errors fail; its warnings (such as data that ends early
-// after the image data began) are ignored.
+// after the image data began) are ignored. A picture wider or taller than
+// 4096 pixels, with more than 64 scans, or needing more than 16 MiB of the
+// decoder's working memory fails too: the time and memory one body costs
+// are bounded.
 bool JpegDecodes(std::string_view bytes);
 
 // The body check shared by the workers and the re-download run: a PNG

@@ -40,6 +40,19 @@ namespace {
 
 using detail::TransferState;
 
+// The server's words reach log lines, failed-tile records, the window and
+// standard output: a control byte there could end a line early or drive a
+// terminal, so each one becomes "?", and the text is cut to a sane length.
+constexpr std::size_t kMaxReasonBytes = 256;
+
+void AppendServerText(std::string &out, std::string_view text) {
+  text = text.substr(0, kMaxReasonBytes);
+  for (const char c : text) {
+    const auto b = static_cast<unsigned char>(c);
+    out += (b < 0x20 || b == 0x7F) ? '?' : c;
+  }
+}
+
 // "HTTP/1.1 404 Not Found\r\n" -> "404 Not Found"; "HTTP/1.1 404\r\n" ->
 // "404 ", so the text always has the code, a blank and the reason phrase.
 std::string StatusTextOf(std::string_view line) {
@@ -50,10 +63,11 @@ std::string StatusTextOf(std::string_view line) {
     return {};
   std::string_view rest = line.substr(afterVersion + 1);
   const auto afterCode = rest.find(' ');
-  std::string text(rest.substr(0, afterCode));
+  std::string text;
+  AppendServerText(text, rest.substr(0, afterCode));
   text += ' ';
   if (afterCode != std::string_view::npos)
-    text += rest.substr(afterCode + 1);
+    AppendServerText(text, rest.substr(afterCode + 1));
   return text;
 }
 

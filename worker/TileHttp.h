@@ -44,7 +44,7 @@ struct HttpOptions {
 
   // Largest body accepted for one answer; a larger one fails with
   // "Response too large: more than N bytes".
-  std::size_t MaxBody = std::size_t{64} * 1024 * 1024;
+  std::size_t MaxBody = std::size_t{16} * 1024 * 1024;
 };
 
 // The outcome of one request. Ok for a status 200 to 299; otherwise

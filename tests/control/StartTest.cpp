@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -373,6 +374,62 @@ TEST(OpenTaskFileTest, OpenThenStartContinues) {
   EXPECT_TRUE(rig.Control().CurrentParameters()->ContinueTask);
   EXPECT_TRUE(PaneHas(rig.Control(), "Log continue..."));
   ASSERT_GT(rig.RunToEnd(), 0);
+}
+
+} // namespace
+} // namespace kestrane::controltest
+
+namespace kestrane::controltest {
+namespace {
+
+// Every file under a folder with its bytes, to show that nothing changed.
+std::vector<std::pair<std::string, std::string>>
+Snapshot(const std::string &folder) {
+  std::vector<std::pair<std::string, std::string>> files;
+  for (const auto &e : std::filesystem::recursive_directory_iterator(folder))
+    files.emplace_back(e.path().string(),
+                       e.is_regular_file() ? Slurp(e.path().string()) : "");
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+// One process per task: while a task control runs a project file, any
+// other one (here a second control in this process, which holds its own
+// open of the lock file) refuses to start it, with the message and
+// without writing anything. Once the task ended, it starts. Rows: the same
+// task, and the same task opened from its project file (resume).
+TEST(StartTest, ARunningTaskIsRefusedToAnyOtherControl) {
+  for (const bool reopened : {false, true}) {
+    SCOPED_TRACE(reopened ? "opened from the project file" : "same fields");
+    ControlRig first;
+    first.Server.Close();
+    const TaskFields fields = first.Fields(kThreeTiles);
+    ASSERT_TRUE(first.Control().Start(fields));
+    const std::string project = first.Out() + "t.ktsk";
+    const TaskFields again = reopened ? OpenTaskFile(project).Fields() : fields;
+
+    ControlRig second;
+    const auto before = Snapshot(first.Out());
+    EXPECT_FALSE(second.Control().Start(again));
+    EXPECT_EQ(second.Sink.Texts,
+              std::vector<std::string>{
+                  "The task is running in another process: " + project});
+    EXPECT_EQ(Snapshot(first.Out()), before);
+    EXPECT_EQ(second.Control().Caption(), "Start");
+    EXPECT_FALSE(second.Control().TimerEnabled());
+
+    // Another task in the same folder is not held up.
+    ControlRig third;
+    EXPECT_TRUE(third.Control().Start(first.Fields(kOneTile, "other.ktsk")));
+    EXPECT_GT(third.RunToEnd(), 0);
+
+    first.Server.Open();
+    ASSERT_GT(first.RunToEnd(), 0);
+    second.Sink.Texts.clear();
+    EXPECT_TRUE(second.Control().Start(again));
+    EXPECT_GT(second.RunToEnd(), 0);
+    EXPECT_EQ(second.Sink.Texts.size(), 1u); // the end message alone
+  }
 }
 
 } // namespace

@@ -320,6 +320,49 @@ TEST(TickTest, PaneThatCannotBeSavedIsKeptAndRetried) {
   }
 }
 
+// A position tells a later run to skip the worker's tiles up to it, so it
+// is saved only when both panes reached their files at the same save: else
+// a record held in the failed pane alone would be lost to a crash. Rows:
+// the log file, the failed-tile list; in the tick and in the background.
+TEST_P(PositionsTest, PositionsWaitUntilBothPanesAreSaved) {
+  for (const bool logBlocked : {true, false}) {
+    SCOPED_TRACE(logBlocked ? "log file" : "failed-tile list");
+    ControlRig rig('.', "", GetParam());
+    // Workers 1 to 4 conclude their first tile and are held in the second.
+    rig.Server.Close(2);
+    TaskControl &c = rig.Control();
+    ASSERT_TRUE(c.Start(rig.Fields(kTwelveTiles)));
+    ASSERT_TRUE(rig.DrainUntil(
+        [&] { return rig.Server.Waiting() == 4 && c.RunningThreads() == 4; }));
+    const std::string blocked = logBlocked ? c.CurrentTask()->LogFilePath
+                                           : c.CurrentTask()->FailedFilePath;
+    fs::remove(blocked);
+    fs::create_directory(blocked);
+    const std::string project = rig.Out() + "t.ktsk";
+    const auto positions = [&] {
+      std::string all;
+      const IniFile ini(project);
+      for (int n = 1; n <= 8; ++n)
+        for (const char *axis : {"X", "Y"})
+          all +=
+              ini.ReadString("THREADS", "T" + std::to_string(n) + axis, "?") +
+              ",";
+      return all;
+    };
+    rig.Ticks(5);
+    EXPECT_EQ(positions(), std::string(16, ','));
+    // Once the pane can be saved again, the next save records them.
+    fs::remove(blocked);
+    rig.Ticks(5);
+    // (A save in the background may take a moment.)
+    EXPECT_TRUE(
+        rig.DrainUntil([&] { return positions() != std::string(16, ','); }));
+    // Worker 2 took the block's first tile.
+    EXPECT_EQ(IniFile(project).ReadInteger("THREADS", "T2X", 0),
+              c.CurrentTask()->MinX);
+  }
+}
+
 // A project file that cannot be written does not stop the end of the task;
 // the refused write is logged.
 TEST_P(PositionsTest, RefusedPositionWriteIsLoggedAndTheTaskEnds) {

@@ -99,6 +99,7 @@ private slots:
   void startRefusesInput();
   void enterInAFieldPressesStart();
   void startStopStartContinues();
+  void secondWindowCannotStartARunningTask();
   void openTaskFillsFields_data();
   void openTaskFillsFields();
   void openedTaskContinuesOnStart();
@@ -466,6 +467,27 @@ void MainWindowTest::openedTaskContinuesOnStart() {
   QVERIFY(w.WaitEnded());
   // Every tile was done in the first run: nothing is fetched again.
   QCOMPARE(rig.Server().TotalRequests(), requests);
+}
+
+// One process per task: a second window (a task control of its own, as a
+// second program would have) gets the message box and starts nothing.
+void MainWindowTest::secondWindowCannotStartARunningTask() {
+  GuiRig rig(200);
+  rig.WriteSettings();
+  Window first(rig);
+  first.Fill(rig.Out());
+  first.ClickStart();
+  QCOMPARE(first.Button()->text(), QString("Stop"));
+  Window second(rig);
+  second.Fill(rig.Out());
+  second.ClickStart();
+  QCOMPARE(second.messages.Texts,
+           std::vector<std::string>{"The task is running in another process: " +
+                                    rig.Out() + "t.ktsk"});
+  QCOMPARE(second.Button()->text(), QString("Start"));
+  QVERIFY(!second.form.TimerActive());
+  first.ClickStart(); // Stop
+  QVERIFY(first.WaitEnded());
 }
 
 void MainWindowTest::setUpFailureShowsTheErrorBox() {

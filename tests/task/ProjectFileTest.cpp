@@ -151,12 +151,14 @@ TEST(WriteTaskFileTest, ContinuedTaskLeavesTheFileAlone) {
   TaskParameters p = ExampleParams(dir.Path());
   std::string saved = CrLf(ReferenceLines());
   saved.replace(saved.find("T1X="), 4, "T1X=41990");
+  saved.replace(saved.find("T1Y="), 4, "T1Y=170590");
   PutBytes(dir.Path() + "newtask.ktsk", saved);
   p.ContinueTask = true;
   const MDTask t(p);
   t.WriteTaskFile();
   EXPECT_EQ(GetBytes(dir.Path() + "newtask.ktsk"), saved);
   EXPECT_EQ(t.ThreadX[0], 41990);
+  EXPECT_EQ(t.ThreadY[0], 170590);
 }
 
 TEST(WriteTaskFileTest, ReplacesAnEarlierFile) {

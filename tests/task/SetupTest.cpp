@@ -254,19 +254,35 @@ TEST(MDTaskSetupTest, ContinuedTaskReadsSavedPositions) {
        8,
        {41986, 0, 0, 0, 0, 0, 0, 41994},
        {170590, 0, 0, 0, 0, 0, 0, 170596}},
-      // empty and non-numeric values mean "from the beginning"
+      // empty and non-numeric values mean "from the beginning", for the
+      // whole pair: half a position names no tile
       {"empty and bad values",
-       "[threads]\r\nt1x=\r\nT1Y=12\r\nT2X=abc\r\n"
-       "T2Y=7\r\n",
+       "[threads]\r\nt1x=\r\nT1Y=170590\r\nT2X=abc\r\n"
+       "T2Y=170591\r\n",
        8,
        {0, 0, 0, 0, 0, 0, 0, 0},
-       {12, 7, 0, 0, 0, 0, 0, 0}},
+       {0, 0, 0, 0, 0, 0, 0, 0}},
       // only the slots of the thread count are read
       {"three workers",
-       "[THREADS]\r\nT3X=5\r\nT3Y=6\r\nT4X=7\r\nT4Y=8\r\n",
+       "[THREADS]\r\nT3X=41987\r\nT3Y=170586\r\nT4X=41988\r\n"
+       "T4Y=170587\r\n",
        3,
-       {0, 0, 5, 0, 0, 0, 0, 0},
-       {0, 0, 6, 0, 0, 0, 0, 0}},
+       {0, 0, 41987, 0, 0, 0, 0, 0},
+       {0, 0, 170586, 0, 0, 0, 0, 0}},
+      // a pair outside MinX..MaxX or MinY..MaxY (edited, or from another
+      // task) counts as none; the block's own corners still count
+      {"outside the block",
+       "[THREADS]\r\nT1X=41985\r\nT1Y=170590\r\n" // west of MinX
+       "T2X=41995\r\nT2Y=170590\r\n"              // east of MaxX
+       "T3X=41990\r\nT3Y=170584\r\n"              // north of MinY
+       "T4X=41990\r\nT4Y=170597\r\n"              // south of MaxY
+       "T5X=-5\r\nT5Y=-6\r\n"                     // negative
+       "T6X=2147483647\r\nT6Y=2147483647\r\n"     // largest value
+       "T7X=41986\r\nT7Y=170585\r\n"              // first corner
+       "T8X=41994\r\nT8Y=170596\r\n",             // last corner
+       8,
+       {0, 0, 0, 0, 0, 0, 41986, 41994},
+       {0, 0, 0, 0, 0, 0, 170585, 170596}},
       // no THREADS section at all
       {"no THREADS section", "[Zoom]\r\nZoom=18\r\n", 8, {}, {}},
   };

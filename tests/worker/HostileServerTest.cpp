@@ -72,7 +72,7 @@ private:
 
 // A server that answers 200 without a length and then sends one body byte
 // every 50 ms for as long as the client listens: never silent long enough
-// for the no-data time-out, and 64 MiB away from the body maximum.
+// for the no-data time-out, and 16 MiB away from the body maximum.
 class TrickleServer {
 public:
   TrickleServer() {
@@ -235,7 +235,7 @@ TEST_P(HostileServerTest, EndsInItsFailureRowWithMemoryBounded) {
 
   // Three attempts, whatever the kind: no loop of redirects or retries.
   EXPECT_EQ(server.Count(WorkerTarget(url)), 3);
-  // The body maximum is 64 MiB; the buffer may double once while it grows
+  // The body maximum is 16 MiB; the buffer may double once while it grows
   // and the sanitizers' quarantine keeps freed blocks for a while.
   EXPECT_LT(grownMiB, 512) << "memory grew by " << grownMiB << " MiB";
 

@@ -5,6 +5,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/HostileJpeg.h"
 #include "tests/support/WorkerFixtures.h"
 
 namespace kestrane {
@@ -59,6 +60,41 @@ TEST(TileCheckTest, Bodies) {
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
     EXPECT_EQ(BodyIsImage(c.body), c.image);
+  }
+}
+
+// A hostile body costs bounded time and memory: too large a picture, too
+// many scans or too much of the decoder's memory fail as a decoding error.
+TEST(TileCheckTest, HostilePicturesAreRefused) {
+  const std::string progressive = WorkerJpeg(256, 256, true);
+  const int scans = hostile::CountScans(progressive);
+  ASSERT_GT(scans, 1);
+  struct Case {
+    const char *what;
+    std::string body;
+    bool decodes;
+  };
+  const Case cases[] = {
+      {"4096 wide: the largest side taken", WorkerJpeg(4096, 8), true},
+      {"4097 wide", WorkerJpeg(4097, 8), false},
+      {"4097 high", WorkerJpeg(8, 4097), false},
+      {"8000 x 8000 progressive, refused at its header",
+       hostile::FlatProgressiveJpeg(8000, 8000), false},
+      {"64 scans", hostile::RepeatLastScan(progressive, 64 - scans + 1), true},
+      {"65 scans", hostile::RepeatLastScan(progressive, 65 - scans + 1), false},
+      {"a flat 4096 x 4096 whose last scan repeats 1000 times",
+       hostile::RepeatLastScan(hostile::FlatProgressiveJpeg(4096, 4096), 1000),
+       false},
+      // A baseline picture is decoded row by row in little memory...
+      {"baseline 4096 x 4096", hostile::SmoothJpeg(4096, 4096, false), true},
+      // ...a progressive one needs all its coefficients at once: 24 MiB.
+      {"progressive 4096 x 2048 needs more than 16 MiB",
+       hostile::SmoothJpeg(4096, 2048, true), false},
+      {"progressive 1024 x 1024", hostile::SmoothJpeg(1024, 1024, true), true},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(JpegDecodes(c.body), c.decodes);
   }
 }
 

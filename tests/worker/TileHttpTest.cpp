@@ -120,6 +120,72 @@ TEST_F(TileHttpTest, StatusAnswersGiveOkOrTheStatusText) {
   }
 }
 
+// The server's reason phrase reaches log lines, records and terminals: no
+// control byte gets through and the phrase is cut to 256 bytes.
+TEST_F(TileHttpTest, ReasonPhraseLosesControlBytesAndIsCut) {
+  const std::string longReason(1000, 'r');
+  struct Row {
+    const char *name;
+    std::string statusLine;
+    std::string text;
+  } rows[] = {
+      // A carriage return would start a forged line in the log file.
+      {"carriage return", "HTTP/1.1 500 Oops\rT1:seq=1,ks_1_2_3.jpg OK",
+       "500 Oops?T1:seq=1,ks_1_2_3.jpg OK"},
+      // Terminal escapes (colour, title) and the bell.
+      {"escape", "HTTP/1.1 404 \x1b[31mred\x1b]0;title\x07",
+       "404 ?[31mred?]0;title?"},
+      // Tab, vertical tab, form feed, backspace and DEL.
+      {"other controls", "HTTP/1.1 503 a\tb\vc\fd\be\x7F", "503 a?b?c?d?e?"},
+      // Bytes of 0x80 and above (UTF-8 text) stay as sent.
+      {"utf-8", "HTTP/1.1 404 Nicht gefunden \xc3\xa4",
+       "404 Nicht gefunden \xc3\xa4"},
+      // A phrase of 1000 bytes is cut to 256.
+      {"long", "HTTP/1.1 500 " + longReason,
+       "500 " + longReason.substr(0, 256)},
+  };
+  for (auto &row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::string path = "/r/" + Slug(row.name);
+    server.Set(path, WithStatusLine(row.statusLine, "page"));
+    TileHttp http(Quick());
+    std::string buffer;
+    const FetchResult r = http.Fetch(server.Url(path), buffer);
+    EXPECT_FALSE(r.Ok);
+    EXPECT_EQ(r.FailureText, row.text);
+  }
+}
+
+// The default body maximum is 16 MiB, with or without a length announced.
+TEST_F(TileHttpTest, DefaultBodyMaximumIs16MiB) {
+  constexpr std::size_t kMax = std::size_t{16} * 1024 * 1024;
+  const std::string tooLarge = "Response too large: more than 16777216 bytes";
+  auto chunked = HttpResponse::Make(200, "OK", std::string(kMax + 1, 'c'));
+  chunked.Chunked = true;
+  chunked.ChunkSize = 1 << 20;
+  struct Row {
+    const char *name;
+    HttpResponse response;
+    std::string text; // empty: success
+  } rows[] = {
+      {"16 MiB", HttpResponse::Make(200, "OK", std::string(kMax, 'a')), ""},
+      {"one byte more",
+       HttpResponse::Make(200, "OK", std::string(kMax + 1, 'b')), tooLarge},
+      {"one byte more in chunks", chunked, tooLarge},
+  };
+  for (auto &row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::string path = "/m/" + Slug(row.name);
+    server.Set(path, row.response);
+    TileHttp http(HttpOptions{});
+    std::string buffer;
+    const FetchResult r = http.Fetch(server.Url(path), buffer);
+    EXPECT_EQ(r.Ok, row.text.empty());
+    EXPECT_EQ(r.FailureText, row.text);
+    EXPECT_LE(buffer.size(), kMax);
+  }
+}
+
 // Broken connections and their failure texts.
 TEST_F(TileHttpTest, ConnectionFaultsGiveSocketAndClosedTexts) {
   const std::string reset = "Socket Error # 10054\r\nConnection reset by peer.";

@@ -283,7 +283,7 @@ TEST_F(WorkerTest, EachOutcomeOfOneTile) {
        {tooLarge},
        false,
        3,
-       {"T1 Response too large: more than 67108864 bytes->{url}", blankLine},
+       {"T1 Response too large: more than 16777216 bytes->{url}", blankLine},
        true,
        OnDisk::Blank,
        "",

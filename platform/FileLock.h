@@ -1,0 +1,34 @@
+#pragma once
+#include <string>
+
+namespace kestrane {
+
+// An exclusive advisory lock (flock) on a small side file. The system
+// releases it when the holder's process ends in any way, so a crash leaves
+// no stale lock. The file is opened without following a symbolic link and
+// is never written; it stays in place after the lock is released.
+class FileLock {
+public:
+  enum class Result {
+    Locked,     // this object holds the lock now
+    Busy,       // another open of the file holds it (this process or another)
+    Unavailable // the file could not be opened or locked
+  };
+
+  FileLock() = default;
+  ~FileLock();
+  FileLock(FileLock &&other) noexcept;
+  FileLock &operator=(FileLock &&other) noexcept;
+  FileLock(const FileLock &) = delete;
+  FileLock &operator=(const FileLock &) = delete;
+
+  // Creates the file when there is none; never waits for the lock.
+  Result Acquire(const std::string &path);
+  void Release();
+  bool Held() const { return fd_ >= 0; }
+
+private:
+  int fd_ = -1;
+};
+
+} // namespace kestrane

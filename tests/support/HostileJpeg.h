@@ -1,0 +1,125 @@
+#pragma once
+// JPEG bodies made to cost a decoder time or memory, for the tests, the
+// benchmark and the fuzz seeds of the body check. Header only: the
+// benchmarks do not link the test support library.
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <jpeglib.h>
+
+namespace kestrane::hostile {
+
+// A width x height JPEG of a smooth picture (gradients), baseline or
+// progressive, with 4:2:0 chroma. Errors end the program (a fixture).
+inline std::string SmoothJpeg(int width, int height, bool progressive,
+                              int quality = 75) {
+  jpeg_compress_struct cinfo;
+  jpeg_error_mgr err;
+  cinfo.err = jpeg_std_error(&err);
+  jpeg_create_compress(&cinfo);
+  unsigned char *out = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&cinfo, &out, &size);
+  cinfo.image_width = static_cast<JDIMENSION>(width);
+  cinfo.image_height = static_cast<JDIMENSION>(height);
+  cinfo.input_components = 3;
+  cinfo.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&cinfo);
+  jpeg_set_quality(&cinfo, quality, TRUE);
+  if (progressive)
+    jpeg_simple_progression(&cinfo);
+  jpeg_start_compress(&cinfo, TRUE);
+  std::vector<JSAMPLE> row(static_cast<std::size_t>(width) * 3);
+  while (cinfo.next_scanline < cinfo.image_height) {
+    const unsigned y = cinfo.next_scanline;
+    for (int x = 0; x < width; ++x) {
+      const std::size_t i = static_cast<std::size_t>(x) * 3;
+      row[i] = static_cast<JSAMPLE>(x * 255 / width);
+      row[i + 1] = static_cast<JSAMPLE>(y * 255 / cinfo.image_height);
+      row[i + 2] = static_cast<JSAMPLE>(128);
+    }
+    JSAMPROW rows[1] = {row.data()};
+    jpeg_write_scanlines(&cinfo, rows, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  std::string bytes(reinterpret_cast<char *>(out), size);
+  jpeg_destroy_compress(&cinfo);
+  std::free(out);
+  return bytes;
+}
+
+// A width x height progressive JPEG of one flat grey whose last scan holds
+// the luminance's AC coefficients: all zero, so that scan is a few bytes
+// of end-of-band runs however large the picture, while a decoder still
+// visits every block for it.
+inline std::string FlatProgressiveJpeg(int width, int height) {
+  jpeg_compress_struct cinfo;
+  jpeg_error_mgr err;
+  cinfo.err = jpeg_std_error(&err);
+  jpeg_create_compress(&cinfo);
+  unsigned char *out = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&cinfo, &out, &size);
+  cinfo.image_width = static_cast<JDIMENSION>(width);
+  cinfo.image_height = static_cast<JDIMENSION>(height);
+  cinfo.input_components = 3;
+  cinfo.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&cinfo);
+  // DC of all components, then the AC of Cb, Cr and last Y.
+  static const jpeg_scan_info script[] = {
+      {3, {0, 1, 2}, 0, 0, 0, 0},
+      {1, {1}, 1, 63, 0, 0},
+      {1, {2}, 1, 63, 0, 0},
+      {1, {0}, 1, 63, 0, 0},
+  };
+  cinfo.scan_info = script;
+  cinfo.num_scans = 4;
+  jpeg_start_compress(&cinfo, TRUE);
+  std::vector<JSAMPLE> row(static_cast<std::size_t>(width) * 3, 128);
+  while (cinfo.next_scanline < cinfo.image_height) {
+    JSAMPROW rows[1] = {row.data()};
+    jpeg_write_scanlines(&cinfo, rows, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  std::string bytes(reinterpret_cast<char *>(out), size);
+  jpeg_destroy_compress(&cinfo);
+  std::free(out);
+  return bytes;
+}
+
+// The JPEG with its last scan (from its start-of-scan marker to the end of
+// image) present `times` times: each copy makes the decoder walk the whole
+// picture again, for a few bytes of input.
+inline std::string RepeatLastScan(const std::string &jpeg, int times) {
+  std::size_t sos = std::string::npos;
+  for (std::size_t i = 0; i + 1 < jpeg.size(); ++i)
+    if (static_cast<unsigned char>(jpeg[i]) == 0xFF &&
+        static_cast<unsigned char>(jpeg[i + 1]) == 0xDA)
+      sos = i;
+  const std::size_t eoi = jpeg.size() - 2; // FF D9
+  if (sos == std::string::npos || sos > eoi)
+    return jpeg;
+  const std::string scan = jpeg.substr(sos, eoi - sos);
+  std::string out = jpeg.substr(0, eoi);
+  for (int i = 1; i < times; ++i)
+    out += scan;
+  out += jpeg.substr(eoi);
+  return out;
+}
+
+// The number of scans. Entropy-coded data never holds FF DA (an FF there is
+// followed by 00 or a restart marker), and the pictures made here have no
+// marker segment that could, so each FF DA pair is a start-of-scan marker.
+inline int CountScans(const std::string &jpeg) {
+  int n = 0;
+  for (std::size_t i = 0; i + 1 < jpeg.size(); ++i)
+    if (static_cast<unsigned char>(jpeg[i]) == 0xFF &&
+        static_cast<unsigned char>(jpeg[i + 1]) == 0xDA)
+      ++n;
+  return n;
+}
+
+} // namespace kestrane::hostile
