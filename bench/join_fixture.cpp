@@ -42,16 +42,16 @@ int main(int argc, char **argv) {
   std::vector<std::string> pool;
   if (repeat)
     for (int i = 0; i < 256; ++i)
-      pool.push_back(TileJpeg(TileAddress{zoom, x0 + i % 16, y0 + i / 16, dir}));
+      pool.push_back(
+          TileJpeg(TileAddress{zoom, x0 + i % 16, y0 + i / 16, dir}));
   std::atomic<int64_t> next{0};
   std::atomic<bool> failed{false};
   auto work = [&] {
     for (int64_t i = next++; i < total; i = next++) {
       const int32_t x = task.MinX + static_cast<int32_t>(i % columns);
       const int32_t y = task.MinY + static_cast<int32_t>(i / columns);
-      const std::string bytes =
-          repeat ? pool[static_cast<size_t>(i % 256)]
-                 : TileJpeg(TileAddress{zoom, x, y, dir});
+      const std::string bytes = repeat ? pool[static_cast<size_t>(i % 256)]
+                                       : TileJpeg(TileAddress{zoom, x, y, dir});
       if (!WriteFileAtomicUnsynced(task.TilePath(x, y), bytes))
         failed = true;
     }

@@ -17,7 +17,9 @@ namespace {
 // A tile body larger than this many pixels is no tile and is not decoded.
 constexpr unsigned long long kMaxPixels = 1ull << 26;
 
-int Be16(const unsigned char *p) { return (p[0] << 8) | p[1]; }
+int Be16(const unsigned char *p) {
+  return (p[0] << 8) | p[1];
+}
 
 struct ErrorManager {
   jpeg_error_mgr pub;
@@ -93,8 +95,8 @@ bool DecodeJpeg(std::string_view bytes, int denominator, RgbTile &rgb,
   err.pub.error_exit = OnError;
   err.pub.emit_message = OnMessage;
   jpeg_create_decompress(&cinfo);
-  const bool ok = DecodeInto(&cinfo, &err, bytes, denominator, &rgb, &width,
-                             &height);
+  const bool ok =
+      DecodeInto(&cinfo, &err, bytes, denominator, &rgb, &width, &height);
   jpeg_destroy_decompress(&cinfo);
   return ok;
 }
@@ -180,8 +182,8 @@ JpegFrame ReadJpegFrame(std::string_view bytes) {
     if (len < 2 || i + 2 + len > n)
       return f;
     const unsigned char *s = p + i + 4;
-    const bool sof = m >= 0xC0 && m <= 0xCF && m != 0xC4 && m != 0xC8 &&
-                     m != 0xCC;
+    const bool sof =
+        m >= 0xC0 && m <= 0xCF && m != 0xC4 && m != 0xC8 && m != 0xCC;
     if (sof) {
       if (len < 8 || frame)
         return f;
@@ -229,8 +231,8 @@ bool DecodeTileBody(std::string_view bytes, RgbTile &rgb) {
     return false;
   if (w == kTilePixels && h == kTilePixels) {
     rgb.assign(whole.begin(),
-               whole.begin() + static_cast<std::ptrdiff_t>(
-                                   size_t{kTilePixels} * kTilePixels * 3));
+               whole.begin() + static_cast<std::ptrdiff_t>(size_t{kTilePixels} *
+                                                           kTilePixels * 3));
     return true;
   }
   FitToTile(whole.data(), w, h, rgb);

@@ -41,7 +41,9 @@ const char *const kDirectionNames[] = {"North", "East", "South", "West"};
 // again as BigTIFF.
 struct ClassicTooSmall {};
 
-std::string ErrnoText(int e) { return std::strerror(e); }
+std::string ErrnoText(int e) {
+  return std::strerror(e);
+}
 
 // libtiff's messages of one open file, kept for the failure text.
 struct TiffMessages {
@@ -69,7 +71,7 @@ bool ReadWhole(const std::string &path, std::string &out) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0)
     return false;
-  struct stat st{};
+  struct stat st {};
   if (::fstat(fd, &st) != 0) {
     ::close(fd);
     return false;
@@ -104,7 +106,9 @@ bool PreadWhole(int fd, uint64_t offset, uint64_t size, std::string &out) {
   return true;
 }
 
-double MercatorX(double lon) { return lon * kPi / 180.0 * kEarthRadius; }
+double MercatorX(double lon) {
+  return lon * kPi / 180.0 * kEarthRadius;
+}
 double MercatorY(double lat) {
   return std::log(std::tan(kPi / 4 + lat * kPi / 360.0)) * kEarthRadius;
 }
@@ -113,8 +117,8 @@ double MercatorY(double lat) {
 class TempOutput {
 public:
   explicit TempOutput(const std::string &target) : target_(target) {
-    std::string pattern = ExtractFilePath(target) + "." +
-                          ExtractFileName(target) + ".XXXXXX";
+    std::string pattern =
+        ExtractFilePath(target) + "." + ExtractFileName(target) + ".XXXXXX";
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     fd_ = ::mkstemp(name.data());
@@ -158,8 +162,8 @@ private:
 
 // One tile grid of the file: the base picture or a reduced level.
 struct Level {
-  int64_t Width = 0, Height = 0;      // pixels
-  int64_t Across = 0, Down = 0;       // tiles
+  int64_t Width = 0, Height = 0;        // pixels
+  int64_t Across = 0, Down = 0;         // tiles
   std::vector<uint64_t> Offsets, Sizes; // of the written tiles, 0: none
 };
 
@@ -205,10 +209,10 @@ private:
     std::vector<bool> g(static_cast<size_t>(w * h));
     for (int64_t r = 0; r < h; ++r)
       for (int64_t c = 0; c < w; ++c)
-        g[static_cast<size_t>(r * w + c)] =
-            Empty(k - 1, 2 * c, 2 * r) && Empty(k - 1, 2 * c + 1, 2 * r) &&
-            Empty(k - 1, 2 * c, 2 * r + 1) &&
-            Empty(k - 1, 2 * c + 1, 2 * r + 1);
+        g[static_cast<size_t>(r * w + c)] = Empty(k - 1, 2 * c, 2 * r) &&
+                                            Empty(k - 1, 2 * c + 1, 2 * r) &&
+                                            Empty(k - 1, 2 * c, 2 * r + 1) &&
+                                            Empty(k - 1, 2 * c + 1, 2 * r + 1);
     grids_.push_back(std::move(g));
   }
   int64_t columns_, rows_;
@@ -351,8 +355,7 @@ void Writer::Georeference() {
   GTIFKeySet(gtif, GTRasterTypeGeoKey, TYPE_SHORT, 1, RasterPixelIsArea);
   GTIFKeySet(gtif, ProjectedCSTypeGeoKey, TYPE_SHORT, 1, 3857);
   GTIFKeySet(gtif, ProjLinearUnitsGeoKey, TYPE_SHORT, 1, Linear_Meter);
-  GTIFKeySet(gtif, GTCitationGeoKey, TYPE_ASCII, 0,
-             "WGS 84 / Pseudo-Mercator");
+  GTIFKeySet(gtif, GTCitationGeoKey, TYPE_ASCII, 0, "WGS 84 / Pseudo-Mercator");
   const int ok = GTIFWriteKeys(gtif);
   GTIFFree(gtif);
   if (!ok)
@@ -441,10 +444,11 @@ bool Writer::WriteBase(Level &base) {
 bool Writer::WriteOverview(const Level &from, Level &to, int64_t &done,
                            int64_t total) {
   const int64_t count = to.Across * to.Down;
-  const int threads = std::clamp(
-      options_.Threads > 0 ? options_.Threads
-                           : static_cast<int>(std::thread::hardware_concurrency()),
-      1, 4);
+  const int threads =
+      std::clamp(options_.Threads > 0
+                     ? options_.Threads
+                     : static_cast<int>(std::thread::hardware_concurrency()),
+                 1, 4);
   const int64_t batch = 16 * threads;
   std::vector<std::string> encoded(static_cast<size_t>(batch));
   std::vector<char> failed(static_cast<size_t>(batch));
@@ -528,7 +532,8 @@ void Writer::WriteMask(const Level &l, int reduction) {
       int64_t empty = 0, cells = 0;
       for (int64_t cy = 0; cy < cellsPerTile; ++cy)
         for (int64_t cx = 0; cx < cellsPerTile; ++cx) {
-          const int64_t gx = tx * cellsPerTile + cx, gy = ty * cellsPerTile + cy;
+          const int64_t gx = tx * cellsPerTile + cx,
+                        gy = ty * cellsPerTile + cy;
           if (gx * pixelsPerCell >= l.Width || gy * pixelsPerCell >= l.Height)
             continue;
           ++cells;
@@ -583,8 +588,7 @@ bool Writer::Write(TempOutput &out, const std::string &target) {
   } closer{tif_};
 
   std::vector<Level> levels;
-  levels.push_back(
-      MakeLevel(result_.Columns * kTile, result_.Rows * kTile));
+  levels.push_back(MakeLevel(result_.Columns * kTile, result_.Rows * kTile));
   ImageFields(levels[0], 0);
   if (task_.Params.Dir == 0)
     Georeference();
@@ -662,7 +666,8 @@ std::vector<std::string> JoinResult::Lines() const {
 
 std::string DefaultJoinOutput(const std::string &projectFile) {
   const std::string name = ExtractFileName(projectFile);
-  const std::string base = name.substr(0, name.size() - ExtractFileExt(name).size());
+  const std::string base =
+      name.substr(0, name.size() - ExtractFileExt(name).size());
   return ExtractFilePath(projectFile) + base + ".tif";
 }
 
@@ -709,8 +714,7 @@ JoinResult JoinTiles(const std::string &projectFile, std::string outputFile,
   if (!DirectoryExists(ExtractFilePath(outputFile).empty()
                            ? std::string(".")
                            : ExtractFilePath(outputFile)))
-    throw JoinRefused("Cannot create file " + outputFile +
-                      ": no such folder");
+    throw JoinRefused("Cannot create file " + outputFile + ": no such folder");
 
   JoinResult result;
   result.ProjectFile = projectFile;
@@ -742,10 +746,9 @@ JoinResult JoinTiles(const std::string &projectFile, std::string outputFile,
   int h = 2, v = 2;
   double average = 0;
   ChooseSampling(task, result.Columns, result.Rows, problems, h, v, average);
-  const double estimate =
-      average * static_cast<double>(result.Total) *
-          (options.Overviews ? 1.5 : 1.1) +
-      static_cast<double>(result.Total) * 32.0;
+  const double estimate = average * static_cast<double>(result.Total) *
+                              (options.Overviews ? 1.5 : 1.1) +
+                          static_cast<double>(result.Total) * 32.0;
   result.BigTiff = options.ForceBigTiff || estimate > kClassicLimit;
 
   for (;;) {

@@ -33,11 +33,11 @@ struct JoinOptions {
 
 struct JoinResult {
   std::string ProjectFile, OutputFile;
-  std::string Direction; // "North", "East", "South" or "West"
+  std::string Direction;         // "North", "East", "South" or "West"
   int64_t Columns = 0, Rows = 0; // the picture's size in tiles
   int64_t Total = 0;             // tiles of the block
-  int64_t Carried = 0;   // JPEG tiles written as they are
-  int64_t Reencoded = 0; // tiles decoded and encoded once
+  int64_t Carried = 0;           // JPEG tiles written as they are
+  int64_t Reencoded = 0;         // tiles decoded and encoded once
   int64_t Missing = 0, Placeholder = 0, Damaged = 0;
   int OverviewLevels = 0;
   bool BigTiff = false;

@@ -16,7 +16,9 @@ namespace kestrane {
 
 namespace {
 
-QString QStr(const std::string &s) { return QString::fromStdString(s); }
+QString QStr(const std::string &s) {
+  return QString::fromStdString(s);
+}
 
 } // namespace
 
@@ -65,7 +67,9 @@ TJoinerForm::TJoinerForm(QWidget *parent) : QWidget(parent) {
   connect(JoinButton, &QPushButton::clicked, this, &TJoinerForm::JoinClick);
 }
 
-TJoinerForm::~TJoinerForm() { Stop(); }
+TJoinerForm::~TJoinerForm() {
+  Stop();
+}
 
 void TJoinerForm::BrowseProject() {
   const QString file = QFileDialog::getOpenFileName(

@@ -16,7 +16,9 @@ namespace {
 
 std::atomic<bool> cancel{false};
 
-extern "C" void OnInterrupt(int) { cancel.store(true); }
+extern "C" void OnInterrupt(int) {
+  cancel.store(true);
+}
 
 const char *PhaseName(kestrane::JoinPhase phase) {
   switch (phase) {
@@ -34,8 +36,7 @@ const char *PhaseName(kestrane::JoinPhase phase) {
 class ProgressLines {
 public:
   void operator()(kestrane::JoinPhase phase, int64_t done, int64_t total) {
-    const int tenth =
-        total > 0 ? static_cast<int>(done * 10 / total) : 10;
+    const int tenth = total > 0 ? static_cast<int>(done * 10 / total) : 10;
     if (phase == phase_ && tenth == tenth_)
       return;
     phase_ = phase;
