@@ -117,5 +117,5 @@ rm -rf "$tiles" "$work"/*.tif "$work/cat.bin"
 echo "fixture: ${big} x ${big} North task" >&2
 "$fixture" "$work" big "$big" "$big" 0 >/dev/null
 m2=$(peak_mb "$join" "$work/big.ktsk" "$work/big.tif" --no-overviews)
-row "peak MB, $((side * side)) / $((big * big)) tiles" "${m2}" "${m1}" \
+row "peak MB, $((big * big)) / $((side * side)) tiles" "${m2}" "${m1}" \
   "$(ratio "$m2" "$m1")" "<= 64 MB"

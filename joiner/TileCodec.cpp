@@ -14,8 +14,9 @@ namespace kestrane {
 
 namespace {
 
-// A tile body larger than this many pixels is no tile and is not decoded.
-constexpr unsigned long long kMaxPixels = 1ull << 26;
+// A tile body larger than this many pixels (after reduced-size decoding)
+// is no tile and is not decoded: it would take the memory of many tiles.
+constexpr unsigned long long kMaxPixels = 1ull << 22;
 
 int Be16(const unsigned char *p) {
   return (p[0] << 8) | p[1];
@@ -54,10 +55,6 @@ bool DecodeInto(jpeg_decompress_struct *cinfo, ErrorManager *err,
   jpeg_mem_src(cinfo, reinterpret_cast<const unsigned char *>(bytes.data()),
                static_cast<unsigned long>(bytes.size()));
   jpeg_read_header(cinfo, TRUE);
-  if (static_cast<unsigned long long>(cinfo->image_width) *
-          cinfo->image_height >
-      kMaxPixels)
-    return false;
   if (cinfo->jpeg_color_space == JCS_CMYK ||
       cinfo->jpeg_color_space == JCS_YCCK)
     return false;
@@ -81,8 +78,19 @@ bool DecodeInto(jpeg_decompress_struct *cinfo, ErrorManager *err,
 bool DecodeJpeg(std::string_view bytes, int denominator, RgbTile &rgb,
                 int &width, int &height) {
   const JpegFrame frame = ReadJpegFrame(bytes);
-  if (!frame.Parsed || frame.Width <= 0 || frame.Height <= 0 ||
-      static_cast<unsigned long long>(frame.Width) * frame.Height > kMaxPixels)
+  if (!frame.Parsed || frame.Width <= 0 || frame.Height <= 0)
+    return false;
+  // A picture larger than a tile is decoded at the least size that still
+  // covers the tile.
+  if (denominator == 0) {
+    denominator = 8;
+    while (denominator > 1 && (frame.Width / denominator < kTilePixels ||
+                               frame.Height / denominator < kTilePixels))
+      denominator /= 2;
+  }
+  if (static_cast<unsigned long long>(frame.Width / denominator) *
+          (frame.Height / denominator) >
+      kMaxPixels)
     return false;
   const size_t w = (static_cast<size_t>(frame.Width) + denominator - 1) /
                    static_cast<size_t>(denominator);
@@ -226,7 +234,7 @@ bool DecodeTileBody(std::string_view bytes, RgbTile &rgb) {
       bytes[1] == 'P')
     ok = DecodePng(bytes, whole, w, h);
   else
-    ok = DecodeJpeg(bytes, 1, whole, w, h);
+    ok = DecodeJpeg(bytes, 0, whole, w, h);
   if (!ok || w <= 0 || h <= 0)
     return false;
   if (w == kTilePixels && h == kTilePixels) {

@@ -30,7 +30,8 @@ inline constexpr int kTilePixels = 256;
 using RgbTile = std::vector<uint8_t>;
 
 // Decodes a JPEG or PNG tile body to RGB and fits it to 256 x 256 (nearest
-// pixel) when it has another size. False when it does not decode.
+// pixel) when it has another size. False when it does not decode or is far
+// larger than a tile.
 bool DecodeTileBody(std::string_view bytes, RgbTile &rgb);
 
 // Decodes a JPEG at 1/`denominator` of its size (1, 2, 4 or 8) into `rgb`,

@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <thread>
@@ -66,7 +67,12 @@ int OnTiffWarning(TIFF *, void *, const char *, const char *, va_list) {
   return 1;
 }
 
-// Reads a whole file into `out`; false (errno set) when it cannot.
+// No tile file is this large; a larger one is not read (memory stays
+// bounded) and counts as damaged.
+constexpr off_t kMaxTileBytes = 16 * 1024 * 1024;
+
+// Reads a whole file into `out`; false (errno set) when it cannot. A file
+// over kMaxTileBytes, or no regular file, reads as empty.
 bool ReadWhole(const std::string &path, std::string &out) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0)
@@ -75,6 +81,11 @@ bool ReadWhole(const std::string &path, std::string &out) {
   if (::fstat(fd, &st) != 0) {
     ::close(fd);
     return false;
+  }
+  if (st.st_size > kMaxTileBytes || !S_ISREG(st.st_mode)) {
+    out.clear();
+    ::close(fd);
+    return true;
   }
   out.resize(static_cast<size_t>(st.st_size));
   size_t got = 0;
@@ -711,6 +722,10 @@ JoinResult JoinTiles(const std::string &projectFile, std::string outputFile,
   const MDTask &task = *loaded.Task;
   if (outputFile.empty())
     outputFile = DefaultJoinOutput(projectFile);
+  std::error_code ec;
+  if (std::filesystem::equivalent(projectFile, outputFile, ec))
+    throw JoinRefused("Cannot create file " + outputFile +
+                      ": it is the project file");
   if (!DirectoryExists(ExtractFilePath(outputFile).empty()
                            ? std::string(".")
                            : ExtractFilePath(outputFile)))

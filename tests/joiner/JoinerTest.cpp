@@ -29,13 +29,22 @@ using tasktest::SetBlock;
 using tasktest::TempDir;
 
 const std::string kProgramFolder = KESTRANE_SOURCE_DIR;
+
+// GDAL's drivers, registered once and released at the end so that the leak
+// checker sees only the joiner's own memory.
+class GdalDrivers : public ::testing::Environment {
+public:
+  void SetUp() override { GDALAllRegister(); }
+  void TearDown() override { GDALDestroyDriverManager(); }
+};
+[[maybe_unused]] const ::testing::Environment *const kGdal =
+    ::testing::AddGlobalTestEnvironment(new GdalDrivers);
 constexpr int kZoom = 12;
 
 // A 4 x 3 block at zoom 12 seen in direction `dir`, its project file
 // written and every tile the sample service's picture of it.
 struct JoinFixture {
   JoinFixture(const std::string &folder, int32_t dir) {
-    GDALAllRegister();
     params.Path = folder;
     params.TaskFileName = "join.ktsk";
     params.Dir = dir;
@@ -298,6 +307,9 @@ TEST(JoinTiles, FailuresLeaveNoOutput) {
 
   EXPECT_THROW(JoinTiles(dir.Path() + "none.ktsk", ""), JoinRefused);
   EXPECT_THROW(f.Join(dir.Path() + "no/such/folder.tif"), JoinRefused);
+  const std::string project = GetBytes(f.Project());
+  EXPECT_THROW(f.Join(f.Project()), JoinRefused); // would replace the task
+  EXPECT_EQ(GetBytes(f.Project()), project);
 
   // A file size limit stands for a full disk.
   std::signal(SIGXFSZ, SIG_IGN);
