@@ -102,8 +102,9 @@ int main(int argc, char **argv) {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp &e) {
     return app.exit(e);
-  } catch (const CLI::CallForVersion &e) {
-    return app.exit(e);
+  } catch (const CLI::CallForVersion &) {
+    std::printf("tilejoin %s\n", KESTRANE_VERSION);
+    return 0;
   } catch (const CLI::ParseError &e) {
     app.exit(e);
     return 2;

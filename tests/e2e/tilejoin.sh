@@ -72,7 +72,8 @@ run help --help
   fail "--help"
 run version --version
 [ "$(rc version)" -eq 0 ] &&
-  grep -qx 'tilejoin [0-9][0-9.]*' "$work/version.out" || fail "--version"
+  grep -qx "tilejoin [0-9][0-9.]*" "$work/version.out" &&
+  [ "$(wc -l <"$work/version.out")" -eq 1 ] || fail "--version"
 
 leftover=$(find "$work" -maxdepth 1 -name '.*.tif.*')
 [ -z "$leftover" ] || fail "temporary files left: $leftover"
