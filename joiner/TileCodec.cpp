@@ -176,7 +176,8 @@ JpegFrame ReadJpegFrame(std::string_view bytes) {
   while (end > 2 && p[end - 1] == 0)
     --end;
   f.EndsWithEoi = end >= 4 && p[end - 2] == 0xFF && p[end - 1] == 0xD9;
-  bool frame = false;
+  bool frame = false, jfif = false, adobe = false, adobeRgb = false;
+  bool idsRgb = false;
   size_t i = 2;
   while (i + 4 <= n) {
     if (p[i] != 0xFF)
@@ -192,6 +193,12 @@ JpegFrame ReadJpegFrame(std::string_view bytes) {
     const unsigned char *s = p + i + 4;
     const bool sof =
         m >= 0xC0 && m <= 0xCF && m != 0xC4 && m != 0xC8 && m != 0xCC;
+    if (m == 0xE0 && len >= 7 && std::memcmp(s, "JFIF", 5) == 0)
+      jfif = true;
+    if (m == 0xEE && len >= 14 && std::memcmp(s, "Adobe", 5) == 0) {
+      adobe = true;
+      adobeRgb = s[11] == 0;
+    }
     if (sof) {
       if (len < 8 || frame)
         return f;
@@ -209,9 +216,12 @@ JpegFrame ReadJpegFrame(std::string_view bytes) {
         f.ChromaOneByOne = true;
         for (int c = 1; c < f.Components; ++c)
           f.ChromaOneByOne = f.ChromaOneByOne && s[7 + 3 * c] == 0x11;
+        idsRgb =
+            f.Components == 3 && s[6] == 'R' && s[9] == 'G' && s[12] == 'B';
       }
     } else if (m == 0xDA) {
       f.Parsed = frame;
+      f.Rgb = adobe ? adobeRgb : !jfif && idsRgb;
       return f;
     }
     i += 2 + len;
@@ -222,7 +232,7 @@ JpegFrame ReadJpegFrame(std::string_view bytes) {
 bool CarriesAsTile(const JpegFrame &f, int h, int v) {
   return f.Parsed && f.Sequential && f.EndsWithEoi && f.Precision == 8 &&
          f.Width == kTilePixels && f.Height == kTilePixels &&
-         f.Components == 3 && f.HSampling == h && f.VSampling == v &&
+         f.Components == 3 && !f.Rgb && f.HSampling == h && f.VSampling == v &&
          f.ChromaOneByOne;
 }
 

@@ -14,6 +14,10 @@ struct JpegFrame {
   int Width = 0, Height = 0, Components = 0, Precision = 0;
   int HSampling = 0, VSampling = 0; // of the first component
   bool ChromaOneByOne = false;      // the other components are 1 x 1
+  // The three components are R, G and B rather than Y, Cb and Cr (an Adobe
+  // marker with no transform, or component ids "RGB" with no JFIF marker),
+  // as libjpeg tells them apart.
+  bool Rgb = false;
 };
 
 // Reads the markers of `bytes` up to the first scan.
@@ -21,8 +25,8 @@ JpegFrame ReadJpegFrame(std::string_view bytes);
 
 // True when a TIFF tile with JPEG compression and YCbCr sub-sampling
 // (h, v) can hold these bytes as they are: a sequential 8-bit JPEG of 256 x
-// 256 pixels, three components, the first sampled h x v, the others 1 x 1,
-// ending with its end-of-image marker.
+// 256 pixels, three Y Cb Cr components, the first sampled h x v, the others
+// 1 x 1, ending with its end-of-image marker.
 bool CarriesAsTile(const JpegFrame &frame, int h, int v);
 
 // 256 x 256 RGB pixels, rows from the top.

@@ -250,7 +250,7 @@ void ChooseSampling(const MDTask &task, int64_t columns, int64_t rows,
     ++looked;
     sizes += bytes.size();
     const JpegFrame f = ReadJpegFrame(bytes);
-    if (f.Parsed && f.Components == 3 && f.ChromaOneByOne &&
+    if (f.Parsed && f.Components == 3 && !f.Rgb && f.ChromaOneByOne &&
         (f.HSampling == 1 || f.HSampling == 2) &&
         (f.VSampling == 1 || f.VSampling == 2))
       ++votes[{f.HSampling, f.VSampling}];
