@@ -22,6 +22,8 @@
 #include <xtiffio.h>
 
 #include "inventory/TaskInventory.h"
+#include "joiner/EmptyTiles.h"
+#include "joiner/TempOutput.h"
 #include "joiner/TileCodec.h"
 #include "platform/Files.h"
 
@@ -124,53 +126,6 @@ double MercatorY(double lat) {
   return std::log(std::tan(kPi / 4 + lat * kPi / 360.0)) * kEarthRadius;
 }
 
-// The temporary file beside the target: removed unless committed.
-class TempOutput {
-public:
-  explicit TempOutput(const std::string &target) : target_(target) {
-    std::string pattern =
-        ExtractFilePath(target) + "." + ExtractFileName(target) + ".XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    fd_ = ::mkstemp(name.data());
-    if (fd_ < 0)
-      throw JoinRefused("Cannot create file " + target + ": " +
-                        ErrnoText(errno));
-    path_ = name.data();
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd_, 0666 & ~mask);
-  }
-  ~TempOutput() {
-    Close();
-    if (!committed_)
-      ::unlink(path_.c_str());
-  }
-  TempOutput(const TempOutput &) = delete;
-  TempOutput &operator=(const TempOutput &) = delete;
-
-  int Fd() const { return fd_; }
-  const std::string &Path() const { return path_; }
-  // libtiff owns and closes the descriptor once it has opened it.
-  void HandOver() { owned_ = false; }
-  void Close() {
-    if (owned_ && fd_ >= 0)
-      ::close(fd_);
-    fd_ = -1;
-  }
-  void Commit() {
-    if (std::rename(path_.c_str(), target_.c_str()) != 0)
-      throw KError("Cannot create file " + target_ + ": " + ErrnoText(errno));
-    committed_ = true;
-  }
-
-private:
-  std::string target_, path_;
-  int fd_ = -1;
-  bool owned_ = true;
-  bool committed_ = false;
-};
-
 // One tile grid of the file: the base picture or a reduced level.
 struct Level {
   int64_t Width = 0, Height = 0;        // pixels
@@ -186,50 +141,6 @@ Level MakeLevel(int64_t width, int64_t height) {
   l.Down = (height + kTile - 1) / kTile;
   return l;
 }
-
-// Tiles of the base picture that hold no data, one bit a tile, and its
-// coarser copies: cell (i, j) of copy k is set when all 2^k x 2^k tiles
-// under it are empty.
-class EmptyTiles {
-public:
-  EmptyTiles(int64_t columns, int64_t rows) : columns_(columns), rows_(rows) {
-    grids_.push_back(
-        std::vector<bool>(static_cast<size_t>(columns * rows), false));
-  }
-  void Set(int64_t c, int64_t r) {
-    grids_[0][static_cast<size_t>(r * columns_ + c)] = true;
-    any_ = true;
-  }
-  bool Any() const { return any_; }
-  // Whether cell (c, r) of copy k is empty; cells outside count as empty.
-  bool Empty(int k, int64_t c, int64_t r) {
-    while (static_cast<int>(grids_.size()) <= k)
-      Coarsen();
-    const int64_t w = Across(k), h = Down(k);
-    if (c < 0 || r < 0 || c >= w || r >= h)
-      return true;
-    return grids_[static_cast<size_t>(k)][static_cast<size_t>(r * w + c)];
-  }
-
-private:
-  int64_t Across(int k) const { return (columns_ + (1ll << k) - 1) >> k; }
-  int64_t Down(int k) const { return (rows_ + (1ll << k) - 1) >> k; }
-  void Coarsen() {
-    const int k = static_cast<int>(grids_.size());
-    const int64_t w = Across(k), h = Down(k);
-    std::vector<bool> g(static_cast<size_t>(w * h));
-    for (int64_t r = 0; r < h; ++r)
-      for (int64_t c = 0; c < w; ++c)
-        g[static_cast<size_t>(r * w + c)] = Empty(k - 1, 2 * c, 2 * r) &&
-                                            Empty(k - 1, 2 * c + 1, 2 * r) &&
-                                            Empty(k - 1, 2 * c, 2 * r + 1) &&
-                                            Empty(k - 1, 2 * c + 1, 2 * r + 1);
-    grids_.push_back(std::move(g));
-  }
-  int64_t columns_, rows_;
-  std::vector<std::vector<bool>> grids_;
-  bool any_ = false;
-};
 
 // The JPEG sampling most of the first stored tiles have; 2 x 2 (4:2:0) when
 // none tells.
