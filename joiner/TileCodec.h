@@ -1,0 +1,53 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestrane {
+
+// What the frame header of a JPEG says, read without decoding.
+struct JpegFrame {
+  bool Parsed = false;      // SOI, a frame header and a scan were found
+  bool Sequential = false;  // baseline or extended sequential, Huffman coded
+  bool EndsWithEoi = false; // the data ends with the end-of-image marker
+  int Width = 0, Height = 0, Components = 0, Precision = 0;
+  int HSampling = 0, VSampling = 0; // of the first component
+  bool ChromaOneByOne = false;      // the other components are 1 x 1
+  // The three components are R, G and B rather than Y, Cb and Cr (an Adobe
+  // marker with no transform, or component ids "RGB" with no JFIF marker),
+  // as libjpeg tells them apart.
+  bool Rgb = false;
+};
+
+// Reads the markers of `bytes` up to the first scan.
+JpegFrame ReadJpegFrame(std::string_view bytes);
+
+// True when a TIFF tile with JPEG compression and YCbCr sub-sampling
+// (h, v) can hold these bytes as they are: a sequential 8-bit JPEG of 256 x
+// 256 pixels, three Y Cb Cr components, the first sampled h x v, the others
+// 1 x 1, ending with its end-of-image marker.
+bool CarriesAsTile(const JpegFrame &frame, int h, int v);
+
+// 256 x 256 RGB pixels, rows from the top.
+inline constexpr int kTilePixels = 256;
+using RgbTile = std::vector<uint8_t>;
+
+// Decodes a JPEG or PNG tile body to RGB and fits it to 256 x 256 (nearest
+// pixel) when it has another size. False when it does not decode or is far
+// larger than a tile.
+bool DecodeTileBody(std::string_view bytes, RgbTile &rgb);
+
+// Decodes a JPEG at 1/`denominator` of its size (1, 2, 4 or 8) into `rgb`,
+// and sets `width` and `height` to the decoded size. False on a decoding
+// error.
+bool DecodeJpegScaled(std::string_view bytes, int denominator, RgbTile &rgb,
+                      int &width, int &height);
+
+// Encodes 256 x 256 RGB pixels as a baseline YCbCr JPEG whose luminance is
+// sampled h x v, as a TIFF tile of the joined picture holds it. Throws
+// KError when the encoder fails.
+void EncodeTileJpeg(const RgbTile &rgb, int h, int v, int quality,
+                    std::string &out);
+
+} // namespace kestrane
