@@ -166,32 +166,34 @@ void TileCanvas::DrawMarks(QPainter &p, const CellRange &visible) {
   const double badWidth = std::clamp(cellPx / 40, 2.0, 6.0);
   const int64_t columns = session_->Grid().Columns();
   p.setRenderHint(QPainter::Antialiasing, false);
-  session_->ForEachMark(visible, [&](int64_t cell, Mark mark) {
-    const QRectF r = CellRect(cell % columns, cell / columns);
-    switch (mark) {
-    case Mark::Missing:
-      p.fillRect(r, Colour(palette::kMissing));
-      p.setPen(QPen(Colour(palette::kOutline), 1));
-      p.setBrush(Qt::NoBrush);
-      p.drawRect(r.adjusted(1, 1, -2, -2));
-      break;
-    case Mark::Placeholder:
-      p.fillRect(r, hatch);
-      p.setPen(QPen(Colour(palette::kPlaceholder), 1));
-      p.setBrush(Qt::NoBrush);
-      p.drawRect(r.adjusted(1, 1, -2, -2));
-      break;
-    case Mark::Bad:
-      p.fillRect(r, badFill);
-      p.setPen(QPen(bad, badWidth));
-      p.setBrush(Qt::NoBrush);
-      p.drawRect(
-          r.adjusted(badWidth / 2, badWidth / 2, -badWidth / 2, -badWidth / 2));
-      break;
-    case Mark::None:
-      break;
-    }
-  });
+  session_->ForEachMark(
+      visible, [&](int64_t cell, Mark mark, bool placeholder) {
+        const QRectF r = CellRect(cell % columns, cell / columns);
+        if (placeholder)
+          p.fillRect(r, hatch);
+        switch (mark) {
+        case Mark::Missing:
+          p.fillRect(r, Colour(palette::kMissing));
+          p.setPen(QPen(Colour(palette::kOutline), 1));
+          p.setBrush(Qt::NoBrush);
+          p.drawRect(r.adjusted(1, 1, -2, -2));
+          break;
+        case Mark::Placeholder:
+          p.setPen(QPen(Colour(palette::kPlaceholder), 1));
+          p.setBrush(Qt::NoBrush);
+          p.drawRect(r.adjusted(1, 1, -2, -2));
+          break;
+        case Mark::Bad:
+          p.fillRect(r, badFill);
+          p.setPen(QPen(bad, badWidth));
+          p.setBrush(Qt::NoBrush);
+          p.drawRect(r.adjusted(badWidth / 2, badWidth / 2, -badWidth / 2,
+                                -badWidth / 2));
+          break;
+        case Mark::None:
+          break;
+        }
+      });
 }
 
 void TileCanvas::DrawLegend(QPainter &p, const QSize &size) {

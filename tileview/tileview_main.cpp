@@ -26,6 +26,10 @@ int main(int argc, char **argv) {
     kestrane::TileViewConfig config;
     config.ProgramFolder = folder;
     kestrane::TfrmTileView window(config);
+    // The window's title stands alone, without the program's name after it.
+    app.setApplicationDisplayName(window.windowTitle());
+    QObject::connect(&window, &QWidget::windowTitleChanged, &app,
+                     &QGuiApplication::setApplicationDisplayName);
     window.show();
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i)

@@ -259,7 +259,8 @@ Mark ViewerSession::MarkAt(int64_t cell) const {
 }
 
 void ViewerSession::ForEachMark(
-    const CellRange &range, const std::function<void(int64_t, Mark)> &f) const {
+    const CellRange &range,
+    const std::function<void(int64_t, Mark, bool)> &f) const {
   if (!problems_ || range.Empty())
     return;
   const int64_t cols = grid_.Columns();
@@ -269,11 +270,12 @@ void ViewerSession::ForEachMark(
     const int64_t last = row * cols + range.Column1;
     for (auto it = problems_->LowerBound(first);
          it != marks.end() && it->Cell <= last; ++it)
-      f(it->Cell, damaged_.count(it->Cell) ? Mark::Bad : it->Kind());
+      f(it->Cell, damaged_.count(it->Cell) ? Mark::Bad : it->Kind(),
+        it->State == TileState::Placeholder);
     for (auto it = damaged_.lower_bound(first);
          it != damaged_.end() && *it <= last; ++it)
       if (!problems_->Find(*it))
-        f(*it, Mark::Bad);
+        f(*it, Mark::Bad, false);
   }
 }
 

@@ -71,9 +71,10 @@ public:
   // them for the picture counted as damaged, not stored.
   InventoryCounts Counts() const;
   Mark MarkAt(int64_t cell) const;
-  // Every marked cell in `range`, row by row: f(cell, mark).
+  // Every marked cell in `range`, row by row: f(cell, mark, placeholder);
+  // `placeholder` also for a red placeholder (one with a side file).
   void ForEachMark(const CellRange &range,
-                   const std::function<void(int64_t, Mark)> &f) const;
+                   const std::function<void(int64_t, Mark, bool)> &f) const;
   const MarksOverview &Overview() const { return overview_; }
 
   const Mosaic &GetMosaic() const { return mosaic_; }
