@@ -2,6 +2,8 @@
 #include <string>
 #include <vector>
 
+#include "inventory/TaskInventory.h"
+
 namespace kestrane::cli {
 
 using Args = std::vector<std::string>; // the arguments after the command name
@@ -13,6 +15,10 @@ int RunResume(const Args &args);
 int RunOpen(const Args &args);
 int RunRedownload(const Args &args);
 int RunConvert(const Args &args);
+int RunAudit(const Args &args);
+
+// The inventory's counts on stdout, one to a line.
+void PrintInventorySummary(const InventoryCounts &counts);
 
 // Prints one line of a log pane or a report on stdout, the CR LF inside a
 // failure text as a line break.

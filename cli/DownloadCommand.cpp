@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -221,12 +222,14 @@ int RunTask(const TaskFields &fields) {
   }
   console.ClearProgress();
 
+  // The end of the task looked at what the tile folder holds: every tile
+  // of the block, whichever run stored it, gave it up, or lost it since.
+  const std::optional<InventoryCounts> &end = control.EndInventory();
+  if (end)
+    PrintInventorySummary(*end);
   if (userStopped)
     return kExitStopped;
-  const TaskProgress p = control.Progress();
-  if (p.GivenUp > 0 || p.EndedEarly || p.Concluded() < p.Total)
-    return kExitIncomplete;
-  return kExitComplete;
+  return end && end->Complete() ? kExitComplete : kExitIncomplete;
 }
 
 bool WantsHelp(const Args &args) {
@@ -249,8 +252,9 @@ int RunDownload(const Args &args) {
       "usage: kestrane-cli download [options]\n"
       "Downloads a task as Start does in the window; an earlier run of the "
       "same task\nis continued. Ctrl-C stops it (resume later).\n"
-      "Exit status: 0 all tiles stored, 1 tiles given up or a worker ended "
-      "early,\n2 input refused, 130 stopped.\n";
+      "At the end it counts the tiles of the block in the tile folder.\n"
+      "Exit status: 0 every tile of the block stored, 1 not (given up, a\n"
+      "placeholder or missing), 2 input refused, 130 stopped.\n";
   if (WantsHelp(args)) {
     std::printf("%s%s", usage, kTaskOptionsHelp);
     return 0;
@@ -288,7 +292,8 @@ int RunResume(const Args &args) {
   const std::string path = ProjectFileArgument(
       args,
       "usage: kestrane-cli resume FILE.ktsk\n"
-      "Continues the task of a project file where it stopped.\n",
+      "Continues the task of a project file where it stopped; exit status as\n"
+      "for download.\n",
       status);
   if (path.empty())
     return status;

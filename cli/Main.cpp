@@ -15,6 +15,7 @@ const char kUsage[] =
     "  open       FILE.ktsk: show the fields a project file holds\n"
     "  redownload FILE.ftl: fetch the tiles of a failed-tile list again\n"
     "  convert    DEG MIN SEC: degrees, minutes, seconds to degrees\n"
+    "  audit      FILE.ktsk [--decode] [--list FILE]: count the stored tiles\n"
     "Task options: --task NAME --path FOLDER --left X --right X --top Y\n"
     "  --bottom Y --zoom Z --dir North|East|South|West|0..3\n";
 
@@ -42,6 +43,8 @@ int main(int argc, char **argv) {
     return RunRedownload(args);
   if (command == "convert")
     return RunConvert(args);
+  if (command == "audit")
+    return RunAudit(args);
   std::fprintf(stderr, "Unknown command: %s\n%s", command.c_str(), kUsage);
   return 2;
 }

@@ -4,7 +4,9 @@
 #include <string>
 
 #include "cli/Commands.h"
+#include "inventory/TaskInventory.h"
 #include "platform/Errors.h"
+#include "platform/Files.h"
 #include "tools/Unitftl.h"
 #include "worker/TileHttp.h"
 
@@ -29,10 +31,10 @@ void PrintLine(const std::string &line) {
 } // namespace
 
 // kestrane-cli redownload FILE.ftl: one re-download run, its report on
-// stdout. Exit 0 when every record was stored again (or the list is empty),
-// 1 when some were not, 2 when the list cannot be read or a tile cannot be
-// written, 130 when interrupted (the run then ends after the current
-// record).
+// stdout, then how many records' tiles are stored now. Exit 0 when every
+// record's tile is stored (or the list is empty), 1 when some are not, 2 when
+// the list cannot be read or a tile cannot be written, 130 when interrupted
+// (the run then ends after the current record).
 int RunRedownload(const Args &args) {
   if (args.size() != 1) {
     std::fputs("usage: kestrane-cli redownload FILE.ftl\n", stderr);
@@ -51,7 +53,20 @@ int RunRedownload(const Args &args) {
         ReDownloadRun().Run(args[0], PrintLine, &gStop);
     if (result.StoppedByRequest)
       return 130;
-    return result.AllOk() ? 0 : 1;
+    // What the records' tile files hold now, whoever stored them: a record
+    // counts when its file is a tile and not the placeholder.
+    const std::string blank = BlankImageBytes(ProgramFolder());
+    int64_t records = 0, stored = 0;
+    for (const std::string &line : ReadLines(args[0])) {
+      ++records;
+      if (TileFileIsStored(SplitFtlLine(line).Path, blank))
+        ++stored;
+    }
+    std::printf("Stored now: %lld of %lld records\n",
+                static_cast<long long>(stored),
+                static_cast<long long>(records));
+    std::fflush(stdout);
+    return stored == records ? 0 : 1;
   } catch (const KError &e) {
     std::fflush(stdout);
     std::fprintf(stderr, "%s\n", e.what());

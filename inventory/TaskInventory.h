@@ -91,4 +91,20 @@ inline int64_t ViewRows(const MDTask &t) {
   return int64_t{t.ViewMaxY} - t.ViewMinY + 1;
 }
 
+// The counts one to a line, as `kestrane-cli audit` and the end of a
+// download print them: "Tiles in the block: 108", "Stored: 95",
+// "Placeholders: 10", "Damaged: 0", "Missing: 3", "Side files: 2".
+std::vector<std::string> InventorySummaryLines(const InventoryCounts &c);
+// The same counts in one line, for a progress line: "95 of 108 tiles
+// stored, 10 placeholders, 0 damaged, 3 missing, 2 side files".
+std::string InventorySummaryLine(const InventoryCounts &c);
+
+// The program's blank image (the placeholder) from its program folder
+// (empty: the running executable's); empty when it cannot be read.
+std::string BlankImageBytes(const std::string &programFolder);
+// Whether the file at `path` holds a tile by the inventory's test without
+// the decode check: a non-empty regular file that is not `blankImage`.
+// A re-download run counts its records with it.
+bool TileFileIsStored(const std::string &path, const std::string &blankImage);
+
 } // namespace kestrane

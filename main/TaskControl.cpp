@@ -99,6 +99,7 @@ bool TaskControl::Start(const TaskFields &fields) {
   const CheckedTaskInput &input = check.Input;
 
   runningThreads_ = 0;
+  endInventory_.reset();
   const bool continueTask = ContinuesEarlierRun(input.Path + input.TaskFileName,
                                                 fields, input.Zoom, input.Dir);
   auto params = std::make_shared<TaskParameters>(
@@ -333,6 +334,14 @@ void TaskControl::EndTask() {
     t.reset();
   }
   threads_.clear();
+  // The counts of the whole block, not of this run: tiles an earlier run
+  // gave up or that were deleted since count too. The workers have just
+  // checked what they stored, so no decoding here.
+  try {
+    endInventory_ = TakeInventory(*task_).Counts;
+  } catch (const KError &) {
+    endInventory_.reset();
+  }
   SetCaption("Start");
   Message("Task stoped!" + std::string(20, ' '));
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "inventory/TaskInventory.h"
 #include "main/PositionSaver.h"
 #include "platform/DateTime.h"
 #include "platform/Errors.h"
@@ -96,6 +97,12 @@ public:
     return threads_;
   }
   TaskProgress Progress() const;
+  // What the tile folder held when the task last ended (the inventory
+  // without the decode check); empty while a task runs, before the first
+  // end, and when the folder could not be read.
+  const std::optional<InventoryCounts> &EndInventory() const {
+    return endInventory_;
+  }
 
   // WorkerHost, run on the main thread through the bridge.
   void AddLogLine(const std::string &line) override;
@@ -135,6 +142,7 @@ private:
   // Tile counts of the workers released so far in the current task.
   TaskProgress released_;
   PositionSaver saver_;
+  std::optional<InventoryCounts> endInventory_;
 };
 
 // "Open task ...": the field texts a project file loads into the window.

@@ -517,6 +517,12 @@ void TForm1::UpdateProgress() {
                      .arg(locale.toString(concluded))
                      .arg(locale.toString(progress.Total));
   if (!TaskRunning()) {
+    // Once a task has ended, what its tile folder holds, as the command
+    // line's summary counts it.
+    if (const auto &end = control_->EndInventory()) {
+      LabelProgress->setText(QStr(InventorySummaryLine(*end)));
+      return;
+    }
     LabelProgress->setText(text + (concluded == progress.Total
                                        ? QStringLiteral(", all concluded")
                                        : QStringLiteral(", stopped")));

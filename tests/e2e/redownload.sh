@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # kestrane-cli redownload against the sample tile service: a task whose
 # every tile fails its first three requests leaves all of them in the
-# failed list; the re-download stores every one (exit 0), replaces the
+# failed list; the re-download stores every one (exit 0, and says all
+# records are stored now), replaces the
 # placeholders and side files, and leaves the list as it was. Then the
 # exit statuses and texts of the other outcomes: a tile the service does
 # not have (1), a refused connection (1, two-line socket text), an empty
@@ -56,10 +57,13 @@ stamp=$(stat -c %Y "$ftl")
 run redl redownload "$ftl"
 [ "$rc" -eq 0 ] || fail "redownload: exit $rc, expected 0"
 [ "$(sed -n 1p "$work/redl.out")" = "Start..." ] || fail "no Start... line"
-[ "$(tail -1 "$work/redl.out")" = "Download End." ] || fail "no end line"
+[ "$(tail -2 "$work/redl.out" | head -1)" = "Download End." ] ||
+  fail "no end line"
+[ "$(tail -1 "$work/redl.out")" = "Stored now: $records of $records records" ] ||
+  fail "no count of the stored records"
 ok=$(grep -c ' ->OK$' "$work/redl.out" || true)
 [ "$ok" -eq "$records" ] || fail "$ok OK lines for $records records"
-[ "$(wc -l <"$work/redl.out")" -eq $((records + 2)) ] ||
+[ "$(wc -l <"$work/redl.out")" -eq $((records + 3)) ] ||
   fail "lines beside the OK lines"
 blank=$work/bin/blankimg/blank180.jpg
 for f in "$out"/r/ks_*_18.jpg; do
@@ -101,13 +105,15 @@ run refused redownload "$work/refused.ftl"
 [ "$rc" -eq 1 ] || fail "refused: exit $rc, expected 1"
 diff <(printf '%s\n' "Start..." "Socket Error # 10061" \
   "Connection refused.->http://127.0.0.1:$refused_port/tiles/svi0?g=5340&dir=dir_n" \
-  "Error: Your network has problem, please check it." "Download End.") \
+  "Error: Your network has problem, please check it." "Download End." \
+  "Stored now: 0 of 1 records") \
   "$work/refused.out" >&2 || fail "refused: other lines"
 
 : >"$work/empty.ftl"
 run empty redownload "$work/empty.ftl"
 [ "$rc" -eq 0 ] || fail "empty list: exit $rc, expected 0"
-[ "$(cat "$work/empty.out")" = "No failed files records." ] ||
+[ "$(cat "$work/empty.out")" = "No failed files records.
+Stored now: 0 of 0 records" ] ||
   fail "empty list: other lines"
 
 run nolist redownload "$work/none.ftl"

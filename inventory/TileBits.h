@@ -1,0 +1,82 @@
+#pragma once
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "task/Unitclasstask.h"
+
+namespace kestrane::inventory_detail {
+
+// One bit per tile of the block, indexed by the tile's place in the workers'
+// walk (columns from MinX, each column from MinY): a 16M-tile block takes
+// 2 MB a plane, whatever the folder holds.
+class BitPlane {
+public:
+  explicit BitPlane(int64_t tiles)
+      : words_(static_cast<size_t>((tiles + 63) / 64), 0) {}
+  bool Get(int64_t i) const {
+    return (words_[static_cast<size_t>(i >> 6)] >> (i & 63)) & 1u;
+  }
+  void Set(int64_t i) { words_[static_cast<size_t>(i >> 6)] |= Bit(i); }
+  void Clear(int64_t i) { words_[static_cast<size_t>(i >> 6)] &= ~Bit(i); }
+
+private:
+  static uint64_t Bit(int64_t i) { return uint64_t{1} << (i & 63); }
+  std::vector<uint64_t> words_;
+};
+
+// What the folder listing found for each tile. A tile with none of File,
+// Blank and Damaged has no file.
+struct BlockPlanes {
+  explicit BlockPlanes(int64_t tiles)
+      : File(tiles), Blank(tiles), Damaged(tiles), Crashed(tiles),
+        Invalid(tiles) {}
+  BitPlane File;    // a regular file that is not the placeholder
+  BitPlane Blank;   // byte for byte the placeholder
+  BitPlane Damaged; // a file that cannot be a tile (set with File)
+  BitPlane Crashed; // ".crashed" beside it
+  BitPlane Invalid; // ".invalid" beside it
+};
+
+// The two numbers of a tile's file name "ks_A_B_zoom.ext": its column and
+// row in the picture seen looking in the task's direction, mirrored within
+// the task's ranges (the same numbers MDTask::TileFileName writes).
+struct NameCoords {
+  int64_t A = 0, B = 0;
+};
+NameCoords NameCoordsOf(const MDTask &task, int32_t x, int32_t y);
+
+// The tile whose file name carries (a, b); false when no tile of the block
+// has that name.
+bool TileOfName(const MDTask &task, int64_t a, int64_t b, int32_t *x,
+                int32_t *y);
+
+// The walk index of a tile of the block, and back.
+inline int64_t WalkIndex(const MDTask &t, int32_t x, int32_t y) {
+  return (int64_t{x} - t.MinX) * (int64_t{t.MaxY} - t.MinY + 1) +
+         (int64_t{y} - t.MinY);
+}
+inline void TileAt(const MDTask &t, int64_t index, int32_t *x, int32_t *y) {
+  const int64_t rows = int64_t{t.MaxY} - t.MinY + 1;
+  *x = static_cast<int32_t>(t.MinX + index / rows);
+  *y = static_cast<int32_t>(t.MinY + index % rows);
+}
+
+// What a listed name is, for the inventory.
+enum class NameKind : uint8_t { Other, Tile, Crashed, Invalid };
+struct ParsedName {
+  NameKind Kind = NameKind::Other;
+  int64_t A = 0, B = 0;
+};
+// Reads "ks_A_B_zoom.jpg" (optionally followed by ".crashed" or ".invalid")
+// exactly as the task writes it: numbers without leading zeros or "+", the
+// task's zoom, the task's extension. Anything else is Other.
+ParsedName ParseTileName(std::string_view name, int32_t zoom,
+                         std::string_view extension);
+
+// The image check of the inventory: a JPEG must decode as the workers'
+// check decodes it; a PNG must carry the full signature and a sound IHDR
+// header. Anything else is not a tile.
+bool TileBodyChecks(std::string_view bytes);
+
+} // namespace kestrane::inventory_detail
