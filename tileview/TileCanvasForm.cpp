@@ -1,5 +1,6 @@
 #include "tileview/TileCanvasForm.h"
 
+#include <QCursor>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWheelEvent>
@@ -58,8 +59,13 @@ void TileCanvas::Fit() {
 }
 
 void TileCanvas::ActualSize() {
+  // About the mouse when it is over the picture, else about the centre.
+  QPointF at(width() / 2.0, height() / 2.0);
+  const QPoint mouse = mapFromGlobal(QCursor::pos());
+  if (rect().contains(mouse))
+    at = mouse;
   if (transform_)
-    transform_->SetScaleAbout(width() / 2.0, height() / 2.0, 1.0);
+    transform_->SetScaleAbout(at.x(), at.y(), 1.0);
   update();
 }
 

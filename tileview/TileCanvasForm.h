@@ -27,7 +27,7 @@ public:
   void SetMarks(bool on);
   bool Marks() const { return marks_; }
   void Fit();
-  // Tile pixels 1:1 about the window's centre.
+  // Tile pixels 1:1 about the mouse (or the window's centre).
   void ActualSize();
 
   // Paints the whole view into `painter` (the widget's paint, and the

@@ -240,11 +240,12 @@ QString TfrmTileView::HoverText() const {
                      .arg(t.Y);
   if (task.Params.Dir == 0) {
     const TileEdges e = EdgesOf(t, task.Params.Zoom);
+    // Six decimals: about a tenth of a metre on the ground.
     text += QStringLiteral("   W %1  E %2  N %3  S %4")
-                .arg(e.West, 0, 'f', 8)
-                .arg(e.East, 0, 'f', 8)
-                .arg(e.North, 0, 'f', 8)
-                .arg(e.South, 0, 'f', 8);
+                .arg(e.West, 0, 'f', 6)
+                .arg(e.East, 0, 'f', 6)
+                .arg(e.North, 0, 'f', 6)
+                .arg(e.South, 0, 'f', 6);
   }
   return text;
 }
@@ -256,12 +257,12 @@ QString TfrmTileView::CountsText() const {
     return QStringLiteral("Taking the inventory of %1 tiles...")
         .arg(Count(session_->Task().TotalCount));
   const InventoryCounts c = session_->Counts();
-  QString text = QStringLiteral("Stored %1   Placeholder %2   Damaged %3   "
-                                "Missing %4   of %5 tiles")
+  QString text = QStringLiteral("Stored %1  Placeholder %2  Damaged %3  "
+                                "Missing %4  of %5")
                      .arg(Count(c.Stored), Count(c.Placeholder),
                           Count(c.Damaged), Count(c.Missing), Count(c.Total));
   if (c.SideFiles > 0)
-    text += QStringLiteral("   (%1 with .crashed or .invalid)")
+    text += QStringLiteral("  (%1 with .crashed or .invalid)")
                 .arg(Count(c.SideFiles));
   return text;
 }

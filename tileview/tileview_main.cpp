@@ -19,17 +19,13 @@ int main(int argc, char **argv) {
   std::setlocale(LC_ALL, "");
   QApplication app(argc, argv);
   app.setApplicationName(QStringLiteral("Kestrane"));
-  app.setApplicationDisplayName(QStringLiteral("Tile Viewer"));
   try {
     const std::string folder = kestrane::ProgramFolder();
     app.setWindowIcon(QIcon(QString::fromStdString(folder + "kestrane.png")));
     kestrane::TileViewConfig config;
     config.ProgramFolder = folder;
     kestrane::TfrmTileView window(config);
-    // The window's title stands alone, without the program's name after it.
-    app.setApplicationDisplayName(window.windowTitle());
-    QObject::connect(&window, &QWidget::windowTitleChanged, &app,
-                     &QGuiApplication::setApplicationDisplayName);
+    // No display name is set: the window system would add it to the title.
     window.show();
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i)
@@ -39,7 +35,7 @@ int main(int argc, char **argv) {
       }
     return app.exec();
   } catch (const std::exception &e) {
-    QMessageBox::critical(nullptr, app.applicationDisplayName(),
+    QMessageBox::critical(nullptr, QStringLiteral("Tile Viewer"),
                           QString::fromStdString(e.what()));
     return 1;
   }

@@ -91,8 +91,8 @@ void TileViewTest::picturesMarksAndStatus() {
   QTRY_VERIFY(rig.window->Session()->Inventory() &&
               rig.window->Session()->MosaicDone());
   QTRY_COMPARE(rig.window->CountsText(),
-               QStringLiteral("Stored 5   Placeholder 1   Damaged 1   "
-                              "Missing 5   of 12 tiles   (1 with .crashed "
+               QStringLiteral("Stored 5  Placeholder 1  Damaged 1  "
+                              "Missing 5  of 12  (1 with .crashed "
                               "or .invalid)"));
 
   QImage image = rig.Render();
