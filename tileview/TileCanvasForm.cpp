@@ -15,6 +15,8 @@ namespace {
 // Cells smaller than this on the screen are marked through the overview
 // picture, larger ones one by one.
 constexpr double kMarkCellPixels = 8;
+// Cells this small or smaller are always drawn from the mosaic.
+constexpr double kMosaicCellPixels = 4;
 
 QColor Colour(uint32_t argb) {
   return QColor::fromRgba(static_cast<QRgb>(argb));
@@ -101,7 +103,9 @@ void TileCanvas::Render(QPainter &p, const QSize &size) {
                       double(visible.Row1 - visible.Row0 + 1) * perTile);
   p.drawImage(area, Wrap(mosaic.Image()), source);
 
-  if (transform_->CellPixels() > perTile)
+  // Cells of a few pixels come from the mosaic even where it is coarser:
+  // one tile each would be more drawing than picture.
+  if (transform_->CellPixels() > std::max(perTile, kMosaicCellPixels))
     DrawTiles(p, visible);
   else
     session_->Want({});
@@ -126,7 +130,7 @@ void TileCanvas::DrawTiles(QPainter &p, const CellRange &visible) {
           cache.Find(TileKey{cell, level});
       if (!image) {
         wanted.push_back(TileKey{cell, level});
-        for (int other = kMaxDecodeLevel; other >= 0 && !image; --other)
+        for (int other = kMaxViewLevel; other >= 0 && !image; --other)
           if (other != level)
             image = cache.Find(TileKey{cell, other});
       }
@@ -171,35 +175,47 @@ void TileCanvas::DrawMarks(QPainter &p, const CellRange &visible) {
   badFill.setAlpha(70);
   const double badWidth = std::clamp(cellPx / 40, 2.0, 6.0);
   const int64_t columns = session_->Grid().Columns();
-  p.setRenderHint(QPainter::Antialiasing, false);
+  // Gathered by kind and drawn in a few calls: a view of small cells may
+  // hold tens of thousands of marks.
+  std::vector<QRectF> missing, missingEdges, hatched, placeholderEdges, bads,
+      badEdges;
+  const double b = badWidth / 2;
   session_->ForEachMark(
       visible, [&](int64_t cell, Mark mark, bool placeholder) {
         const QRectF r = CellRect(cell % columns, cell / columns);
         if (placeholder)
-          p.fillRect(r, hatch);
+          hatched.push_back(r);
         switch (mark) {
         case Mark::Missing:
-          p.fillRect(r, Colour(palette::kMissing));
-          p.setPen(QPen(Colour(palette::kOutline), 1));
-          p.setBrush(Qt::NoBrush);
-          p.drawRect(r.adjusted(1, 1, -2, -2));
+          missing.push_back(r);
+          missingEdges.push_back(r.adjusted(1, 1, -2, -2));
           break;
         case Mark::Placeholder:
-          p.setPen(QPen(Colour(palette::kPlaceholder), 1));
-          p.setBrush(Qt::NoBrush);
-          p.drawRect(r.adjusted(1, 1, -2, -2));
+          placeholderEdges.push_back(r.adjusted(1, 1, -2, -2));
           break;
         case Mark::Bad:
-          p.fillRect(r, badFill);
-          p.setPen(QPen(bad, badWidth));
-          p.setBrush(Qt::NoBrush);
-          p.drawRect(r.adjusted(badWidth / 2, badWidth / 2, -badWidth / 2,
-                                -badWidth / 2));
+          bads.push_back(r);
+          badEdges.push_back(r.adjusted(b, b, -b, -b));
           break;
         case Mark::None:
           break;
         }
       });
+  p.setRenderHint(QPainter::Antialiasing, false);
+  const auto draw = [&p](const std::vector<QRectF> &rects, const QPen &pen,
+                         const QBrush &brush) {
+    if (rects.empty())
+      return;
+    p.setPen(pen);
+    p.setBrush(brush);
+    p.drawRects(rects.data(), static_cast<int>(rects.size()));
+  };
+  draw(hatched, Qt::NoPen, hatch);
+  draw(missing, Qt::NoPen, Colour(palette::kMissing));
+  draw(missingEdges, QPen(Colour(palette::kOutline), 1), Qt::NoBrush);
+  draw(placeholderEdges, QPen(Colour(palette::kPlaceholder), 1), Qt::NoBrush);
+  draw(bads, Qt::NoPen, badFill);
+  draw(badEdges, QPen(bad, badWidth), Qt::NoBrush);
 }
 
 void TileCanvas::DrawLegend(QPainter &p, const QSize &size) {

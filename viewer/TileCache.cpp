@@ -29,7 +29,7 @@ void TileCache::Put(const TileKey &key, std::shared_ptr<const Pixels> pixels) {
 }
 
 void TileCache::EraseCell(int64_t cell) {
-  for (int level = 0; level <= kMaxDecodeLevel; ++level)
+  for (int level = 0; level <= kMaxViewLevel; ++level)
     if (const auto it = map_.find(TileKey{cell, level}); it != map_.end())
       Erase(it->second);
 }

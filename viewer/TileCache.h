@@ -18,7 +18,7 @@ struct TileKey {
 
 struct TileKeyHash {
   size_t operator()(const TileKey &k) const noexcept {
-    return std::hash<int64_t>()(k.Cell * 4 + k.Level);
+    return std::hash<int64_t>()(k.Cell * 8 + k.Level);
   }
 };
 

@@ -23,6 +23,10 @@ inline constexpr int kViewTileSize = 256;
 // Decode levels: level L reads the JPEG at 1/2^L of its size, which the
 // decoder does for 1/2, 1/4 and 1/8 at a fraction of the full cost.
 inline constexpr int kMaxDecodeLevel = 3;
+// View levels go on halving by shrinking the 1/8 decode, down to 4 pixels
+// a tile: a view of many small cells then holds about one window's worth
+// of pixels in the cache, whatever the zoom.
+inline constexpr int kMaxViewLevel = 6;
 
 // Decodes a JPEG at 1/2^level of its size (level 0..3). nullopt when the
 // bytes are not a JPEG that decodes, or would be larger than any tile.

@@ -98,7 +98,7 @@ CellRange ViewTransform::Visible() const {
 
 int ViewTransform::DecodeLevel() const {
   int level = 0;
-  while (level < kMaxDecodeLevel && scale_ * (1 << (level + 1)) <= 1.0)
+  while (level < kMaxViewLevel && scale_ * (1 << (level + 1)) <= 1.0)
     ++level;
   return level;
 }

@@ -45,7 +45,8 @@ public:
   // The cell under a screen point; false outside the block.
   bool CellAt(double sx, double sy, int64_t &column, int64_t &row) const;
   CellRange Visible() const;
-  // The decode level that gives at least a screen pixel per picture pixel.
+  // The view level (0..kMaxViewLevel) that gives at least a screen pixel
+  // per picture pixel.
   int DecodeLevel() const;
 
 private:

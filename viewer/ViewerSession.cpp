@@ -74,9 +74,12 @@ ViewerSession::Result ViewerSession::Run(const Job &job) {
   r.Found = !missing;
   if (!bytes)
     return r;
-  std::optional<Pixels> image = hooks_.Decode(*bytes, job.Key.Level);
+  std::optional<Pixels> image =
+      hooks_.Decode(*bytes, std::min(job.Key.Level, kMaxDecodeLevel));
   if (!image)
     return r;
+  if (job.Key.Level > kMaxDecodeLevel && !job.Fill)
+    image = Shrink(*image, kViewTileSize >> job.Key.Level);
   if (job.Fill)
     r.Image = std::make_shared<const Pixels>(
         MosaicThumb(*image, mosaic_.ThumbSize()));
