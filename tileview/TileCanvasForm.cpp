@@ -6,6 +6,7 @@
 #include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 namespace kestrane {
@@ -138,17 +139,23 @@ void TileCanvas::DrawTiles(QPainter &p, const CellRange &visible) {
         p.drawImage(CellRect(col, row), Wrap(**image));
     }
   // The centre of the view first: that is where the eye is.
-  const double cc = (visible.Column0 + visible.Column1) / 2.0;
-  const double cr = (visible.Row0 + visible.Row1) / 2.0;
-  const int64_t columns = session_->Grid().Columns();
-  std::stable_sort(wanted.begin(), wanted.end(),
-                   [&](const TileKey &a, const TileKey &b) {
-                     const auto d = [&](const TileKey &k) {
-                       return std::hypot(double(k.Cell % columns) - cc,
-                                         double(k.Cell / columns) - cr);
-                     };
-                     return d(a) < d(b);
-                   });
+  if (wanted.size() > 1) {
+    const double cc = (visible.Column0 + visible.Column1) / 2.0;
+    const double cr = (visible.Row0 + visible.Row1) / 2.0;
+    const int64_t columns = session_->Grid().Columns();
+    std::vector<std::pair<double, TileKey>> byDistance;
+    byDistance.reserve(wanted.size());
+    for (const TileKey &k : wanted) {
+      const double dc = double(k.Cell % columns) - cc;
+      const double dr = double(k.Cell / columns) - cr;
+      byDistance.push_back({dc * dc + dr * dr, k});
+    }
+    std::stable_sort(
+        byDistance.begin(), byDistance.end(),
+        [](const auto &a, const auto &b) { return a.first < b.first; });
+    for (size_t i = 0; i < wanted.size(); ++i)
+      wanted[i] = byDistance[i].second;
+  }
   session_->Want(wanted);
 }
 

@@ -13,6 +13,8 @@
 #include <QMimeData>
 #include <QStatusBar>
 #include <QTimer>
+#include <memory>
+#include <optional>
 
 #include "platform/Files.h"
 #include "task/Settings.h"
@@ -194,25 +196,38 @@ void TfrmTileView::WriteMissingListTo(const std::string &listPath,
   if (!session_)
     return;
   statusBar()->showMessage(QStringLiteral("Checking every tile..."));
+  // The list is written on the inventory's thread: for a large block it is
+  // many megabytes, and the window keeps painting meanwhile.
   ViewerSession *session = session_.get();
-  session_->Refresh(true, [this, session, listPath, done] {
-    statusBar()->clearMessage();
+  // Stays set when no inventory came to write from.
+  auto failure = std::make_shared<std::optional<std::string>>(
+      "Cannot create file " + listPath);
+  auto toFetch = std::make_shared<int64_t>(0);
+  const auto write = [session, listPath, failure,
+                      toFetch](const TaskInventory &inventory) {
     try {
-      const TaskInventory *inventory = session->Inventory();
-      if (!inventory)
-        throw KError("Cannot create file " + listPath);
-      WriteMissingList(session->Task(), *inventory, listPath);
-      const InventoryCounts &c = inventory->Counts;
-      statusBar()->showMessage(
-          QStringLiteral("%1 tiles to fetch again written to %2")
-              .arg(Count(c.Total - c.Stored), QStr(listPath)),
-          10000);
+      WriteMissingList(session->Task(), inventory, listPath);
+      failure->reset();
+      *toFetch = inventory.Counts.Total - inventory.Counts.Stored;
     } catch (const std::exception &e) {
-      sink_.ShowMessage(e.what());
+      *failure = e.what();
     }
-    if (done)
-      done();
-  });
+  };
+  session_->Refresh(
+      true,
+      [this, listPath, failure, toFetch, done] {
+        statusBar()->clearMessage();
+        if (*failure)
+          sink_.ShowMessage(**failure);
+        else
+          statusBar()->showMessage(
+              QStringLiteral("%1 tiles to fetch again written to %2")
+                  .arg(Count(*toFetch), QString::fromStdString(listPath)),
+              10000);
+        if (done)
+          done();
+      },
+      write);
 }
 
 void TfrmTileView::ShowTile(qint64 cell) {

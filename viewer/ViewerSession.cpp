@@ -171,43 +171,50 @@ bool ViewerSession::MosaicDone() const {
 
 // ---- the inventory ----
 
-void ViewerSession::Refresh(bool decode, std::function<void()> done) {
+void ViewerSession::Refresh(
+    bool decode, std::function<void()> done,
+    std::function<void(const TaskInventory &)> onThread) {
+  RefreshRequest request{decode, std::move(done), std::move(onThread)};
   if (running_) {
-    next_.emplace(decode, std::move(done));
+    next_ = std::move(request);
     return;
   }
-  StartInventory(decode, std::move(done));
+  StartInventory(std::move(request));
 }
 
-void ViewerSession::StartInventory(bool decode, std::function<void()> done) {
+void ViewerSession::StartInventory(RefreshRequest request) {
   if (inventoryThread_.joinable())
     inventoryThread_.join();
   running_ = true;
   std::weak_ptr<Inbox> weak = inbox_;
-  inventoryThread_ = std::thread([this, decode, weak, done]() mutable {
-    InventoryOptions options;
-    options.Decode = decode;
-    options.Cancel = &cancel_;
-    auto taken = std::make_shared<Taken>();
-    try {
-      taken->Inventory = TakeInventory(*task_.Task, options);
-    } catch (const std::exception &) {
-      // An unreadable folder is shown as it was; the next round tries again.
-      taken->Inventory.Cancelled = true;
-    }
-    if (!taken->Inventory.Cancelled) {
-      taken->Problems =
-          std::make_shared<const ProblemMap>(grid_, taken->Inventory);
-      taken->Overview =
-          MakeMarksOverview(grid_, *taken->Problems, overviewSide_);
-    }
-    if (cancel_ || !hooks_.Post)
-      return;
-    hooks_.Post([weak, taken, done = std::move(done)]() mutable {
-      if (const auto inbox = weak.lock())
-        inbox->Session->SwapIn(std::move(*taken), std::move(done));
-    });
-  });
+  inventoryThread_ =
+      std::thread([this, weak, request = std::move(request)]() mutable {
+        InventoryOptions options;
+        options.Decode = request.Decode;
+        options.Cancel = &cancel_;
+        auto taken = std::make_shared<Taken>();
+        try {
+          taken->Inventory = TakeInventory(*task_.Task, options);
+        } catch (const std::exception &) {
+          // An unreadable folder is shown as it was; the next round tries
+          // again.
+          taken->Inventory.Cancelled = true;
+        }
+        if (!taken->Inventory.Cancelled) {
+          taken->Problems =
+              std::make_shared<const ProblemMap>(grid_, taken->Inventory);
+          taken->Overview =
+              MakeMarksOverview(grid_, *taken->Problems, overviewSide_);
+          if (request.OnThread)
+            request.OnThread(taken->Inventory);
+        }
+        if (cancel_ || !hooks_.Post)
+          return;
+        hooks_.Post([weak, taken, done = std::move(request.Done)]() mutable {
+          if (const auto inbox = weak.lock())
+            inbox->Session->SwapIn(std::move(*taken), std::move(done));
+        });
+      });
 }
 
 void ViewerSession::SwapIn(Taken taken, std::function<void()> done) {
@@ -236,9 +243,9 @@ void ViewerSession::SwapIn(Taken taken, std::function<void()> done) {
   if (hooks_.Changed)
     hooks_.Changed();
   if (next_) {
-    auto [decode, then] = std::move(*next_);
+    RefreshRequest request = std::move(*next_);
     next_.reset();
-    StartInventory(decode, std::move(then));
+    StartInventory(std::move(request));
   }
 }
 

@@ -58,9 +58,12 @@ public:
 
   // Takes the inventory again in the background (`decode`: with the image
   // check of every stored tile) and swaps it in; `done` runs on the main
-  // thread after the swap. One runs at a time: asked while one runs, it
-  // follows that one (a later ask replaces an earlier waiting one).
-  void Refresh(bool decode = false, std::function<void()> done = {});
+  // thread after the swap; `onThread`, when given, runs on the inventory's
+  // thread with the new inventory first (for work that writes files). One
+  // runs at a time: asked while one runs, it follows that one (a later ask
+  // replaces an earlier waiting one).
+  void Refresh(bool decode = false, std::function<void()> done = {},
+               std::function<void(const TaskInventory &)> onThread = {});
   bool Refreshing() const { return running_; }
 
   // nullptr until the first inventory is in.
@@ -110,7 +113,12 @@ private:
   Result Run(const Job &job);
   void Deliver(Result r);
   void Drain();
-  void StartInventory(bool decode, std::function<void()> done);
+  struct RefreshRequest {
+    bool Decode = false;
+    std::function<void()> Done;
+    std::function<void(const TaskInventory &)> OnThread;
+  };
+  void StartInventory(RefreshRequest request);
   void SwapIn(Taken taken, std::function<void()> done);
   void NoteDamaged(int64_t cell);
 
@@ -127,7 +135,7 @@ private:
   MarksOverview overview_;
   std::set<int64_t> damaged_; // found by reading, stored by the inventory
   bool running_ = false;
-  std::optional<std::pair<bool, std::function<void()>>> next_;
+  std::optional<RefreshRequest> next_;
 
   // Decoding threads.
   mutable std::mutex mutex_;

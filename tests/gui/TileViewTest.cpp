@@ -170,6 +170,13 @@ void TileViewTest::followsNewTilesAndWritesTheList() {
   const std::string placeholder = task->TilePath(rig.X(1), rig.Y(0)) + "|" +
                                   task->TileUrl(rig.X(1), rig.Y(0));
   QVERIFY(std::find(lines.begin(), lines.end(), placeholder) != lines.end());
+
+  // A list that cannot be written says so.
+  const std::string nowhere = rig.dir.Path() + "no/such/folder/again.ftl";
+  written = false;
+  rig.window->WriteMissingListTo(nowhere, [&] { written = true; });
+  QTRY_VERIFY(written);
+  QCOMPARE(rig.messages.Last(), "Cannot create file " + nowhere);
 }
 
 void TileViewTest::refusesWhatIsNotAProjectFile() {
