@@ -38,17 +38,24 @@ std::string BlankImagePath(const MDTask &task) {
          "." + task.TileExtension();
 }
 
+// No tile comes near this size; a larger file under a tile's name is not
+// read into memory but counted as damaged.
+constexpr off_t kMaxTileBytes = off_t{64} << 20;
+
 // Reads a whole file into `out` (reused between calls). False when it
-// cannot be opened or read; `missing` tells that nothing is there.
+// cannot be opened or read, is no regular file or is too large for a tile;
+// `missing` tells that nothing is there.
 bool ReadInto(int dirFd, const char *name, std::string &out, bool *missing) {
   *missing = false;
-  const int fd = ::openat(dirFd, name, O_RDONLY | O_CLOEXEC);
+  // Not blocking: a pipe put under a tile's name must not stop the audit.
+  const int fd = ::openat(dirFd, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     *missing = errno == ENOENT;
     return false;
   }
   struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+      st.st_size > kMaxTileBytes) {
     ::close(fd);
     return false;
   }
@@ -92,8 +99,15 @@ public:
     const std::string_view ext = extension_;
     int64_t seen = 0;
     bool whole = true;
-    errno = 0;
-    while (const dirent *e = ::readdir(dir)) {
+    int listError = 0;
+    for (;;) {
+      // readdir tells its end from an error only through errno.
+      errno = 0;
+      const dirent *e = ::readdir(dir);
+      if (e == nullptr) {
+        listError = errno;
+        break;
+      }
       if (++seen % kReportEvery == 0) {
         if (Cancelled(options_)) {
           whole = false;
@@ -116,9 +130,7 @@ public:
         planes_.Invalid.Set(i);
       else
         Classify(fd, e->d_name, i);
-      errno = 0;
     }
-    const int listError = errno;
     ::closedir(dir);
     if (whole && listError != 0)
       throw KError("Cannot open file " + task_.TileFolder);

@@ -113,6 +113,8 @@ TEST(TakeInventory, ClassifiesEveryKindOfTileInEachDirection) {
         PutBytes(t.Path(103, 201) + ".invalid", "x");
         PutBytes(t.Path(103, 201) + ".crashed", "x");
         expect[{103, 201}] = {TileState::Stored, true, true};
+        // Nor does a pipe, which must not stop the audit either.
+        ASSERT_EQ(mkfifo(t.Path(103, 202).c_str(), 0600), 0);
         expect[{103, 202}] = {TileState::Missing};
         // Names that are no tile of this block are not counted.
         const std::string folder = t.task->TileFolder;
@@ -245,6 +247,28 @@ TEST(MissingListPath, TakesTheTasksBaseName) {
   };
   for (const auto &[in, out] : rows)
     EXPECT_EQ(MissingListPath(in), out) << in;
+}
+
+// A re-download run's count of the records whose tile is stored now.
+TEST(TileFileIsStored, OnlyANonEmptyFileThatIsNotThePlaceholder) {
+  TempDir d;
+  const std::string blank = BlankImageBytes(KESTRANE_SOURCE_DIR);
+  ASSERT_EQ(blank, GetBytes(kBlankPath));
+  std::string otherOfBlankSize = blank;
+  otherOfBlankSize.back() ^= 1;
+  PutBytes(d.Path() + "tile.jpg", GoodJpeg());
+  PutBytes(d.Path() + "blank.jpg", blank);
+  PutBytes(d.Path() + "same-size.jpg", otherOfBlankSize);
+  PutBytes(d.Path() + "empty.jpg", "");
+  std::filesystem::create_directory(d.Path() + "folder.jpg");
+  const std::pair<const char *, bool> rows[] = {
+      {"tile.jpg", true},   {"blank.jpg", false},  {"same-size.jpg", true},
+      {"empty.jpg", false}, {"folder.jpg", false}, {"none.jpg", false},
+  };
+  for (const auto &[name, stored] : rows)
+    EXPECT_EQ(TileFileIsStored(d.Path() + name, blank), stored) << name;
+  // Without a blank image to compare with, any tile file counts.
+  EXPECT_TRUE(TileFileIsStored(d.Path() + "blank.jpg", ""));
 }
 
 TEST(LoadTask, BuildsTheSameTaskStartBuiltWithoutWriting) {
