@@ -302,8 +302,8 @@ void TfrmTileView::ScheduleRepaint() {
 // While a download adds tiles, the next inventory shows them; the view
 // stays where it is.
 void TfrmTileView::Follow() {
-  if (session_ && !session_->Refreshing())
-    session_->Refresh();
+  if (session_)
+    session_->RefreshIfChanged();
 }
 
 void TfrmTileView::setFollowInterval(int ms) {

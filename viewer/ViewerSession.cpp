@@ -1,6 +1,9 @@
 #include "viewer/ViewerSession.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <ctime>
 
 #include "platform/Files.h"
 
@@ -171,6 +174,32 @@ bool ViewerSession::MosaicDone() const {
 
 // ---- the inventory ----
 
+namespace {
+
+// The tile folder's time of last change (seconds, nanoseconds); a tile
+// stored, renamed into place or removed, or a side file written, moves it.
+std::optional<std::pair<int64_t, int64_t>>
+FolderChangeTime(const std::string &folder) {
+  struct stat st;
+  if (::stat(folder.c_str(), &st) != 0)
+    return std::nullopt;
+  return std::pair<int64_t, int64_t>{st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
+}
+
+} // namespace
+
+bool ViewerSession::RefreshIfChanged() {
+  if (running_)
+    return false;
+  const auto now = FolderChangeTime(task_.Task->TileFolder);
+  // A change within the file system's time granularity of the last look
+  // could leave the time as it was: such a recent time does not count.
+  if (now && seen_ && *now == *seen_ && now->first + 2 < seenAt_)
+    return false;
+  Refresh();
+  return true;
+}
+
 void ViewerSession::Refresh(
     bool decode, std::function<void()> done,
     std::function<void(const TaskInventory &)> onThread) {
@@ -186,6 +215,8 @@ void ViewerSession::StartInventory(RefreshRequest request) {
   if (inventoryThread_.joinable())
     inventoryThread_.join();
   running_ = true;
+  seen_ = FolderChangeTime(task_.Task->TileFolder);
+  seenAt_ = static_cast<int64_t>(std::time(nullptr));
   std::weak_ptr<Inbox> weak = inbox_;
   inventoryThread_ =
       std::thread([this, weak, request = std::move(request)]() mutable {

@@ -65,6 +65,10 @@ public:
   void Refresh(bool decode = false, std::function<void()> done = {},
                std::function<void(const TaskInventory &)> onThread = {});
   bool Refreshing() const { return running_; }
+  // Refresh, unless nothing came into, left or changed in the tile folder
+  // since the last inventory began (its time of change tells): a task that
+  // is not running costs one look at its folder. False when skipped.
+  bool RefreshIfChanged();
 
   // nullptr until the first inventory is in.
   const TaskInventory *Inventory() const {
@@ -135,6 +139,8 @@ private:
   MarksOverview overview_;
   std::set<int64_t> damaged_; // found by reading, stored by the inventory
   bool running_ = false;
+  std::optional<std::pair<int64_t, int64_t>> seen_; // folder's change time
+  int64_t seenAt_ = 0;                              // when it was looked at
   std::optional<RefreshRequest> next_;
 
   // Decoding threads.

@@ -3,6 +3,9 @@
 // that do not decode when read for the picture show as damaged.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <chrono>
 #include <deque>
 #include <functional>
@@ -188,6 +191,18 @@ TEST(ViewerSessionTest, ReadingFillsTheMosaicAndFindsDamagedTiles) {
   ASSERT_TRUE(queue.RunUntil([&] { return swapped && session.MosaicDone(); }));
   EXPECT_EQ(session.Counts().Stored, 3);
   EXPECT_EQ(session.Counts().Missing, 1);
+
+  // Following: nothing changed in the folder, nothing taken again; a tile
+  // stored (the folder's time moves), the inventory is taken again.
+  const timespec past[2] = {{1600000000, 0}, {1600000000, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, task.TileFolder.c_str(), past, 0), 0);
+  ASSERT_TRUE(session.RefreshIfChanged()); // the first look
+  ASSERT_TRUE(queue.RunUntil([&] { return !session.Refreshing(); }));
+  EXPECT_FALSE(session.RefreshIfChanged());
+  std::remove(task.TilePath(task.MaxX, task.MaxY).c_str());
+  EXPECT_TRUE(session.RefreshIfChanged());
+  ASSERT_TRUE(queue.RunUntil([&] { return !session.Refreshing(); }));
+  EXPECT_EQ(session.Counts().Missing, 2);
 }
 
 } // namespace
