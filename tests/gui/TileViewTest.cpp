@@ -2,8 +2,12 @@
 // what its picture and status bar show, following new tiles, the list of
 // tiles to fetch again, opening a tile, and the program in the bundle.
 #include <QAction>
+#include <QApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
 #include <QImage>
+#include <QMimeData>
 #include <QPainter>
 #include <QProcess>
 #include <QTest>
@@ -181,11 +185,30 @@ void TileViewTest::followsNewTilesAndWritesTheList() {
 
 void TileViewTest::refusesWhatIsNotAProjectFile() {
   Rig rig;
+  // Dropped files: only a project file is taken.
+  const auto drop = [&rig](const std::string &path) {
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(path))});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton,
+                          Qt::NoModifier);
+    QApplication::sendEvent(rig.window.get(), &enter);
+    QDropEvent dropped(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton,
+                       Qt::NoModifier);
+    QApplication::sendEvent(rig.window.get(), &dropped);
+    return enter.isAccepted();
+  };
+  QVERIFY(!drop(rig.dir.Path() + "picture.jpg"));
+  QVERIFY(rig.window->Session() == nullptr);
+  QVERIFY(drop(rig.projectFile));
+  QVERIFY(rig.window->Session() != nullptr);
+  QCOMPARE(rig.window->windowTitle(), QStringLiteral("Tile Viewer - t.ktsk"));
+
   const std::string missing = rig.dir.Path() + "none.ktsk";
   QVERIFY(!rig.window->OpenTask(missing));
   QCOMPARE(rig.messages.Last(), "Cannot open file " + missing);
-  QCOMPARE(rig.window->windowTitle(), QStringLiteral("Tile Viewer"));
-  QVERIFY(rig.window->Session() == nullptr);
+  // What was shown stays.
+  QCOMPARE(rig.window->windowTitle(), QStringLiteral("Tile Viewer - t.ktsk"));
+  QVERIFY(rig.window->Session() != nullptr);
 }
 
 // The main window's "Tile Viewer" starts the bundle's tileview.
