@@ -1,0 +1,61 @@
+#pragma once
+// Tasks on disk for the tile viewer's tests: a project file whose block is
+// exactly `columns` x `rows` tiles of the grid, and ways to put tiles in it.
+#include <cstdint>
+#include <string>
+
+#include "geo/Commonfunc.h"
+#include "inventory/TaskInventory.h"
+#include "platform/Files.h"
+#include "task/Unitclasstask.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/WorkerFixtures.h"
+
+namespace kestrane::test {
+
+// The bundle's folder: the placeholder image is found there.
+inline TaskEnvironment ViewerEnvironment() {
+  TaskEnvironment env;
+  env.ProgramFolder = KESTRANE_BUNDLE_DIR;
+  return env;
+}
+
+// Writes `folder` + name's project file for columns x rows tiles at zoom 18
+// looking in `dir`; returns its path.
+inline std::string WriteViewerTask(const std::string &folder, int32_t dir,
+                                   int32_t columns, int32_t rows,
+                                   const std::string &name = "t.ktsk") {
+  constexpr int32_t zoom = 18, x0 = 41990, y0 = 170590;
+  TaskParameters p;
+  p.Zoom = zoom;
+  p.Dir = dir;
+  p.LeftLongitude = TileXToLongitude(x0 + 0.5, zoom);
+  p.RightLongitude = TileXToLongitude(x0 + columns - 0.5, zoom);
+  p.BottomLatitude = TileYToLatitude(y0 + 0.5, zoom);
+  p.TopLatitude = TileYToLatitude(y0 + rows - 0.5, zoom);
+  p.Path = folder;
+  p.TaskFileName = name;
+  const MDTask task(p, ViewerEnvironment());
+  task.WriteTaskFile();
+  return folder + name;
+}
+
+// The kinds of file a tile folder holds.
+enum class TileFile { Jpeg, Placeholder, Damaged };
+inline void PutTile(const MDTask &task, int32_t x, int32_t y, TileFile kind) {
+  const std::string path = task.TilePath(x, y);
+  switch (kind) {
+  case TileFile::Jpeg:
+    testing::PutBytes(path, WorkerJpeg());
+    break;
+  case TileFile::Placeholder:
+    testing::PutBytes(path, testing::GetBytes(std::string(KESTRANE_BUNDLE_DIR) +
+                                              "blankimg/blank180.jpg"));
+    break;
+  case TileFile::Damaged:
+    testing::PutBytes(path, WorkerJpegCutBeforeScan(WorkerJpeg()));
+    break;
+  }
+}
+
+} // namespace kestrane::test

@@ -1,0 +1,148 @@
+#include "viewer/TileDecode.h"
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio>
+
+#include <jpeglib.h>
+
+#include "platform/Files.h"
+
+namespace kestrane {
+
+namespace {
+
+// Anything larger than this is not a tile but a picture made to exhaust
+// memory; the worker's check refuses it alike.
+constexpr unsigned long long kMaxPixels = 1ull << 26;
+constexpr long kMaxDecoderMemory = 256L * 1024 * 1024;
+
+struct ErrorManager {
+  jpeg_error_mgr pub;
+  std::jmp_buf jump;
+};
+
+[[noreturn]] void OnError(j_common_ptr cinfo) {
+  auto *err = reinterpret_cast<ErrorManager *>(cinfo->err);
+  std::longjmp(err->jump, 1);
+}
+
+// Warnings (data ending early) are ignored, as the worker's check does: the
+// decoder fills in what is missing.
+void OnMessage(j_common_ptr, int) {}
+
+// The pixel order whose 32-bit words read 0xAARRGGBB on this machine.
+constexpr J_COLOR_SPACE kWordOrder =
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    JCS_EXT_BGRA;
+#else
+    JCS_EXT_ARGB;
+#endif
+
+// Holds no object with a destructor: an error leaves it by longjmp. `out`
+// is sized before the first row is read and only written through pointers.
+bool Decode(jpeg_decompress_struct *cinfo, ErrorManager *err,
+            const unsigned char *data, unsigned long size, int level,
+            Pixels *out) {
+  if (setjmp(err->jump) != 0)
+    return false;
+  jpeg_mem_src(cinfo, data, size);
+  cinfo->mem->max_memory_to_use = kMaxDecoderMemory;
+  jpeg_read_header(cinfo, TRUE);
+  if (static_cast<unsigned long long>(cinfo->image_width) *
+          cinfo->image_height >
+      kMaxPixels)
+    return false;
+  cinfo->scale_num = 1;
+  cinfo->scale_denom = 1u << level;
+  cinfo->out_color_space = kWordOrder;
+  cinfo->dct_method = JDCT_ISLOW;
+  jpeg_start_decompress(cinfo);
+  out->Width = static_cast<int>(cinfo->output_width);
+  out->Height = static_cast<int>(cinfo->output_height);
+  out->Data.resize(static_cast<size_t>(out->Width) * out->Height);
+  while (cinfo->output_scanline < cinfo->output_height) {
+    JSAMPROW row = reinterpret_cast<JSAMPROW>(
+        out->Data.data() +
+        static_cast<size_t>(cinfo->output_scanline) * out->Width);
+    jpeg_read_scanlines(cinfo, &row, 1);
+  }
+  jpeg_finish_decompress(cinfo);
+  return true;
+}
+
+} // namespace
+
+std::optional<Pixels> DecodeJpeg(std::string_view bytes, int level) {
+  if (bytes.size() < 2 || static_cast<unsigned char>(bytes[0]) != 0xFF ||
+      static_cast<unsigned char>(bytes[1]) != 0xD8 || level < 0 ||
+      level > kMaxDecodeLevel)
+    return std::nullopt;
+  Pixels out;
+  jpeg_decompress_struct cinfo;
+  ErrorManager err;
+  cinfo.err = jpeg_std_error(&err.pub);
+  err.pub.error_exit = OnError;
+  err.pub.emit_message = OnMessage;
+  if (setjmp(err.jump) != 0)
+    return std::nullopt;
+  jpeg_create_decompress(&cinfo);
+  const bool ok = Decode(&cinfo, &err,
+                         reinterpret_cast<const unsigned char *>(bytes.data()),
+                         static_cast<unsigned long>(bytes.size()), level, &out);
+  jpeg_destroy_decompress(&cinfo);
+  if (!ok || out.Empty())
+    return std::nullopt;
+  return out;
+}
+
+std::optional<Pixels> DecodeTileFile(const std::string &path, int level) {
+  const std::optional<std::string> bytes = TryReadFileBytes(path);
+  if (!bytes)
+    return std::nullopt;
+  return DecodeJpeg(*bytes, level);
+}
+
+Pixels Shrink(const Pixels &src, int size) {
+  Pixels out;
+  if (src.Empty() || size <= 0)
+    return out;
+  out.Width = out.Height = size;
+  out.Data.resize(static_cast<size_t>(size) * size);
+  for (int oy = 0; oy < size; ++oy) {
+    const int y0 = oy * src.Height / size;
+    const int y1 = std::max(y0 + 1, (oy + 1) * src.Height / size);
+    for (int ox = 0; ox < size; ++ox) {
+      const int x0 = ox * src.Width / size;
+      const int x1 = std::max(x0 + 1, (ox + 1) * src.Width / size);
+      uint32_t r = 0, g = 0, b = 0, n = 0;
+      for (int y = y0; y < y1; ++y)
+        for (int x = x0; x < x1; ++x) {
+          const uint32_t p = src.Data[static_cast<size_t>(y) * src.Width + x];
+          r += (p >> 16) & 0xFF;
+          g += (p >> 8) & 0xFF;
+          b += p & 0xFF;
+          ++n;
+        }
+      out.Data[static_cast<size_t>(oy) * size + ox] =
+          0xFF000000u | (r / n) << 16 | (g / n) << 8 | (b / n);
+    }
+  }
+  return out;
+}
+
+uint32_t MeanColour(const Pixels &src) {
+  if (src.Empty())
+    return 0xFF000000u;
+  uint64_t r = 0, g = 0, b = 0;
+  for (const uint32_t p : src.Data) {
+    r += (p >> 16) & 0xFF;
+    g += (p >> 8) & 0xFF;
+    b += p & 0xFF;
+  }
+  const uint64_t n = src.Data.size();
+  return 0xFF000000u | static_cast<uint32_t>(r / n) << 16 |
+         static_cast<uint32_t>(g / n) << 8 | static_cast<uint32_t>(b / n);
+}
+
+} // namespace kestrane
