@@ -1,6 +1,7 @@
 #include <clocale>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <string>
 
 #include "cli/Commands.h"
@@ -31,20 +32,28 @@ int main(int argc, char **argv) {
   const std::string command = argv[1];
   const kestrane::cli::Args args(argv + 2, argv + argc);
   using namespace kestrane::cli;
-  if (command == "plan")
-    return RunPlan(args);
-  if (command == "download")
-    return RunDownload(args);
-  if (command == "resume")
-    return RunResume(args);
-  if (command == "open")
-    return RunOpen(args);
-  if (command == "redownload")
-    return RunRedownload(args);
-  if (command == "convert")
-    return RunConvert(args);
-  if (command == "audit")
-    return RunAudit(args);
+  try {
+    if (command == "plan")
+      return RunPlan(args);
+    if (command == "download")
+      return RunDownload(args);
+    if (command == "resume")
+      return RunResume(args);
+    if (command == "open")
+      return RunOpen(args);
+    if (command == "redownload")
+      return RunRedownload(args);
+    if (command == "convert")
+      return RunConvert(args);
+    if (command == "audit")
+      return RunAudit(args);
+  } catch (const std::exception &e) {
+    // A file the command could not read (the settings or a project file):
+    // its text, and the input counts as refused.
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s\n", e.what());
+    return 2;
+  }
   std::fprintf(stderr, "Unknown command: %s\n%s", command.c_str(), kUsage);
   return 2;
 }

@@ -50,8 +50,13 @@ int RunPlan(const Args &args) {
       return 0;
     }
   }
+  Settings settings;
   try {
-    const Settings settings = ReadSettings(SettingsPath(ProgramFolder()));
+    settings = ReadSettings(SettingsPath(ProgramFolder()));
+  } catch (const std::exception &e) {
+    return Fail(e.what()); // a settings file that is no file to read
+  }
+  try {
     TaskFields fields;
     fields.Path = settings.DefaultPath;
     std::string error;

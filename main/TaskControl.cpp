@@ -31,7 +31,7 @@ bool ContinuesEarlierRun(const std::string &projectFile,
                          const TaskFields &fields, int32_t zoom, int32_t dir) {
   if (!FileExists(projectFile))
     return false;
-  const IniFile ini(projectFile);
+  const IniSnapshot ini(projectFile);
   const bool sameDir = ini.ReadInteger("Dir", "Dir", 0) == dir;
   const bool sameMaps = ini.ReadInteger("MapsType", "MapsType", 100) == 21;
   const bool sameArea =
@@ -409,7 +409,7 @@ void TaskControl::Message(const std::string &text) {
 }
 
 OpenedTask OpenTaskFile(const std::string &projectFile) {
-  const IniFile ini(projectFile);
+  const IniSnapshot ini(projectFile);
   OpenedTask t;
   t.Left = ini.ReadString("AREA", "LeftLongitude", "");
   t.Right = ini.ReadString("AREA", "RightLongitude", "");

@@ -169,6 +169,8 @@ struct OpenedTask {
   // continues the task when the continue rule holds.
   TaskFields Fields() const;
 };
+// Throws KError("Cannot open file " + path) when the file is not a regular
+// file of at most 1 MiB.
 OpenedTask OpenTaskFile(const std::string &projectFile);
 
 } // namespace kestrane

@@ -65,20 +65,6 @@ bool WriteAll(int fd, std::string_view bytes) {
   return true;
 }
 
-// Writes through a link to the file it names, so that replacing the file
-// does not replace the link with a plain file.
-std::string ResolveLink(const std::string &path) {
-  struct stat st;
-  if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
-    return path;
-  char *real = ::realpath(path.c_str(), nullptr);
-  if (real == nullptr)
-    return path; // dangling: the new file takes the link's place
-  std::string out(real);
-  std::free(real);
-  return out;
-}
-
 // A file without any write permission is read-only to this program, even
 // when it runs as root: the user marked it so, the way a read-only
 // attribute protects a file.
@@ -88,14 +74,23 @@ bool IsReadOnly(const std::string &path, const struct stat &st) {
 
 std::atomic<unsigned> tempCounter{0};
 
-// Creates a new temporary file beside `target`; its name holds the process
-// id and a counter, so no two writers (threads or processes) share one.
-int CreateTemp(const std::string &target, std::string *tempPath) {
+constexpr std::string_view kTempPrefix = ".kestrane-tmp-";
+constexpr std::string_view kTempSuffix = ".part";
+
+// Creates a new temporary file in the target's folder; its name holds the
+// process id and a counter, so no two writers (threads or processes) share
+// one. It is created exclusively: an existing file or link of that name is
+// never opened.
+int CreateTemp(const std::string &target, unsigned mode,
+               std::string *tempPath) {
+  const std::string folder = ExtractFilePath(target);
   for (int attempt = 0; attempt < 100; ++attempt) {
-    *tempPath = target + ".tmp" + std::to_string(::getpid()) + "." +
-                std::to_string(tempCounter.fetch_add(1));
-    int fd = ::open(tempPath->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-                    0666);
+    *tempPath = folder + std::string(kTempPrefix) + std::to_string(::getpid()) +
+                "-" + std::to_string(tempCounter.fetch_add(1)) +
+                std::string(kTempSuffix);
+    int fd = ::open(tempPath->c_str(),
+                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                    static_cast<mode_t>(mode));
     if (fd >= 0 || errno != EEXIST)
       return fd;
   }
@@ -105,24 +100,30 @@ int CreateTemp(const std::string &target, std::string *tempPath) {
 
 // The shared writer: the bytes go to a temporary file in the target's folder,
 // reach the disk, and then take the target's place in one rename, so the
-// target is either the old file or the complete new one. With `replace`
-// false an existing target is kept and the call fails with EEXIST.
+// target is either the old file or the complete new one. A symbolic link at
+// the target is replaced like a file (rename never follows it), so a link
+// planted in a shared folder cannot steer the write to another file. With
+// `replace` false anything at the target, a link included, is kept and the
+// call fails with EEXIST.
 bool WriteAtomically(const std::string &path, std::string_view bytes,
-                     bool replace, std::string *reason, bool sync = true) {
+                     bool replace, std::string *reason, bool sync = true,
+                     unsigned newFileMode = kNewFileMode) {
   if (path.empty() || path.back() == '/') {
     SetReason(reason, path.empty() ? ENOENT : EISDIR);
     return false;
   }
-  const std::string target = ResolveLink(path);
+  const std::string &target = path;
   struct stat old;
-  bool exists = ::stat(target.c_str(), &old) == 0;
+  const bool present = ::lstat(target.c_str(), &old) == 0;
+  // A link is no file of ours: its mode and owner are not carried over.
+  const bool exists = present && !S_ISLNK(old.st_mode);
+  if (present && !replace) {
+    SetReason(reason, EEXIST);
+    return false;
+  }
   if (exists) {
     if (S_ISDIR(old.st_mode)) {
       SetReason(reason, EISDIR);
-      return false;
-    }
-    if (!replace) {
-      SetReason(reason, EEXIST);
       return false;
     }
     if (!S_ISREG(old.st_mode)) {
@@ -136,7 +137,7 @@ bool WriteAtomically(const std::string &path, std::string_view bytes,
   }
 
   std::string temp;
-  Fd fd(CreateTemp(target, &temp));
+  Fd fd(CreateTemp(target, newFileMode, &temp));
   if (fd.get() < 0) {
     SetReason(reason, errno);
     return false;
@@ -176,7 +177,7 @@ bool WriteAtomically(const std::string &path, std::string_view bytes,
       return fail(e);
     // A file system without hard links: fall back to check-then-rename.
     struct stat now;
-    if (::stat(target.c_str(), &now) == 0)
+    if (::lstat(target.c_str(), &now) == 0)
       return fail(EEXIST);
     if (::rename(temp.c_str(), target.c_str()) != 0)
       return fail(errno);
@@ -210,8 +211,8 @@ bool CopyFileTo(const std::string &src, const std::string &dst,
   return WriteAtomically(dst, *bytes, !failIfExists, nullptr);
 }
 
-std::vector<std::string> ReadLines(const std::string &path) {
-  std::string bytes = ReadFileBytes(path);
+std::vector<std::string> ReadLines(const std::string &path, size_t maxBytes) {
+  std::string bytes = ReadFileBytes(path, maxBytes);
   std::vector<std::string> lines;
   size_t start = 0;
   const size_t n = bytes.size();
@@ -245,44 +246,51 @@ void WriteLines(const std::string &path,
 }
 
 std::optional<std::string> TryReadFileBytes(const std::string &path,
-                                            bool *missing) {
+                                            bool *missing, size_t maxBytes) {
   if (missing != nullptr)
     *missing = false;
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  // O_NONBLOCK: opening a FIFO without a writer returns at once instead of
+  // waiting for one; the type check below then refuses it.
+  Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (fd.get() < 0) {
     if (missing != nullptr)
       *missing = errno == ENOENT || errno == ENOTDIR;
     return std::nullopt;
   }
-  std::string bytes;
   struct stat st;
-  if (::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
-    bytes.reserve(static_cast<size_t>(st.st_size));
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+      static_cast<unsigned long long>(st.st_size) > maxBytes)
+    return std::nullopt;
+  std::string bytes;
+  bytes.reserve(static_cast<size_t>(st.st_size));
   char buf[65536];
   for (;;) {
     ssize_t n = ::read(fd.get(), buf, sizeof buf);
     if (n < 0) {
       if (errno == EINTR)
         continue;
-      return std::nullopt; // a folder gives EISDIR here
+      return std::nullopt;
     }
     if (n == 0)
       break;
+    // A file that grows while it is read is still held to the bound.
+    if (bytes.size() + static_cast<size_t>(n) > maxBytes)
+      return std::nullopt;
     bytes.append(buf, static_cast<size_t>(n));
   }
   return bytes;
 }
 
-std::string ReadFileBytes(const std::string &path) {
-  std::optional<std::string> bytes = TryReadFileBytes(path);
+std::string ReadFileBytes(const std::string &path, size_t maxBytes) {
+  std::optional<std::string> bytes = TryReadFileBytes(path, nullptr, maxBytes);
   if (!bytes)
     throw KError("Cannot open file " + path);
   return std::move(*bytes);
 }
 
 bool WriteFileAtomic(const std::string &path, std::string_view bytes,
-                     std::string *reason) {
-  return WriteAtomically(path, bytes, true, reason);
+                     std::string *reason, unsigned newFileMode) {
+  return WriteAtomically(path, bytes, true, reason, true, newFileMode);
 }
 
 bool WriteFileAtomicUnsynced(const std::string &path, std::string_view bytes,
@@ -291,7 +299,8 @@ bool WriteFileAtomicUnsynced(const std::string &path, std::string_view bytes,
 }
 
 bool SyncFileSystem(const std::string &path) {
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  // O_NONBLOCK: a FIFO put in the file's place must not stop the caller.
+  Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   return fd.get() >= 0 && ::syncfs(fd.get()) == 0;
 }
 
@@ -333,26 +342,36 @@ std::string IncludeTrailingDelimiter(const std::string &folder) {
 
 namespace kestrane {
 
-namespace {
-
-// The process id in a temporary name made by CreateTemp (target + ".tmp" +
-// pid + "." + counter), or 0 when the name is not one of ours.
-pid_t TemporaryOwner(const std::string &name) {
-  const size_t tmp = name.rfind(".tmp");
-  if (tmp == std::string::npos)
-    return 0;
-  const size_t dot = name.find('.', tmp + 4);
-  if (dot == std::string::npos || dot == tmp + 4 || dot + 1 == name.size())
-    return 0;
-  for (size_t i = tmp + 4; i < name.size(); ++i)
-    if (i != dot && (name[i] < '0' || name[i] > '9'))
-      return 0;
-  if (dot - (tmp + 4) > 9)
-    return 0;
-  return static_cast<pid_t>(std::stol(name.substr(tmp + 4, dot - tmp - 4)));
+bool IsTemporaryName(const std::string &name, long *owner) {
+  const std::string_view n(name);
+  if (!n.starts_with(kTempPrefix) || !n.ends_with(kTempSuffix))
+    return false;
+  const std::string_view middle = n.substr(
+      kTempPrefix.size(), n.size() - kTempPrefix.size() - kTempSuffix.size());
+  const size_t dash = middle.find('-');
+  if (dash == std::string_view::npos)
+    return false;
+  const std::string_view pid = middle.substr(0, dash);
+  const std::string_view counter = middle.substr(dash + 1);
+  const auto digits = [](std::string_view s, size_t most) {
+    if (s.empty() || s.size() > most)
+      return false;
+    for (char c : s)
+      if (c < '0' || c > '9')
+        return false;
+    return true;
+  };
+  if (!digits(pid, 9) || !digits(counter, 10))
+    return false;
+  long value = 0;
+  for (char c : pid)
+    value = value * 10 + (c - '0');
+  if (value <= 0)
+    return false;
+  if (owner != nullptr)
+    *owner = value;
+  return true;
 }
-
-} // namespace
 
 size_t RemoveStaleTemporaries(const std::string &folder) {
   DIR *dir = ::opendir(folder.c_str());
@@ -361,11 +380,17 @@ size_t RemoveStaleTemporaries(const std::string &folder) {
   size_t removed = 0;
   while (const dirent *entry = ::readdir(dir)) {
     const std::string name = entry->d_name;
-    const pid_t owner = TemporaryOwner(name);
-    // A writer that still runs keeps its file; the others were cut short.
-    if (owner <= 0 || (::kill(owner, 0) == 0 || errno == EPERM))
+    long owner = 0;
+    if (!IsTemporaryName(name, &owner))
       continue;
-    if (::unlink((IncludeTrailingDelimiter(folder) + name).c_str()) == 0)
+    // A writer that still runs keeps its file; the others were cut short.
+    if (::kill(static_cast<pid_t>(owner), 0) == 0 || errno != ESRCH)
+      continue;
+    struct stat st;
+    if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(st.st_mode))
+      continue;
+    if (::unlinkat(::dirfd(dir), entry->d_name, 0) == 0)
       ++removed;
   }
   ::closedir(dir);

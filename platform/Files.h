@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,31 +20,60 @@ bool CreateDir(const std::string &path);
 bool CopyFileTo(const std::string &src, const std::string &dst,
                 bool failIfExists);
 
+// The largest file of each kind that the program reads: project and settings
+// files hold a few hundred bytes, logs and failed-tile lists grow with the
+// task. A larger file is refused rather than read into memory.
+constexpr size_t kMaxIniFileBytes = size_t{1} << 20;  // 1 MiB
+constexpr size_t kMaxListFileBytes = size_t{1} << 28; // 256 MiB
+
+// Every reader below reads only a regular file (a link to one is followed):
+// a FIFO, device, socket or folder is refused at once, without waiting for a
+// writer, and so is a file larger than `maxBytes`.
+
 // Reads a text file into lines; accepts CR LF, LF and CR; a final line without
 // a line end counts; a final line end makes no extra empty line.
 // Throws KError("Cannot open file " + path) when the file cannot be read.
-std::vector<std::string> ReadLines(const std::string &path);
+std::vector<std::string> ReadLines(const std::string &path,
+                                   size_t maxBytes = kMaxListFileBytes);
 
 // Writes every line followed by CR LF, replacing the file atomically (a
 // temporary file in the same folder, then rename), so a crash or a full disk
-// never leaves a half-written file. Throws KError("Cannot create file " +
+// never leaves a half-written file. Like every writer here, a symbolic link
+// standing at `path` is replaced by the new file: its target is never
+// written. Throws KError("Cannot create file " +
 // path) when it cannot be written; the old file then stays as it was.
 void WriteLines(const std::string &path, const std::vector<std::string> &lines);
 
 // Whole-file bytes. ReadFileBytes throws KError("Cannot open file " + path).
-std::string ReadFileBytes(const std::string &path);
+std::string ReadFileBytes(const std::string &path,
+                          size_t maxBytes = kMaxListFileBytes);
 // The same without throwing: nullopt when the file cannot be read. `missing`
 // (when given) tells whether nothing is at path at all, as opposed to a file
-// that is there but unreadable (a folder, no permission).
-std::optional<std::string> TryReadFileBytes(const std::string &path,
-                                            bool *missing = nullptr);
+// that is there but unreadable (a folder, a FIFO, too large, no permission).
+std::optional<std::string>
+TryReadFileBytes(const std::string &path, bool *missing = nullptr,
+                 size_t maxBytes = kMaxListFileBytes);
+
+// The permissions a file gets when an atomic write creates it (the umask
+// still applies); a replaced file keeps its own.
+constexpr unsigned kNewFileMode = 0666;
+constexpr unsigned kPrivateFileMode = 0600; // files that hold a password
+
 // Atomic like WriteLines. On failure returns false and sets `reason` to the
 // system's text (strerror); the old file then stays as it was.
 bool WriteFileAtomic(const std::string &path, std::string_view bytes,
-                     std::string *reason = nullptr);
+                     std::string *reason = nullptr,
+                     unsigned newFileMode = kNewFileMode);
+
+// Atomic writes go through a temporary file named
+// ".kestrane-tmp-<process id>-<counter>.part" in the target's folder: a
+// name no user file has by chance, and the writer's process id tells
+// whether the writer still runs.
+bool IsTemporaryName(const std::string &name, long *owner = nullptr);
 
 // Removes the temporary files that atomic writes of processes no longer
-// running left in `folder` (a process killed in mid-write). Returns how many.
+// running left in `folder` (a process killed in mid-write); only regular
+// files of that exact name form are touched. Returns how many.
 size_t RemoveStaleTemporaries(const std::string &folder);
 
 // WriteFileAtomic without waiting for the disk: the tiles of a task are many,

@@ -140,18 +140,12 @@ std::string CleanValue(std::string_view raw) {
   return std::string(v);
 }
 
-std::optional<std::string> Lookup(const std::string &path,
-                                  std::string_view section,
-                                  std::string_view key) {
-  // A missing or unreadable file reads as empty: every key has its default.
-  std::optional<std::string> bytes = TryReadFileBytes(path);
-  if (!bytes)
-    return std::nullopt;
-  std::vector<Line> lines = SplitLines(*bytes);
-  Location loc = Find(lines, section, key);
-  if (!loc.key)
-    return std::nullopt;
-  return CleanValue(loc.rawValue);
+std::string LowerName(std::string_view name) {
+  name = Trim(name);
+  std::string out(name);
+  for (char &c : out)
+    c = AsciiLower(c);
+  return out;
 }
 
 bool HasLineBreak(std::string_view s) {
@@ -224,17 +218,82 @@ std::mutex &WriteMutex() {
 
 } // namespace
 
-IniFile::IniFile(std::string path) : path_(std::move(path)) {}
+IniFile::IniFile(std::string path, unsigned newFileMode)
+    : path_(std::move(path)), newFileMode_(newFileMode) {}
+
+IniSnapshot IniFile::Snapshot() const {
+  // A missing or unreadable file reads as empty: every key has its default.
+  IniSnapshot snap;
+  if (std::optional<std::string> bytes =
+          TryReadFileBytes(path_, nullptr, kMaxIniFileBytes))
+    snap.Parse(*bytes);
+  return snap;
+}
 
 std::string IniFile::ReadString(std::string_view section, std::string_view key,
                                 std::string_view def) const {
-  std::optional<std::string> v = Lookup(path_, section, key);
-  return v ? std::move(*v) : std::string(def);
+  return Snapshot().ReadString(section, key, def);
 }
 
 int32_t IniFile::ReadInteger(std::string_view section, std::string_view key,
                              int32_t def) const {
-  std::optional<std::string> v = Lookup(path_, section, key);
+  return Snapshot().ReadInteger(section, key, def);
+}
+
+IniSnapshot::IniSnapshot(const std::string &path) {
+  bool missing = false;
+  std::optional<std::string> bytes =
+      TryReadFileBytes(path, &missing, kMaxIniFileBytes);
+  if (!bytes) {
+    if (missing)
+      return;
+    throw KError("Cannot open file " + path);
+  }
+  Parse(*bytes);
+}
+
+void IniSnapshot::Parse(std::string_view bytes) {
+  // Only the first section of a name counts, and in it the first key of a
+  // name; keys before any section belong to none.
+  std::unordered_map<std::string, std::string> *current = nullptr;
+  size_t start = 0;
+  const size_t n = bytes.size();
+  for (size_t i = 0; i <= n; ++i) {
+    if (i < n && bytes[i] != '\r' && bytes[i] != '\n')
+      continue;
+    const std::string_view text = bytes.substr(start, i - start);
+    if (i < n && bytes[i] == '\r' && i + 1 < n && bytes[i + 1] == '\n')
+      ++i;
+    start = i + 1;
+    const Parsed p = Classify(text);
+    if (p.kind == LineKind::Section) {
+      auto [it, added] = sections_.try_emplace(LowerName(p.name));
+      current = added ? &it->second : nullptr;
+    } else if (p.kind == LineKind::Key && current != nullptr) {
+      current->try_emplace(LowerName(p.name), CleanValue(p.value));
+    }
+  }
+}
+
+const std::string *IniSnapshot::Find(std::string_view section,
+                                     std::string_view key) const {
+  const auto s = sections_.find(LowerName(section));
+  if (s == sections_.end())
+    return nullptr;
+  const auto k = s->second.find(LowerName(key));
+  return k == s->second.end() ? nullptr : &k->second;
+}
+
+std::string IniSnapshot::ReadString(std::string_view section,
+                                    std::string_view key,
+                                    std::string_view def) const {
+  const std::string *v = Find(section, key);
+  return v ? *v : std::string(def);
+}
+
+int32_t IniSnapshot::ReadInteger(std::string_view section, std::string_view key,
+                                 int32_t def) const {
+  const std::string *v = Find(section, key);
   if (!v)
     return def;
   std::optional<int32_t> n = StrToIntStrict(Trim(*v));
@@ -256,7 +315,8 @@ void IniFile::WriteStrings(
       throw refused;
   std::lock_guard<std::mutex> lock(WriteMutex());
   bool missing = false;
-  std::optional<std::string> bytes = TryReadFileBytes(path_, &missing);
+  std::optional<std::string> bytes =
+      TryReadFileBytes(path_, &missing, kMaxIniFileBytes);
   if (!bytes && !missing)
     throw refused; // a folder or an unreadable file: never overwrite blindly
   std::string content = bytes ? std::move(*bytes) : std::string();
@@ -266,7 +326,7 @@ void IniFile::WriteStrings(
     const Location loc = Find(lines, section, key);
     content = Rewrite(lines, loc, section, key, value);
   }
-  if (!WriteFileAtomic(path_, content))
+  if (!WriteFileAtomic(path_, content, nullptr, newFileMode_))
     throw refused;
 }
 

@@ -18,6 +18,15 @@ done
 
 dir=${KESTRANE_FUZZ_BUILD:-build-fuzz}
 targets=(fuzz_ini fuzz_ftl fuzz_numbers fuzz_http fuzz_jpeg)
+targets+=(fuzz_large)
+# Targets that read their input as a file get inputs up to 1 MiB, the bound
+# of a project file; the others 4 KiB.
+max_len() {
+  case "$1" in
+  fuzz_ini | fuzz_ftl | fuzz_large) echo 1048576 ;;
+  *) echo 4096 ;;
+  esac
+}
 
 CC=clang CXX=clang++ cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DKESTRANE_FUZZ=ON -DKESTRANE_GUI=OFF -DKESTRANE_TESTS=OFF \
@@ -39,7 +48,7 @@ for t in "${targets[@]}"; do
   seeds=()
   [ -d "fuzz/seeds/$t" ] && seeds=("fuzz/seeds/$t")
   if "$dir/fuzz/$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-    -max_len=4096 -print_final_stats=1 \
+    -max_len="$(max_len "$t")" -print_final_stats=1 \
     -artifact_prefix="$dir/artifacts/$t-" "$corpus" "${seeds[@]}" \
     >"$log" 2>&1; then
     result=ok

@@ -4,6 +4,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include "platform/Files.h"
 #include "platform/Ini.h"
 
 namespace kestrane {
@@ -29,7 +30,8 @@ std::string DefaultDownloadFolder() {
 
 Settings ReadSettings(const std::string &settingsPath) {
   // A missing file or ini folder is no error: every key reads its default.
-  const IniFile ini(settingsPath);
+  // Read and parsed once; a FIFO, folder or oversized file is refused.
+  const IniSnapshot ini(settingsPath);
   Settings s;
   s.DefaultPath =
       ini.ReadString("IniParas", "DefaultPath", DefaultDownloadFolder());
@@ -50,7 +52,9 @@ Settings ReadSettings(const std::string &settingsPath) {
 }
 
 void WriteOptions(const std::string &settingsPath, const Settings &s) {
-  IniFile ini(settingsPath);
+  // The file holds the proxy password: one that this write creates is
+  // readable by its owner only.
+  IniFile ini(settingsPath, kPrivateFileMode);
   ini.WriteString("IniParas", "DefaultPath", s.DefaultPath);
   ini.WriteInteger("Proxy", "UseProxy", s.UseProxy ? 1 : 0);
   ini.WriteString("Proxy", "ProxyServer", s.ProxyServer);

@@ -21,6 +21,8 @@ struct Settings {
   std::string ProxyServer, ProxyPort, ProxyUsername, ProxyPassword;
   TileHosts Hosts; // TileService/Host0..Host3; missing or empty: default
 };
+// A missing file gives the defaults; a file that is not a regular file of at
+// most 1 MiB throws KError("Cannot open file " + path).
 Settings ReadSettings(const std::string &settingsPath);
 
 // The options dialog's OK: writes DefaultPath, UseProxy (1 or 0),

@@ -141,7 +141,7 @@ MDTask::MDTask(const TaskParameters &params, TaskEnvironment env)
   if (params.ContinueTask) {
     // The positions the timer saved in the earlier run; the thread count is
     // still the full one here, Start lowers it only after the set-up.
-    const IniFile ini(params.Path + params.TaskFileName);
+    const IniSnapshot ini(params.Path + params.TaskFileName);
     const int32_t slots = std::min<int32_t>(
         params.ThreadCount, static_cast<int32_t>(ThreadX.size()));
     for (int32_t i = 0; i < slots; ++i) {

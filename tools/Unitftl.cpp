@@ -1,7 +1,11 @@
 #include "tools/Unitftl.h"
 
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 
 #include "platform/Errors.h"
@@ -57,7 +61,8 @@ public:
       : http_(http), options_(options), onLine_(onLine), stop_(stop),
         result_(result) {}
 
-  RecordEnd Fetch(const FtlRecord &record) {
+  // `file`: where the record's tile goes, as ListTileRule took it.
+  RecordEnd Fetch(const FtlRecord &record, const std::string &file) {
     for (int attempt = 1;; ++attempt) {
       // Each attempt starts from an empty buffer, so the part of a body
       // that a reset attempt received never reaches the tile's file.
@@ -75,7 +80,7 @@ public:
         return RecordEnd::Next; // a failure without text adds no line
       }
       if (ok)
-        return Store(record); // outside the try: its KError ends the run
+        return Store(record, file); // outside the try: its KError ends it
       const FailureVerdict verdict = ClassifyFailure(failure);
       if (verdict == FailureVerdict::Repeat && attempt < options_.MaxAttempts &&
           !StopRequested())
@@ -96,7 +101,7 @@ private:
       std::string().swap(buffer_);
   }
 
-  RecordEnd Store(const FtlRecord &record) {
+  RecordEnd Store(const FtlRecord &record, const std::string &file) {
     // A success status alone does not make a tile: an error page sent with
     // 200 would replace the placeholder and hide the failure for good.
     if (!BodyIsImage(buffer_)) {
@@ -104,14 +109,14 @@ private:
       onLine_(record.Path + ":" + record.Url + " ->failed, not an image");
       return RecordEnd::Next;
     }
-    if (!WriteFileAtomicUnsynced(record.Path, buffer_))
+    if (!WriteFileAtomicUnsynced(file, buffer_))
       throw KError("Cannot create file " + record.Path);
-    lastWritten_ = record.Path;
+    lastWritten_ = file;
     Release();
     // The copies of bad bodies that the download left beside the tile
     // describe a download that this one has now replaced.
-    std::remove((record.Path + ".crashed").c_str());
-    std::remove((record.Path + ".invalid").c_str());
+    std::remove((file + ".crashed").c_str());
+    std::remove((file + ".invalid").c_str());
     onLine_(record.Path + ":" + record.Url + " ->OK");
     ++result_.Succeeded;
     return RecordEnd::Next;
@@ -149,7 +154,119 @@ private:
   std::string lastWritten_;
 };
 
+// Path components without empty and "." ones; ".." stays, for the caller
+// to decide.
+std::vector<std::string> Components(const std::string &path) {
+  std::vector<std::string> out;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t slash = path.find('/', start);
+    if (slash == std::string::npos)
+      slash = path.size();
+    std::string part = path.substr(start, slash - start);
+    if (!part.empty() && part != ".")
+      out.push_back(std::move(part));
+    start = slash + 1;
+  }
+  return out;
+}
+
+std::string Join(const std::vector<std::string> &parts, size_t count) {
+  std::string out;
+  for (size_t i = 0; i < count; ++i)
+    out += "/" + parts[i];
+  return out.empty() ? "/" : out;
+}
+
+bool IsDigits(std::string_view s) {
+  if (s.empty())
+    return false;
+  for (char c : s)
+    if (c < '0' || c > '9')
+      return false;
+  return true;
+}
+
+// "ks_<digits>_<digits>_<digits>.jpg"
+bool IsTileFileName(std::string_view name) {
+  if (!name.starts_with("ks_") || !name.ends_with(".jpg"))
+    return false;
+  name = name.substr(3, name.size() - 3 - 4);
+  for (int part = 0; part < 3; ++part) {
+    const size_t bar = name.find('_');
+    if ((bar == std::string_view::npos) != (part == 2))
+      return false;
+    if (!IsDigits(name.substr(0, bar)))
+      return false;
+    name = bar == std::string_view::npos ? std::string_view()
+                                         : name.substr(bar + 1);
+  }
+  return true;
+}
+
+bool StartsWith(const std::vector<std::string> &path,
+                const std::vector<std::string> &folder) {
+  if (folder.empty() || path.size() <= folder.size())
+    return false;
+  for (size_t i = 0; i < folder.size(); ++i)
+    if (path[i] != folder[i])
+      return false;
+  return true;
+}
+
 } // namespace
+
+ListTileRule::ListTileRule(const std::string &listPath) {
+  std::string folder = ExtractFilePath(listPath);
+  if (folder.empty() || folder.front() != '/') {
+    char cwd[PATH_MAX];
+    if (::getcwd(cwd, sizeof cwd) != nullptr)
+      folder = IncludeTrailingDelimiter(cwd) + folder;
+  }
+  // The folder as written, its ".." steps taken: the list names it so.
+  for (std::string &part : Components(folder)) {
+    if (part != "..")
+      lexical_.push_back(std::move(part));
+    else if (!lexical_.empty())
+      lexical_.pop_back();
+  }
+  folder_ = Join(lexical_, lexical_.size());
+  if (char *real = ::realpath(folder_.c_str(), nullptr)) {
+    resolved_ = Components(real);
+    std::free(real);
+  }
+}
+
+std::optional<std::string>
+ListTileRule::Take(const std::string &recordPath) const {
+  if (recordPath.empty() || lexical_.empty())
+    return std::nullopt;
+  const std::vector<std::string> parts = Components(
+      recordPath.front() == '/' ? recordPath : folder_ + "/" + recordPath);
+  if (parts.empty() || !IsTileFileName(parts.back()))
+    return std::nullopt;
+  for (const std::string &p : parts)
+    if (p == "..")
+      return std::nullopt;
+  size_t base = 0;
+  if (StartsWith(parts, lexical_))
+    base = lexical_.size();
+  else if (StartsWith(parts, resolved_))
+    base = resolved_.size();
+  else
+    return std::nullopt;
+  // Below the list's folder no step may be a link: a link there could lead
+  // the write anywhere. Past the first missing step nothing is there to be
+  // one (and the write then fails as for any missing folder).
+  for (size_t i = base + 1; i <= parts.size(); ++i) {
+    struct stat st;
+    if (::lstat(Join(parts, i).c_str(), &st) != 0)
+      break;
+    if (S_ISLNK(st.st_mode))
+      return std::nullopt;
+  }
+  return Join(parts, parts.size());
+}
 
 FtlRecord SplitFtlLine(const std::string &line) {
   const size_t bar = line.find('|');
@@ -182,13 +299,20 @@ ReDownloadResult ReDownloadRun::Run(const std::string &ftlPath,
     TileHttp client(http); // one client, one connection for the whole run
     onLine("Start...");
     RecordFetch fetch(client, options_, onLine, stop, result);
+    const ListTileRule rule(ftlPath);
     for (const std::string &line : lines) {
       if (stop && stop->load()) {
         result.StoppedByRequest = true;
         break;
       }
+      const FtlRecord record = SplitFtlLine(line);
+      const std::optional<std::string> file = rule.Take(record.Path);
+      if (!file) {
+        onLine(record.Path + kRefusedRecord);
+        continue;
+      }
       ++result.Requested;
-      if (fetch.Fetch(SplitFtlLine(line)) == RecordEnd::StopRun)
+      if (fetch.Fetch(record, *file) == RecordEnd::StopRun)
         break;
     }
     // The tiles reach the disk once, at the end, rather than one by one.

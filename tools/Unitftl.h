@@ -2,6 +2,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,30 @@ struct FtlRecord {
   std::string Url;
 };
 FtlRecord SplitFtlLine(const std::string &line);
+
+// Which records of a failed-tile list a run may write: a list received from
+// someone else must not reach outside the task it describes. A record's file
+// is taken only when its path, made absolute against the list's own folder,
+// has no ".." component, has the tile file name "ks_<digits>_<digits>_
+// <digits>.jpg", lies in the list's folder or a folder below it, and no
+// component below the list's folder is a symbolic link. The list's folder is
+// recognised both as written and with its links resolved.
+class ListTileRule {
+public:
+  explicit ListTileRule(const std::string &listPath);
+  // The absolute path to write for the record's path, or nullopt when the
+  // record is refused.
+  std::optional<std::string> Take(const std::string &recordPath) const;
+
+private:
+  std::string folder_;                // absolute, as written
+  std::vector<std::string> lexical_;  // its components
+  std::vector<std::string> resolved_; // the same with links resolved
+};
+
+// The line a refused record gets (after the record's path).
+inline constexpr char kRefusedRecord[] =
+    ":refused, not a tile file of this list's folder";
 
 // How a re-download run requests its tiles. The defaults are the program's;
 // tests shorten the time-outs.
@@ -47,8 +72,10 @@ struct ReDownloadResult {
 
 // One re-download run over a failed-tile list: every record's URL is fetched
 // again and a good tile replaces the file named in the record; the list file
-// itself is never written. The report goes line by line to `onLine`, called
-// on the thread that runs Run, as each line is added:
+// itself is never written. A record that ListTileRule refuses is neither
+// requested nor written, and gets the line path + kRefusedRecord. The
+// report goes line by line to `onLine`, called on the thread that runs Run,
+// as each line is added:
 //   "Start...", path + ":" + url + " ->OK", the failure lines, "No failed
 //   files records.", "Download End.".
 // A socket failure's line holds CR LF between its number and description;

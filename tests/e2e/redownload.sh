@@ -6,7 +6,8 @@
 # placeholders and side files, and leaves the list as it was. Then the
 # exit statuses and texts of the other outcomes: a tile the service does
 # not have (1), a refused connection (1, two-line socket text), an empty
-# list (0), a missing list and a tile that cannot be written (2).
+# list (0), a missing list and a tile that cannot be written (2), and a
+# hostile list whose records lead out of its folder (1, nothing written).
 set -euo pipefail
 bundle=${1:?usage: redownload.sh BUNDLE_DIR}
 work=$(mktemp -d)
@@ -70,13 +71,13 @@ for f in "$out"/r/ks_*_18.jpg; do
   ! cmp -s "$f" "$blank" || fail "$f is still the placeholder"
   djpeg -outfile /dev/null "$f" || fail "$f does not decode"
 done
-[ -z "$(find "$out/r" -name '*.invalid' -o -name '*.crashed' -o -name '*.tmp*')" ] ||
+[ -z "$(find "$out/r" -name '*.invalid' -o -name '*.crashed' -o -name '.kestrane-tmp-*')" ] ||
   fail "side or temporary files left beside good tiles"
 [ "$(md5sum <"$ftl")" = "$before" ] && [ "$(stat -c %Y "$ftl")" = "$stamp" ] ||
   fail "the list file was written"
 
 # 2. Other outcomes, each with its exit status and lines.
-tile=$out/r/extra.jpg
+tile=$out/r/ks_9_9_18.jpg
 missing="http://127.0.0.1:$port/tiles/svi4?g=5340&dir=dir_n"
 printf '%s|%s\r\n' "$tile" "$missing" >"$work/404.ftl"
 run notfound redownload "$work/404.ftl"
@@ -121,17 +122,43 @@ run nolist redownload "$work/none.ftl"
 grep -qxF "Cannot open file $work/none.ftl" "$work/nolist.err" ||
   fail "missing list: no message"
 
-printf '%s|%s\r\n' "$work/gone/t.jpg" \
+printf '%s|%s\r\n' "$work/gone/ks_1_1_18.jpg" \
   "http://127.0.0.1:$port/tiles/svi0?g=5340&dir=dir_n" >"$work/gone.ftl"
 for _ in 1 2 3 4; do # past the service's failing first requests
   run gone redownload "$work/gone.ftl"
   [ "$rc" -eq 1 ] || break
 done
 [ "$rc" -eq 2 ] || fail "unwritable tile: exit $rc, expected 2"
-grep -qxF "Cannot create file $work/gone/t.jpg" "$work/gone.err" ||
+grep -qxF "Cannot create file $work/gone/ks_1_1_18.jpg" "$work/gone.err" ||
   fail "unwritable tile: no message"
 ! grep -q 'Download End.' "$work/gone.out" ||
   fail "unwritable tile: the run went on to its end line"
+
+# 3. A received list naming files outside its folder: each record refused
+# with its line, nothing requested or written, the run goes on.
+hostile=$work/h
+mkdir -p "$hostile/t"
+echo "user's file" >"$work/victim.txt"
+ln -s "$work" "$hostile/ln"
+ln -s "$work/victim.txt" "$hostile/t/ks_2_2_18.jpg"
+url="http://127.0.0.1:$port/tiles/svi0?g=5340&dir=dir_n"
+paths=("$work/victim.txt" "../ks_1_1_18.jpg" "ln/ks_1_1_18.jpg"
+  "t/ks_2_2_18.jpg" "$HOME/.bashrc" "/etc/ks_1_1_18.jpg")
+for p in "${paths[@]}"; do printf '%s|%s\r\n' "$p" "$url"; done \
+  >"$hostile/hostile_failed.ftl"
+run hostile redownload "$hostile/hostile_failed.ftl"
+[ "$rc" -eq 1 ] || fail "hostile list: exit $rc, expected 1"
+{
+  echo "Start..."
+  for p in "${paths[@]}"; do
+    echo "$p:refused, not a tile file of this list's folder"
+  done
+  echo "Download End."
+} | diff - "$work/hostile.out" >&2 || fail "hostile list: other lines"
+[ "$(cat "$work/victim.txt")" = "user's file" ] ||
+  fail "hostile list: a file outside its folder was written"
+[ -L "$hostile/t/ks_2_2_18.jpg" ] && [ ! -e "$work/ks_1_1_18.jpg" ] ||
+  fail "hostile list: a link was replaced or a file made"
 
 run usage redownload
 [ "$rc" -eq 2 ] || fail "no argument: exit $rc, expected 2"

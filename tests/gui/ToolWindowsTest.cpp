@@ -178,8 +178,11 @@ void ToolWindowsTest::redownloadReportsEachRecord() {
   const std::string missing = base + "/missing?g=5340";
   const std::string good = base + "/tiles/svi0?g=5340";
   const std::string list = rig.Dir() + "t_failed.ftl";
+  // The middle record names a file outside the list's folder: refused.
+  const std::string outside = "/etc/ks_9_9_18.jpg";
   WriteTextFile(list,
-                {rig.Dir() + "a.jpg|" + missing, rig.Dir() + "b.jpg|" + good});
+                {rig.Dir() + "ks_1_1_18.jpg|" + missing, outside + "|" + good,
+                 rig.Dir() + "ks_2_1_18.jpg|" + good});
   Redownload r;
   QCOMPARE(r.form.windowTitle(), QString("Re-Download failed files"));
   QCOMPARE(r.Button()->text(), QString("Open *.ftl file and download..."));
@@ -187,15 +190,19 @@ void ToolWindowsTest::redownloadReportsEachRecord() {
   QCOMPARE(r.Button()->text(), QString("Stop"));
   QVERIFY(r.WaitDone()); // every line is in: they were queued before the end
   const QStringList expected{
-      "Start...", QString::fromStdString("404 Not Found->" + missing),
+      "Start...",
+      QString::fromStdString("404 Not Found->" + missing),
       QString::fromStdString(missing +
                              ":Error: the image is not found on server."),
-      QString::fromStdString(rig.Dir() + "b.jpg:" + good + " ->OK"),
+      QString::fromStdString(outside +
+                             ":refused, not a tile file of this list's folder"),
+      QString::fromStdString(rig.Dir() + "ks_2_1_18.jpg:" + good + " ->OK"),
       "Download End."};
   QCOMPARE(r.Lines(), expected);
   QCOMPARE(r.Button()->text(), QString("Open *.ftl file and download..."));
-  QCOMPARE(ReadTextFile(rig.Dir() + "b.jpg"), jpeg);
-  QVERIFY(!PathExists(rig.Dir() + "a.jpg"));
+  QCOMPARE(ReadTextFile(rig.Dir() + "ks_2_1_18.jpg"), jpeg);
+  QVERIFY(!PathExists(rig.Dir() + "ks_1_1_18.jpg"));
+  QCOMPARE(rig.Server().TotalRequests(), 2);
   QVERIFY(r.errors.Texts.empty());
 
   // The next showing starts with an empty report.
@@ -214,8 +221,8 @@ void ToolWindowsTest::redownloadStopButtonEndsTheRun() {
   const std::string base = rig.Server().Server().BaseUrl();
   std::vector<std::string> records;
   for (int i = 0; i < 50; ++i)
-    records.push_back(rig.Dir() + std::to_string(i) + ".jpg|" + base +
-                      "/tiles/svi" + std::to_string(i));
+    records.push_back(rig.Dir() + "ks_" + std::to_string(i) + "_1_18.jpg|" +
+                      base + "/tiles/svi" + std::to_string(i));
   const std::string list = rig.Dir() + "long.ftl";
   WriteTextFile(list, records);
   Redownload r;

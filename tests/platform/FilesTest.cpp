@@ -1,7 +1,7 @@
 #include "platform/Files.h"
 
-#include "tests/support/TempDir.h"
 #include "platform/Errors.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -109,17 +109,18 @@ TEST(WriteFileAtomic, ReportsTheReasonAndKeepsTheMode) {
   EXPECT_EQ(ReadFileBytes(path), bytes);
 }
 
-TEST(WriteFileAtomic, WritesThroughALink) {
+TEST(WriteFileAtomic, ReplacesALinkInsteadOfWritingThroughIt) {
   TempDir dir;
   const std::string real = dir.Path() + "real.txt";
   const std::string link = dir.Path() + "link.txt";
   PutBytes(real, "old");
   ASSERT_EQ(symlink(real.c_str(), link.c_str()), 0);
   EXPECT_TRUE(WriteFileAtomic(link, "new"));
-  EXPECT_EQ(GetBytes(real), "new");
+  EXPECT_EQ(GetBytes(real), "old") << "the write followed the link";
+  EXPECT_EQ(GetBytes(link), "new");
   struct stat st;
   ASSERT_EQ(lstat(link.c_str(), &st), 0);
-  EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link was replaced by a file";
+  EXPECT_TRUE(S_ISREG(st.st_mode)) << "the link still stands";
 }
 
 TEST(WriteFileAtomic, ConcurrentWritersNeverMixTheirBytes) {
@@ -233,21 +234,32 @@ TEST(Files, ProgramFolderHoldsTheRunningProgram) {
 // those of dead writers only, and never a tile or another process's file.
 TEST(Files, RemoveStaleTemporaries) {
   kestrane::testing::TempDir dir;
-  const std::string own = ".tmp" + std::to_string(::getpid()) + ".3";
+  // Process ids above the system's highest one never run.
+  const std::string own = std::to_string(::getpid());
   const struct {
     std::string name;
     bool stays;
   } files[] = {
-      {"ks_1_2_18.jpg", true},              // a tile
-      {"ks_1_2_18.jpg.tmp4194999.0", false}, // writer long gone
-      {"task_log.txt.tmp4194998.12", false}, // also beside the task files
-      {"ks_1_2_18.jpg" + own, true},         // this process still writes
-      {"notes.tmpx.1", true},                // not a temporary name of ours
-      {"ks_1_2_18.jpg.tmp.1", true},         // no process id
+      {"ks_1_2_18.jpg", true},                    // a tile
+      {".kestrane-tmp-4194999-0.part", false},    // writer long gone
+      {".kestrane-tmp-4194998-12.part", false},   // another one
+      {".kestrane-tmp-" + own + "-3.part", true}, // this process writes
+      {"budget.xls.tmp99999.1", true},            // a user's file
+      {"ks_1_2_18.jpg.tmp4194999.0", true},       // not our name form
+      {"x.kestrane-tmp-4194999-0.part", true},    // prefix not at start
+      {".kestrane-tmp-4194999-0.part.bak", true}, // suffix not at end
+      {".kestrane-tmp-4194999.part", true},       // no counter
+      {".kestrane-tmp--1.part", true},            // no process id
+      {".kestrane-tmp-4194x99-1.part", true},     // not a number
   };
   for (const auto &f : files)
-    kestrane::WriteFileAtomic(dir.Path() + f.name, "x");
+    kestrane::testing::PutBytes(dir.Path() + f.name, "x");
+  // A folder of that name is no temporary file either.
+  ASSERT_EQ(
+      ::mkdir((dir.Path() + ".kestrane-tmp-4194997-1.part").c_str(), 0777), 0);
   EXPECT_EQ(kestrane::RemoveStaleTemporaries(dir.Path()), 2u);
   for (const auto &f : files)
     EXPECT_EQ(kestrane::FileExists(dir.Path() + f.name), f.stays) << f.name;
+  EXPECT_TRUE(
+      kestrane::DirectoryExists(dir.Path() + ".kestrane-tmp-4194997-1.part"));
 }

@@ -68,12 +68,12 @@ for run in $(seq 1 "$runs"); do
   fi
 
   # Leftovers: temporary files of writes the kill interrupted.
-  leftover=$(find "$out" -name '*.tmp*' | wc -l)
+  leftover=$(find "$out" -name '.kestrane-tmp-*' | wc -l)
   same=yes
   for f in "$WORK/ref/ref"/*.jpg; do
     cmp -s "$f" "$out/t/$(basename "$f")" || { same=no; break; }
   done
-  extra=$(ls "$out/t" | grep -v '\.tmp' | wc -l)
+  extra=$(ls "$out/t" | wc -l) # temporaries are dot files
   [ "$extra" -eq "$tiles" ] || same=no
   for f in "$out/t"/*.jpg; do
     rel_decodes "$f" || { status="half-written tile $(basename "$f")"; break; }

@@ -97,7 +97,7 @@ for f in "$small/t"/*.jpg; do
     damaged=$((damaged + 1))
   fi
 done
-temps=$(find "$small" -name '*.tmp*' | wc -l)
+temps=$(find "$small" -name '.kestrane-tmp-*' | wc -l)
 echo "after the full run: $same as the reference, $placeholder placeholders," \
   "$damaged damaged, $temps temporary files"
 [ $damaged -eq 0 ] || { echo "FAIL: damaged tiles"; status=1; }

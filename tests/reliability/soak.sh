@@ -110,7 +110,7 @@ while IFS= read -r name; do
     done
   fi
 done <"$WORK/names"
-temps=$(find "$folder" -name '*.tmp*' | wc -l)
+temps=$(find "$folder" -name '.kestrane-tmp-*' | wc -l)
 echo "final: missing or not decoding $bad, placeholders $blanks" \
   "(of which never recorded: $not_found), side files beside good tiles" \
   "$side_by_good, temporary files $temps"

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/Errors.h"
 #include "task/Settings.h"
@@ -134,6 +136,64 @@ TEST(WriteOptionsTest, MissingIniFolderIsReported) {
     EXPECT_EQ(std::string(e.what()), "Unable to write to " + path);
   }
   EXPECT_FALSE(tasktest::Exists(dir.Path() + "ini"));
+}
+
+// The settings file holds the proxy password: one that the program creates
+// is its owner's alone, whatever the umask; one that exists keeps the mode
+// its owner gave it.
+TEST(WriteOptionsTest, NewFileIsPrivateAndAnExistingOneKeepsItsMode) {
+  const mode_t oldMask = ::umask(022);
+  struct Row {
+    const char *what;
+    int existingMode; // -1: no file yet
+    mode_t want;
+  };
+  const Row rows[] = {
+      {"created", -1, 0600},
+      {"existing, shared with the group", 0640, 0640},
+      {"existing, readable by all", 0644, 0644},
+      {"existing, private", 0600, 0600},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.what);
+    TempDir dir;
+    const std::string path = dir.Path() + "config.ini";
+    if (row.existingMode >= 0) {
+      PutBytes(path, "[Proxy]\r\n");
+      ASSERT_EQ(::chmod(path.c_str(), static_cast<mode_t>(row.existingMode)),
+                0);
+    }
+    Settings s;
+    s.ProxyPassword = "kpass";
+    WriteOptions(path, s);
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, row.want);
+  }
+  ::umask(oldMask);
+}
+
+// A settings file that is no bounded regular file is refused at once with
+// the read-failure text; nothing waits for a FIFO's writer.
+TEST(ReadSettingsTest, NoRegularFileIsRefused) {
+  TempDir dir;
+  const std::string fifo = dir.Path() + "fifo.ini";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string big = dir.Path() + "big.ini";
+  PutBytes(big, "[IniParas]\r\nDefaultPath=/x\r\n");
+  ASSERT_EQ(::truncate(big.c_str(), (1 << 20) + 1), 0);
+  for (const std::string &path :
+       {fifo, dir.Path(), big, std::string("/dev/zero")}) {
+    SCOPED_TRACE(path);
+    ::alarm(20); // a read that waits ends the test program
+    try {
+      ReadSettings(path);
+      ADD_FAILURE() << "read as settings";
+    } catch (const KError &e) {
+      EXPECT_EQ(std::string(e.what()), "Cannot open file " + path);
+    }
+    ::alarm(0);
+  }
 }
 
 } // namespace

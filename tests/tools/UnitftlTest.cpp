@@ -4,9 +4,11 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
 #include <memory>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "platform/Errors.h"
@@ -191,16 +193,15 @@ TEST_F(ReDownloadTest, ThirtyResetsGiveTheFailureLineThenNextRecord) {
 
 TEST_F(ReDownloadTest, RecordWithoutBarHasEmptyPath) {
   Serve([&](const HttpRequest &, int) { return WorkerOk(jpeg_); });
-  try {
-    RunList({Url(1), Record(2)});
-    FAIL() << "no error for the empty path";
-  } catch (const KError &e) {
-    EXPECT_STREQ(e.what(), "Cannot create file ");
-  }
-  // The whole line was the URL; the run ended at once, without its end line.
-  EXPECT_EQ(server_->Count(Target(1)), 1);
-  EXPECT_EQ(server_->Count(Target(2)), 0);
-  EXPECT_EQ(lines_, std::vector<std::string>{kStart});
+  const ReDownloadResult r = RunList({Url(1), Record(2)});
+  // The whole line was the URL; an empty path names no tile file, so the
+  // record is refused unrequested and the run goes on.
+  EXPECT_EQ(server_->Count(Target(1)), 0);
+  EXPECT_EQ(server_->Count(Target(2)), 1);
+  EXPECT_EQ(lines_, (std::vector<std::string>{kStart, kRefusedRecord, OkLine(2),
+                                              kEnd}));
+  EXPECT_EQ(r.Requested, 1);
+  EXPECT_FALSE(r.AllOk());
 }
 
 TEST_F(ReDownloadTest, MissingFolderEndsRunWithCannotCreate) {
@@ -367,14 +368,103 @@ TEST_F(ReDownloadTest, EveryLineEndCountsAndEmptyLinesAreRecords) {
         lines_.push_back(l);
       });
   EXPECT_EQ(r.Records, 4);
-  EXPECT_EQ(r.Requested, 4);
+  EXPECT_EQ(r.Requested, 3);
   ASSERT_EQ(lines_.size(), 6u);
   EXPECT_EQ(lines_[1], OkLine(1));
   EXPECT_EQ(lines_[2], OkLine(2));
-  // The empty record: no URL, so a failure line that ends in "->".
-  EXPECT_TRUE(lines_[3].ends_with("->")) << lines_[3];
+  // The empty record: no tile file, so it is refused and not requested.
+  EXPECT_EQ(lines_[3], kRefusedRecord);
   EXPECT_EQ(lines_[4], OkLine(3));
   EXPECT_EQ(server_->TotalRequests(), 3);
+}
+
+// A list received from someone else names files outside its task: none of
+// them is requested or written, each gets its refusal line, and the run
+// goes on with the records that name tiles of the list's folder.
+TEST_F(ReDownloadTest, RecordsOutsideTheListsFolderAreRefused) {
+  Serve([&](const HttpRequest &, int) { return WorkerOk(jpeg_); });
+  WorkerTempDir outside;
+  const std::string victim = outside.Path() + "ks_7_7_18.jpg";
+  WorkerWriteFile(victim, "user's file");
+  WorkerWriteFile(victim + ".crashed", "kept");
+  ASSERT_EQ(::mkdir((dir_.Path() + "t").c_str(), 0777), 0);
+  // A folder link and a file link inside the list's folder, both leading out.
+  ASSERT_EQ(::symlink(outside.Path().c_str(), (dir_.Path() + "ln").c_str()), 0);
+  ASSERT_EQ(
+      ::symlink(victim.c_str(), (dir_.Path() + "t/ks_8_8_18.jpg").c_str()), 0);
+  const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "/root";
+  const char *refusedPaths[] = {
+      "",                    // no path at all
+      "/etc/passwd",         // a system file
+      "/etc/ks_1_1_18.jpg",  // a tile name elsewhere
+      "../../x",             // climbs out
+      "../ks_1_1_18.jpg",    // climbs out with a tile name
+      "t/../ks_1_1_18.jpg",  // ".." even when it stays in
+      "ln/ks_7_7_18.jpg",    // through a folder link
+      "t/ks_8_8_18.jpg",     // a link at the tile itself
+      "t/ks_1_1_18.jpg.bak", // not the tile name form
+      "t/notes.txt",         //
+      "t/ks_1_1.jpg",        // two numbers only
+      "t/ks_1_1_18.jpeg",    //
+      "t/ks_a_1_18.jpg",     // not digits
+      "t/KS_1_1_18.jpg",     // another case
+  };
+  std::vector<std::string> records;
+  std::vector<std::string> want = {kStart};
+  for (const char *p : refusedPaths) {
+    records.push_back(std::string(p) + "|" + Url(9));
+    want.push_back(std::string(p) + kRefusedRecord);
+  }
+  records.push_back(home + "/.bashrc|" + Url(9));
+  want.push_back(home + "/.bashrc" + kRefusedRecord);
+  records.push_back(victim + "|" + Url(9));
+  want.push_back(victim + kRefusedRecord);
+  // Taken: relative to the list's folder (not to the working folder), and
+  // absolute inside it.
+  records.push_back("t/ks_1_2_18.jpg|" + Url(1));
+  want.push_back("t/ks_1_2_18.jpg:" + Url(1) + " ->OK");
+  records.push_back(dir_.Path() + "t/./ks_2_2_18.jpg|" + Url(2));
+  want.push_back(dir_.Path() + "t/./ks_2_2_18.jpg:" + Url(2) + " ->OK");
+  want.push_back(kEnd);
+
+  const ReDownloadResult r = RunList(records);
+  EXPECT_EQ(lines_, want);
+  EXPECT_EQ(server_->Count(Target(9)), 0) << "a refused record was requested";
+  EXPECT_EQ(r.Requested, 2);
+  EXPECT_EQ(r.Succeeded, 2);
+  EXPECT_FALSE(r.AllOk());
+  EXPECT_EQ(WorkerReadFile(victim), "user's file");
+  EXPECT_TRUE(WorkerFileExists(victim + ".crashed")) << "side file removed";
+  EXPECT_EQ(
+      test::WorkerFolderNames(outside.Path()),
+      (std::vector<std::string>{"ks_7_7_18.jpg", "ks_7_7_18.jpg.crashed"}));
+  EXPECT_EQ(WorkerReadFile(dir_.Path() + "t/ks_1_2_18.jpg"), jpeg_);
+  EXPECT_EQ(WorkerReadFile(dir_.Path() + "t/ks_2_2_18.jpg"), jpeg_);
+}
+
+TEST(ListTileRule, TakesTheListsFolderAsWrittenAndResolved) {
+  test::WorkerTempDir dir;
+  ASSERT_EQ(::mkdir((dir.Path() + "real").c_str(), 0777), 0);
+  ASSERT_EQ(
+      ::symlink((dir.Path() + "real").c_str(), (dir.Path() + "alias").c_str()),
+      0);
+  // The user reaches the list through a link of their own: records may name
+  // the folder either way, and the link above the list's folder is theirs.
+  const ListTileRule rule(dir.Path() + "alias/t_failed.ftl");
+  struct Row {
+    std::string record;
+    bool taken;
+  };
+  const Row rows[] = {
+      {dir.Path() + "alias/t/ks_1_2_3.jpg", true},
+      {dir.Path() + "real/t/ks_1_2_3.jpg", true},
+      {dir.Path() + "alias/ks_1_2_3.jpg", true}, // beside the list
+      {dir.Path() + "ks_1_2_3.jpg", false},      // above it
+      {dir.Path() + "realx/ks_1_2_3.jpg", false},
+      {"t//ks_1_2_3.jpg", true},
+  };
+  for (const Row &row : rows)
+    EXPECT_EQ(rule.Take(row.record).has_value(), row.taken) << row.record;
 }
 
 TEST(SplitFtlLine, SplitsAtTheFirstBar) {
