@@ -4,6 +4,7 @@
 #include <string>
 
 #include "cli/Commands.h"
+#include "cli/Parse.h"
 #include "platform/Errors.h"
 #include "tools/Unitftl.h"
 #include "worker/TileHttp.h"
@@ -34,10 +35,15 @@ void PrintLine(const std::string &line) {
 // written, 130 when interrupted (the run then ends after the current
 // record).
 int RunRedownload(const Args &args) {
-  if (args.size() != 1) {
-    std::fputs("usage: kestrane-cli redownload FILE.ftl\n", stderr);
-    return 2;
-  }
+  std::string list;
+  const auto app = CommandApp(
+      "redownload", "Fetches the tiles of a failed-tile list again, each into "
+                    "the file its record\nnames. Exit status: 0 all stored, 1 "
+                    "some not, 2 the list or a tile\ncannot be read or "
+                    "written, 130 interrupted.");
+  app->add_option("FILE.ftl", list, "the failed-tile list")->required();
+  if (const std::optional<int> status = ParseCommand(*app, args))
+    return *status;
   try {
     HttpGlobalInit();
     gStop.store(false);
@@ -48,7 +54,7 @@ int RunRedownload(const Args &args) {
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
     const ReDownloadResult result =
-        ReDownloadRun().Run(args[0], PrintLine, &gStop);
+        ReDownloadRun().Run(list, PrintLine, &gStop);
     if (result.StoppedByRequest)
       return 130;
     return result.AllOk() ? 0 : 1;

@@ -63,6 +63,16 @@ void ShowErrorBox(QWidget *parent, const std::string &text) {
   QMessageBox::critical(parent, BoxTitle(), QStr(text));
 }
 
+bool AskQuestionBox(QWidget *parent, const std::string &text) {
+  return QMessageBox::question(parent, BoxTitle(), QStr(text),
+                               QMessageBox::Yes | QMessageBox::No,
+                               QMessageBox::No) == QMessageBox::Yes;
+}
+
+bool QtMessageSink::AskYesNo(const std::string &question) {
+  return AskQuestionBox(parent_, question);
+}
+
 void QtMessageSink::ShowMessage(const std::string &text) {
   if (error_)
     ShowErrorBox(parent_, text);

@@ -150,6 +150,7 @@ private:
   void SyncTimer();
   void SyncFailedPane(bool reset);
   void UpdateProgress();
+  void UpdateEstimate();
   bool TaskRunning() const;
 
   std::string programFolder_;
@@ -185,6 +186,7 @@ private:
   QComboBox *cbDirection = nullptr;
   QLineEdit *Edit6 = nullptr;
   QPushButton *Button1 = nullptr;
+  QLabel *LabelEstimate = nullptr;
   QPushButton *BitBtn1 = nullptr;
   QLabel *LabelTotalxy = nullptr;
   QProgressBar *ProgressBar1 = nullptr;

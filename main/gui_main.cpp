@@ -10,12 +10,14 @@
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <string>
 
 #include "main/Unit1Form.h"
 #include "platform/Files.h"
 #include "platform/NumberFormat.h"
+#include "platform/Version.h"
 #include "task/Settings.h"
 #include "tools/AboutForm.h"
 #include "tools/ConvertForm.h"
@@ -112,6 +114,13 @@ int Screenshots(kestrane::TForm1 &form1, const kestrane::ToolWindows &tools,
 } // namespace
 
 int main(int argc, char **argv) {
+  // Answered before any window system is needed.
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("kestrane %s\n", kestrane::kVersion);
+      return 0;
+    }
+  }
   std::setlocale(LC_ALL, "");
   try {
     kestrane::HttpGlobalInit(); // before any thread of ours
@@ -120,8 +129,9 @@ int main(int argc, char **argv) {
     return 1;
   }
   KestraneApplication app(argc, argv);
+  // The program's name for the desktop. No display name: the window system
+  // would append it to every caption ("Options — Kestrane").
   app.setApplicationName(QStringLiteral("Kestrane"));
-  app.setApplicationDisplayName(QStringLiteral("Kestrane"));
   // Qt sets the C locale from the environment again; the number format the
   // program passes around is read after it.
   const char separator = kestrane::UserDecimalSeparator();

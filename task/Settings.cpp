@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "platform/Ini.h"
+#include "platform/Version.h"
 
 namespace kestrane {
 
@@ -33,7 +34,7 @@ Settings ReadSettings(const std::string &settingsPath) {
   Settings s;
   s.DefaultPath =
       ini.ReadString("IniParas", "DefaultPath", DefaultDownloadFolder());
-  s.Version = ini.ReadString("IniParas", "Version", "6.2");
+  s.Version = ini.ReadString("IniParas", "Version", kVersion);
   s.UseProxy = ini.ReadInteger("Proxy", "UseProxy", 0) == 1;
   s.ProxyServer = ini.ReadString("Proxy", "ProxyServer", "");
   s.ProxyPort = ini.ReadString("Proxy", "ProxyPort", "");

@@ -16,7 +16,7 @@ std::string DefaultDownloadFolder();
 // missing keys (a key present with an empty value reads as empty).
 struct Settings {
   std::string DefaultPath; // IniParas/DefaultPath
-  std::string Version;     // IniParas/Version, "6.2" when missing
+  std::string Version;     // IniParas/Version; missing: kVersion, the build's
   bool UseProxy = false;   // Proxy/UseProxy: true only when exactly 1
   std::string ProxyServer, ProxyPort, ProxyUsername, ProxyPassword;
   TileHosts Hosts; // TileService/Host0..Host3; missing or empty: default
