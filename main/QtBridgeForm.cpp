@@ -50,6 +50,10 @@ void QtMainThreadBridge::RunBlocking(const std::function<void()> &fn) {
     std::rethrow_exception(error);
 }
 
+void NameApplication() {
+  QCoreApplication::setApplicationName(QStringLiteral("Kestrane"));
+}
+
 static QString BoxTitle() {
   const QString name = QApplication::applicationDisplayName();
   return name.isEmpty() ? QStringLiteral("Kestrane") : name;

@@ -43,6 +43,11 @@ private:
   QObject *target_;
 };
 
+// Names the application "Kestrane" for the desktop and the message
+// boxes' titles. No display name is set: the window system would append it to
+// every caption ("Options — Kestrane").
+void NameApplication();
+
 // The program's message box: an information box titled with the program's
 // name, the text exactly as given (trailing blanks included).
 void ShowMessageBox(QWidget *parent, const std::string &text);

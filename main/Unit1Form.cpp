@@ -22,6 +22,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -161,6 +162,10 @@ TForm1::TForm1(TForm1Config config, QWidget *parent)
 
   auto *status = new QLabel(QString::fromLatin1(kStatusText), this);
   status->setObjectName(QStringLiteral("StatusBar1Panel"));
+  // Room below the base line for the descenders of "y" and "g", whatever
+  // font stands in for Tahoma.
+  status->setContentsMargins(0, 1, 0, 2);
+  status->setMinimumHeight(status->fontMetrics().height() + 3);
   statusBar()->setObjectName(QStringLiteral("StatusBar1"));
   statusBar()->addWidget(status, 1);
   statusBar()->setSizeGripEnabled(false);
@@ -249,6 +254,7 @@ QWidget *TForm1::BuildFields() {
   UpDown1->setObjectName(QStringLiteral("UpDown1"));
   UpDown1->setRange(1, 21);
   UpDown1->setValue(13);
+  UpDown1->installEventFilter(this);
   // As tall as its field: two small arrows beside it.
   UpDown1->setFixedHeight(Edit5->sizeHint().height());
   zoomLayout->addWidget(Edit5);
@@ -626,12 +632,25 @@ bool TForm1::eventFilter(QObject *watched, QEvent *event) {
     Guarded(errors_, [this] { Viewlogfile1Click(); });
     return true;
   }
+  // The zoom field is read-only as text; the arrow keys, PgUp/PgDn and the
+  // mouse wheel step it as the spinner does.
   if (watched == Edit5 && event->type() == QEvent::KeyPress) {
     const int key = static_cast<QKeyEvent *>(event)->key();
-    if (key == Qt::Key_Up || key == Qt::Key_Down) {
-      UpDown1->stepBy(key == Qt::Key_Up ? 1 : -1);
+    if (key == Qt::Key_Up || key == Qt::Key_PageUp) {
+      UpDown1->stepBy(1);
       return true;
     }
+    if (key == Qt::Key_Down || key == Qt::Key_PageDown) {
+      UpDown1->stepBy(-1);
+      return true;
+    }
+  }
+  if ((watched == Edit5 || watched == UpDown1) &&
+      event->type() == QEvent::Wheel) {
+    const int delta = static_cast<QWheelEvent *>(event)->angleDelta().y();
+    if (delta != 0)
+      UpDown1->stepBy(delta > 0 ? 1 : -1);
+    return true;
   }
   return QMainWindow::eventFilter(watched, event);
 }
