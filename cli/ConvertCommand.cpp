@@ -3,6 +3,7 @@
 #include <string>
 
 #include "cli/Commands.h"
+#include "cli/Parse.h"
 #include "platform/NumberFormat.h"
 #include "tools/Convert.h"
 
@@ -11,12 +12,16 @@ namespace kestrane::cli {
 // kestrane-cli convert DEG MIN SEC: prints the decimal degrees with the
 // user's decimal separator, or "Input Error." (exit 2).
 int RunConvert(const Args &args) {
-  if (args.size() != 3) {
-    std::fputs("usage: kestrane-cli convert DEG MIN SEC\n", stderr);
-    return 2;
-  }
+  std::string deg, min, sec;
+  const auto app = CommandApp(
+      "convert", "Turns degrees, minutes and seconds into decimal degrees.");
+  app->add_option("DEG", deg, "whole degrees")->required();
+  app->add_option("MIN", min, "whole minutes")->required();
+  app->add_option("SEC", sec, "seconds")->required();
+  if (const std::optional<int> status = ParseCommand(*app, args))
+    return *status;
   const std::optional<std::string> degrees =
-      ConvertDegrees(args[0], args[1], args[2], UserDecimalSeparator());
+      ConvertDegrees(deg, min, sec, UserDecimalSeparator());
   if (!degrees) {
     std::fprintf(stderr, "%s\n", kConvertInputError);
     return 2;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli/Commands.h"
+#include "cli/Parse.h"
 #include "cli/TaskOptions.h"
 #include "main/TaskControl.h"
 #include "platform/Files.h"
@@ -72,27 +73,15 @@ WorkerPacing ScaledPacing(double scale) {
   return p;
 }
 
-std::string FormatClock(int64_t seconds) {
-  char buf[32];
-  if (seconds >= 3600)
-    std::snprintf(buf, sizeof buf, "%lld:%02lld:%02lld",
-                  static_cast<long long>(seconds / 3600),
-                  static_cast<long long>(seconds / 60 % 60),
-                  static_cast<long long>(seconds % 60));
-  else
-    std::snprintf(buf, sizeof buf, "%lld:%02lld",
-                  static_cast<long long>(seconds / 60),
-                  static_cast<long long>(seconds % 60));
-  return buf;
-}
-
 // The terminal side of a task: every line that reaches the log pane goes to
 // stdout as it arrives, message boxes to stderr, and, when stderr is a
 // terminal, one progress line that is redrawn in place.
 class Console : public TaskView, public MessageSink {
 public:
-  Console()
-      : progressOn_(isatty(STDERR_FILENO) == 1),
+  // restart: the answer to Start's question whether to begin afresh a task
+  // whose saved positions the options would not continue.
+  explicit Console(bool restart)
+      : restart_(restart), progressOn_(isatty(STDERR_FILENO) == 1),
         linesOnTerminal_(progressOn_ && isatty(STDOUT_FILENO) == 1) {}
 
   void LogPaneReset(const std::vector<std::string> &lines) override {
@@ -106,24 +95,19 @@ public:
     std::fprintf(stderr, "%s\n", text.c_str());
   }
 
+  bool AskYesNo(const std::string &question) override {
+    if (!restart_)
+      ShowMessage(question);
+    return restart_;
+  }
+
   void Flush() { std::fflush(stdout); }
 
   void ShowProgress(const TaskProgress &p, Clock::duration elapsed) {
     if (!progressOn_ || p.Total <= 0)
       return;
     const double seconds = std::chrono::duration<double>(elapsed).count();
-    // Skipped tiles were done by an earlier run: they count as done but not
-    // towards the speed.
-    const int32_t fetched = p.Stored + p.GivenUp;
-    const double rate = seconds > 0 ? fetched / seconds : 0;
-    const int32_t left = std::max(0, p.Total - p.Concluded());
-    std::string text = "Tiles " + std::to_string(p.Concluded()) + "/" +
-                       std::to_string(p.Total);
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "  %.1f tiles/s", rate);
-    text += buf;
-    text += "  left ";
-    text += rate > 0 ? FormatClock(std::llround(left / rate)) : "?";
+    const std::string text = ProgressLine(p, true, seconds);
     Flush();
     std::fprintf(stderr, "\r%s\033[K", text.c_str());
     std::fflush(stderr);
@@ -145,6 +129,7 @@ private:
     PrintPaneLine(line);
   }
 
+  const bool restart_;
   const bool progressOn_;
   const bool linesOnTerminal_;
   bool shown_ = false;
@@ -157,7 +142,7 @@ constexpr int kExitRefused = 2;
 constexpr int kExitStopped = 130;
 
 // What pressing Start does, then the timer until the task has ended.
-int RunTask(const TaskFields &fields) {
+int RunTask(const TaskFields &fields, bool restart) {
   try {
     HttpGlobalInit();
   } catch (const std::exception &e) {
@@ -169,7 +154,7 @@ int RunTask(const TaskFields &fields) {
       milliseconds(1), Scaled(milliseconds(1000), scale));
 
   MainThreadQueue queue;
-  Console console;
+  Console console(restart);
   TaskControlEnv env;
   env.SavePositionsInBackground = true;
   env.SettingsPath = SettingsPath(ProgramFolder());
@@ -234,12 +219,6 @@ int RunTask(const TaskFields &fields) {
   return end && end->Complete() ? kExitComplete : kExitIncomplete;
 }
 
-bool WantsHelp(const Args &args) {
-  return std::any_of(args.begin(), args.end(), [](const std::string &a) {
-    return a == "--help" || a == "-h";
-  });
-}
-
 // A project file named without a folder lies in the current one.
 std::string WithFolder(const std::string &path) {
   return ExtractFilePath(path).empty() ? "./" + path : path;
@@ -250,39 +229,39 @@ const char kDirectionNames[4][6] = {"North", "East", "South", "West"};
 } // namespace
 
 int RunDownload(const Args &args) {
-  static const char usage[] =
-      "usage: kestrane-cli download [options]\n"
+  TaskFields fields;
+  fields.Path = ReadSettings(SettingsPath(ProgramFolder())).DefaultPath;
+  bool restart = false;
+  const auto app = CommandApp(
+      "download",
       "Downloads a task as Start does in the window; an earlier run of the "
       "same task\nis continued. Ctrl-C stops it (resume later).\n"
       "At the end it counts the tiles of the block in the tile folder.\n"
       "Exit status: 0 every tile of the block stored, 1 not (given up, a\n"
-      "placeholder or missing), 2 input refused, 130 stopped.\n";
-  if (WantsHelp(args)) {
-    std::printf("%s%s", usage, kTaskOptionsHelp);
-    return 0;
-  }
-  TaskFields fields;
-  fields.Path = ReadSettings(SettingsPath(ProgramFolder())).DefaultPath;
-  std::string error;
-  if (!ParseTaskOptions(args, fields, error)) {
-    std::fprintf(stderr, "%s\n%s%s", error.c_str(), usage, kTaskOptionsHelp);
-    return kExitRefused;
-  }
-  return RunTask(fields);
+      "placeholder or missing), 2 input refused, 130 stopped.");
+  AddTaskOptions(*app, fields);
+  app->add_flag("--restart", restart,
+                "begin afresh a task whose project file holds saved "
+                "positions that these options would not continue");
+  if (const std::optional<int> status = ParseCommand(*app, args))
+    return *status;
+  return RunTask(fields, restart);
 }
 
 // The one argument of `resume` and `open`: an existing project file. Returns
 // its path, or the exit status in `status` when there is nothing to do.
-static std::string ProjectFileArgument(const Args &args, const char *usage,
-                                       int &status) {
-  if (args.size() != 1 || WantsHelp(args)) {
-    std::fputs(usage, args.size() == 1 ? stdout : stderr);
-    status = args.size() == 1 ? 0 : kExitRefused;
+static std::string ProjectFileArgument(const Args &args, const char *name,
+                                       const char *description, int &status) {
+  std::string file;
+  const auto app = CommandApp(name, description);
+  app->add_option("FILE.ktsk", file, "the project file")->required();
+  if (const std::optional<int> s = ParseCommand(*app, args)) {
+    status = *s;
     return {};
   }
-  std::string path = WithFolder(args[0]);
+  std::string path = WithFolder(file);
   if (!FileExists(path)) {
-    std::fprintf(stderr, "Cannot open file %s\n", args[0].c_str());
+    std::fprintf(stderr, "Cannot open file %s\n", file.c_str());
     status = kExitRefused;
     return {};
   }
@@ -292,24 +271,20 @@ static std::string ProjectFileArgument(const Args &args, const char *usage,
 int RunResume(const Args &args) {
   int status = 0;
   const std::string path = ProjectFileArgument(
-      args,
-      "usage: kestrane-cli resume FILE.ktsk\n"
-      "Continues the task of a project file where it stopped; exit status as\n"
-      "for download.\n",
+      args, "resume", "Continues the task of a project file where it stopped; exit "
+      "status as for download.",
       status);
   if (path.empty())
     return status;
   // "Open task ..." then Start with the fields unchanged.
-  return RunTask(OpenTaskFile(path).Fields());
+  return RunTask(OpenTaskFile(path).Fields(), /*restart=*/false);
 }
 
 int RunOpen(const Args &args) {
   int status = 0;
   const std::string path = ProjectFileArgument(
-      args,
-      "usage: kestrane-cli open FILE.ktsk\n"
-      "Shows the fields that a project file loads into the window.\n",
-      status);
+      args, "open",
+      "Shows the fields that a project file loads into the window.", status);
   if (path.empty())
     return status;
   const OpenedTask t = OpenTaskFile(path);

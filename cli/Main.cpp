@@ -1,52 +1,71 @@
 #include <clocale>
 #include <cstdio>
-#include <cstring>
 #include <exception>
 #include <string>
 
 #include "cli/Commands.h"
+#include "cli/Parse.h"
+#include "platform/Version.h"
 
 namespace {
 
-const char kUsage[] =
-    "usage: kestrane-cli COMMAND [options]\n"
-    "  plan       prepare a task and show its size (no download)\n"
-    "  download   download a task (options as for plan)\n"
-    "  resume     FILE.ktsk: continue a task where it stopped\n"
-    "  open       FILE.ktsk: show the fields a project file holds\n"
-    "  redownload FILE.ftl: fetch the tiles of a failed-tile list again\n"
-    "  convert    DEG MIN SEC: degrees, minutes, seconds to degrees\n"
-    "  audit      FILE.ktsk [--decode] [--list FILE]: count the stored tiles\n"
-    "Task options: --task NAME --path FOLDER --left X --right X --top Y\n"
-    "  --bottom Y --zoom Z --dir North|East|South|West|0..3\n";
+struct Command {
+  const char *Name;
+  const char *Summary;
+  int (*Run)(const kestrane::cli::Args &);
+};
+
+const Command kCommands[] = {
+    {"plan", "prepare a task and show its size (no download)",
+     kestrane::cli::RunPlan},
+    {"download", "download a task (options as for plan)",
+     kestrane::cli::RunDownload},
+    {"resume", "FILE.ktsk: continue a task where it stopped",
+     kestrane::cli::RunResume},
+    {"open", "FILE.ktsk: show the fields a project file holds",
+     kestrane::cli::RunOpen},
+    {"redownload", "FILE.ftl: fetch the tiles of a failed-tile list again",
+     kestrane::cli::RunRedownload},
+    {"convert", "DEG MIN SEC: degrees, minutes, seconds to degrees",
+     kestrane::cli::RunConvert},
+    {"audit", "FILE.ktsk [--decode] [--list FILE]: count the stored tiles",
+     kestrane::cli::RunAudit},
+};
 
 } // namespace
 
 int main(int argc, char **argv) {
   std::setlocale(LC_ALL, "");
-  if (argc < 2 || !std::strcmp(argv[1], "--help") ||
-      !std::strcmp(argv[1], "-h")) {
-    std::fputs(kUsage, argc < 2 ? stderr : stdout);
-    return argc < 2 ? 2 : 0;
-  }
-  const std::string command = argv[1];
-  const kestrane::cli::Args args(argv + 2, argv + argc);
   using namespace kestrane::cli;
+  const auto app = CommandApp("", "Downloads oblique aerial map tiles.");
+  app->name("kestrane-cli");
+  app->set_version_flag("--version", kestrane::kVersion);
+  app->footer("kestrane-cli COMMAND --help shows a command's options.");
+  app->require_subcommand(1);
+  for (const Command &c : kCommands) {
+    // The command parses its own arguments, --help among them.
+    CLI::App *sub = app->add_subcommand(c.Name, c.Summary);
+    sub->prefix_command();
+    sub->set_help_flag();
+  }
+  const auto known = [](const std::string &name) {
+    for (const Command &c : kCommands)
+      if (name == c.Name)
+        return true;
+    return false;
+  };
+  if (argc > 1 && argv[1][0] != '-' && !known(argv[1])) {
+    std::fprintf(stderr, "Unknown command: %s\n%s", argv[1],
+                 app->help().c_str());
+    return 2;
+  }
+  if (const auto status = ParseCommand(*app, Args(argv + 1, argv + argc)))
+    return *status;
+  const CLI::App *chosen = app->get_subcommands().front();
   try {
-    if (command == "plan")
-      return RunPlan(args);
-    if (command == "download")
-      return RunDownload(args);
-    if (command == "resume")
-      return RunResume(args);
-    if (command == "open")
-      return RunOpen(args);
-    if (command == "redownload")
-      return RunRedownload(args);
-    if (command == "convert")
-      return RunConvert(args);
-    if (command == "audit")
-      return RunAudit(args);
+    for (const Command &c : kCommands)
+      if (chosen->get_name() == c.Name)
+        return c.Run(chosen->remaining());
   } catch (const std::exception &e) {
     // A file the command could not read (the settings or a project file):
     // its text, and the input counts as refused.
@@ -54,6 +73,5 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "%s\n", e.what());
     return 2;
   }
-  std::fprintf(stderr, "Unknown command: %s\n%s", command.c_str(), kUsage);
   return 2;
 }

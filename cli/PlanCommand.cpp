@@ -14,15 +14,6 @@
 namespace kestrane::cli {
 namespace {
 
-void PrintUsage(std::FILE *to) {
-  std::fprintf(to,
-               "usage: kestrane-cli plan [options]\n"
-               "Prepares a task: writes its project file, tile lists, log "
-               "header and\nempty failed-tile list, and shows its size. "
-               "Downloads nothing.\n%s",
-               kTaskOptionsHelp);
-}
-
 int Fail(const std::string &text) {
   std::fprintf(stderr, "%s\n", text.c_str());
   return 2;
@@ -44,12 +35,6 @@ std::optional<MDTask> BuildTask(const TaskParameters &params,
 } // namespace
 
 int RunPlan(const Args &args) {
-  for (const std::string &arg : args) {
-    if (arg == "--help" || arg == "-h") {
-      PrintUsage(stdout);
-      return 0;
-    }
-  }
   Settings settings;
   try {
     settings = ReadSettings(SettingsPath(ProgramFolder()));
@@ -59,12 +44,13 @@ int RunPlan(const Args &args) {
   try {
     TaskFields fields;
     fields.Path = settings.DefaultPath;
-    std::string error;
-    if (!ParseTaskOptions(args, fields, error)) {
-      std::fprintf(stderr, "%s\n", error.c_str());
-      PrintUsage(stderr);
-      return 2;
-    }
+    const auto app = CommandApp(
+        "plan", "Prepares a task: writes its project file, tile lists, log "
+                "header and\nempty failed-tile list, and shows its size. "
+                "Downloads nothing.");
+    AddTaskOptions(*app, fields);
+    if (const std::optional<int> status = ParseCommand(*app, args))
+      return *status;
 
     const TaskInputCheck check = CheckTaskInput(fields);
     if (!check.Ok())

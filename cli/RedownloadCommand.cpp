@@ -4,6 +4,7 @@
 #include <string>
 
 #include "cli/Commands.h"
+#include "cli/Parse.h"
 #include "inventory/TaskInventory.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
@@ -36,10 +37,15 @@ void PrintLine(const std::string &line) {
 // the list cannot be read or a tile cannot be written, 130 when interrupted
 // (the run then ends after the current record).
 int RunRedownload(const Args &args) {
-  if (args.size() != 1) {
-    std::fputs("usage: kestrane-cli redownload FILE.ftl\n", stderr);
-    return 2;
-  }
+  std::string list;
+  const auto app = CommandApp(
+      "redownload", "Fetches the tiles of a failed-tile list again, each into "
+                    "the file its record\nnames. Exit status: 0 all stored, 1 "
+                    "some not, 2 the list or a tile\ncannot be read or "
+                    "written, 130 interrupted.");
+  app->add_option("FILE.ftl", list, "the failed-tile list")->required();
+  if (const std::optional<int> status = ParseCommand(*app, args))
+    return *status;
   try {
     HttpGlobalInit();
     gStop.store(false);
@@ -50,16 +56,19 @@ int RunRedownload(const Args &args) {
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
     const ReDownloadResult result =
-        ReDownloadRun().Run(args[0], PrintLine, &gStop);
+        ReDownloadRun().Run(list, PrintLine, &gStop);
     if (result.StoppedByRequest)
       return 130;
     // What the records' tile files hold now, whoever stored them: a record
     // counts when its file is a tile and not the placeholder.
     const std::string blank = BlankImageBytes(ProgramFolder());
     int64_t records = 0, stored = 0;
-    for (const std::string &line : ReadLines(args[0])) {
+    // A refused record counts as not stored, whatever its path holds.
+    const ListTileRule rule(list);
+    for (const std::string &line : ReadLines(list)) {
       ++records;
-      if (TileFileIsStored(SplitFtlLine(line).Path, blank))
+      const std::optional<std::string> path = rule.Take(SplitFtlLine(line).Path);
+      if (path && TileFileIsStored(*path, blank))
         ++stored;
     }
     std::printf("Stored now: %lld of %lld records\n",

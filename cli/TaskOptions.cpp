@@ -10,16 +10,6 @@
 
 namespace kestrane::cli {
 
-const char kTaskOptionsHelp[] =
-    "  --task NAME       project file name (default newtask.ktsk)\n"
-    "  --path FOLDER     output folder (default: the settings' folder)\n"
-    "  --left X --right X --top Y --bottom Y   the area's edges, degrees\n"
-    "  --area-from FILE  the edges around the features of a GeoJSON, KML or\n"
-    "                    GPX file instead\n"
-    "  --zoom Z          zoom level 1..21 (default 13)\n"
-    "  --dir D           North, East, South, West or 0..3 (default North)\n"
-    "  Each option also as --opt=value.\n";
-
 namespace {
 
 std::string Lower(std::string_view text) {
@@ -28,27 +18,6 @@ std::string Lower(std::string_view text) {
     return static_cast<char>(std::tolower(c));
   });
   return s;
-}
-
-std::string *FieldFor(const std::string &name, TaskFields &fields,
-                      std::string &dirText) {
-  if (name == "task")
-    return &fields.TaskName;
-  if (name == "path")
-    return &fields.Path;
-  if (name == "left")
-    return &fields.Left;
-  if (name == "right")
-    return &fields.Right;
-  if (name == "top")
-    return &fields.Top;
-  if (name == "bottom")
-    return &fields.Bottom;
-  if (name == "zoom")
-    return &fields.Zoom;
-  if (name == "dir" || name == "area-from")
-    return &dirText;
-  return nullptr;
 }
 
 } // namespace
@@ -62,55 +31,49 @@ std::optional<int> ParseDirection(std::string_view text) {
   return std::nullopt;
 }
 
-bool ParseTaskOptions(const Args &args, TaskFields &fields,
-                      std::string &error) {
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string &arg = args[i];
-    if (arg.rfind("--", 0) != 0) {
-      error = "Unexpected argument: " + arg;
-      return false;
-    }
-    std::string name = arg.substr(2);
-    std::optional<std::string> value;
-    if (const size_t eq = name.find('='); eq != std::string::npos) {
-      value = name.substr(eq + 1);
-      name.resize(eq);
-    }
-    std::string dirText;
-    std::string *field = FieldFor(name, fields, dirText);
-    if (field == nullptr) {
-      error = "Unknown option: " + arg;
-      return false;
-    }
-    if (!value) {
-      if (i + 1 >= args.size()) {
-        error = "Missing value for --" + name;
-        return false;
-      }
-      value = args[++i];
-    }
-    *field = *value;
-    if (name == "area-from") {
-      try {
-        const AreaFieldTexts edges = FieldTextsFor(AreaFromFile(*value));
-        fields.Left = edges.Left;
-        fields.Right = edges.Right;
-        fields.Top = edges.Top;
-        fields.Bottom = edges.Bottom;
-      } catch (const KError &e) {
-        error = e.what();
-        return false;
-      }
-    } else if (field == &dirText) {
-      const std::optional<int> dir = ParseDirection(dirText);
-      if (!dir) {
-        error = "Unknown direction: " + dirText;
-        return false;
-      }
-      fields.DirIndex = *dir;
-    }
-  }
-  return true;
+void AddTaskOptions(CLI::App &app, TaskFields &fields) {
+  const auto text = [&app](const char *name, std::string &field,
+                           const char *help) {
+    app.add_option(name, field, help)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  };
+  text("--task", fields.TaskName, "project file name (default newtask.ktsk)");
+  text("--path", fields.Path, "output folder (default: the settings' folder)");
+  text("--left", fields.Left, "the area's west edge, degrees");
+  text("--right", fields.Right, "the area's east edge, degrees");
+  text("--top", fields.Top, "the area's north edge, degrees");
+  text("--bottom", fields.Bottom, "the area's south edge, degrees");
+  text("--zoom", fields.Zoom, "zoom level 1..21 (default 13)");
+  app.add_option_function<std::string>(
+         "--dir",
+         [&fields](const std::string &d) {
+           fields.DirIndex = *ParseDirection(d);
+         },
+         "North, East, South, West or 0..3 (default North)")
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+      ->check(CLI::Validator(
+          [](std::string &d) {
+            return ParseDirection(d) ? std::string()
+                                     : "Unknown direction: " + d;
+          },
+          "DIR"));
+  // The four edges from the box around a vector file's features.
+  app.add_option_function<std::string>(
+         "--area-from",
+         [&fields](const std::string &file) {
+           try {
+             const AreaFieldTexts edges = FieldTextsFor(AreaFromFile(file));
+             fields.Left = edges.Left;
+             fields.Right = edges.Right;
+             fields.Top = edges.Top;
+             fields.Bottom = edges.Bottom;
+           } catch (const KError &e) {
+             throw CLI::ValidationError(e.what());
+           }
+         },
+         "the edges around the features of a GeoJSON, KML or GPX file, "
+         "instead of the four edges")
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
 }
 
 std::string TaskSummary(const MDTask &task) {

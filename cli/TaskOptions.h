@@ -5,26 +5,24 @@
 #include <string_view>
 
 #include "cli/Commands.h"
+#include "cli/Parse.h"
 #include "task/Estimate.h"
 #include "task/TaskInput.h"
 #include "task/Unitclasstask.h"
 
 namespace kestrane::cli {
 
-// The task options shared by `plan` and `download`, for their usage texts.
-extern const char kTaskOptionsHelp[];
-
 // A direction given by name (North, East, South, West, any case) or by its
 // index 0..3.
 std::optional<int> ParseDirection(std::string_view text);
 
-// Reads --task --path --left --right --top --bottom --zoom --dir
-// --area-from, each as "--opt value" or "--opt=value", into `fields`, which
-// holds the defaults beforehand; --area-from sets the four edges to the box
-// around a vector file's features. Returns false with `error` set at the
-// first unknown option, missing value, unknown direction or unreadable
-// area file.
-bool ParseTaskOptions(const Args &args, TaskFields &fields, std::string &error);
+// Adds --task --path --left --right --top --bottom --zoom --dir (each as
+// "--opt value" or "--opt=value"; given twice, the last counts) to a
+// command; parsing writes them into `fields`, which holds the defaults
+// beforehand and must outlive the parse. An unknown direction is refused.
+// --area-from FILE sets the four edges to the box around a GeoJSON, KML or
+// GPX file's features; an unreadable file is refused.
+void AddTaskOptions(CLI::App &app, TaskFields &fields);
 
 // What a prepared task holds and which files it wrote, several lines, each
 // ending in "\n": total, tile ranges, block edges, workers, files, least

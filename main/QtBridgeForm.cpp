@@ -50,6 +50,10 @@ void QtMainThreadBridge::RunBlocking(const std::function<void()> &fn) {
     std::rethrow_exception(error);
 }
 
+void NameApplication() {
+  QCoreApplication::setApplicationName(QStringLiteral("Kestrane"));
+}
+
 static QString BoxTitle() {
   const QString name = QApplication::applicationDisplayName();
   return name.isEmpty() ? QStringLiteral("Kestrane") : name;
@@ -61,6 +65,16 @@ void ShowMessageBox(QWidget *parent, const std::string &text) {
 
 void ShowErrorBox(QWidget *parent, const std::string &text) {
   QMessageBox::critical(parent, BoxTitle(), QStr(text));
+}
+
+bool AskQuestionBox(QWidget *parent, const std::string &text) {
+  return QMessageBox::question(parent, BoxTitle(), QStr(text),
+                               QMessageBox::Yes | QMessageBox::No,
+                               QMessageBox::No) == QMessageBox::Yes;
+}
+
+bool QtMessageSink::AskYesNo(const std::string &question) {
+  return AskQuestionBox(parent_, question);
 }
 
 void QtMessageSink::ShowMessage(const std::string &text) {

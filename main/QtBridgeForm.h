@@ -43,11 +43,18 @@ private:
   QObject *target_;
 };
 
+// Names the application "Kestrane" for the desktop and the message
+// boxes' titles. No display name is set: the window system would append it to
+// every caption ("Options — Kestrane").
+void NameApplication();
+
 // The program's message box: an information box titled with the program's
 // name, the text exactly as given (trailing blanks included).
 void ShowMessageBox(QWidget *parent, const std::string &text);
 // The standard error box of a failure that escaped a handler.
 void ShowErrorBox(QWidget *parent, const std::string &text);
+// A question box with Yes and No (No the default); true for Yes.
+bool AskQuestionBox(QWidget *parent, const std::string &text);
 
 // MessageSink through the message box, or through the error box.
 class QtMessageSink : public MessageSink {
@@ -55,6 +62,7 @@ public:
   explicit QtMessageSink(QWidget *parent, bool error = false)
       : parent_(parent), error_(error) {}
   void ShowMessage(const std::string &text) override;
+  bool AskYesNo(const std::string &question) override;
 
 private:
   QPointer<QWidget> parent_;
@@ -69,6 +77,9 @@ public:
   void SetTarget(MessageSink *target) { target_ = target; }
   void ShowMessage(const std::string &text) override {
     (target_ ? target_ : fallback_)->ShowMessage(text);
+  }
+  bool AskYesNo(const std::string &question) override {
+    return (target_ ? target_ : fallback_)->AskYesNo(question);
   }
 
 private:

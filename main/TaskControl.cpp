@@ -1,5 +1,8 @@
 #include "main/TaskControl.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <utility>
 
 #include "platform/Files.h"
@@ -22,6 +25,35 @@ const char kLockSuffix[] = ".lock";
 
 std::string PositionKey(size_t index, char axis) {
   return "T" + std::to_string(index + 1) + axis;
+}
+
+// The lines a pane entry shows: a socket failure's text carries a CR LF, and
+// the pane breaks a line at CR LF, at a lone CR and at a lone LF.
+size_t ShownLines(const std::string &entry) {
+  size_t lines = 1;
+  for (size_t i = 0; i < entry.size(); ++i) {
+    if (entry[i] == '\r') {
+      ++lines;
+      if (i + 1 < entry.size() && entry[i + 1] == '\n')
+        ++i;
+    } else if (entry[i] == '\n') {
+      ++lines;
+    }
+  }
+  return lines;
+}
+
+// Whether the project file's "THREADS" section holds a saved position of
+// any worker slot.
+bool HoldsPositions(const std::string &projectFile, int32_t slots) {
+  const IniFile ini(projectFile);
+  for (int32_t i = 0; i < slots; ++i)
+    for (const char axis : {'X', 'Y'})
+      if (!ini.ReadString("THREADS", PositionKey(static_cast<size_t>(i), axis),
+                          "")
+               .empty())
+        return true;
+  return false;
 }
 
 // The continue rule: the task continues an earlier run when the project file
@@ -113,10 +145,17 @@ bool TaskControl::Start(const TaskFields &fields) {
     return false;
   }
 
-  runningThreads_ = 0;
-  endInventory_.reset();
   const bool continueTask =
       ContinuesEarlierRun(projectFile, fields, input.Zoom, input.Dir);
+  // The continue rule compares the texts as typed: "47.60" against a stored
+  // "47.6" starts afresh and would lose the saved positions without a word.
+  if (!continueTask && FileExists(projectFile) &&
+      HoldsPositions(projectFile, TaskParameters{}.ThreadSlots) &&
+      !Ask(RestartQuestion(projectFile)))
+    return false;
+
+  runningThreads_ = 0;
+  endInventory_.reset();
   auto params = std::make_shared<TaskParameters>(
       ParametersFor(input, settings, continueTask));
   params_ = params;
@@ -307,7 +346,7 @@ void TaskControl::SubmitPositions(PositionSaver::Keys keys) {
 bool TaskControl::SavePanes(bool rotate) {
   // The failed-tile list first: it is the one the positions depend on.
   const bool failedSaved = SavePane(task_->FailedFilePath, memo2_);
-  const bool logSaved = rotate && memo1_.size() >= kRotateLines
+  const bool logSaved = rotate && memo1Lines_ >= kRotateLines
                             ? RotateLog()
                             : SavePane(task_->LogFilePath, memo1_);
   return failedSaved && logSaved;
@@ -387,12 +426,16 @@ void TaskControl::EndTask() {
 
 void TaskControl::AppendLog(const std::string &line) {
   memo1_.push_back(line);
+  memo1Lines_ += ShownLines(line);
   if (env_.View)
     env_.View->LogLineAppended(line);
 }
 
 void TaskControl::ResetLog(std::vector<std::string> lines) {
   memo1_ = std::move(lines);
+  memo1Lines_ = 0;
+  for (const std::string &l : memo1_)
+    memo1Lines_ += ShownLines(l);
   if (env_.View)
     env_.View->LogPaneReset(memo1_);
 }
@@ -406,6 +449,54 @@ void TaskControl::SetCaption(const std::string &caption) {
 void TaskControl::Message(const std::string &text) {
   if (env_.Messages)
     env_.Messages->ShowMessage(text);
+}
+
+bool TaskControl::Ask(const std::string &question) {
+  // Nobody to ask: nothing is lost.
+  return env_.Messages != nullptr && env_.Messages->AskYesNo(question);
+}
+
+std::string RestartQuestion(const std::string &projectFile) {
+  return "The task file " + projectFile +
+         " holds the saved positions of an earlier run, but its area, zoom, "
+         "direction or name differ from the fields as typed (for example "
+         "47.60 against 47.6). Starting now begins the task afresh and loses "
+         "those positions. Use \"Open task ...\" to continue it. Start "
+         "afresh?";
+}
+
+std::string FormatClock(int64_t seconds) {
+  const auto two = [](int64_t v) {
+    return (v < 10 ? "0" : "") + std::to_string(v);
+  };
+  if (seconds >= 3600)
+    return std::to_string(seconds / 3600) + ":" + two(seconds / 60 % 60) + ":" +
+           two(seconds % 60);
+  return std::to_string(seconds / 60) + ":" + two(seconds % 60);
+}
+
+std::string ProgressLine(const TaskProgress &p, bool running,
+                         double elapsedSeconds) {
+  const int32_t concluded = std::min(p.Concluded(), p.Total);
+  std::string text = std::to_string(concluded) + " of " +
+                     std::to_string(p.Total) +
+                     " tiles concluded: " + std::to_string(p.Stored) +
+                     " stored, " + std::to_string(p.GivenUp) + " given up";
+  if (p.Skipped > 0)
+    text += ", " + std::to_string(p.Skipped) + " done before";
+  if (!running)
+    return concluded < p.Total ? text + "; stopped" : text;
+  // Tiles done by an earlier run cost no time: the rate counts the tiles
+  // fetched in this run.
+  const int32_t fetched = p.Stored + p.GivenUp;
+  const double rate = elapsedSeconds > 0 ? fetched / elapsedSeconds : 0;
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.1f", rate);
+  text += "; " + std::string(buf) + " tiles/s";
+  if (rate > 0)
+    text += ", " + FormatClock(std::llround((p.Total - concluded) / rate)) +
+            " left";
+  return text;
 }
 
 OpenedTask OpenTaskFile(const std::string &projectFile) {

@@ -52,6 +52,20 @@ struct TaskProgress {
   bool EndedEarly = false; // a worker ended before its share was done
 };
 
+// The progress line under the button, for the window and the command line:
+// "35 of 35 tiles concluded: 31 stored, 4 given up", then ", 3 done
+// before" when an earlier run did tiles; while the task runs the rate and
+// the time left follow ("; 2.0 tiles/s, 0:02 left"); a task that ended
+// before every tile was concluded adds "; stopped".
+std::string ProgressLine(const TaskProgress &progress, bool running,
+                         double elapsedSeconds);
+// "1:02:03" from an hour on, else "2:03".
+std::string FormatClock(int64_t seconds);
+
+// Start's question when the project file holds the saved positions of an
+// earlier run that the fields as typed would not continue.
+std::string RestartQuestion(const std::string &projectFile);
+
 // The task control behind the main window: the Start and Stop paths of the
 // Start/Stop button, the one-second timer tick, the end of a task, and the
 // two panes. Runs on the main thread; the workers reach it through the
@@ -70,7 +84,10 @@ public:
   // The Start path. True when workers were started; a refused input shows
   // its message and returns false (so does a call while a task runs, and a
   // project file that another task control, in this process or another,
-  // is running: "The task is running in another process: " + its path). An
+  // is running: "The task is running in another process: " + its path). A
+  // project file with saved positions that the fields would not continue
+  // is replaced only after the message sink's Yes to RestartQuestion; No
+  // returns false with nothing changed. An
   // error of the task's set-up steps or of loading the panes propagates (the
   // window's standard error box).
   bool Start(const TaskFields &fields);
@@ -131,6 +148,7 @@ private:
   void ResetLog(std::vector<std::string> lines);
   void SetCaption(const std::string &caption);
   void Message(const std::string &text);
+  bool Ask(const std::string &question);
 
   TaskControlEnv env_;
   std::string caption_ = "Start";
@@ -140,6 +158,7 @@ private:
   int32_t runningThreads_ = 0;
   int32_t tickCount_ = 0;
   std::vector<std::string> memo1_{"[log window]"};
+  size_t memo1Lines_ = 1; // the lines memo1_ shows, for the rotation
   std::vector<std::string> memo2_{"[Failed tile inforamtion window]"};
   // The record of the most recent Start that passed the checks, and the one
   // the current task was built from (the task keeps a reference to it, so it

@@ -22,6 +22,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -40,17 +41,6 @@ namespace kestrane {
 namespace {
 
 const char kStatusText[] = "Download bird's eye view images from Bing Maps!";
-
-// "1:02:03" for an hour or more, else "2:03".
-QString Duration(qint64 seconds) {
-  const qint64 h = seconds / 3600, m = seconds / 60 % 60, s = seconds % 60;
-  if (h > 0)
-    return QStringLiteral("%1:%2:%3")
-        .arg(h)
-        .arg(m, 2, 10, QLatin1Char('0'))
-        .arg(s, 2, 10, QLatin1Char('0'));
-  return QStringLiteral("%1:%2").arg(m).arg(s, 2, 10, QLatin1Char('0'));
-}
 
 } // namespace
 
@@ -174,6 +164,10 @@ TForm1::TForm1(TForm1Config config, QWidget *parent)
 
   auto *status = new QLabel(QString::fromLatin1(kStatusText), this);
   status->setObjectName(QStringLiteral("StatusBar1Panel"));
+  // Room below the base line for the descenders of "y" and "g", whatever
+  // font stands in for Tahoma.
+  status->setContentsMargins(0, 1, 0, 2);
+  status->setMinimumHeight(status->fontMetrics().height() + 3);
   statusBar()->setObjectName(QStringLiteral("StatusBar1"));
   statusBar()->addWidget(status, 1);
   statusBar()->setSizeGripEnabled(false);
@@ -267,6 +261,7 @@ QWidget *TForm1::BuildFields() {
   UpDown1->setObjectName(QStringLiteral("UpDown1"));
   UpDown1->setRange(1, 21);
   UpDown1->setValue(13);
+  UpDown1->installEventFilter(this);
   // As tall as its field: two small arrows beside it.
   UpDown1->setFixedHeight(Edit5->sizeHint().height());
   zoomLayout->addWidget(Edit5);
@@ -298,6 +293,15 @@ QWidget *TForm1::BuildFields() {
   pathRow->addWidget(Button1);
   grid->addLayout(pathRow, 7, 1, 1, 2);
 
+  // What the fields as typed would cost, or why Start would refuse them.
+  LabelEstimate = new QLabel(panel);
+  LabelEstimate->setObjectName(QStringLiteral("LabelEstimate"));
+  LabelEstimate->setWordWrap(true);
+  QPalette grey = LabelEstimate->palette();
+  grey.setColor(QPalette::WindowText, QColor(110, 110, 110));
+  LabelEstimate->setPalette(grey);
+  grid->addWidget(LabelEstimate, 8, 0, 1, 3);
+
   BitBtn1 = new QPushButton(QStringLiteral("Start"), panel);
   BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
   QFont bold(QStringLiteral("Tahoma"), 10);
@@ -305,11 +309,11 @@ QWidget *TForm1::BuildFields() {
   BitBtn1->setFont(bold);
   BitBtn1->setDefault(true);
   BitBtn1->setMinimumHeight(28);
-  grid->addWidget(BitBtn1, 8, 0, 1, 3);
+  grid->addWidget(BitBtn1, 9, 0, 1, 3);
 
   LabelTotalxy = new QLabel(panel);
   LabelTotalxy->setObjectName(QStringLiteral("LabelTotalxy"));
-  grid->addWidget(LabelTotalxy, 9, 0, 1, 3);
+  grid->addWidget(LabelTotalxy, 10, 0, 1, 3);
 
   ProgressBar1 = new QProgressBar(panel);
   ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
@@ -318,17 +322,24 @@ QWidget *TForm1::BuildFields() {
   ProgressBar1->setMaximumHeight(16);
   ProgressBar1->setFormat(QStringLiteral("%v / %m"));
   ProgressBar1->setTextVisible(false); // until a task starts
-  grid->addWidget(ProgressBar1, 10, 0, 1, 3);
+  grid->addWidget(ProgressBar1, 11, 0, 1, 3);
 
   LabelProgress = new QLabel(panel);
   LabelProgress->setObjectName(QStringLiteral("LabelProgress"));
-  grid->addWidget(LabelProgress, 11, 0, 1, 3);
-  grid->setRowStretch(12, 1);
+  LabelProgress->setWordWrap(true);
+  grid->addWidget(LabelProgress, 12, 0, 1, 3);
+  grid->setRowStretch(13, 1);
   grid->setColumnStretch(1, 1);
 
   // Enter in a field presses the default button, as in a dialog.
   for (QLineEdit *e : {EditTaskName, Edit1, Edit3, Edit2, Edit4, Edit5, Edit6})
     connect(e, &QLineEdit::returnPressed, BitBtn1, &QPushButton::click);
+
+  for (QLineEdit *e : {EditTaskName, Edit1, Edit3, Edit2, Edit4, Edit5, Edit6})
+    connect(e, &QLineEdit::textChanged, this, &TForm1::UpdateEstimate);
+  connect(cbDirection, &QComboBox::currentIndexChanged, this,
+          &TForm1::UpdateEstimate);
+  UpdateEstimate();
 
   Connect(Button4, &QPushButton::clicked,
           &TForm1::LoadParametersfromprojectfilel1Click);
@@ -542,34 +553,18 @@ void TForm1::UpdateProgress() {
   ProgressBar1->setRange(0, progress.Total);
   ProgressBar1->setValue(concluded);
   ProgressBar1->setTextVisible(true);
-
-  const QLocale locale;
-  QString text = QStringLiteral("%1 of %2 tiles")
-                     .arg(locale.toString(concluded))
-                     .arg(locale.toString(progress.Total));
-  if (!TaskRunning()) {
-    // Once a task has ended, what its tile folder holds, as the command
-    // line's summary counts it.
-    if (const auto &end = control_->EndInventory()) {
-      LabelProgress->setText(QStr(InventorySummaryLine(*end)));
-      return;
-    }
-    LabelProgress->setText(text + (concluded == progress.Total
-                                       ? QStringLiteral(", all concluded")
-                                       : QStringLiteral(", stopped")));
-    return;
-  }
-  // Skipped tiles (done by an earlier run) cost no time: the rate counts
-  // the tiles fetched in this run.
   const double seconds = runClock_.isValid() ? runClock_.elapsed() / 1000.0 : 0;
-  const int fetched = progress.Stored + progress.GivenUp;
-  const double rate = seconds > 0 ? fetched / seconds : 0;
-  text += QStringLiteral(", %1 tiles/s").arg(locale.toString(rate, 'f', 1));
-  if (rate > 0)
-    text += QStringLiteral(", %1 left")
-                .arg(Duration(static_cast<qint64>(
-                    (progress.Total - concluded) / rate + 0.5)));
-  LabelProgress->setText(text);
+  std::string line = ProgressLine(progress, TaskRunning(), seconds);
+  // Once a task has ended, also what its tile folder holds, as the command
+  // line's summary counts it: tiles of earlier runs and deleted ones too.
+  if (!TaskRunning())
+    if (const auto &end = control_->EndInventory())
+      line += "; in the tile folder: " + InventorySummaryLine(*end);
+  LabelProgress->setText(QStr(line));
+}
+
+void TForm1::UpdateEstimate() {
+  LabelEstimate->setText(QStr(EstimateLine(Fields())));
 }
 
 // The control's panes and captions, mirrored.
@@ -674,12 +669,25 @@ bool TForm1::eventFilter(QObject *watched, QEvent *event) {
     Guarded(errors_, [this] { Viewlogfile1Click(); });
     return true;
   }
+  // The zoom field is read-only as text; the arrow keys, PgUp/PgDn and the
+  // mouse wheel step it as the spinner does.
   if (watched == Edit5 && event->type() == QEvent::KeyPress) {
     const int key = static_cast<QKeyEvent *>(event)->key();
-    if (key == Qt::Key_Up || key == Qt::Key_Down) {
-      UpDown1->stepBy(key == Qt::Key_Up ? 1 : -1);
+    if (key == Qt::Key_Up || key == Qt::Key_PageUp) {
+      UpDown1->stepBy(1);
       return true;
     }
+    if (key == Qt::Key_Down || key == Qt::Key_PageDown) {
+      UpDown1->stepBy(-1);
+      return true;
+    }
+  }
+  if ((watched == Edit5 || watched == UpDown1) &&
+      event->type() == QEvent::Wheel) {
+    const int delta = static_cast<QWheelEvent *>(event)->angleDelta().y();
+    if (delta != 0)
+      UpDown1->stepBy(delta > 0 ? 1 : -1);
+    return true;
   }
   return QMainWindow::eventFilter(watched, event);
 }

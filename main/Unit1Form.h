@@ -153,6 +153,7 @@ private:
   void SyncTimer();
   void SyncFailedPane(bool reset);
   void UpdateProgress();
+  void UpdateEstimate();
   bool TaskRunning() const;
 
   std::string programFolder_;
@@ -189,6 +190,7 @@ private:
   QComboBox *cbDirection = nullptr;
   QLineEdit *Edit6 = nullptr;
   QPushButton *Button1 = nullptr;
+  QLabel *LabelEstimate = nullptr;
   QPushButton *BitBtn1 = nullptr;
   QLabel *LabelTotalxy = nullptr;
   QProgressBar *ProgressBar1 = nullptr;

@@ -3,19 +3,24 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QIcon>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <string>
 
+#include "main/ShowcaseForm.h"
 #include "main/Unit1Form.h"
 #include "platform/Files.h"
 #include "platform/NumberFormat.h"
+#include "platform/Version.h"
 #include "task/Settings.h"
 #include "tools/AboutForm.h"
 #include "tools/ConvertForm.h"
@@ -109,9 +114,39 @@ int Screenshots(kestrane::TForm1 &form1, const kestrane::ToolWindows &tools,
   return ok ? 0 : 1;
 }
 
+// The options dialog's round trip, for the package test: types `folder` as
+// the default path, presses OK, shows the dialog again (which reads the
+// file back) and prints where the settings went. Exit 0 when the folder
+// came back.
+int OptionsRoundTrip(kestrane::TfrmOptions &options, const QString &folder) {
+  StderrSink errors; // a refused write is printed, not shown in a box
+  options.setErrorSink(&errors);
+  options.show();
+  auto *path = options.findChild<QLineEdit *>(QStringLiteral("Edit12"));
+  auto *ok = options.findChild<QPushButton *>(QStringLiteral("Button1"));
+  if (path == nullptr || ok == nullptr)
+    return 1;
+  path->setText(folder);
+  ok->click();
+  const bool closed = !options.isVisible(); // a refused write keeps it open
+  options.show();                           // reads the file again
+  const QString back = path->text();
+  options.hide();
+  std::printf("settings file: %s\ndefault path: %s\n",
+              options.SettingsFile().c_str(), back.toLocal8Bit().constData());
+  return closed && back == folder ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
+  // Answered before any window system is needed.
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("kestrane %s\n", kestrane::kVersion);
+      return 0;
+    }
+  }
   std::setlocale(LC_ALL, "");
   try {
     kestrane::HttpGlobalInit(); // before any thread of ours
@@ -120,14 +155,14 @@ int main(int argc, char **argv) {
     return 1;
   }
   KestraneApplication app(argc, argv);
-  app.setApplicationName(QStringLiteral("Kestrane"));
-  app.setApplicationDisplayName(QStringLiteral("Kestrane"));
+  kestrane::NameApplication();
   // Qt sets the C locale from the environment again; the number format the
   // program passes around is read after it.
   const char separator = kestrane::UserDecimalSeparator();
 
-  // Hidden options: --screenshot DIR [--task FILE.ktsk] [--seconds N].
-  QString shotFolder, shotTask;
+  // Hidden options: --screenshot DIR [--task FILE.ktsk] [--seconds N];
+  // --options-round-trip FOLDER; --showcase STATE [--ftl FILE.ftl].
+  QString shotFolder, shotTask, roundTripFolder, showcase, showcaseFtl;
   int shotSeconds = 8;
   const QStringList args = app.arguments();
   for (int i = 1; i + 1 < args.size(); ++i) {
@@ -137,6 +172,12 @@ int main(int argc, char **argv) {
       shotTask = args[++i];
     else if (args[i] == QLatin1String("--seconds"))
       shotSeconds = args[++i].toInt();
+    else if (args[i] == QLatin1String("--options-round-trip"))
+      roundTripFolder = args[++i];
+    else if (args[i] == QLatin1String("--showcase"))
+      showcase = args[++i];
+    else if (args[i] == QLatin1String("--ftl"))
+      showcaseFtl = args[++i];
   }
 
   try {
@@ -156,6 +197,13 @@ int main(int argc, char **argv) {
     const kestrane::ToolWindows tools{&about, &convert, &options, &flt};
     form1.SetToolWindows(tools);
 
+    if (!roundTripFolder.isEmpty())
+      return OptionsRoundTrip(options, roundTripFolder);
+    if (!showcase.isEmpty()) {
+      if (!kestrane::StartShowcase(form1, tools, showcase, showcaseFtl))
+        return 2;
+      return app.exec();
+    }
     if (!shotFolder.isEmpty()) {
       StderrSink sink;
       form1.setMessageSink(&sink);

@@ -18,6 +18,12 @@ class MessageSink {
 public:
   virtual ~MessageSink() = default;
   virtual void ShowMessage(const std::string &text) = 0;
+  // A question with Yes and No; true for Yes. A sink that cannot ask shows
+  // the text and answers No, which leaves everything as it was.
+  virtual bool AskYesNo(const std::string &question) {
+    ShowMessage(question);
+    return false;
+  }
 };
 
 } // namespace kestrane

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <numbers>
+#include <utility>
 
 #include <jpeglib.h>
 
@@ -148,9 +149,18 @@ void SetPixel(std::string &rgb, int px, int py, Rgb c) {
 // dark letters on a light box. It stays well away from the tile's edges.
 void DrawLabel(const TileAddress &tile, std::string &rgb) {
   static constexpr char kDirLetters[] = "NESW";
-  const std::string lines[3] = {
-      "X" + std::to_string(tile.X), "Y" + std::to_string(tile.Y),
-      "Z" + std::to_string(tile.Zoom) + " " + kDirLetters[tile.Dir & 3]};
+  // Appended piece by piece: GCC 12 reports a false -Wrestrict overlap for
+  // "X" + std::to_string(...) in an optimised build.
+  const auto labelled = [](char letter, int64_t value) {
+    std::string line(1, letter);
+    line += std::to_string(value);
+    return line;
+  };
+  std::string zoomLine = labelled('Z', tile.Zoom);
+  zoomLine += ' ';
+  zoomLine += kDirLetters[tile.Dir & 3];
+  const std::string lines[3] = {labelled('X', tile.X), labelled('Y', tile.Y),
+                                std::move(zoomLine)};
   size_t longest = 0;
   for (const std::string &l : lines)
     longest = std::max(longest, l.size());

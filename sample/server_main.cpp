@@ -14,6 +14,7 @@
 #include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/NumberFormat.h"
+#include "platform/Version.h"
 #include "sample/HttpServer.h"
 #include "sample/SampleService.h"
 
@@ -34,7 +35,8 @@ const char kUsage[] =
     "                    from --faults; 500 when none is given)\n"
     "  --quality Q       JPEG quality of the tiles (default 80)\n"
     "  --log             one line per request on stderr: outcome and target\n"
-    "  --stats           totals on stderr at exit\n";
+    "  --stats           totals on stderr at exit\n"
+    "  --version         the program's version\n";
 
 struct Config {
   uint16_t Port = 0;
@@ -66,6 +68,10 @@ bool ParseArgs(int argc, char **argv, Config &c) {
     const std::string a = argv[i];
     if (a == "--help" || a == "-h") {
       std::fputs(kUsage, stdout);
+      std::exit(0);
+    }
+    if (a == "--version") {
+      std::printf("kestrane-sample-server %s\n", kestrane::kVersion);
       std::exit(0);
     }
     if (a == "--log") {

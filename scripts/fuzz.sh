@@ -30,7 +30,7 @@ max_len() {
 
 CC=clang CXX=clang++ cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DKESTRANE_FUZZ=ON -DKESTRANE_GUI=OFF -DKESTRANE_TESTS=OFF \
-  -DKESTRANE_BENCH=OFF >/dev/null
+  -DKESTRANE_BENCH=OFF -DKESTRANE_WERROR=ON >/dev/null
 cmake --build "$dir" -j2 --target "${targets[@]}"
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:allocator_may_return_null=0

@@ -35,6 +35,6 @@ if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
   $SUDO localedef -i de_DE -f UTF-8 de_DE.UTF-8 || true
 fi
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRANE_WERROR=ON
 cmake --build build -j2
 echo "Built the bundle in $(pwd)/build/bin"

@@ -9,6 +9,7 @@ dir=build
 if [ "${1:-}" = "--sanitize" ]; then
   dir=build-asan
   cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Debug -DKESTRANE_SANITIZE=ON \
+    -DKESTRANE_WERROR=ON \
     -DKESTRANE_BENCH=OFF
   cmake --build "$dir" -j2
   export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1

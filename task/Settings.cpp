@@ -1,19 +1,20 @@
 #include "task/Settings.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <pwd.h>
+#include <system_error>
 #include <unistd.h>
 
 #include "platform/Files.h"
 #include "platform/Ini.h"
+#include "platform/Version.h"
 
 namespace kestrane {
 
-std::string SettingsPath(const std::string &programFolder) {
-  return programFolder + "ini/config.ini";
-}
+namespace {
 
-std::string DefaultDownloadFolder() {
+std::string HomeFolder() {
   std::string home;
   if (const char *env = std::getenv("HOME"); env != nullptr && *env != '\0') {
     home = env;
@@ -25,7 +26,39 @@ std::string DefaultDownloadFolder() {
     home.pop_back();
   if (home == "/")
     home.clear(); // keeps "/Downloads", not "//Downloads"
-  return home + "/Downloads";
+  return home;
+}
+
+} // namespace
+
+std::string SettingsPath(const std::string &programFolder) {
+  const std::string ini = programFolder + "ini";
+  if (DirectoryExists(ini) && ::access(ini.c_str(), W_OK) == 0)
+    return ini + "/config.ini";
+  return UserSettingsPath();
+}
+
+std::string UserSettingsPath() {
+  std::string base;
+  if (const char *env = std::getenv("XDG_CONFIG_HOME");
+      env != nullptr && env[0] == '/')
+    base = env;
+  else
+    base = HomeFolder() + "/.config";
+  while (base.size() > 1 && base.back() == '/')
+    base.pop_back();
+  return base + "/kestrane/config.ini";
+}
+
+void PrepareSettingsFolder(const std::string &settingsPath) {
+  if (settingsPath != UserSettingsPath())
+    return;
+  std::error_code ec; // a failure shows in the write that follows
+  std::filesystem::create_directories(ExtractFilePath(settingsPath), ec);
+}
+
+std::string DefaultDownloadFolder() {
+  return HomeFolder() + "/Downloads";
 }
 
 Settings ReadSettings(const std::string &settingsPath) {
@@ -35,7 +68,7 @@ Settings ReadSettings(const std::string &settingsPath) {
   Settings s;
   s.DefaultPath =
       ini.ReadString("IniParas", "DefaultPath", DefaultDownloadFolder());
-  s.Version = ini.ReadString("IniParas", "Version", "6.2");
+  s.Version = ini.ReadString("IniParas", "Version", kVersion);
   s.UseProxy = ini.ReadInteger("Proxy", "UseProxy", 0) == 1;
   s.ProxyServer = ini.ReadString("Proxy", "ProxyServer", "");
   s.ProxyPort = ini.ReadString("Proxy", "ProxyPort", "");

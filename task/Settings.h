@@ -5,8 +5,20 @@
 
 namespace kestrane {
 
-// The settings file: program folder + "ini/config.ini".
+// The settings file: program folder + "ini/config.ini" when that ini folder
+// exists and is writable (the portable bundle); otherwise the user's,
+// UserSettingsPath(): an installed program's folder belongs to root.
 std::string SettingsPath(const std::string &programFolder);
+
+// $XDG_CONFIG_HOME/kestrane/config.ini; an unset, empty or relative
+// XDG_CONFIG_HOME stands for the home folder + "/.config".
+std::string UserSettingsPath();
+
+// Before the options dialog's first save: creates the folder of the user's
+// settings file (with its parents) when `settingsPath` is UserSettingsPath().
+// A program folder's missing ini folder is not made: the write then fails
+// and says so.
+void PrepareSettingsFolder(const std::string &settingsPath);
 
 // The default output folder when the settings name none: the user's home
 // folder + "/Downloads".
@@ -16,7 +28,7 @@ std::string DefaultDownloadFolder();
 // missing keys (a key present with an empty value reads as empty).
 struct Settings {
   std::string DefaultPath; // IniParas/DefaultPath
-  std::string Version;     // IniParas/Version, "6.2" when missing
+  std::string Version;     // IniParas/Version; missing: kVersion, the build's
   bool UseProxy = false;   // Proxy/UseProxy: true only when exactly 1
   std::string ProxyServer, ProxyPort, ProxyUsername, ProxyPassword;
   TileHosts Hosts; // TileService/Host0..Host3; missing or empty: default

@@ -5,6 +5,7 @@
 
 #include "platform/Files.h"
 #include "platform/NumberFormat.h"
+#include "task/Estimate.h"
 
 namespace kestrane {
 
@@ -48,9 +49,18 @@ std::optional<std::string> RangeMessage(const CheckedTaskInput &in) {
   return std::nullopt;
 }
 
-} // namespace
+// Whether CreateDir could make the folder: its parent exists.
+bool CouldCreateDir(std::string path) {
+  while (path.size() > 1 && path.back() == '/')
+    path.pop_back();
+  const std::string parent = ExtractFilePath(path);
+  return DirectoryExists(parent.empty() ? "." : parent);
+}
 
-TaskInputCheck CheckTaskInput(const TaskFields &fields) {
+// The checks of CheckTaskInput; with createFolder false a missing output
+// folder is only looked at: it passes when its parent folder exists, so that
+// creating it (one level) can succeed.
+TaskInputCheck RunChecks(const TaskFields &fields, bool createFolder) {
   TaskInputCheck result;
   CheckedTaskInput &in = result.Input;
 
@@ -63,7 +73,8 @@ TaskInputCheck CheckTaskInput(const TaskFields &fields) {
 
   if (fields.Path.empty())
     return Refused("Please select a path to save the images.");
-  if (!DirectoryExists(fields.Path) && !CreateDir(fields.Path))
+  if (!DirectoryExists(fields.Path) &&
+      !(createFolder ? CreateDir(fields.Path) : CouldCreateDir(fields.Path)))
     return Refused("Create directory " + fields.Path + " Failed.");
   in.Path = IncludeTrailingDelimiter(fields.Path);
 
@@ -88,6 +99,26 @@ TaskInputCheck CheckTaskInput(const TaskFields &fields) {
 
   in.TaskFileName = TaskFileNameFor(fields.TaskName);
   return result;
+}
+
+} // namespace
+
+TaskInputCheck CheckTaskInput(const TaskFields &fields) {
+  return RunChecks(fields, /*createFolder=*/true);
+}
+
+std::string EstimateLine(const TaskFields &fields) {
+  const TaskInputCheck check = RunChecks(fields, /*createFolder=*/false);
+  if (!check.Ok())
+    return *check.Message;
+  const CheckedTaskInput &in = check.Input;
+  const AreaEstimate e =
+      EstimateArea(in.LeftLongitude, in.RightLongitude, in.TopLatitude,
+                   in.BottomLatitude, in.Zoom);
+  return "Tiles: " + std::to_string(e.Tiles) + " (" +
+         std::to_string(e.Columns) + " x " + std::to_string(e.Rows) +
+         "), at least " + FormatDuration(e.LeastMilliseconds) +
+         " at the service's pace";
 }
 
 TaskParameters ParametersFor(const CheckedTaskInput &input,

@@ -64,6 +64,13 @@ struct TaskInputCheck {
 // task, writes its files and starts the workers.
 TaskInputCheck CheckTaskInput(const TaskFields &fields);
 
+// The main window's live estimate of the fields as typed: "Tiles: " + count
+// + " (" + columns + " x " + rows + "), at least " + time + " at the
+// service's pace", the figures of EstimateArea, or the message of the first
+// check of CheckTaskInput that fails. Creates nothing: a missing output
+// folder passes when its parent exists (Start would create it then).
+std::string EstimateLine(const TaskFields &fields);
+
 // The parameters of a task from checked input and the settings' proxy:
 // ThreadCount and ThreadSlots 8, MapsType 21.
 TaskParameters ParametersFor(const CheckedTaskInput &input,

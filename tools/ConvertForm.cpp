@@ -19,7 +19,10 @@ TfrmConvert::TfrmConvert(char decimalSeparator, QWidget *parent)
   setObjectName(QStringLiteral("frmConvert"));
   setWindowTitle(
       QStringLiteral("Convert \"Degrees,Minutes,Seconds\" to \"Degrees\""));
-  setWindowFlag(Qt::WindowStaysOnTopHint);
+  // Above the main window as its tool window (the window manager keeps a
+  // window's transients above it), but not above every window: a message
+  // box or a dialog of the program must never be hidden behind it.
+  setWindowFlag(Qt::Tool);
   setFont(QFont(QStringLiteral("Tahoma"), 8));
 
   auto *layout = new QHBoxLayout(this);

@@ -2,16 +2,27 @@
 
 #include <QCloseEvent>
 #include <QFileDialog>
+#include <QFontMetrics>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QMetaObject>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTextDocument>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace kestrane {
 
 namespace {
 const char kOpenCaption[] = "Open *.ftl file and download...";
+// A report line of a tile at zoom 19 in the default download folder.
+const char kTypicalLine[] =
+    "/home/username/Downloads/newtask/ks_431446_325612_19.jpg:"
+    "http://ecn.t0.tiles.virtualearth.net/tiles/"
+    "svi0231131232103300201?g=5340&dir=dir_n ->OK";
 } // namespace
 
 TfrmFlt::TfrmFlt(QWidget *parent)
@@ -48,7 +59,23 @@ TfrmFlt::TfrmFlt(QWidget *parent)
   body->addWidget(Memo1);
   layout->addWidget(Panel2, 1);
 
-  setFixedSize(560, 380);
+  // Wide enough that a typical report line (a tile's path, its URL and
+  // " ->OK") shows whole, and centred on the screen.
+  const QFontMetrics metrics(Memo1->font());
+  const int line = metrics.horizontalAdvance(QString::fromLatin1(kTypicalLine));
+  const int chrome = Memo1->verticalScrollBar()->sizeHint().width() +
+                     2 * Memo1->frameWidth() +
+                     2 * static_cast<int>(Memo1->document()->documentMargin()) +
+                     16 + 40; // Panel2's margins and some air
+  QSize size(std::max(560, line + chrome), 380);
+  if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+    const QRect area = screen->availableGeometry();
+    size.setWidth(std::min(size.width(), area.width()));
+    QRect frame(QPoint(), size);
+    frame.moveCenter(area.center());
+    move(frame.topLeft());
+  }
+  setFixedSize(size);
   connect(Button1, &QPushButton::clicked, this,
           [this] { Guarded(errors_, [this] { Button1Click(); }); });
 }

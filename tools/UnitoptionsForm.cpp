@@ -129,6 +129,7 @@ void TfrmOptions::Button1Click() {
   settings.ProxyPort = StdStr(EditProxyPort->text());
   settings.ProxyUsername = StdStr(EditProxyUsername->text());
   settings.ProxyPassword = StdStr(EditProxyPassword->text());
+  PrepareSettingsFolder(settingsPath_);
   WriteOptions(settingsPath_, settings); // throws: the dialog stays open
   accept();
 }

@@ -57,7 +57,14 @@ private:
 class RecordingSink : public MessageSink {
 public:
   void ShowMessage(const std::string &text) override { Texts.push_back(text); }
+  // Questions are recorded and answered with Answer.
+  bool AskYesNo(const std::string &question) override {
+    Questions.push_back(question);
+    return Answer;
+  }
   std::vector<std::string> Texts;
+  std::vector<std::string> Questions;
+  bool Answer = true;
 };
 
 class RecordingView : public TaskView {

@@ -216,6 +216,8 @@ TEST(StartTest, ContinueRuleNeedsEverySixConditions) {
     row.second(f);
     ASSERT_TRUE(rig.Control().Start(f));
     EXPECT_EQ(rig.Control().CurrentParameters()->ContinueTask, row.continues);
+    // The first run left its positions: starting afresh was asked first.
+    EXPECT_EQ(rig.Sink.Questions.size(), row.continues ? 0u : 1u);
     EXPECT_EQ(PaneHas(rig.Control(), "Log continue..."), row.continues);
     ASSERT_GT(rig.RunToEnd(), 0);
   }

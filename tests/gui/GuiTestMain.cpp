@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "main/QtBridgeForm.h"
 #include "tests/gui/GuiTestSupport.h"
 #include "worker/TileHttp.h"
 
@@ -11,7 +12,7 @@ int main(int argc, char **argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
     qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
-  app.setApplicationDisplayName(QStringLiteral("Kestrane"));
+  kestrane::NameApplication(); // as the program does
   kestrane::HttpGlobalInit();
   // KESTRANE_GUI_TEST=Class runs one class (the arguments go to each).
   const QByteArray only = qgetenv("KESTRANE_GUI_TEST");

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <sys/stat.h>
@@ -40,12 +41,90 @@ private:
   std::optional<std::string> old_;
 };
 
+// Sets XDG_CONFIG_HOME (null: unsets it) for one test.
+class ScopedConfigHome {
+public:
+  explicit ScopedConfigHome(const char *value) {
+    if (const char *old = std::getenv("XDG_CONFIG_HOME"))
+      old_ = old;
+    if (value)
+      ::setenv("XDG_CONFIG_HOME", value, 1);
+    else
+      ::unsetenv("XDG_CONFIG_HOME");
+  }
+  ~ScopedConfigHome() {
+    if (old_)
+      ::setenv("XDG_CONFIG_HOME", old_->c_str(), 1);
+    else
+      ::unsetenv("XDG_CONFIG_HOME");
+  }
+
+private:
+  std::optional<std::string> old_;
+};
+
 TEST(SettingsPathTest, PathsBesideTheProgram) {
-  EXPECT_EQ(SettingsPath("/opt/kestrane/"), "/opt/kestrane/ini/config.ini");
+  TempDir bundle;
+  ASSERT_TRUE(std::filesystem::create_directory(bundle.Path() + "ini"));
+  EXPECT_EQ(SettingsPath(bundle.Path()), bundle.Path() + "ini/config.ini");
   const ScopedHome home("/home/anna");
   EXPECT_EQ(DefaultDownloadFolder(), "/home/anna/Downloads");
   const ScopedHome slash("/home/anna/"); // no double slash
   EXPECT_EQ(DefaultDownloadFolder(), "/home/anna/Downloads");
+}
+
+// The program folder's ini/ when it is there and writable, else the user's
+// configuration folder, which only the options' save creates.
+TEST(SettingsPathTest, ProgramFolderOrTheUsersConfigFolder) {
+  TempDir dir;
+  const std::string bundle = dir.Path() + "bundle/";
+  const std::string installed = dir.Path() + "installed/";
+  std::filesystem::create_directories(bundle + "ini");
+  std::filesystem::create_directories(installed + "ini");
+  std::filesystem::permissions(installed + "ini",
+                               std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::remove);
+  const bool root = ::geteuid() == 0; // root may write anywhere
+  const std::string home = dir.Path() + "home";
+  const ScopedHome setHome(home.c_str());
+  struct Row {
+    const char *what;
+    std::string programFolder;
+    const char *configHome; // XDG_CONFIG_HOME; null: unset
+    std::string expected;
+  } rows[] = {
+      {"the bundle's writable ini folder", bundle, "/xdg",
+       bundle + "ini/config.ini"},
+      {"no ini folder: the user's", dir.Path() + "none/", nullptr,
+       home + "/.config/kestrane/config.ini"},
+      {"read-only ini folder: the user's", installed, nullptr,
+       root ? installed + "ini/config.ini"
+            : home + "/.config/kestrane/config.ini"},
+      {"XDG_CONFIG_HOME set", dir.Path() + "none/", "/xdg/",
+       "/xdg/kestrane/config.ini"},
+      {"XDG_CONFIG_HOME empty", dir.Path() + "none/", "",
+       home + "/.config/kestrane/config.ini"},
+      {"XDG_CONFIG_HOME relative: ignored", dir.Path() + "none/", "cfg",
+       home + "/.config/kestrane/config.ini"},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.what);
+    const ScopedConfigHome config(row.configHome);
+    EXPECT_EQ(SettingsPath(row.programFolder), row.expected);
+  }
+
+  // The user's folder appears with the first save, the bundle's never.
+  const ScopedConfigHome config(nullptr);
+  const std::string user = SettingsPath(dir.Path() + "none/");
+  EXPECT_FALSE(tasktest::Exists(home));
+  Settings s;
+  s.DefaultPath = "/data/maps";
+  PrepareSettingsFolder(user);
+  WriteOptions(user, s);
+  EXPECT_EQ(ReadSettings(user).DefaultPath, "/data/maps");
+  const std::string missingIni = dir.Path() + "none/ini/config.ini";
+  PrepareSettingsFolder(missingIni);
+  EXPECT_FALSE(tasktest::Exists(dir.Path() + "none"));
 }
 
 TEST(ReadSettingsTest, MissingFileGivesEveryDefault) {
@@ -53,7 +132,7 @@ TEST(ReadSettingsTest, MissingFileGivesEveryDefault) {
   const ScopedHome home("/home/anna");
   const Settings s = ReadSettings(dir.Path() + "ini/config.ini");
   EXPECT_EQ(s.DefaultPath, "/home/anna/Downloads");
-  EXPECT_EQ(s.Version, "6.2");
+  EXPECT_EQ(s.Version, "6.2"); // the project's version
   EXPECT_FALSE(s.UseProxy);
   EXPECT_EQ(s.ProxyServer, "");
   EXPECT_EQ(s.ProxyPort, "");

@@ -1,0 +1,49 @@
+# A real X server with a real window manager for the window tests and the
+# screenshots, sourced after `fail` is set:
+#   x11_start DISPLAY_NUMBER   starts Xvfb (1280x800, 24 bits) and openbox on
+#                              it and exports DISPLAY
+#   x11_stop                   for the EXIT trap
+#   x11_titles PID             the captions of the process's mapped
+#                              windows, one a line, bottom to top as stacked
+x11_pids=()
+
+x11_start() {
+  local n=$1
+  for tool in Xvfb openbox xdotool xprop; do
+    command -v "$tool" >/dev/null || fail "$tool is missing (scripts/setup.sh)"
+  done
+  Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+  x11_pids+=($!)
+  export DISPLAY=":$n"
+  for _ in $(seq 50); do
+    xprop -root >/dev/null 2>&1 && break
+    sleep 0.1
+  done
+  openbox >/dev/null 2>&1 &
+  x11_pids+=($!)
+  for _ in $(seq 50); do
+    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' &&
+      break
+    sleep 0.1
+  done
+  # Qt draws through the X server, not offscreen.
+  unset QT_QPA_PLATFORM
+}
+
+x11_stop() {
+  local p
+  for p in "${x11_pids[@]}"; do
+    kill "$p" 2>/dev/null || true
+    wait "$p" 2>/dev/null || true
+  done
+  x11_pids=()
+}
+
+x11_titles() {
+  local pid=$1 ids id
+  ids=$(xprop -root _NET_CLIENT_LIST_STACKING | sed 's/.*# //; s/,//g')
+  for id in $ids; do
+    xprop -id "$id" _NET_WM_PID | grep -q "= $pid\$" || continue
+    xdotool getwindowname "$id"
+  done
+}

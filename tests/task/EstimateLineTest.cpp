@@ -1,0 +1,104 @@
+// The main window's live estimate: the figures of the task the fields would
+// start, or the message Start would show, and never a folder made.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/Files.h"
+#include "task/Estimate.h"
+#include "task/TaskInput.h"
+#include "task/Unitclasstask.h"
+#include "tests/support/TempDir.h"
+
+namespace kestrane {
+namespace {
+
+TaskFields Fields(const std::string &path, const std::string &left,
+                  const std::string &right, const std::string &top,
+                  const std::string &bottom, const std::string &zoom) {
+  TaskFields f;
+  f.Path = path;
+  f.Left = left;
+  f.Right = right;
+  f.Top = top;
+  f.Bottom = bottom;
+  f.Zoom = zoom;
+  return f;
+}
+
+TEST(EstimateLineTest, FiguresOrTheFirstFailingCheck) {
+  testing::TempDir dir;
+  const std::string out = dir.Path();
+  const std::string missing = dir.Path() + "new";
+  const std::string noParent = dir.Path() + "no/such";
+  struct Row {
+    const char *what;
+    TaskFields fields;
+    std::string line;
+  } rows[] = {
+      {"three tiles in a row",
+       Fields(out, "116.25", "116.2525", "39.9", "39.9", "18"),
+       "Tiles: 3 (3 x 1), at least 0.7 s at the service's pace"},
+      {"a 0.1 degree square at zoom 21: half a million tiles",
+       Fields(out, "116.2", "116.3", "40.0", "39.9", "21"),
+       "Tiles: 443080 (583 x 760), at least 27693.2 s (7 h 41 min 33 s) at "
+       "the service's pace"},
+      {"a comma as the decimal point",
+       Fields(out, "116,25", "116,2525", "39,9", "39,9", "18"),
+       "Tiles: 3 (3 x 1), at least 0.7 s at the service's pace"},
+      {"a missing folder whose parent exists would be created",
+       Fields(missing, "116.25", "116.25", "39.9", "39.9", "13"),
+       "Tiles: 1 (1 x 1), at least 0.5 s at the service's pace"},
+      {"zoom 22", Fields(out, "1", "2", "2", "1", "22"),
+       "Zoom level should be between 1 and 21."},
+      {"no path", Fields("", "1", "2", "2", "1", "13"),
+       "Please select a path to save the images."},
+      {"a folder that cannot be created",
+       Fields(noParent, "1", "2", "2", "1", "13"),
+       "Create directory " + noParent + " Failed."},
+      {"a field still empty", Fields(out, "1", "", "2", "1", "13"),
+       "Longitude or latitude input error!"},
+      {"left east of right", Fields(out, "3", "2", "2", "1", "13"),
+       "Left Longitude should less than Right Longitude!"},
+      {"top above 85", Fields(out, "1", "2", "86", "1", "13"),
+       "Top Latitude should be between -85 and 85."},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.what);
+    EXPECT_EQ(EstimateLine(row.fields), row.line);
+  }
+  // Typing creates nothing; only Start does.
+  EXPECT_FALSE(DirectoryExists(missing));
+  EXPECT_FALSE(DirectoryExists(dir.Path() + "no"));
+}
+
+// The count is the one the task's set-up computes (what `plan` prints), for
+// every direction.
+TEST(EstimateLineTest, CountIsTheTasksTotal) {
+  testing::TempDir dir;
+  const TaskFields areas[] = {
+      Fields(dir.Path(), "116.25", "116.265", "39.9", "39.88", "18"),
+      Fields(dir.Path(), "-122.34", "-122.33", "47.61", "47.60", "17"),
+      Fields(dir.Path(), "179.9", "180", "-84.9", "-85", "12"),
+  };
+  for (const TaskFields &area : areas) {
+    for (int dirIndex = 0; dirIndex < 4; ++dirIndex) {
+      TaskFields f = area;
+      f.DirIndex = dirIndex;
+      SCOPED_TRACE(f.Left + " " + f.Top + " dir " + std::to_string(dirIndex));
+      const TaskInputCheck check = CheckTaskInput(f);
+      ASSERT_TRUE(check.Ok());
+      const TaskParameters params =
+          ParametersFor(check.Input, Settings{}, false);
+      TaskEnvironment env;
+      env.ProgramFolder = dir.Path();
+      const MDTask task(params, env);
+      const std::string line = EstimateLine(f);
+      EXPECT_EQ(line.substr(0, line.find(' ', 7)),
+                "Tiles: " + std::to_string(task.TotalCount));
+    }
+  }
+}
+
+} // namespace
+} // namespace kestrane
