@@ -154,6 +154,8 @@ run hostile redownload "$hostile/hostile_failed.ftl"
     echo "$p:refused, not a tile file of this list's folder"
   done
   echo "Download End."
+  # Refused records count as not stored, whatever their paths hold.
+  echo "Stored now: 0 of ${#paths[@]} records"
 } | diff - "$work/hostile.out" >&2 || fail "hostile list: other lines"
 [ "$(cat "$work/victim.txt")" = "user's file" ] ||
   fail "hostile list: a file outside its folder was written"
