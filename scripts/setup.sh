@@ -12,6 +12,7 @@ packages=(
   tinyproxy curl xvfb xauth imagemagick
   clang libclang-rt-14-dev locales
   libtiff-dev libgeotiff-dev libgdal-dev gdal-bin libcli11-dev qgis-common
+  openbox xdotool x11-utils dpkg-dev
 )
 
 missing=()
