@@ -23,6 +23,8 @@ void TypeArea(TForm1 &form1) {
   Type(form1, "Edit2", "47.6083");
   Type(form1, "Edit4", "47.5983");
   Type(form1, "Edit6", "/tmp");
+  if (auto *zoom = form1.findChild<TUpDown *>(QStringLiteral("UpDown1")))
+    zoom->setValue(18);
 }
 
 // The converter over the right half of the main window, where the main

@@ -13,6 +13,7 @@ packages=(
   clang libclang-rt-14-dev locales
   libtiff-dev libgeotiff-dev libgdal-dev gdal-bin libcli11-dev qgis-common
   libpng-dev
+  openbox xdotool x11-utils dpkg-dev
 )
 
 missing=()

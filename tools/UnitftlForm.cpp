@@ -68,14 +68,10 @@ TfrmFlt::TfrmFlt(QWidget *parent)
                      2 * static_cast<int>(Memo1->document()->documentMargin()) +
                      16 + 40; // Panel2's margins and some air
   QSize size(std::max(560, line + chrome), 380);
-  if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-    const QRect area = screen->availableGeometry();
-    size.setWidth(std::min(size.width(), area.width()));
-    QRect frame(QPoint(), size);
-    frame.moveCenter(area.center());
-    move(frame.topLeft());
-  }
+  if (const QScreen *screen = QGuiApplication::primaryScreen())
+    size.setWidth(std::min(size.width(), screen->availableGeometry().width()));
   setFixedSize(size);
+  CentreOnScreen();
   connect(Button1, &QPushButton::clicked, this,
           [this] { Guarded(errors_, [this] { Button1Click(); }); });
 }
@@ -85,6 +81,15 @@ TfrmFlt::~TfrmFlt() {
     stop_->store(true);
     worker_.join();
   }
+}
+
+void TfrmFlt::CentreOnScreen() {
+  const QScreen *screen = QGuiApplication::primaryScreen();
+  if (screen == nullptr)
+    return;
+  QRect frame(QPoint(), size());
+  frame.moveCenter(screen->availableGeometry().center());
+  move(frame.topLeft());
 }
 
 void TfrmFlt::showEvent(QShowEvent *event) {

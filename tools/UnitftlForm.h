@@ -52,6 +52,7 @@ protected:
   void reject() override;
 
 private:
+  void CentreOnScreen();
   void AddLine(const QString &line);
   void Finished(const std::string &error);
 
