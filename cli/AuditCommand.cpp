@@ -9,6 +9,7 @@
 #include <string>
 
 #include "cli/Commands.h"
+#include "cli/Parse.h"
 #include "inventory/TaskInventory.h"
 #include "platform/Files.h"
 #include "task/Settings.h"
@@ -73,30 +74,24 @@ void PrintInventorySummary(const InventoryCounts &counts) {
 // kestrane-cli audit TASK.ktsk [--decode] [--list FILE]: the state of every
 // tile of a task, and the list of the tiles still to fetch.
 int RunAudit(const Args &args) {
-  CLI::App app{"Counts the tiles of a task's block that are stored, "
+  const auto app = CommandApp(
+      "audit", "Counts the tiles of a task's block that are stored, "
                "placeholders, damaged or\nmissing, and lists every tile not "
                "stored for `kestrane-cli redownload`.\nExit status: 0 every "
-               "tile stored, 1 not, 2 input refused, 130 stopped.",
-               "kestrane-cli audit"};
+               "tile stored, 1 not, 2 input refused, 130 stopped.");
   std::string projectFile, listPath;
   bool decode = false;
   int threads = 0;
-  app.add_option("TASK", projectFile, "the project file (.ktsk)")->required();
-  app.add_flag("--decode", decode,
-               "decode every stored tile (the workers' image check)");
-  app.add_option("--list", listPath,
-                 "where the list of tiles not stored goes (default: "
-                 "TASK's name + _missing.ftl beside it)");
-  app.add_option("--threads", threads, "decode threads (default: one a core)")
+  app->add_option("TASK", projectFile, "the project file (.ktsk)")->required();
+  app->add_flag("--decode", decode,
+                "decode every stored tile (the workers' image check)");
+  app->add_option("--list", listPath,
+                  "where the list of tiles not stored goes (default: "
+                  "TASK's name + _missing.ftl beside it)");
+  app->add_option("--threads", threads, "decode threads (default: one a core)")
       ->check(CLI::Range(1, 64));
-  try {
-    // CLI11 takes the arguments last first.
-    std::vector<std::string> reversed(args.rbegin(), args.rend());
-    app.parse(reversed);
-  } catch (const CLI::ParseError &e) {
-    const int status = app.exit(e);
-    return status == 0 ? 0 : kExitRefused;
-  }
+  if (const std::optional<int> status = ParseCommand(*app, args))
+    return *status;
   if (ExtractFilePath(projectFile).empty())
     projectFile = "./" + projectFile;
 

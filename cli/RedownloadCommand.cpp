@@ -67,7 +67,8 @@ int RunRedownload(const Args &args) {
     const ListTileRule rule(list);
     for (const std::string &line : ReadLines(list)) {
       ++records;
-      const std::optional<std::string> path = rule.Take(SplitFtlLine(line).Path);
+      const std::optional<std::string> path =
+          rule.Take(SplitFtlLine(line).Path);
       if (path && TileFileIsStored(*path, blank))
         ++stored;
     }
