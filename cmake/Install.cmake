@@ -21,12 +21,17 @@ install(DIRECTORY ${CMAKE_SOURCE_DIR}/blankimg ${CMAKE_SOURCE_DIR}/help
 install(DIRECTORY DESTINATION ${KESTRANE_PROGRAM_DIR}/ini)
 install(FILES ${CMAKE_SOURCE_DIR}/share/kestrane.png
         DESTINATION ${KESTRANE_PROGRAM_DIR})
+# The area picker's outlines, derived from the map source at build time.
+if(TARGET kestrane-worldmap)
+  install(FILES ${KESTRANE_BUNDLE}/map/world.bin
+          DESTINATION ${KESTRANE_PROGRAM_DIR}/map OPTIONAL)
+endif()
 
 # Launchers: relative symbolic links, so that the program folder (found
 # from /proc/self/exe, which resolves links) stays lib/kestrane.
 set(launcher_dir ${CMAKE_BINARY_DIR}/launchers)
 file(MAKE_DIRECTORY ${launcher_dir})
-foreach(t kestrane kestrane-cli kestrane-sample-server)
+foreach(t kestrane kestrane-cli kestrane-sample-server tilejoin tileview)
   if(TARGET ${t})
     file(CREATE_LINK ../${KESTRANE_PROGRAM_DIR}/${t} ${launcher_dir}/${t}
          SYMBOLIC)
