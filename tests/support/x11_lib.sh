@@ -15,17 +15,28 @@ x11_start() {
   Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
   x11_pids+=($!)
   export DISPLAY=":$n"
-  for _ in $(seq 50); do
-    xprop -root >/dev/null 2>&1 && break
+  # A busy machine can take seconds to bring up the server and the window
+  # manager: wait for each (30 s at most), and start openbox again should
+  # it have given up on a server that was not there yet.
+  local ready=
+  for _ in $(seq 300); do
+    xprop -root >/dev/null 2>&1 && { ready=1; break; }
     sleep 0.1
   done
-  openbox >/dev/null 2>&1 &
-  x11_pids+=($!)
-  for _ in $(seq 50); do
+  [ -n "$ready" ] || fail "Xvfb :$n did not start"
+  ready=
+  local wm=
+  for _ in $(seq 300); do
+    if [ -z "$wm" ] || ! kill -0 "$wm" 2>/dev/null; then
+      openbox >/dev/null 2>&1 &
+      wm=$!
+      x11_pids+=($wm)
+    fi
     xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' &&
-      break
+      { ready=1; break; }
     sleep 0.1
   done
+  [ -n "$ready" ] || fail "openbox did not start on :$n"
   # Qt draws through the X server, not offscreen.
   unset QT_QPA_PLATFORM
 }
