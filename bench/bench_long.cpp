@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "geo/Commonfunc.h"
-#include "main/TaskControl.h"
+#include "control/TaskControl.h"
 #include "platform/Files.h"
 #include "platform/MainThread.h"
 #include "sample/HttpServer.h"

@@ -5,7 +5,7 @@
 #include "cli/Commands.h"
 #include "cli/Parse.h"
 #include "platform/NumberFormat.h"
-#include "tools/Convert.h"
+#include "geo/Convert.h"
 
 namespace kestrane::cli {
 

@@ -14,7 +14,7 @@
 #include "cli/Commands.h"
 #include "cli/Parse.h"
 #include "cli/TaskOptions.h"
-#include "main/TaskControl.h"
+#include "control/TaskControl.h"
 #include "platform/Files.h"
 #include "platform/MainThread.h"
 #include "platform/NumberFormat.h"

@@ -8,7 +8,7 @@
 #include "inventory/TaskInventory.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
-#include "tools/Unitftl.h"
+#include "redownload/Unitftl.h"
 #include "worker/TileHttp.h"
 
 namespace kestrane::cli {

@@ -5,7 +5,7 @@
 #include "fuzz/FuzzTemp.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
-#include "tools/Unitftl.h"
+#include "redownload/Unitftl.h"
 
 #include <cstdint>
 #include <string>

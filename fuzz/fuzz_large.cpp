@@ -8,7 +8,7 @@
 #include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/Ini.h"
-#include "tools/Unitftl.h"
+#include "redownload/Unitftl.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

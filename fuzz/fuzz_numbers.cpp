@@ -4,7 +4,7 @@
 #include "fuzz/FuzzTemp.h"
 #include "platform/NumberFormat.h"
 #include "task/TaskInput.h"
-#include "tools/Convert.h"
+#include "geo/Convert.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

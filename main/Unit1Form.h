@@ -10,8 +10,8 @@
 #include <memory>
 #include <string>
 
-#include "main/QtBridgeForm.h"
-#include "main/TaskControl.h"
+#include "qtbridge/QtBridge.h"
+#include "control/TaskControl.h"
 #include "task/TaskInput.h"
 #include "worker/Unit3.h"
 

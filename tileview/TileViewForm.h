@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "main/QtBridgeForm.h"
+#include "qtbridge/QtBridge.h"
 #include "viewer/ViewerSession.h"
 
 class QAction;

@@ -9,7 +9,7 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
-#include "tools/Convert.h"
+#include "geo/Convert.h"
 
 namespace kestrane {
 

@@ -3,7 +3,7 @@
 // Shown beside the main window without blocking it, above other windows.
 #include <QDialog>
 
-#include "main/QtBridgeForm.h"
+#include "qtbridge/QtBridge.h"
 
 class QGroupBox;
 class QLabel;

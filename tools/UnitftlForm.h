@@ -9,8 +9,8 @@
 #include <string>
 #include <thread>
 
-#include "main/QtBridgeForm.h"
-#include "tools/Unitftl.h"
+#include "qtbridge/QtBridge.h"
+#include "redownload/Unitftl.h"
 
 class QPlainTextEdit;
 class QPushButton;

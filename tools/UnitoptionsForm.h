@@ -4,7 +4,7 @@
 #include <QDialog>
 #include <string>
 
-#include "main/QtBridgeForm.h"
+#include "qtbridge/QtBridge.h"
 
 class QCheckBox;
 class QGroupBox;

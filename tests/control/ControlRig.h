@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "main/TaskControl.h"
+#include "control/TaskControl.h"
 #include "platform/MainThread.h"
 #include "sample/HttpServer.h"
 #include "tests/support/TempDir.h"

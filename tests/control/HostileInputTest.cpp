@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "main/TaskControl.h"
+#include "control/TaskControl.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/Ini.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "main/TaskControl.h"
+#include "control/TaskControl.h"
 #include "platform/Files.h"
 #include "platform/Ini.h"
 #include "tests/control/ControlRig.h"

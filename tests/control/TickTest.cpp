@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "main/TaskControl.h"
+#include "control/TaskControl.h"
 #include "platform/DateTime.h"
 #include "platform/Files.h"
 #include "platform/Ini.h"

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "main/QtBridgeForm.h"
+#include "qtbridge/QtBridge.h"
 #include "tests/gui/GuiTestSupport.h"
 #include "worker/TileHttp.h"
 

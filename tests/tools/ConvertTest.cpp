@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "tools/Convert.h"
+#include "geo/Convert.h"
 
 namespace kestrane {
 namespace {

@@ -13,7 +13,7 @@
 
 #include "platform/Errors.h"
 #include "tests/support/WorkerFixtures.h"
-#include "tools/Unitftl.h"
+#include "redownload/Unitftl.h"
 #include "worker/TileHttp.h"
 
 namespace kestrane {

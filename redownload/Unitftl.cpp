@@ -1,4 +1,4 @@
-#include "tools/Unitftl.h"
+#include "redownload/Unitftl.h"
 
 #include <climits>
 #include <cstdio>

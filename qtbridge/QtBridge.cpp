@@ -1,4 +1,4 @@
-#include "main/QtBridgeForm.h"
+#include "qtbridge/QtBridge.h"
 
 #include <QApplication>
 #include <QMessageBox>

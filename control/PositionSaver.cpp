@@ -1,4 +1,4 @@
-#include "main/PositionSaver.h"
+#include "control/PositionSaver.h"
 
 #include "platform/Errors.h"
 #include "platform/Files.h"

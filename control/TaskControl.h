@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "inventory/TaskInventory.h"
-#include "main/PositionSaver.h"
+#include "control/PositionSaver.h"
 #include "platform/DateTime.h"
 #include "platform/Errors.h"
 #include "platform/FileLock.h"

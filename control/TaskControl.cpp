@@ -1,4 +1,4 @@
-#include "main/TaskControl.h"
+#include "control/TaskControl.h"
 
 #include <algorithm>
 #include <cmath>

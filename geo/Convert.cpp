@@ -1,4 +1,4 @@
-#include "tools/Convert.h"
+#include "geo/Convert.h"
 
 #include <charconv>
 #include <cmath>

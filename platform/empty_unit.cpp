@@ -1,1 +1,0 @@
-// Stands in for a folder whose sources are still to come.
