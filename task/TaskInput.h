@@ -8,6 +8,11 @@
 
 namespace kestrane {
 
+// The zoom levels a task may have, the window's spinner offers and the
+// command line accepts.
+inline constexpr int32_t kMinZoom = 1;
+inline constexpr int32_t kMaxZoom = 21;
+
 // The task fields of the main window as the user typed them (and as the
 // command line's options give them).
 struct TaskFields {
@@ -48,7 +53,7 @@ struct TaskInputCheck {
 
 // Runs the input checks of Start in their fixed order and stops at the
 // first that fails, whose message text is returned:
-//  1. the zoom text must be a whole number in 1..21;
+//  1. the zoom text must be a whole number in kMinZoom..kMaxZoom;
 //  2. the path must not be empty;
 //  3. a missing output folder is created (one level), or the check fails;
 //     the folder stays even when a later check fails;
