@@ -63,10 +63,10 @@ struct TaskInputCheck {
 //     bottom <= top);
 //  7. the direction must be one of the four;
 //  8. the task name becomes TaskFileName.
-// Start reads the proxy settings before calling this; afterwards it decides
-// whether the task continues an earlier run (which compares the texts as
-// typed in `fields`), fills the parameters with ParametersFor, builds the
-// task, writes its files and starts the workers.
+// The task preparation of Start and `plan` (PrepareTask) runs this first;
+// afterwards it has the front end decide whether the task continues an
+// earlier run (Start compares the texts as typed in `fields`), fills the
+// parameters with ParametersFor, builds the task and writes its files.
 TaskInputCheck CheckTaskInput(const TaskFields &fields);
 
 // The main window's live estimate of the fields as typed: "Tiles: " + count
