@@ -127,8 +127,9 @@ TEST(PrepareTaskTest, WritesTheFilesCutsTheWorkersAndClearsTemporaries) {
     Recorder messages;
     PreparedTask out;
     ASSERT_TRUE(PrepareTask(prep, &messages, out));
-    if (row.continues == true)
+    if (row.continues == true) {
       EXPECT_EQ(Slurp(dir.Path() + "t.ktsk"), before); // positions kept
+    }
     EXPECT_TRUE(messages.Texts.empty());
     ASSERT_NE(out.Task, nullptr);
     EXPECT_EQ(out.Task->TotalCount, row.tiles);
