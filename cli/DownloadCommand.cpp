@@ -299,7 +299,8 @@ int RunOpen(const Args &args) {
   if (path.empty())
     return status;
   const OpenedTask t = OpenTaskFile(path);
-  const char *dir = t.Dir >= 0 && t.Dir <= 3 ? kDirectionNames[t.Dir] : "";
+  const int32_t choice = t.DirChoice();
+  const char *dir = choice >= 0 ? kDirectionNames[choice] : "";
   std::printf("Left Longitude: %s\n"
               "Right Longitude: %s\n"
               "Top Latitude: %s\n"

@@ -271,6 +271,14 @@ ProgressFigures TaskControl::ProgressShown() const {
   return f;
 }
 
+TaskControl::LogFileView TaskControl::LogFileToView() const {
+  if (!task_)
+    return {"", "No task running now." + std::string(18, ' ')};
+  if (!FileExists(task_->LogFilePath))
+    return {"", "No logfile now." + std::string(25, ' ')};
+  return {task_->LogFilePath, ""};
+}
+
 void TaskControl::AddLogLine(const std::string &line) {
   AppendLog(line);
 }

@@ -124,6 +124,14 @@ public:
     return endInventory_;
   }
 
+  // "View log file": the current task's log file to open, or, with Path
+  // empty, the message saying why there is none.
+  struct LogFileView {
+    std::string Path;
+    std::string Message;
+  };
+  LogFileView LogFileToView() const;
+
   // WorkerHost, run on the main thread through the bridge.
   void AddLogLine(const std::string &line) override;
   void AddFailedLine(const std::string &line) override;

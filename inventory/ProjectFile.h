@@ -18,6 +18,10 @@ struct OpenedTask {
   // Whether Dir/Dir holds a number (else Dir is the 0 put in its place).
   bool DirGiven = false;
 
+  // The direction list's choice for Dir: Dir when it is one of the four
+  // (0 North .. 3 West), else -1 (nothing chosen).
+  int32_t DirChoice() const { return Dir >= 0 && Dir <= 3 ? Dir : -1; }
+
   // The fields as the window holds them once loaded: pressing Start on them
   // continues the task when the continue rule holds.
   TaskFields Fields() const;

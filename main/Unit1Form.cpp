@@ -5,23 +5,16 @@
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QFileDialog>
-#include <QGridLayout>
-#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLocale>
-#include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
-#include <QStatusBar>
 #include <QTimer>
-#include <QToolButton>
-#include <QVBoxLayout>
 #include <QWheelEvent>
 #include <algorithm>
 #include <cstdio>
@@ -174,7 +167,7 @@ void TForm1::LoadTaskFile(const std::string &projectFile) {
   // The spinner stays within its range; the field shows the stored number.
   UpDown1->setValue(task.Zoom);
   Edit5->setText(QString::number(task.Zoom));
-  cbDirection->setCurrentIndex(task.Dir >= 0 && task.Dir < 4 ? task.Dir : -1);
+  cbDirection->setCurrentIndex(task.DirChoice());
 }
 
 void TForm1::Pickareaonmap1Click() {
@@ -294,15 +287,11 @@ void TForm1::TotalLabelChanged(const std::string &text) {
 // ------------------------------------------------------------------ menus
 
 void TForm1::Viewlogfile1Click() {
-  const MDTask *task = control_->CurrentTask();
-  if (task == nullptr) {
-    messages_.ShowMessage("No task running now." + std::string(18, ' '));
-    return;
-  }
-  if (FileExists(task->LogFilePath))
-    shellOpen_(QUrl::fromLocalFile(QStr(task->LogFilePath)));
+  const TaskControl::LogFileView log = control_->LogFileToView();
+  if (log.Path.empty())
+    messages_.ShowMessage(log.Message);
   else
-    messages_.ShowMessage("No logfile now." + std::string(25, ' '));
+    shellOpen_(QUrl::fromLocalFile(QStr(log.Path)));
 }
 
 void TForm1::Tileviewer1Click() {
