@@ -5,6 +5,7 @@
 #include <string>
 
 #include "areamap/Mercator.h"
+#include "task/TaskInput.h"
 
 namespace kestrane {
 
@@ -18,7 +19,7 @@ struct AreaFieldTexts {
 // Each text reads back (ReadCoordinate) to a value in the same tile column
 // or row at `zoom` as the edge itself, and so at every coarser zoom, even
 // when the edge lies within the rounding of a tile border.
-AreaFieldTexts FieldTextsFor(const GeoBox &area, int32_t zoom = 21);
+AreaFieldTexts FieldTextsFor(const GeoBox &area, int32_t zoom = kMaxZoom);
 
 // The area the fields hold when all four read as numbers within Start's
 // ranges, with left <= right and bottom <= top; nullopt otherwise.

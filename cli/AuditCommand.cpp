@@ -4,12 +4,13 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "cli/Commands.h"
 #include "cli/Parse.h"
+#include "cli/StopSignal.h"
 #include "inventory/TaskInventory.h"
 #include "platform/Files.h"
 #include "task/Settings.h"
@@ -71,57 +72,32 @@ void PrintInventorySummary(const InventoryCounts &counts) {
   std::fflush(stdout);
 }
 
-// kestrane-cli audit TASK.ktsk [--decode] [--list FILE]: the state of every
-// tile of a task, and the list of the tiles still to fetch.
-int RunAudit(const Args &args) {
-  const auto app = CommandApp(
-      "audit", "Counts the tiles of a task's block that are stored, "
-               "placeholders, damaged or\nmissing, and lists every tile not "
-               "stored for `kestrane-cli redownload`.\nExit status: 0 every "
-               "tile stored, 1 not, 2 input refused, 130 stopped.");
-  std::string projectFile, listPath;
-  bool decode = false;
-  int threads = 0;
-  app->add_option("TASK", projectFile, "the project file (.ktsk)")->required();
-  app->add_flag("--decode", decode,
-                "decode every stored tile (the workers' image check)");
-  app->add_option("--list", listPath,
-                  "where the list of tiles not stored goes (default: "
-                  "TASK's name + _missing.ftl beside it)");
-  app->add_option("--threads", threads, "decode threads (default: one a core)")
-      ->check(CLI::Range(1, 64));
-  if (const std::optional<int> status = ParseCommand(*app, args))
-    return *status;
-  if (ExtractFilePath(projectFile).empty())
-    projectFile = "./" + projectFile;
+namespace {
 
-  TaskEnvironment env;
-  env.Hosts = ReadSettings(SettingsPath(ProgramFolder())).Hosts;
-  LoadedTask loaded;
-  try {
-    loaded = LoadTask(projectFile, env);
-  } catch (const KError &e) {
-    std::fprintf(stderr, "%s\n", e.what());
-    return kExitRefused;
-  }
+// The options of `audit`.
+struct AuditOptions {
+  std::string ProjectFile, ListPath;
+  bool Decode = false;
+  int Threads = 0;
+};
 
+// Counts the tiles of the loaded task; the exit status when the audit
+// cannot go on (refused or stopped), else nullopt with `inventory` filled.
+std::optional<int> CountTiles(const LoadedTask &loaded,
+                              const AuditOptions &opts,
+                              TaskInventory &inventory) {
   auditStop.store(false);
-  struct sigaction sa {};
-  sa.sa_handler = OnAuditStop;
-  sa.sa_flags = SA_RESETHAND; // a second interrupt ends the process
-  sigemptyset(&sa.sa_mask);
-  sigaction(SIGINT, &sa, nullptr);
-  sigaction(SIGTERM, &sa, nullptr);
+  // A second interrupt ends the process.
+  InstallStopHandler(OnAuditStop, {SIGINT, SIGTERM}, SA_RESETHAND);
 
   AuditProgress progress;
   InventoryOptions options;
-  options.Decode = decode;
-  options.Threads = threads;
+  options.Decode = opts.Decode;
+  options.Threads = opts.Threads;
   options.Cancel = &auditStop;
   options.Progress = [&](int64_t done, int64_t total) {
     progress.Show(done, total);
   };
-  TaskInventory inventory;
   try {
     inventory = TakeInventory(*loaded.Task, options);
   } catch (const KError &e) {
@@ -132,20 +108,66 @@ int RunAudit(const Args &args) {
   progress.Clear();
   if (inventory.Cancelled)
     return kExitStopped;
+  return std::nullopt;
+}
 
+// Prints the counts and, when tiles are missing, writes their list.
+int ReportAudit(const LoadedTask &loaded, const TaskInventory &inventory,
+                AuditOptions opts) {
   PrintInventorySummary(inventory.Counts);
   if (inventory.Counts.Complete())
     return kExitComplete;
-  if (listPath.empty())
-    listPath = MissingListPath(projectFile);
+  if (opts.ListPath.empty())
+    opts.ListPath = MissingListPath(opts.ProjectFile);
   try {
-    WriteMissingList(*loaded.Task, inventory, listPath);
+    WriteMissingList(*loaded.Task, inventory, opts.ListPath);
   } catch (const KError &e) {
     std::fprintf(stderr, "%s\n", e.what());
     return kExitRefused;
   }
-  std::printf("Tiles to fetch again: %s\n", listPath.c_str());
+  std::printf("Tiles to fetch again: %s\n", opts.ListPath.c_str());
   return kExitIncomplete;
+}
+
+} // namespace
+
+// kestrane-cli audit TASK.ktsk [--decode] [--list FILE]: the state of every
+// tile of a task, and the list of the tiles still to fetch.
+int RunAudit(const Args &args) {
+  const auto app = CommandApp(
+      "audit", "Counts the tiles of a task's block that are stored, "
+               "placeholders, damaged or\nmissing, and lists every tile not "
+               "stored for `kestrane-cli redownload`.\nExit status: 0 every "
+               "tile stored, 1 not, 2 input refused, 130 stopped.");
+  AuditOptions opts;
+  app->add_option("TASK", opts.ProjectFile, "the project file (.ktsk)")
+      ->required();
+  app->add_flag("--decode", opts.Decode,
+                "decode every stored tile (the workers' image check)");
+  app->add_option("--list", opts.ListPath,
+                  "where the list of tiles not stored goes (default: "
+                  "TASK's name + _missing.ftl beside it)");
+  app->add_option("--threads", opts.Threads,
+                  "decode threads (default: one a core)")
+      ->check(CLI::Range(1, 64));
+  if (const std::optional<int> status = ParseCommand(*app, args))
+    return *status;
+  if (ExtractFilePath(opts.ProjectFile).empty())
+    opts.ProjectFile = "./" + opts.ProjectFile;
+
+  TaskEnvironment env;
+  env.Hosts = ReadSettings(SettingsPath(ProgramFolder())).Hosts;
+  LoadedTask loaded;
+  try {
+    loaded = LoadTask(opts.ProjectFile, env);
+  } catch (const KError &e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    return kExitRefused;
+  }
+  TaskInventory inventory;
+  if (const std::optional<int> status = CountTiles(loaded, opts, inventory))
+    return *status;
+  return ReportAudit(loaded, inventory, opts);
 }
 
 } // namespace kestrane::cli

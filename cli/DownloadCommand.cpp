@@ -13,6 +13,7 @@
 
 #include "cli/Commands.h"
 #include "cli/Parse.h"
+#include "cli/StopSignal.h"
 #include "cli/TaskOptions.h"
 #include "control/TaskControl.h"
 #include "platform/Files.h"
@@ -35,14 +36,6 @@ volatile std::sig_atomic_t stopRequested = 0;
 
 extern "C" void OnStopSignal(int) {
   stopRequested = 1;
-}
-
-void InstallStopSignals() {
-  struct sigaction sa {};
-  sa.sa_handler = OnStopSignal;
-  sigemptyset(&sa.sa_mask);
-  for (const int sig : {SIGINT, SIGTERM, SIGHUP})
-    sigaction(sig, &sa, nullptr);
 }
 
 // KESTRANE_PACING_SCALE (a positive number such as 0.01) multiplies every
@@ -103,13 +96,11 @@ public:
 
   void Flush() { std::fflush(stdout); }
 
-  void ShowProgress(const TaskProgress &p, Clock::duration elapsed) {
+  void ShowProgress(const ProgressFigures &p) {
     if (!progressOn_ || p.Total <= 0)
       return;
-    const double seconds = std::chrono::duration<double>(elapsed).count();
-    const std::string text = ProgressLine(p, true, seconds);
     Flush();
-    std::fprintf(stderr, "\r%s\033[K", text.c_str());
+    std::fprintf(stderr, "\r%s\033[K", p.Line.c_str());
     std::fflush(stderr);
     shown_ = true;
   }
@@ -141,43 +132,30 @@ constexpr int kExitIncomplete = 1;
 constexpr int kExitRefused = 2;
 constexpr int kExitStopped = 130;
 
-// What pressing Start does, then the timer until the task has ended.
-int RunTask(const TaskFields &fields, bool restart) {
-  try {
-    HttpGlobalInit();
-  } catch (const std::exception &e) {
-    std::fprintf(stderr, "%s\n", e.what());
-    return kExitRefused;
-  }
-  const double scale = PacingScale();
-  const Clock::duration period = std::max<Clock::duration>(
-      milliseconds(1), Scaled(milliseconds(1000), scale));
+// The timer's period, scaled with the pacing; at least a millisecond.
+Clock::duration TickPeriod(double scale) {
+  return std::max<Clock::duration>(milliseconds(1),
+                                   Scaled(milliseconds(kTickPeriod), scale));
+}
 
-  MainThreadQueue queue;
-  Console console(restart);
-  TaskControlEnv env;
-  env.SavePositionsInBackground = true;
-  env.SettingsPath = SettingsPath(ProgramFolder());
-  env.DecimalSeparator = UserDecimalSeparator();
-  env.Messages = &console;
-  env.Bridge = &queue;
-  env.View = &console;
-  env.Pacing = ScaledPacing(scale);
-  TaskControl control(env);
-
-  InstallStopSignals();
-  const Clock::time_point started = Clock::now();
+// What pressing Start does. True when the task runs (workers started, or
+// some started before the system refused a thread).
+bool StartTask(TaskControl &control, Console &console,
+               const TaskFields &fields) {
   try {
-    if (!control.Start(fields))
-      return kExitRefused;
+    return control.Start(fields);
   } catch (const std::exception &e) {
     console.ShowMessage(e.what());
     // Only a refused thread leaves workers running; they end the task
     // through the timer as usual.
-    if (!control.TimerEnabled())
-      return kExitRefused;
+    return control.TimerEnabled();
   }
+}
 
+// Runs the worker calls and the timer, whose first tick is one period after
+// `started`, until the task has ended; true when a stop signal ended it.
+bool RunTimer(TaskControl &control, MainThreadQueue &queue, Console &console,
+              Clock::time_point started, Clock::duration period) {
   bool userStopped = false;
   Clock::time_point next = started + period;
   while (control.TimerEnabled()) {
@@ -205,9 +183,41 @@ int RunTask(const TaskFields &fields, bool restart) {
     if (const Clock::time_point now = Clock::now(); next + period < now)
       next = now + period;
     if (control.TimerEnabled())
-      console.ShowProgress(control.Progress(), Clock::now() - started);
+      console.ShowProgress(control.ProgressShown());
   }
   console.ClearProgress();
+  return userStopped;
+}
+
+// What pressing Start does, then the timer until the task has ended.
+int RunTask(const TaskFields &fields, bool restart) {
+  try {
+    HttpGlobalInit();
+  } catch (const std::exception &e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    return kExitRefused;
+  }
+  const double scale = PacingScale();
+
+  MainThreadQueue queue;
+  Console console(restart);
+  TaskControlEnv env;
+  env.SavePositionsInBackground = true;
+  env.SettingsPath = SettingsPath(ProgramFolder());
+  env.DecimalSeparator = UserDecimalSeparator();
+  env.Messages = &console;
+  env.Bridge = &queue;
+  env.View = &console;
+  env.Pacing = ScaledPacing(scale);
+  TaskControl control(env);
+
+  // SIGHUP too: a closed terminal stops the task as Ctrl-C does.
+  InstallStopHandler(OnStopSignal, {SIGINT, SIGTERM, SIGHUP});
+  const Clock::time_point started = Clock::now();
+  if (!StartTask(control, console, fields))
+    return kExitRefused;
+  const bool userStopped =
+      RunTimer(control, queue, console, started, TickPeriod(scale));
 
   // The end of the task looked at what the tile folder holds: every tile
   // of the block, whichever run stored it, gave it up, or lost it since.
@@ -271,7 +281,8 @@ static std::string ProjectFileArgument(const Args &args, const char *name,
 int RunResume(const Args &args) {
   int status = 0;
   const std::string path = ProjectFileArgument(
-      args, "resume", "Continues the task of a project file where it stopped; exit "
+      args, "resume",
+      "Continues the task of a project file where it stopped; exit "
       "status as for download.",
       status);
   if (path.empty())
@@ -288,7 +299,8 @@ int RunOpen(const Args &args) {
   if (path.empty())
     return status;
   const OpenedTask t = OpenTaskFile(path);
-  const char *dir = t.Dir >= 0 && t.Dir <= 3 ? kDirectionNames[t.Dir] : "";
+  const int32_t choice = t.DirChoice();
+  const char *dir = choice >= 0 ? kDirectionNames[choice] : "";
   std::printf("Left Longitude: %s\n"
               "Right Longitude: %s\n"
               "Top Latitude: %s\n"

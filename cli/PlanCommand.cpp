@@ -5,11 +5,10 @@
 
 #include "cli/Commands.h"
 #include "cli/TaskOptions.h"
+#include "control/TaskPrepare.h"
 #include "platform/Files.h"
 #include "platform/NumberFormat.h"
 #include "task/Settings.h"
-#include "task/TaskInput.h"
-#include "task/Unitclasstask.h"
 
 namespace kestrane::cli {
 namespace {
@@ -19,64 +18,54 @@ int Fail(const std::string &text) {
   return 2;
 }
 
-// The task's set-up; a failure has been reported when nullopt comes back.
-std::optional<MDTask> BuildTask(const TaskParameters &params,
-                                TaskEnvironment env) {
-  try {
-    return std::optional<MDTask>(std::in_place, params, std::move(env));
-  } catch (const TaskSetupError &e) {
-    std::fprintf(stderr, "%s\n", e.what());
-  } catch (const std::exception &) {
+// A plan's refusals go to stderr, each on a line of its own.
+class StderrMessages : public MessageSink {
+public:
+  void ShowMessage(const std::string &text) override {
+    std::fprintf(stderr, "%s\n", text.c_str());
   }
-  std::fputs("Error: Create task failure.\n", stderr);
-  return std::nullopt;
+};
+
+// A plan starts a task afresh: an existing project file (perhaps one with
+// saved progress) is never replaced.
+std::optional<bool> FreshTaskOnly(const CheckedTaskInput &input,
+                                  MessageSink &messages) {
+  const std::string projectFile = input.Path + input.TaskFileName;
+  if (FileExists(projectFile)) {
+    messages.ShowMessage("Task file exists already: " + projectFile);
+    return std::nullopt;
+  }
+  return false;
 }
 
 } // namespace
 
 int RunPlan(const Args &args) {
-  Settings settings;
+  TaskPreparation preparation;
   try {
-    settings = ReadSettings(SettingsPath(ProgramFolder()));
+    preparation.Config = ReadSettings(SettingsPath(ProgramFolder()));
   } catch (const std::exception &e) {
     return Fail(e.what()); // a settings file that is no file to read
   }
   try {
-    TaskFields fields;
-    fields.Path = settings.DefaultPath;
+    preparation.Fields.Path = preparation.Config.DefaultPath;
     const auto app = CommandApp(
         "plan", "Prepares a task: writes its project file, tile lists, log "
                 "header and\nempty failed-tile list, and shows its size. "
                 "Downloads nothing.");
-    AddTaskOptions(*app, fields);
+    AddTaskOptions(*app, preparation.Fields);
     if (const std::optional<int> status = ParseCommand(*app, args))
       return *status;
 
-    const TaskInputCheck check = CheckTaskInput(fields);
-    if (!check.Ok())
-      return Fail(*check.Message);
-    // A plan starts a task afresh: an existing project file (perhaps one
-    // with saved progress) is never replaced.
-    const std::string projectFile = check.Input.Path + check.Input.TaskFileName;
-    if (FileExists(projectFile))
-      return Fail("Task file exists already: " + projectFile);
-
-    TaskParameters params =
-        ParametersFor(check.Input, settings, /*continueTask=*/false);
-    TaskEnvironment env;
-    env.Hosts = settings.Hosts;
-    env.DecimalSeparator = UserDecimalSeparator();
-    std::optional<MDTask> task = BuildTask(params, std::move(env));
-    if (!task)
+    StderrMessages messages;
+    preparation.Env.DecimalSeparator = UserDecimalSeparator();
+    preparation.Decide = [&messages](const CheckedTaskInput &input) {
+      return FreshTaskOnly(input, messages);
+    };
+    PreparedTask prepared;
+    if (!PrepareTask(preparation, &messages, prepared))
       return 2;
-    if (task->TotalCount < params.ThreadCount)
-      params.ThreadCount = task->TotalCount;
-
-    task->WriteTaskFile();
-    task->WriteTileList();
-    task->WriteLogHeader();
-    task->CreateFailedFile();
-    std::fputs(TaskSummary(*task).c_str(), stdout);
+    std::fputs(TaskSummary(*prepared.Task).c_str(), stdout);
     return 0;
   } catch (const std::exception &e) {
     // A file the task could not write or read ("Cannot create file ...").

@@ -1,10 +1,10 @@
 #include <atomic>
-#include <csignal>
 #include <cstdio>
 #include <string>
 
 #include "cli/Commands.h"
 #include "cli/Parse.h"
+#include "cli/StopSignal.h"
 #include "inventory/TaskInventory.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
@@ -49,12 +49,8 @@ int RunRedownload(const Args &args) {
   try {
     HttpGlobalInit();
     gStop.store(false);
-    struct sigaction sa {};
-    sa.sa_handler = OnInterrupt;
-    sa.sa_flags = SA_RESETHAND; // a second interrupt ends the process
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
+    // A second interrupt ends the process.
+    InstallStopHandler(OnInterrupt, {SIGINT, SIGTERM}, SA_RESETHAND);
     const ReDownloadResult result =
         ReDownloadRun().Run(list, PrintLine, &gStop);
     if (result.StoppedByRequest)

@@ -5,6 +5,7 @@
 
 #include "areamap/AreaFields.h"
 #include "areamap/AreaFromFile.h"
+#include "control/Progress.h"
 #include "platform/Errors.h"
 #include "platform/NumberFormat.h"
 
@@ -43,7 +44,10 @@ void AddTaskOptions(CLI::App &app, TaskFields &fields) {
   text("--right", fields.Right, "the area's east edge, degrees");
   text("--top", fields.Top, "the area's north edge, degrees");
   text("--bottom", fields.Bottom, "the area's south edge, degrees");
-  text("--zoom", fields.Zoom, "zoom level 1..21 (default 13)");
+  static const std::string zoomHelp = "zoom level " + std::to_string(kMinZoom) +
+                                      ".." + std::to_string(kMaxZoom) +
+                                      " (default 13)";
+  text("--zoom", fields.Zoom, zoomHelp.c_str());
   app.add_option_function<std::string>(
          "--dir",
          [&fields](const std::string &d) {
@@ -105,9 +109,10 @@ std::string TaskSummary(const MDTask &task) {
   }
   s += "Failed-tile list: " + task.FailedFilePath + "\n";
   s += "Tile folder: " + task.TileFolder + "\n";
+  // The workers' own pacing, as a download of this task runs them.
   s += "Least download time: " +
-       FormatDuration(
-           LeastDownloadMilliseconds(task.TotalCount, p.ThreadCount)) +
+       FormatDuration(LeastDownloadMilliseconds(task.TotalCount, p.ThreadCount,
+                                                WorkerPacing{})) +
        "\n";
   return s;
 }

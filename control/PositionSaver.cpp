@@ -22,7 +22,11 @@ PositionSaver::~PositionSaver() {
 std::optional<std::string> PositionSaver::Run(const Job &job) {
   // A recorded position must never stand for a tile that a power cut could
   // still take back: the tiles reach the disk before the file names them.
-  SyncFileSystem(job.TileFolder);
+  // When the sync fails the positions stay as they were (a later run
+  // fetches those tiles again) and the failure is reported.
+  if (!SyncFileSystem(job.TileFolder))
+    return "cannot flush the tiles in " + job.TileFolder +
+           " to the disk; the positions stay as they were";
   try {
     IniFile(job.ProjectFile).WriteStrings("THREADS", job.Values);
   } catch (const KError &e) {

@@ -23,14 +23,16 @@ public:
   explicit PositionSaver(bool background);
   ~PositionSaver(); // finishes the pending job
 
-  // Syncs the file system of `tileFolder`, then writes `keys` into section
+  // Syncs the file system of `tileFolder`, then, when that succeeded, writes
+  // `keys` into section
   // THREADS of `projectFile` in one replacement. A job that is still waiting
   // is replaced by the newer one: it holds every position of the older.
   void Submit(std::string projectFile, std::string tileFolder, Keys keys);
   // Waits until every submitted job is done.
   void Flush();
   // The failure text of a job done since the last call ("Unable to write to
-  // ..."), once.
+  // ...", or "cannot flush the tiles in ... to the disk; the positions stay
+  // as they were" when the sync failed and nothing was written), once.
   std::optional<std::string> TakeError();
 
 private:

@@ -1,8 +1,5 @@
 #include "control/TaskControl.h"
 
-#include <algorithm>
-#include <cmath>
-#include <cstdio>
 #include <utility>
 
 #include "platform/Files.h"
@@ -17,7 +14,6 @@ namespace {
 // lines, so that the pane and the saved log stay small.
 constexpr size_t kRotateLines = 30000;
 
-const char kCreateFailure[] = "Error: Create task failure.";
 const char kRunningElsewhere[] = "The task is running in another process: ";
 // Beside the project file; the project file itself is replaced by rename on
 // every save, so a lock on it would not stay with the path.
@@ -110,7 +106,7 @@ TaskControl::~TaskControl() {
 }
 
 void TaskControl::ButtonClick(const TaskFields &fields) {
-  if (caption_ == "Start")
+  if (state_ == TaskState::Idle)
     Start(fields);
   else
     Stop();
@@ -122,29 +118,53 @@ bool TaskControl::Start(const TaskFields &fields) {
   if (!threads_.empty() || abandoned_)
     return false;
 
-  const Settings settings = ReadSettings(env_.SettingsPath);
-
-  // The input checks in their fixed order, the direction among them: a
-  // project file opened into the fields can leave the list without a
-  // choice, and that is refused rather than guessed.
-  const TaskInputCheck check = CheckTaskInput(fields);
-  if (!check.Ok()) {
-    Message(*check.Message);
-    return false;
+  TaskPreparation preparation;
+  preparation.Fields = fields;
+  preparation.Config = ReadSettings(env_.SettingsPath);
+  preparation.Env.DecimalSeparator = env_.DecimalSeparator;
+  preparation.Env.Now = env_.Now;
+  preparation.Env.ProgramFolder = env_.ProgramFolder;
+  FileLock lock;
+  preparation.Decide = [&](const CheckedTaskInput &input) {
+    return DecideContinue(fields, input, lock);
+  };
+  PreparedTask prepared;
+  bool ready = false;
+  try {
+    ready = PrepareTask(preparation, env_.Messages, prepared);
+  } catch (...) {
+    // Errors of the task's writes reach the caller: nothing is started
+    // then, and the new task stays the current one.
+    Adopt(prepared);
+    throw;
   }
-  const CheckedTaskInput &input = check.Input;
+  Adopt(prepared);
+  if (!ready)
+    return false;
 
+  LoadPanes();
+  totalLabel_ = "Total images: " + std::to_string(task_->TotalCount);
+  if (env_.View)
+    env_.View->TotalLabelChanged(totalLabel_);
+  SetState(TaskState::Running);
+  // Held until the task ends (or the process does).
+  taskLock_ = std::move(lock);
+  StartWorkers();
+  return true;
+}
+
+std::optional<bool> TaskControl::DecideContinue(const TaskFields &fields,
+                                                const CheckedTaskInput &input,
+                                                FileLock &lock) {
   // One process per task: a second run of the same project file would
   // write the same tiles, lists and positions at once. Nothing is written
   // before this. A lock file that cannot be made (a folder without write
   // permission) locks nothing; the task's own writes then report.
   const std::string projectFile = input.Path + input.TaskFileName;
-  FileLock lock;
   if (lock.Acquire(projectFile + kLockSuffix) == FileLock::Result::Busy) {
     Message(kRunningElsewhere + projectFile);
-    return false;
+    return std::nullopt;
   }
-
   const bool continueTask =
       ContinuesEarlierRun(projectFile, fields, input.Zoom, input.Dir);
   // The continue rule compares the texts as typed: "47.60" against a stored
@@ -152,62 +172,35 @@ bool TaskControl::Start(const TaskFields &fields) {
   if (!continueTask && FileExists(projectFile) &&
       HoldsPositions(projectFile, TaskParameters{}.ThreadSlots) &&
       !Ask(RestartQuestion(projectFile)))
-    return false;
+    return std::nullopt;
+  return continueTask;
+}
 
+void TaskControl::Adopt(PreparedTask &prepared) {
+  if (!prepared.Params)
+    return; // refused before anything changed
   runningThreads_ = 0;
   endInventory_.reset();
-  auto params = std::make_shared<TaskParameters>(
-      ParametersFor(input, settings, continueTask));
-  params_ = params;
-
-  TaskEnvironment taskEnv;
-  taskEnv.Hosts = settings.Hosts;
-  taskEnv.DecimalSeparator = env_.DecimalSeparator;
-  taskEnv.Now = env_.Now;
-  taskEnv.ProgramFolder = env_.ProgramFolder;
-  std::unique_ptr<MDTask> task;
-  try {
-    task = std::make_unique<MDTask>(*params, taskEnv);
-  } catch (const TaskSetupError &e) {
-    Message(e.what());
-    Message(kCreateFailure);
-    return false;
-  } catch (const std::exception &) {
-    Message(kCreateFailure);
-    return false;
-  }
+  params_ = prepared.Params;
+  if (!prepared.Task)
+    return;
   // The old task goes before the record it refers to.
-  task_ = std::move(task);
-  taskParams_ = params;
+  task_ = std::move(prepared.Task);
+  taskParams_ = prepared.Params;
+}
 
-  if (task_->TotalCount < params->ThreadCount)
-    params->ThreadCount = task_->TotalCount;
-
-  // Errors of these steps reach the caller: nothing is started then, and the
-  // new task stays the current one.
-  task_->WriteTaskFile();
-  task_->WriteTileList();
-  task_->WriteLogHeader();
-  task_->CreateFailedFile();
-  // A run killed in mid-write may have left temporary files beside its
-  // tiles and task files; nothing of them is needed any more.
-  RemoveStaleTemporaries(task_->TileFolder);
-  RemoveStaleTemporaries(params->Path);
+void TaskControl::LoadPanes() {
   std::vector<std::string> logLines = ReadLines(task_->LogFilePath);
   std::vector<std::string> failedLines = ReadLines(task_->FailedFilePath);
   ResetLog(std::move(logLines));
   memo2_ = std::move(failedLines);
+}
 
-  totalLabel_ = "Total images: " + std::to_string(task_->TotalCount);
-  if (env_.View)
-    env_.View->TotalLabelChanged(totalLabel_);
-  SetCaption("Stop");
-
+void TaskControl::StartWorkers() {
   released_ = TaskProgress{};
-  // Held until the task ends (or the process does).
-  taskLock_ = std::move(lock);
+  runClock_.Restart();
   try {
-    for (int32_t i = 0; i < params->ThreadCount; ++i) {
+    for (int32_t i = 0; i < params_->ThreadCount; ++i) {
       threads_.push_back(std::make_unique<TDownThread>(
           false, *task_, i, *env_.Bridge, *this, env_.Pacing));
       ++runningThreads_;
@@ -221,7 +214,6 @@ bool TaskControl::Start(const TaskFields &fields) {
   }
   timerEnabled_ = true;
   tickCount_ = 0;
-  return true;
 }
 
 void TaskControl::Stop() {
@@ -236,7 +228,7 @@ void TaskControl::Tick() {
   if (!timerEnabled_)
     return;
   ++tickCount_;
-  if (tickCount_ % 5 == 0)
+  if (tickCount_ % (kPositionSavePeriod / kTickPeriod) == 0)
     SaveRecordsThenPositions();
   if (runningThreads_ == 0)
     EndTask();
@@ -270,6 +262,21 @@ TaskProgress TaskControl::Progress() const {
   for (const auto &t : threads_)
     AddCounts(p, t->TileCounts());
   return p;
+}
+
+ProgressFigures TaskControl::ProgressShown() const {
+  ProgressFigures f =
+      ComputeProgress(Progress(), TaskRunning(), runClock_.Seconds());
+  f.Line = ProgressLineWithEnd(f, endInventory_);
+  return f;
+}
+
+TaskControl::LogFileView TaskControl::LogFileToView() const {
+  if (!task_)
+    return {"", "No task running now." + std::string(18, ' ')};
+  if (!FileExists(task_->LogFilePath))
+    return {"", "No logfile now." + std::string(25, ' ')};
+  return {task_->LogFilePath, ""};
 }
 
 void TaskControl::AddLogLine(const std::string &line) {
@@ -420,7 +427,7 @@ void TaskControl::EndTask() {
     endInventory_.reset();
   }
   taskLock_.Release();
-  SetCaption("Start");
+  SetState(TaskState::Idle);
   Message("Task stoped!" + std::string(20, ' '));
 }
 
@@ -440,10 +447,10 @@ void TaskControl::ResetLog(std::vector<std::string> lines) {
     env_.View->LogPaneReset(memo1_);
 }
 
-void TaskControl::SetCaption(const std::string &caption) {
-  caption_ = caption;
+void TaskControl::SetState(TaskState state) {
+  state_ = state;
   if (env_.View)
-    env_.View->CaptionChanged(caption_);
+    env_.View->StateChanged(state_);
 }
 
 void TaskControl::Message(const std::string &text) {
@@ -463,67 +470,6 @@ std::string RestartQuestion(const std::string &projectFile) {
          "47.60 against 47.6). Starting now begins the task afresh and loses "
          "those positions. Use \"Open task ...\" to continue it. Start "
          "afresh?";
-}
-
-std::string FormatClock(int64_t seconds) {
-  const auto two = [](int64_t v) {
-    return (v < 10 ? "0" : "") + std::to_string(v);
-  };
-  if (seconds >= 3600)
-    return std::to_string(seconds / 3600) + ":" + two(seconds / 60 % 60) + ":" +
-           two(seconds % 60);
-  return std::to_string(seconds / 60) + ":" + two(seconds % 60);
-}
-
-std::string ProgressLine(const TaskProgress &p, bool running,
-                         double elapsedSeconds) {
-  const int32_t concluded = std::min(p.Concluded(), p.Total);
-  std::string text = std::to_string(concluded) + " of " +
-                     std::to_string(p.Total) +
-                     " tiles concluded: " + std::to_string(p.Stored) +
-                     " stored, " + std::to_string(p.GivenUp) + " given up";
-  if (p.Skipped > 0)
-    text += ", " + std::to_string(p.Skipped) + " done before";
-  if (!running)
-    return concluded < p.Total ? text + "; stopped" : text;
-  // Tiles done by an earlier run cost no time: the rate counts the tiles
-  // fetched in this run.
-  const int32_t fetched = p.Stored + p.GivenUp;
-  const double rate = elapsedSeconds > 0 ? fetched / elapsedSeconds : 0;
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.1f", rate);
-  text += "; " + std::string(buf) + " tiles/s";
-  if (rate > 0)
-    text += ", " + FormatClock(std::llround((p.Total - concluded) / rate)) +
-            " left";
-  return text;
-}
-
-OpenedTask OpenTaskFile(const std::string &projectFile) {
-  const IniSnapshot ini(projectFile);
-  OpenedTask t;
-  t.Left = ini.ReadString("AREA", "LeftLongitude", "");
-  t.Right = ini.ReadString("AREA", "RightLongitude", "");
-  t.Top = ini.ReadString("AREA", "TopLatitude", "");
-  t.Bottom = ini.ReadString("AREA", "BottomLatitude", "");
-  t.Path = ExtractFilePath(projectFile);
-  t.TaskName = ExtractFileName(projectFile);
-  t.Zoom = ini.ReadInteger("Zoom", "Zoom", 0);
-  t.Dir = ini.ReadInteger("Dir", "Dir", 0);
-  return t;
-}
-
-TaskFields OpenedTask::Fields() const {
-  TaskFields f;
-  f.TaskName = TaskName;
-  f.Left = Left;
-  f.Right = Right;
-  f.Top = Top;
-  f.Bottom = Bottom;
-  f.Zoom = std::to_string(Zoom);
-  f.DirIndex = Dir;
-  f.Path = Path;
-  return f;
 }
 
 } // namespace kestrane

@@ -1,12 +1,17 @@
 #pragma once
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "inventory/TaskInventory.h"
 #include "control/PositionSaver.h"
+#include "control/Progress.h"
+#include "control/TaskPrepare.h"
+#include "control/TaskState.h"
+#include "inventory/ProjectFile.h"
+#include "inventory/TaskInventory.h"
 #include "platform/DateTime.h"
 #include "platform/Errors.h"
 #include "platform/FileLock.h"
@@ -17,6 +22,11 @@
 
 namespace kestrane {
 
+// The timer's period, and how often the running task's panes and the
+// workers' positions are saved.
+inline constexpr std::chrono::milliseconds kTickPeriod{1000};
+inline constexpr std::chrono::seconds kPositionSavePeriod{5};
+
 // Observer of the main window's state: the window mirrors the panes and the
 // button; the command line prints the appended lines. Called on the main
 // thread only.
@@ -25,7 +35,8 @@ public:
   virtual ~TaskView() = default;
   virtual void LogPaneReset(const std::vector<std::string> & /*lines*/) {}
   virtual void LogLineAppended(const std::string & /*line*/) {}
-  virtual void CaptionChanged(const std::string & /*caption*/) {}
+  // The button's state; its caption is CaptionFor(state).
+  virtual void StateChanged(TaskState /*state*/) {}
   virtual void TotalLabelChanged(const std::string & /*text*/) {}
 };
 
@@ -44,24 +55,6 @@ struct TaskControlEnv {
   bool SavePositionsInBackground = false;
 };
 
-// Tiles concluded so far, for the progress display.
-struct TaskProgress {
-  int32_t Total = 0;
-  int32_t Stored = 0, GivenUp = 0, Skipped = 0;
-  int32_t Concluded() const { return Stored + GivenUp + Skipped; }
-  bool EndedEarly = false; // a worker ended before its share was done
-};
-
-// The progress line under the button, for the window and the command line:
-// "35 of 35 tiles concluded: 31 stored, 4 given up", then ", 3 done
-// before" when an earlier run did tiles; while the task runs the rate and
-// the time left follow ("; 2.0 tiles/s, 0:02 left"); a task that ended
-// before every tile was concluded adds "; stopped".
-std::string ProgressLine(const TaskProgress &progress, bool running,
-                         double elapsedSeconds);
-// "1:02:03" from an hour on, else "2:03".
-std::string FormatClock(int64_t seconds);
-
 // Start's question when the project file holds the saved positions of an
 // earlier run that the fields as typed would not continue.
 std::string RestartQuestion(const std::string &projectFile);
@@ -79,7 +72,7 @@ public:
   // of it with SaveAndAbandon.
   ~TaskControl() override;
 
-  // The button: the Start path when the caption is "Start", else Stop.
+  // The button: the Start path when idle, else Stop.
   void ButtonClick(const TaskFields &fields);
   // The Start path. True when workers were started; a refused input shows
   // its message and returns false (so does a call while a task runs, and a
@@ -103,7 +96,8 @@ public:
   // Afterwards Start refuses and Tick does nothing.
   void SaveAndAbandon();
 
-  const std::string &Caption() const { return caption_; }
+  TaskState State() const { return state_; }
+  std::string Caption() const { return CaptionFor(state_); }
   const std::string &TotalLabel() const { return totalLabel_; }
   bool TimerEnabled() const { return timerEnabled_; }
   int32_t RunningThreads() const { return runningThreads_; }
@@ -117,6 +111,12 @@ public:
     return threads_;
   }
   TaskProgress Progress() const;
+  // Whether workers run or the end of the task is still to come.
+  bool TaskRunning() const { return timerEnabled_ || runningThreads_ > 0; }
+  // The progress display: the figures of Progress() over the time since
+  // the workers started; once the task has ended, the line adds what its
+  // tile folder holds (EndInventory).
+  ProgressFigures ProgressShown() const;
   // What the tile folder held when the task last ended (the inventory
   // without the decode check); empty while a task runs, before the first
   // end, and when the folder could not be read.
@@ -124,12 +124,27 @@ public:
     return endInventory_;
   }
 
+  // "View log file": the current task's log file to open, or, with Path
+  // empty, the message saying why there is none.
+  struct LogFileView {
+    std::string Path;
+    std::string Message;
+  };
+  LogFileView LogFileToView() const;
+
   // WorkerHost, run on the main thread through the bridge.
   void AddLogLine(const std::string &line) override;
   void AddFailedLine(const std::string &line) override;
   void WorkerDone() override;
 
 private:
+  // The steps of Start after the checks.
+  std::optional<bool> DecideContinue(const TaskFields &fields,
+                                     const CheckedTaskInput &input,
+                                     FileLock &lock);
+  void Adopt(PreparedTask &prepared);
+  void LoadPanes();
+  void StartWorkers();
   // The five-second save: both panes, then, when both reached the disk, the
   // workers' positions.
   void SaveRecordsThenPositions();
@@ -146,12 +161,12 @@ private:
   void EndTask();
   void AppendLog(const std::string &line);
   void ResetLog(std::vector<std::string> lines);
-  void SetCaption(const std::string &caption);
+  void SetState(TaskState state);
   void Message(const std::string &text);
   bool Ask(const std::string &question);
 
   TaskControlEnv env_;
-  std::string caption_ = "Start";
+  TaskState state_ = TaskState::Idle;
   std::string totalLabel_;
   bool timerEnabled_ = false;
   bool abandoned_ = false; // SaveAndAbandon let go of the workers
@@ -170,26 +185,11 @@ private:
   std::vector<std::unique_ptr<TDownThread>> threads_;
   // Tile counts of the workers released so far in the current task.
   TaskProgress released_;
+  RunClock runClock_; // since the workers of the current task started
   PositionSaver saver_;
   std::optional<InventoryCounts> endInventory_;
   // The running task's project file is locked against other processes.
   FileLock taskLock_;
 };
-
-// "Open task ...": the field texts a project file loads into the window.
-struct OpenedTask {
-  std::string Left, Right, Top, Bottom; // AREA keys as text
-  std::string Path;                     // folder of the file, ending "/"
-  std::string TaskName;                 // file name with its extension
-  int32_t Zoom = 0;                     // Zoom/Zoom, 0 when missing
-  int32_t Dir = 0; // Dir/Dir, 0 when missing; outside 0..3 selects nothing
-
-  // The fields as the window holds them once loaded: pressing Start on them
-  // continues the task when the continue rule holds.
-  TaskFields Fields() const;
-};
-// Throws KError("Cannot open file " + path) when the file is not a regular
-// file of at most 1 MiB.
-OpenedTask OpenTaskFile(const std::string &projectFile);
 
 } // namespace kestrane

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "inventory/ProjectFile.h"
 #include "inventory/TaskInventory.h"
 #include "platform/Files.h"
 #include "platform/Ini.h"
@@ -15,24 +16,53 @@
 
 namespace kestrane {
 
+OpenedTask OpenTaskFile(const std::string &projectFile) {
+  const IniSnapshot ini(projectFile);
+  OpenedTask t;
+  t.Left = ini.ReadString("AREA", "LeftLongitude", "");
+  t.Right = ini.ReadString("AREA", "RightLongitude", "");
+  t.Top = ini.ReadString("AREA", "TopLatitude", "");
+  t.Bottom = ini.ReadString("AREA", "BottomLatitude", "");
+  t.Path = ExtractFilePath(projectFile);
+  t.TaskName = ExtractFileName(projectFile);
+  t.Zoom = ini.ReadInteger("Zoom", "Zoom", 0);
+  t.Dir = ini.ReadInteger("Dir", "Dir", 0);
+  // A value that is no number reads as either default.
+  t.DirGiven = t.Dir == ini.ReadInteger("Dir", "Dir", -1);
+  return t;
+}
+
+TaskFields OpenedTask::Fields() const {
+  TaskFields f;
+  f.TaskName = TaskName;
+  f.Left = Left;
+  f.Right = Right;
+  f.Top = Top;
+  f.Bottom = Bottom;
+  f.Zoom = std::to_string(Zoom);
+  f.DirIndex = Dir;
+  f.Path = Path;
+  return f;
+}
+
 LoadedTask LoadTask(const std::string &projectFile, TaskEnvironment env) {
   const KError refused("Cannot open file " + projectFile);
   if (!FileExists(projectFile) || !TryReadFileBytes(projectFile))
     throw refused;
   // The fields the window loads from the file, through the checks Start
-  // runs: what Start would refuse is not a task's project file either.
-  const IniFile ini(projectFile);
+  // runs: what Start would refuse is not a task's project file either. A
+  // file without a direction is refused rather than read as North.
   TaskFields fields;
-  fields.Left = ini.ReadString("AREA", "LeftLongitude", "");
-  fields.Right = ini.ReadString("AREA", "RightLongitude", "");
-  fields.Top = ini.ReadString("AREA", "TopLatitude", "");
-  fields.Bottom = ini.ReadString("AREA", "BottomLatitude", "");
-  fields.Zoom = std::to_string(ini.ReadInteger("Zoom", "Zoom", 0));
-  fields.DirIndex = ini.ReadInteger("Dir", "Dir", -1);
-  fields.Path = ExtractFilePath(projectFile);
+  try {
+    const OpenedTask opened = OpenTaskFile(projectFile);
+    fields = opened.Fields();
+    if (!opened.DirGiven)
+      fields.DirIndex = -1;
+  } catch (const KError &) {
+    throw refused;
+  }
   if (fields.Path.empty())
     fields.Path = "./";
-  fields.TaskName = ExtractFileName(projectFile);
   const TaskInputCheck check = CheckTaskInput(fields);
   if (!check.Ok())
     throw refused;

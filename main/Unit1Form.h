@@ -3,15 +3,15 @@
 // progress display and the menus. It reads the fields, calls the task
 // control and shows what the control reports; the task logic is the
 // control's.
-#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QUrl>
 #include <functional>
 #include <memory>
 #include <string>
 
-#include "qtbridge/QtBridge.h"
 #include "control/TaskControl.h"
+#include "main/UpDown.h"
+#include "qtbridge/QtBridge.h"
 #include "task/TaskInput.h"
 #include "worker/Unit3.h"
 
@@ -22,7 +22,6 @@ class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 class QTimer;
-class QToolButton;
 
 namespace kestrane {
 
@@ -35,30 +34,6 @@ class TfrmFlt;
 inline constexpr const char *kHomePageLink = "https://kestrane.example.org/";
 inline constexpr const char *kContactLink =
     "mailto:support@kestrane.example.org";
-
-// An up-down spinner beside a read-only field: two arrow buttons that step
-// a value within a range, without wrapping.
-class TUpDown : public QWidget {
-  Q_OBJECT
-public:
-  explicit TUpDown(QWidget *parent = nullptr);
-
-  int value() const { return value_; }
-  int minimum() const { return min_; }
-  int maximum() const { return max_; }
-  void setRange(int min, int max);
-  // Clamps to the range; emits valueChanged when the value changes.
-  void setValue(int value);
-  void stepBy(int steps) { setValue(value_ + steps); }
-
-signals:
-  void valueChanged(int value);
-
-private:
-  QToolButton *up_;
-  QToolButton *down_;
-  int min_ = 0, max_ = 100, value_ = 0;
-};
 
 // What the main window is built with. The program leaves every field at its
 // default; tests give a settings file of their own and short pauses.
@@ -142,11 +117,14 @@ private:
   // TaskView: the control's panes and captions mirrored into the widgets.
   void LogPaneReset(const std::vector<std::string> &lines) override;
   void LogLineAppended(const std::string &line) override;
-  void CaptionChanged(const std::string &caption) override;
+  void StateChanged(TaskState state) override;
   void TotalLabelChanged(const std::string &text) override;
 
+  // The widgets (Unit1Layout.cpp).
   void BuildMenus();
   QWidget *BuildFields();
+  QWidget *BuildPanes();
+  void BuildStatusBar();
   // Connects a control's signal to a handler run through Guarded.
   template <class Sender, class Signal, class F>
   void Connect(Sender *sender, Signal signal, F handler);
@@ -154,7 +132,6 @@ private:
   void SyncFailedPane(bool reset);
   void UpdateProgress();
   void UpdateEstimate();
-  bool TaskRunning() const;
 
   std::string programFolder_;
   std::string settingsPath_;
@@ -174,8 +151,7 @@ private:
   std::function<void(const QString &)> startProgram_;
   std::function<void()> abandonExit_;
 
-  // Progress since the last Start.
-  QElapsedTimer runClock_;
+  // The failed-tile pane's lines already shown in Memo2.
   size_t failedMirrored_ = 0;
 
   QLineEdit *EditTaskName = nullptr;

@@ -137,6 +137,51 @@ int OptionsRoundTrip(kestrane::TfrmOptions &options, const QString &folder) {
   return closed && back == folder ? 0 : 1;
 }
 
+// Hidden options: --screenshot DIR [--task FILE.ktsk] [--seconds N];
+// --options-round-trip FOLDER; --showcase STATE [--ftl FILE.ftl].
+struct HiddenOptions {
+  QString ShotFolder, ShotTask, RoundTripFolder, Showcase, ShowcaseFtl;
+  int ShotSeconds = 8;
+};
+
+HiddenOptions ReadHiddenOptions(const QStringList &args) {
+  HiddenOptions o;
+  for (int i = 1; i + 1 < args.size(); ++i) {
+    if (args[i] == QLatin1String("--screenshot"))
+      o.ShotFolder = args[++i];
+    else if (args[i] == QLatin1String("--task"))
+      o.ShotTask = args[++i];
+    else if (args[i] == QLatin1String("--seconds"))
+      o.ShotSeconds = args[++i].toInt();
+    else if (args[i] == QLatin1String("--options-round-trip"))
+      o.RoundTripFolder = args[++i];
+    else if (args[i] == QLatin1String("--showcase"))
+      o.Showcase = args[++i];
+    else if (args[i] == QLatin1String("--ftl"))
+      o.ShowcaseFtl = args[++i];
+  }
+  return o;
+}
+
+// The main window as the program shows it, or one of the hidden modes.
+int RunWindows(QApplication &app, kestrane::TForm1 &form1,
+               const kestrane::ToolWindows &tools, const HiddenOptions &o) {
+  if (!o.RoundTripFolder.isEmpty())
+    return OptionsRoundTrip(*tools.Options, o.RoundTripFolder);
+  if (!o.Showcase.isEmpty()) {
+    if (!kestrane::StartShowcase(form1, tools, o.Showcase, o.ShowcaseFtl))
+      return 2;
+    return app.exec();
+  }
+  if (!o.ShotFolder.isEmpty()) {
+    StderrSink sink;
+    form1.setMessageSink(&sink);
+    return Screenshots(form1, tools, o.ShotFolder, o.ShotTask, o.ShotSeconds);
+  }
+  form1.show();
+  return app.exec();
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -160,26 +205,7 @@ int main(int argc, char **argv) {
   // program passes around is read after it.
   const char separator = kestrane::UserDecimalSeparator();
 
-  // Hidden options: --screenshot DIR [--task FILE.ktsk] [--seconds N];
-  // --options-round-trip FOLDER; --showcase STATE [--ftl FILE.ftl].
-  QString shotFolder, shotTask, roundTripFolder, showcase, showcaseFtl;
-  int shotSeconds = 8;
-  const QStringList args = app.arguments();
-  for (int i = 1; i + 1 < args.size(); ++i) {
-    if (args[i] == QLatin1String("--screenshot"))
-      shotFolder = args[++i];
-    else if (args[i] == QLatin1String("--task"))
-      shotTask = args[++i];
-    else if (args[i] == QLatin1String("--seconds"))
-      shotSeconds = args[++i].toInt();
-    else if (args[i] == QLatin1String("--options-round-trip"))
-      roundTripFolder = args[++i];
-    else if (args[i] == QLatin1String("--showcase"))
-      showcase = args[++i];
-    else if (args[i] == QLatin1String("--ftl"))
-      showcaseFtl = args[++i];
-  }
-
+  const HiddenOptions hidden = ReadHiddenOptions(app.arguments());
   try {
     const std::string folder = kestrane::ProgramFolder();
     app.setWindowIcon(QIcon(QString::fromStdString(folder + "kestrane.png")));
@@ -197,20 +223,7 @@ int main(int argc, char **argv) {
     const kestrane::ToolWindows tools{&about, &convert, &options, &flt};
     form1.SetToolWindows(tools);
 
-    if (!roundTripFolder.isEmpty())
-      return OptionsRoundTrip(options, roundTripFolder);
-    if (!showcase.isEmpty()) {
-      if (!kestrane::StartShowcase(form1, tools, showcase, showcaseFtl))
-        return 2;
-      return app.exec();
-    }
-    if (!shotFolder.isEmpty()) {
-      StderrSink sink;
-      form1.setMessageSink(&sink);
-      return Screenshots(form1, tools, shotFolder, shotTask, shotSeconds);
-    }
-    form1.show();
-    return app.exec();
+    return RunWindows(app, form1, tools, hidden);
   } catch (const std::exception &e) {
     QMessageBox::critical(nullptr, app.applicationDisplayName(),
                           QString::fromStdString(e.what()));

@@ -6,6 +6,38 @@
 
 namespace kestrane {
 
+namespace {
+
+// "1:02:03" from an hour on, else "2:03".
+std::string ClockText(int64_t seconds) {
+  const auto two = [](int64_t v) {
+    return (v < 10 ? "0" : "") + std::to_string(v);
+  };
+  if (seconds >= 3600)
+    return std::to_string(seconds / 3600) + ":" + two(seconds / 60 % 60) + ":" +
+           two(seconds % 60);
+  return std::to_string(seconds / 60) + ":" + two(seconds % 60);
+}
+
+// "7.3 s", or "3723.0 s (1 h 2 min 3 s)" from one minute on.
+std::string SecondsText(int64_t milliseconds) {
+  const int64_t tenths = (milliseconds + 50) / 100;
+  std::string text =
+      std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " s";
+  const int64_t seconds = tenths / 10;
+  if (seconds >= 60) {
+    std::string parts;
+    if (seconds >= 3600)
+      parts += std::to_string(seconds / 3600) + " h ";
+    parts += std::to_string(seconds / 60 % 60) + " min " +
+             std::to_string(seconds % 60) + " s";
+    text += " (" + parts + ")";
+  }
+  return text;
+}
+
+} // namespace
+
 AreaEstimate EstimateArea(double left, double right, double top, double bottom,
                           int32_t zoom) {
   int32_t minX = LongitudeToTileX(left, zoom);
@@ -21,31 +53,25 @@ AreaEstimate EstimateArea(double left, double right, double top, double bottom,
   e.Rows = int64_t{maxY} - minY + 1;
   e.Tiles = e.Columns * e.Rows;
   e.Workers = static_cast<int32_t>(std::min<int64_t>(8, e.Tiles));
-  e.LeastMilliseconds = LeastDownloadMilliseconds(e.Tiles, e.Workers);
+  e.LeastMilliseconds =
+      LeastPacedMilliseconds(e.Tiles, e.Workers, kPauseAfterStored.count(),
+                             kWorkerStartOffset.count());
   return e;
 }
 
-int64_t LeastDownloadMilliseconds(int64_t totalCount, int32_t workers) {
+int64_t LeastPacedMilliseconds(int64_t totalCount, int32_t workers,
+                               int64_t pauseAfterStoredMs,
+                               int64_t startOffsetMs) {
   if (totalCount <= 0 || workers <= 0)
     return 0;
   const int64_t share = (totalCount + workers - 1) / workers;
-  return share * 500 + int64_t{workers - 1} * 100;
+  return share * pauseAfterStoredMs + int64_t{workers - 1} * startOffsetMs;
 }
 
-std::string FormatDuration(int64_t milliseconds) {
-  const int64_t tenths = (milliseconds + 50) / 100;
-  std::string text =
-      std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " s";
-  const int64_t seconds = tenths / 10;
-  if (seconds >= 60) {
-    std::string parts;
-    if (seconds >= 3600)
-      parts += std::to_string(seconds / 3600) + " h ";
-    parts += std::to_string(seconds / 60 % 60) + " min " +
-             std::to_string(seconds % 60) + " s";
-    text += " (" + parts + ")";
-  }
-  return text;
+std::string FormatDuration(int64_t milliseconds, DurationStyle style) {
+  if (style == DurationStyle::Clock)
+    return ClockText(milliseconds / 1000);
+  return SecondsText(milliseconds);
 }
 
 } // namespace kestrane

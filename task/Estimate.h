@@ -1,8 +1,15 @@
 #pragma once
+#include <chrono>
 #include <cstdint>
 #include <string>
 
 namespace kestrane {
+
+// The workers' pacing as a task's estimate counts it: the pause after each
+// stored tile, and the offset by which each worker after the first starts
+// later. The worker's own pacing (WorkerPacing) holds the same values.
+inline constexpr std::chrono::milliseconds kPauseAfterStored{500};
+inline constexpr std::chrono::milliseconds kWorkerStartOffset{100};
 
 // The size of the block of tiles that covers an area at a zoom level, and
 // the least time the workers' pacing allows for it. One function for every
@@ -17,17 +24,31 @@ struct AreaEstimate {
 };
 
 // The block of an area given by its edges in degrees (longitudes in
-// -180..180, latitudes in -85..85, zoom in 1..21; the caller has checked
-// them). The tile ranges are those the task's set-up computes.
+// -180..180, latitudes in -85..85, zoom in kMinZoom..kMaxZoom; the caller
+// has checked them). The tile ranges are those the task's set-up computes.
 AreaEstimate EstimateArea(double left, double right, double top, double bottom,
                           int32_t zoom);
 
-// The least time the workers' pacing allows: the largest worker share times
-// 500 ms, plus 100 ms for each worker after the first.
-int64_t LeastDownloadMilliseconds(int64_t totalCount, int32_t workers);
+// The least time a pacing allows: the largest worker share times the pause
+// after each stored tile, plus the start offset for each worker after the
+// first; 0 for no tiles or no workers.
+int64_t LeastPacedMilliseconds(int64_t totalCount, int32_t workers,
+                               int64_t pauseAfterStoredMs,
+                               int64_t startOffsetMs);
 
-// "7.3 s", with hours, minutes and seconds added from one minute on:
-// "3723.0 s (1 h 2 min 3 s)".
-std::string FormatDuration(int64_t milliseconds);
+// How FormatDuration writes a time.
+enum class DurationStyle {
+  // "7.3 s", with hours, minutes and seconds added from one minute on:
+  // "3723.0 s (1 h 2 min 3 s)" (estimates).
+  Seconds,
+  // Whole seconds as a clock: "2:03", from an hour on "1:02:03" (the time
+  // left of a running task).
+  Clock,
+};
+
+// A duration as text; the Clock style drops the milliseconds below a
+// second.
+std::string FormatDuration(int64_t milliseconds,
+                           DurationStyle style = DurationStyle::Seconds);
 
 } // namespace kestrane

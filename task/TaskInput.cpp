@@ -67,8 +67,9 @@ TaskInputCheck RunChecks(const TaskFields &fields, bool createFolder) {
   // The window's spinner keeps the zoom in range; a project file opened
   // into the fields may not.
   const std::optional<int32_t> zoom = StrToIntStrict(fields.Zoom);
-  if (!zoom || *zoom < 1 || *zoom > 21)
-    return Refused("Zoom level should be between 1 and 21.");
+  if (!zoom || *zoom < kMinZoom || *zoom > kMaxZoom)
+    return Refused("Zoom level should be between " + std::to_string(kMinZoom) +
+                   " and " + std::to_string(kMaxZoom) + ".");
   in.Zoom = *zoom;
 
   if (fields.Path.empty())

@@ -8,6 +8,11 @@
 
 namespace kestrane {
 
+// The zoom levels a task may have, the window's spinner offers and the
+// command line accepts.
+inline constexpr int32_t kMinZoom = 1;
+inline constexpr int32_t kMaxZoom = 21;
+
 // The task fields of the main window as the user typed them (and as the
 // command line's options give them).
 struct TaskFields {
@@ -48,7 +53,7 @@ struct TaskInputCheck {
 
 // Runs the input checks of Start in their fixed order and stops at the
 // first that fails, whose message text is returned:
-//  1. the zoom text must be a whole number in 1..21;
+//  1. the zoom text must be a whole number in kMinZoom..kMaxZoom;
 //  2. the path must not be empty;
 //  3. a missing output folder is created (one level), or the check fails;
 //     the folder stays even when a later check fails;
@@ -58,10 +63,10 @@ struct TaskInputCheck {
 //     bottom <= top);
 //  7. the direction must be one of the four;
 //  8. the task name becomes TaskFileName.
-// Start reads the proxy settings before calling this; afterwards it decides
-// whether the task continues an earlier run (which compares the texts as
-// typed in `fields`), fills the parameters with ParametersFor, builds the
-// task, writes its files and starts the workers.
+// The task preparation of Start and `plan` (PrepareTask) runs this first;
+// afterwards it has the front end decide whether the task continues an
+// earlier run (Start compares the texts as typed in `fields`), fills the
+// parameters with ParametersFor, builds the task and writes its files.
 TaskInputCheck CheckTaskInput(const TaskFields &fields);
 
 // The main window's live estimate of the fields as typed: "Tiles: " + count

@@ -3,12 +3,12 @@
 // headless: progress on stderr, the result lines on stdout.
 #include <atomic>
 #include <clocale>
-#include <csignal>
 #include <cstdio>
 #include <string>
 
 #include <CLI/CLI.hpp>
 
+#include "cli/StopSignal.h"
 #include "joiner/TileJoiner.h"
 #include "tilejoin/JoinerWindow.h"
 
@@ -52,8 +52,8 @@ private:
 
 int RunHeadless(const std::string &project, const std::string &output,
                 bool overviews) {
-  std::signal(SIGINT, OnInterrupt);
-  std::signal(SIGTERM, OnInterrupt);
+  // As signal() did: calls in progress go on after the handler.
+  kestrane::cli::InstallStopHandler(OnInterrupt, {SIGINT, SIGTERM}, SA_RESTART);
   kestrane::JoinOptions options;
   options.Overviews = overviews;
   options.Cancel = &cancel;

@@ -75,8 +75,8 @@ public:
   void LogLineAppended(const std::string &line) override {
     Appended.push_back(line);
   }
-  void CaptionChanged(const std::string &caption) override {
-    Captions.push_back(caption);
+  void StateChanged(TaskState state) override {
+    Captions.push_back(CaptionFor(state));
   }
   void TotalLabelChanged(const std::string &text) override {
     Totals.push_back(text);

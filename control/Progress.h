@@ -1,0 +1,72 @@
+#pragma once
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "inventory/TaskInventory.h"
+#include "worker/Unit3.h"
+
+namespace kestrane {
+
+// Tiles concluded so far, for the progress display.
+struct TaskProgress {
+  int32_t Total = 0;
+  int32_t Stored = 0, GivenUp = 0, Skipped = 0;
+  int32_t Concluded() const { return Stored + GivenUp + Skipped; }
+  bool EndedEarly = false; // a worker ended before its share was done
+};
+
+// What the progress display shows, computed once for the window and the
+// command line.
+struct ProgressFigures {
+  int32_t Total = 0;
+  int32_t Concluded = 0; // at most Total
+  bool Running = false;
+  // Tiles fetched in this run per second (tiles an earlier run did cost no
+  // time); 0 when idle or before the first tile.
+  double Rate = 0;
+  // The time left at that rate; empty when idle or while the rate is 0.
+  std::optional<int64_t> SecondsLeft;
+  // The progress line (see ProgressLine).
+  std::string Line;
+};
+
+// The figures of a task's progress after `elapsedSeconds` of its run.
+ProgressFigures ComputeProgress(const TaskProgress &progress, bool running,
+                                double elapsedSeconds);
+
+// The progress line under the button, for the window and the command line:
+// "35 of 35 tiles concluded: 31 stored, 4 given up", then ", 3 done
+// before" when an earlier run did tiles; while the task runs the rate and
+// the time left follow ("; 2.0 tiles/s, 0:02 left"); a task that ended
+// before every tile was concluded adds "; stopped".
+std::string ProgressLine(const TaskProgress &progress, bool running,
+                         double elapsedSeconds);
+
+// The line once a task has ended, with what its tile folder holds as the
+// command line's summary counts it: ProgressLine + "; in the tile folder: "
+// + InventorySummaryLine. A running task, or an end whose folder could not
+// be read, shows the progress line alone.
+std::string ProgressLineWithEnd(const ProgressFigures &figures,
+                                const std::optional<InventoryCounts> &end);
+
+// The least time the workers' pacing allows for a task: the largest worker
+// share times the pause after each stored tile, plus the start offset for
+// each worker after the first.
+int64_t LeastDownloadMilliseconds(int64_t totalCount, int32_t workers,
+                                  const WorkerPacing &pacing = {});
+
+// The time since a task's run began, for the rate.
+class RunClock {
+public:
+  void Restart() { started_ = std::chrono::steady_clock::now(); }
+  bool Started() const { return started_.has_value(); }
+  // 0 before the first Restart.
+  double Seconds() const;
+
+private:
+  std::optional<std::chrono::steady_clock::time_point> started_;
+};
+
+} // namespace kestrane

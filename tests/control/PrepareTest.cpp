@@ -1,0 +1,148 @@
+// Preparing a task, shared by Start and `plan`.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "control/TaskPrepare.h"
+#include "tests/support/TempDir.h"
+
+namespace kestrane {
+namespace {
+
+namespace fs = std::filesystem;
+
+class Recorder : public MessageSink {
+public:
+  void ShowMessage(const std::string &text) override { Texts.push_back(text); }
+  std::vector<std::string> Texts;
+};
+
+// The edges and zoom as typed.
+struct Area {
+  std::string Left, Right, Top, Bottom, Zoom;
+};
+const Area kThreeTiles{"116.25", "116.2525", "39.9", "39.9", "18"};
+const Area kTwelveTiles{"116.25", "116.265", "39.9", "39.9", "18"};
+
+TaskFields Fields(const std::string &path, const Area &a) {
+  TaskFields f;
+  f.TaskName = "t";
+  f.Left = a.Left;
+  f.Right = a.Right;
+  f.Top = a.Top;
+  f.Bottom = a.Bottom;
+  f.Zoom = a.Zoom;
+  f.Path = path;
+  return f;
+}
+
+// A temporary file of a writer that no longer runs (no process has that
+// id), as a run killed in mid-write leaves one.
+const char kStale[] = ".kestrane-tmp-99999999-1.part";
+
+void Touch(const std::string &path) {
+  std::ofstream(path) << "x";
+}
+
+std::string Slurp(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(PrepareTaskTest, RefusalsLeaveNothingBehind) {
+  struct Row {
+    const char *what;
+    Area area;
+    bool decideRefuses;
+    std::vector<std::string> messages;
+    bool paramsSet;
+  } rows[] = {
+      {"input check fails",
+       {"116.25", "116.25", "39.9", "39.9", "22"},
+       false,
+       {"Zoom level should be between 1 and 21."},
+       false},
+      {"the front end refuses", kThreeTiles, true, {}, false},
+      // The whole world at the deepest zoom: more tiles than a task holds.
+      {"the task cannot be built",
+       {"-180", "180", "85", "-85", "21"},
+       false,
+       {"The area is too large: 4383643271168 tiles.",
+        "Error: Create task failure."},
+       true},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.what);
+    testing::TempDir dir;
+    TaskPreparation prep;
+    prep.Fields = Fields(dir.Path(), row.area);
+    prep.Decide = [&](const CheckedTaskInput &) -> std::optional<bool> {
+      if (row.decideRefuses)
+        return std::nullopt;
+      return false;
+    };
+    Recorder messages;
+    PreparedTask out;
+    EXPECT_FALSE(PrepareTask(prep, &messages, out));
+    EXPECT_EQ(messages.Texts, row.messages);
+    EXPECT_EQ(out.Params != nullptr, row.paramsSet);
+    EXPECT_EQ(out.Task, nullptr);
+    EXPECT_TRUE(fs::is_empty(dir.Path()));
+  }
+}
+
+TEST(PrepareTaskTest, WritesTheFilesCutsTheWorkersAndClearsTemporaries) {
+  struct Row {
+    const char *what;
+    Area area;
+    int64_t tiles;
+    int32_t workers;
+    std::optional<bool> continues; // Decide's answer; nullopt: no Decide
+  } rows[] = {
+      {"three tiles: three workers", kThreeTiles, 3, 3, false},
+      {"twelve tiles: eight workers", kTwelveTiles, 12, 8, std::nullopt},
+      {"continued", kThreeTiles, 3, 3, true},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.what);
+    testing::TempDir dir;
+    fs::create_directory(dir.Path() + "t");
+    Touch(dir.Path() + kStale);
+    Touch(dir.Path() + "t/" + kStale);
+    TaskPreparation prep;
+    prep.Fields = Fields(dir.Path(), row.area);
+    std::string before; // the project file a continued task finds
+    if (row.continues == true) {
+      PreparedTask earlier;
+      ASSERT_TRUE(PrepareTask(prep, nullptr, earlier));
+      std::ofstream(dir.Path() + "t.ktsk", std::ios::app)
+          << "[THREADS]\r\nT1X=5\r\n";
+      before = Slurp(dir.Path() + "t.ktsk");
+      Touch(dir.Path() + kStale);
+    }
+    if (row.continues)
+      prep.Decide = [&](const CheckedTaskInput &) { return row.continues; };
+    Recorder messages;
+    PreparedTask out;
+    ASSERT_TRUE(PrepareTask(prep, &messages, out));
+    if (row.continues == true) {
+      EXPECT_EQ(Slurp(dir.Path() + "t.ktsk"), before); // positions kept
+    }
+    EXPECT_TRUE(messages.Texts.empty());
+    ASSERT_NE(out.Task, nullptr);
+    EXPECT_EQ(out.Task->TotalCount, row.tiles);
+    EXPECT_EQ(out.Params->ThreadCount, row.workers);
+    EXPECT_EQ(&out.Task->Params, out.Params.get());
+    EXPECT_EQ(out.Params->ContinueTask, row.continues.value_or(false));
+    EXPECT_TRUE(fs::exists(dir.Path() + "t.ktsk"));
+    EXPECT_TRUE(fs::exists(out.Task->LogFilePath));
+    EXPECT_TRUE(fs::exists(out.Task->FailedFilePath));
+    EXPECT_FALSE(fs::exists(dir.Path() + kStale));
+    EXPECT_FALSE(fs::exists(dir.Path() + "t/" + kStale));
+  }
+}
+
+} // namespace
+} // namespace kestrane

@@ -1,0 +1,138 @@
+// The progress model that the window and the command line show.
+#include <gtest/gtest.h>
+
+#include "control/Progress.h"
+#include "task/Estimate.h"
+
+namespace kestrane {
+namespace {
+
+TaskProgress Counts(int32_t total, int32_t stored, int32_t givenUp,
+                    int32_t skipped) {
+  TaskProgress p;
+  p.Total = total;
+  p.Stored = stored;
+  p.GivenUp = givenUp;
+  p.Skipped = skipped;
+  return p;
+}
+
+// The estimate counts the pauses the workers really make.
+static_assert(WorkerPacing{}.AfterStored == kPauseAfterStored);
+static_assert(WorkerPacing{}.StartOffset == kWorkerStartOffset);
+
+TEST(ProgressFiguresTest, ConcludedRateAndTimeLeft) {
+  struct Row {
+    const char *what;
+    TaskProgress p;
+    bool running;
+    double seconds;
+    int32_t concluded;
+    double rate;
+    std::optional<int64_t> left;
+  } rows[] = {
+      {"running", Counts(35, 9, 1, 0), true, 5, 10, 2.0, 13},
+      {"idle: no rate, no time left", Counts(35, 9, 1, 0), false, 5, 10, 0,
+       std::nullopt},
+      {"nothing fetched yet", Counts(35, 0, 0, 0), true, 3, 0, 0, std::nullopt},
+      {"no time passed", Counts(35, 4, 0, 0), true, 0, 4, 0, std::nullopt},
+      // Counts that overshoot the total (a worker's last tile counted
+      // twice) never show more than the whole.
+      {"concluded capped at the total", Counts(10, 9, 2, 1), true, 4, 10, 2.75,
+       0},
+      {"earlier run's tiles cost no time", Counts(40, 4, 0, 30), true, 2, 34,
+       2.0, 3},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.what);
+    const ProgressFigures f = ComputeProgress(row.p, row.running, row.seconds);
+    EXPECT_EQ(f.Total, row.p.Total);
+    EXPECT_EQ(f.Concluded, row.concluded);
+    EXPECT_EQ(f.Running, row.running);
+    EXPECT_DOUBLE_EQ(f.Rate, row.rate);
+    EXPECT_EQ(f.SecondsLeft, row.left);
+    EXPECT_EQ(f.Line, ProgressLine(row.p, row.running, row.seconds));
+  }
+}
+
+TEST(ProgressFiguresTest, EndedTaskAddsWhatTheTileFolderHolds) {
+  InventoryCounts end;
+  end.Total = 35;
+  end.Stored = 31;
+  end.Placeholder = 4;
+  const std::string folder = "; in the tile folder: 31 of 35 tiles stored, 4 "
+                             "placeholders, 0 damaged, 0 missing, 0 side "
+                             "files";
+  const std::string ended = "35 of 35 tiles concluded: 31 stored, 4 given up";
+  struct Row {
+    const char *what;
+    bool running;
+    std::optional<InventoryCounts> end;
+    std::string line;
+  } rows[] = {
+      {"ended, folder read", false, end, ended + folder},
+      {"ended, folder unreadable", false, std::nullopt, ended},
+      {"still running: no counts of the folder yet", true, end,
+       ProgressLine(Counts(35, 31, 4, 0), true, 10)},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.what);
+    const ProgressFigures f =
+        ComputeProgress(Counts(35, 31, 4, 0), row.running, 10);
+    EXPECT_EQ(ProgressLineWithEnd(f, row.end), row.line);
+  }
+}
+
+TEST(LeastDownloadTimeTest, FollowsThePacing) {
+  WorkerPacing fast;
+  fast.AfterStored = std::chrono::milliseconds(10);
+  fast.StartOffset = std::chrono::milliseconds(1);
+  struct Row {
+    const char *what;
+    int64_t tiles;
+    int32_t workers;
+    WorkerPacing pacing;
+    int64_t ms;
+  } rows[] = {
+      // 35 tiles over 8 workers: shares of 5, seven workers start later.
+      {"the program's pacing", 35, 8, WorkerPacing{}, 5 * 500 + 7 * 100},
+      {"one tile", 1, 1, WorkerPacing{}, 500},
+      {"a faster pacing", 35, 8, fast, 5 * 10 + 7 * 1},
+      {"no tiles", 0, 8, WorkerPacing{}, 0},
+      {"no workers", 35, 0, WorkerPacing{}, 0},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.what);
+    EXPECT_EQ(LeastDownloadMilliseconds(row.tiles, row.workers, row.pacing),
+              row.ms);
+  }
+  // The area estimate of the window and the picker counts the same pauses.
+  EXPECT_EQ(LeastPacedMilliseconds(35, 8, kPauseAfterStored.count(),
+                                   kWorkerStartOffset.count()),
+            LeastDownloadMilliseconds(35, 8));
+}
+
+TEST(FormatDurationTest, BothStyles) {
+  struct Row {
+    int64_t ms;
+    DurationStyle style;
+    const char *text;
+  } rows[] = {
+      {7250, DurationStyle::Seconds, "7.3 s"},
+      {59949, DurationStyle::Seconds, "59.9 s"},
+      {60000, DurationStyle::Seconds, "60.0 s (1 min 0 s)"},
+      {3723000, DurationStyle::Seconds, "3723.0 s (1 h 2 min 3 s)"},
+      {0, DurationStyle::Clock, "0:00"},
+      {59999, DurationStyle::Clock, "0:59"},
+      {123000, DurationStyle::Clock, "2:03"},
+      {3600000, DurationStyle::Clock, "1:00:00"},
+      {100590000, DurationStyle::Clock, "27:56:30"},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.ms);
+    EXPECT_EQ(FormatDuration(row.ms, row.style), row.text);
+  }
+}
+
+} // namespace
+} // namespace kestrane
