@@ -163,6 +163,29 @@ bool EncodeInto(jpeg_compress_struct *cinfo, ErrorManager *err,
   return true;
 }
 
+// The frame header (SOF marker `m`, segment `s` of `len` bytes with its
+// length field): size, precision, components and the first component's
+// sampling. False when the segment is too short for its components.
+bool ReadFrameHeader(unsigned char m, const unsigned char *s, size_t len,
+                     JpegFrame &f, bool &idsRgb) {
+  f.Sequential = m == 0xC0 || m == 0xC1;
+  f.Precision = s[0];
+  f.Height = Be16(s + 1);
+  f.Width = Be16(s + 3);
+  f.Components = s[5];
+  if (len < 8 + 3 * static_cast<size_t>(f.Components))
+    return false;
+  if (f.Components > 0) {
+    f.HSampling = s[7] >> 4;
+    f.VSampling = s[7] & 15;
+    f.ChromaOneByOne = true;
+    for (int c = 1; c < f.Components; ++c)
+      f.ChromaOneByOne = f.ChromaOneByOne && s[7 + 3 * c] == 0x11;
+    idsRgb = f.Components == 3 && s[6] == 'R' && s[9] == 'G' && s[12] == 'B';
+  }
+  return true;
+}
+
 } // namespace
 
 JpegFrame ReadJpegFrame(std::string_view bytes) {
@@ -200,25 +223,9 @@ JpegFrame ReadJpegFrame(std::string_view bytes) {
       adobeRgb = s[11] == 0;
     }
     if (sof) {
-      if (len < 8 || frame)
+      if (len < 8 || frame || !ReadFrameHeader(m, s, len, f, idsRgb))
         return f;
       frame = true;
-      f.Sequential = m == 0xC0 || m == 0xC1;
-      f.Precision = s[0];
-      f.Height = Be16(s + 1);
-      f.Width = Be16(s + 3);
-      f.Components = s[5];
-      if (len < 8 + 3 * static_cast<size_t>(f.Components))
-        return f;
-      if (f.Components > 0) {
-        f.HSampling = s[7] >> 4;
-        f.VSampling = s[7] & 15;
-        f.ChromaOneByOne = true;
-        for (int c = 1; c < f.Components; ++c)
-          f.ChromaOneByOne = f.ChromaOneByOne && s[7 + 3 * c] == 0x11;
-        idsRgb =
-            f.Components == 3 && s[6] == 'R' && s[9] == 'G' && s[12] == 'B';
-      }
     } else if (m == 0xDA) {
       f.Parsed = frame;
       f.Rgb = adobe ? adobeRgb : !jfif && idsRgb;
