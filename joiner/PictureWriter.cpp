@@ -94,6 +94,8 @@ private:
       why = "write error";
     throw KError("Cannot write file " + target_ + ": " + what + ": " + why);
   }
+  void GridFields(const Level &l, uint32_t subfile, uint16_t bits,
+                  uint16_t samples, uint16_t compression, uint16_t photometric);
   void ImageFields(const Level &l, uint32_t subfile);
   void MaskFields(const Level &l, uint32_t subfile);
   void Georeference();
@@ -119,17 +121,25 @@ private:
   TiffMessages messages_;
 };
 
-void Writer::ImageFields(const Level &l, uint32_t subfile) {
+// The fields every directory of the file has: its kind, size and tiles,
+// and how its pixels are stored.
+void Writer::GridFields(const Level &l, uint32_t subfile, uint16_t bits,
+                        uint16_t samples, uint16_t compression,
+                        uint16_t photometric) {
   TIFFSetField(tif_, TIFFTAG_SUBFILETYPE, subfile);
   TIFFSetField(tif_, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(l.Width));
   TIFFSetField(tif_, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(l.Height));
   TIFFSetField(tif_, TIFFTAG_TILEWIDTH, uint32_t{kTile});
   TIFFSetField(tif_, TIFFTAG_TILELENGTH, uint32_t{kTile});
-  TIFFSetField(tif_, TIFFTAG_BITSPERSAMPLE, uint16_t{8});
-  TIFFSetField(tif_, TIFFTAG_SAMPLESPERPIXEL, uint16_t{3});
+  TIFFSetField(tif_, TIFFTAG_BITSPERSAMPLE, bits);
+  TIFFSetField(tif_, TIFFTAG_SAMPLESPERPIXEL, samples);
   TIFFSetField(tif_, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-  TIFFSetField(tif_, TIFFTAG_COMPRESSION, COMPRESSION_JPEG);
-  TIFFSetField(tif_, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_YCBCR);
+  TIFFSetField(tif_, TIFFTAG_COMPRESSION, compression);
+  TIFFSetField(tif_, TIFFTAG_PHOTOMETRIC, photometric);
+}
+
+void Writer::ImageFields(const Level &l, uint32_t subfile) {
+  GridFields(l, subfile, 8, 3, COMPRESSION_JPEG, PHOTOMETRIC_YCBCR);
   TIFFSetField(tif_, TIFFTAG_YCBCRSUBSAMPLING, static_cast<uint16_t>(h_),
                static_cast<uint16_t>(v_));
   // Every tile is a whole JPEG stream with its own tables.
@@ -137,16 +147,7 @@ void Writer::ImageFields(const Level &l, uint32_t subfile) {
 }
 
 void Writer::MaskFields(const Level &l, uint32_t subfile) {
-  TIFFSetField(tif_, TIFFTAG_SUBFILETYPE, subfile);
-  TIFFSetField(tif_, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(l.Width));
-  TIFFSetField(tif_, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(l.Height));
-  TIFFSetField(tif_, TIFFTAG_TILEWIDTH, uint32_t{kTile});
-  TIFFSetField(tif_, TIFFTAG_TILELENGTH, uint32_t{kTile});
-  TIFFSetField(tif_, TIFFTAG_BITSPERSAMPLE, uint16_t{1});
-  TIFFSetField(tif_, TIFFTAG_SAMPLESPERPIXEL, uint16_t{1});
-  TIFFSetField(tif_, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-  TIFFSetField(tif_, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
-  TIFFSetField(tif_, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MASK);
+  GridFields(l, subfile, 1, 1, COMPRESSION_ADOBE_DEFLATE, PHOTOMETRIC_MASK);
 }
 
 // Web Mercator keys: the picture's corners are the block's edges.

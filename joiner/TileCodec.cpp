@@ -32,6 +32,15 @@ struct ErrorManager {
 }
 void OnMessage(j_common_ptr, int) {}
 
+// libjpeg's error handling for one (de)compressor: an error jumps back to
+// the setjmp of `err`, messages are dropped.
+jpeg_error_mgr *Install(ErrorManager &err) {
+  jpeg_error_mgr *pub = jpeg_std_error(&err.pub);
+  err.pub.error_exit = OnError;
+  err.pub.emit_message = OnMessage;
+  return pub;
+}
+
 // Fits `src` (w x h RGB) into a 256 x 256 tile, nearest pixel.
 void FitToTile(const uint8_t *src, int w, int h, RgbTile &out) {
   out.resize(size_t{kTilePixels} * kTilePixels * 3);
@@ -99,9 +108,7 @@ bool DecodeJpeg(std::string_view bytes, int denominator, RgbTile &rgb,
   rgb.resize(w * h * 3);
   jpeg_decompress_struct cinfo;
   ErrorManager err;
-  cinfo.err = jpeg_std_error(&err.pub);
-  err.pub.error_exit = OnError;
-  err.pub.emit_message = OnMessage;
+  cinfo.err = Install(err);
   jpeg_create_decompress(&cinfo);
   const bool ok =
       DecodeInto(&cinfo, &err, bytes, denominator, &rgb, &width, &height);
@@ -275,9 +282,7 @@ void EncodeTileJpeg(const RgbTile &rgb, int h, int v, int quality,
     throw KError("JPEG encoder: short tile");
   jpeg_compress_struct cinfo;
   ErrorManager err;
-  cinfo.err = jpeg_std_error(&err.pub);
-  err.pub.error_exit = OnError;
-  err.pub.emit_message = OnMessage;
+  cinfo.err = Install(err);
   jpeg_create_compress(&cinfo);
   unsigned char *buffer = nullptr;
   unsigned long size = 0;
