@@ -117,8 +117,6 @@ ParsedHead ParseHead(std::string_view head, std::size_t maxBody) {
   return p;
 }
 
-// Where the head ends (just past its empty line), searching from `from`;
-// npos while it has not arrived. Bare LF line ends are accepted too.
 std::size_t FindHeadEnd(const std::string &buf, std::size_t from) {
   for (std::size_t i = from; i < buf.size(); ++i) {
     if (buf[i] != '\n')
@@ -156,8 +154,6 @@ std::string Hex(std::size_t n) {
   return buf;
 }
 
-// The body in the transfer coding of the answer (chunks and the last chunk
-// for a chunked answer).
 std::string EncodeBody(const HttpResponse &r) {
   if (!r.Chunked)
     return r.Body;
