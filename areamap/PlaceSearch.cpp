@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/Text.h"
+
 namespace kestrane {
 
 namespace {
@@ -70,14 +72,6 @@ char32_t FoldCodePoint(char32_t c) {
   return c;
 }
 
-std::string_view Trimmed(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-    s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-    s.remove_suffix(1);
-  return s;
-}
-
 } // namespace
 
 std::string FoldCase(std::string_view utf8) {
@@ -90,7 +84,7 @@ std::string FoldCase(std::string_view utf8) {
 
 std::vector<size_t> FindPlaces(const WorldMap &map, std::string_view typed,
                                size_t limit) {
-  const std::string prefix = FoldCase(Trimmed(typed));
+  const std::string prefix = FoldCase(Trim(typed));
   std::vector<size_t> found;
   if (prefix.empty())
     return found;

@@ -8,24 +8,13 @@
 #include "control/Progress.h"
 #include "platform/Errors.h"
 #include "platform/NumberFormat.h"
+#include "platform/Text.h"
 
 namespace kestrane::cli {
 
-namespace {
-
-std::string Lower(std::string_view text) {
-  std::string s(text);
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) {
-    return static_cast<char>(std::tolower(c));
-  });
-  return s;
-}
-
-} // namespace
-
 std::optional<int> ParseDirection(std::string_view text) {
   static const char *const kNames[4] = {"north", "east", "south", "west"};
-  const std::string lower = Lower(text);
+  const std::string lower = AsciiLower(text);
   for (int i = 0; i < 4; ++i)
     if (lower == kNames[i] || lower == std::string(1, char('0' + i)))
       return i;

@@ -40,38 +40,15 @@ std::string BlankImagePath(const MDTask &task) {
 
 // No tile comes near this size; a larger file under a tile's name is not
 // read into memory but counted as damaged.
-constexpr off_t kMaxTileBytes = off_t{64} << 20;
+constexpr size_t kMaxTileBytes = size_t{64} << 20;
 
 // Reads a whole file into `out` (reused between calls). False when it
-// cannot be opened or read, is no regular file or is too large for a tile;
-// `missing` tells that nothing is there.
+// cannot be opened or read whole, is no regular file or is too large for a
+// tile; `missing` tells that nothing is there.
 bool ReadInto(int dirFd, const char *name, std::string &out, bool *missing) {
-  *missing = false;
-  // Not blocking: a pipe put under a tile's name must not stop the audit.
-  const int fd = ::openat(dirFd, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) {
-    *missing = errno == ENOENT;
-    return false;
-  }
-  struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-      st.st_size > kMaxTileBytes) {
-    ::close(fd);
-    return false;
-  }
-  out.resize(static_cast<size_t>(st.st_size));
-  size_t got = 0;
-  while (got < out.size()) {
-    const ssize_t n = ::read(fd, out.data() + got, out.size() - got);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n <= 0)
-      break;
-    got += static_cast<size_t>(n);
-  }
-  ::close(fd);
-  out.resize(got);
-  return got == static_cast<size_t>(st.st_size);
+  const BoundedRead read = ReadBoundedFile(dirFd, name, kMaxTileBytes, out);
+  *missing = read == BoundedRead::Missing;
+  return read == BoundedRead::Whole;
 }
 
 // Everything a tile folder listing needs, walked once.

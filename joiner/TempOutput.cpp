@@ -19,8 +19,8 @@ TempOutput::TempOutput(const std::string &target) : target_(target) {
       ExtractFilePath(target) + "." + ExtractFileName(target) + ".XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
-  fd_ = ::mkstemp(name.data());
-  if (fd_ < 0)
+  fd_.Reset(::mkstemp(name.data()));
+  if (!fd_.Valid())
     throw JoinRefused("Cannot create file " + target + ": " +
                       std::strerror(errno));
   path_ = name.data();
@@ -28,12 +28,10 @@ TempOutput::TempOutput(const std::string &target) : target_(target) {
   // of any new file.
   const mode_t mask = ::umask(0);
   ::umask(mask);
-  ::fchmod(fd_, 0666 & ~mask);
+  ::fchmod(fd_.Get(), 0666 & ~mask);
 }
 
 TempOutput::~TempOutput() {
-  if (owned_ && fd_ >= 0)
-    ::close(fd_);
   if (!committed_)
     ::unlink(path_.c_str());
 }

@@ -1,6 +1,8 @@
 #pragma once
 #include <string>
 
+#include "platform/UniqueFd.h"
+
 namespace kestrane {
 
 // The temporary file beside the target that a picture is written to:
@@ -14,17 +16,16 @@ public:
   TempOutput(const TempOutput &) = delete;
   TempOutput &operator=(const TempOutput &) = delete;
 
-  int Fd() const { return fd_; }
+  int Fd() const { return fd_.Get(); }
   const std::string &Path() const { return path_; }
   // The TIFF library owns and closes the descriptor once it has opened it.
-  void HandOver() { owned_ = false; }
+  void HandOver() { fd_.Release(); }
   // Renames the file onto the target. Throws KError with the reason.
   void Commit();
 
 private:
   std::string target_, path_;
-  int fd_ = -1;
-  bool owned_ = true;
+  UniqueFd fd_;
   bool committed_ = false;
 };
 

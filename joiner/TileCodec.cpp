@@ -32,6 +32,15 @@ struct ErrorManager {
 }
 void OnMessage(j_common_ptr, int) {}
 
+// libjpeg's error handling for one (de)compressor: an error jumps back to
+// the setjmp of `err`, messages are dropped.
+jpeg_error_mgr *Install(ErrorManager &err) {
+  jpeg_error_mgr *pub = jpeg_std_error(&err.pub);
+  err.pub.error_exit = OnError;
+  err.pub.emit_message = OnMessage;
+  return pub;
+}
+
 // Fits `src` (w x h RGB) into a 256 x 256 tile, nearest pixel.
 void FitToTile(const uint8_t *src, int w, int h, RgbTile &out) {
   out.resize(size_t{kTilePixels} * kTilePixels * 3);
@@ -99,9 +108,7 @@ bool DecodeJpeg(std::string_view bytes, int denominator, RgbTile &rgb,
   rgb.resize(w * h * 3);
   jpeg_decompress_struct cinfo;
   ErrorManager err;
-  cinfo.err = jpeg_std_error(&err.pub);
-  err.pub.error_exit = OnError;
-  err.pub.emit_message = OnMessage;
+  cinfo.err = Install(err);
   jpeg_create_decompress(&cinfo);
   const bool ok =
       DecodeInto(&cinfo, &err, bytes, denominator, &rgb, &width, &height);
@@ -163,6 +170,29 @@ bool EncodeInto(jpeg_compress_struct *cinfo, ErrorManager *err,
   return true;
 }
 
+// The frame header (SOF marker `m`, segment `s` of `len` bytes with its
+// length field): size, precision, components and the first component's
+// sampling. False when the segment is too short for its components.
+bool ReadFrameHeader(unsigned char m, const unsigned char *s, size_t len,
+                     JpegFrame &f, bool &idsRgb) {
+  f.Sequential = m == 0xC0 || m == 0xC1;
+  f.Precision = s[0];
+  f.Height = Be16(s + 1);
+  f.Width = Be16(s + 3);
+  f.Components = s[5];
+  if (len < 8 + 3 * static_cast<size_t>(f.Components))
+    return false;
+  if (f.Components > 0) {
+    f.HSampling = s[7] >> 4;
+    f.VSampling = s[7] & 15;
+    f.ChromaOneByOne = true;
+    for (int c = 1; c < f.Components; ++c)
+      f.ChromaOneByOne = f.ChromaOneByOne && s[7 + 3 * c] == 0x11;
+    idsRgb = f.Components == 3 && s[6] == 'R' && s[9] == 'G' && s[12] == 'B';
+  }
+  return true;
+}
+
 } // namespace
 
 JpegFrame ReadJpegFrame(std::string_view bytes) {
@@ -200,25 +230,9 @@ JpegFrame ReadJpegFrame(std::string_view bytes) {
       adobeRgb = s[11] == 0;
     }
     if (sof) {
-      if (len < 8 || frame)
+      if (len < 8 || frame || !ReadFrameHeader(m, s, len, f, idsRgb))
         return f;
       frame = true;
-      f.Sequential = m == 0xC0 || m == 0xC1;
-      f.Precision = s[0];
-      f.Height = Be16(s + 1);
-      f.Width = Be16(s + 3);
-      f.Components = s[5];
-      if (len < 8 + 3 * static_cast<size_t>(f.Components))
-        return f;
-      if (f.Components > 0) {
-        f.HSampling = s[7] >> 4;
-        f.VSampling = s[7] & 15;
-        f.ChromaOneByOne = true;
-        for (int c = 1; c < f.Components; ++c)
-          f.ChromaOneByOne = f.ChromaOneByOne && s[7 + 3 * c] == 0x11;
-        idsRgb =
-            f.Components == 3 && s[6] == 'R' && s[9] == 'G' && s[12] == 'B';
-      }
     } else if (m == 0xDA) {
       f.Parsed = frame;
       f.Rgb = adobe ? adobeRgb : !jfif && idsRgb;
@@ -268,9 +282,7 @@ void EncodeTileJpeg(const RgbTile &rgb, int h, int v, int quality,
     throw KError("JPEG encoder: short tile");
   jpeg_compress_struct cinfo;
   ErrorManager err;
-  cinfo.err = jpeg_std_error(&err.pub);
-  err.pub.error_exit = OnError;
-  err.pub.emit_message = OnMessage;
+  cinfo.err = Install(err);
   jpeg_create_compress(&cinfo);
   unsigned char *buffer = nullptr;
   unsigned long size = 0;

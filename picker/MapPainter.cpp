@@ -39,6 +39,67 @@ QPen Cosmetic(const QColor &color, double width) {
   return pen;
 }
 
+// The block of tiles the task downloads at `zoom` with the grid of its
+// tiles, clipped to the window.
+void PaintTileBlock(QPainter &painter, const MapView &view,
+                    const WorldBox &selection, int zoom) {
+  const GeoBox geo = ToGeo(selection);
+  const WorldBox visible = view.Visible();
+  const int32_t minX = LongitudeToTileX(std::max(geo.Left, -180.0), zoom);
+  const int32_t maxX = LongitudeToTileX(std::min(geo.Right, 180.0), zoom);
+  const int32_t minY = LatitudeToTileY(std::max(geo.Bottom, -85.0), zoom);
+  const int32_t maxY = LatitudeToTileY(std::min(geo.Top, 85.0), zoom);
+  const double west =
+      view.ScreenX(LongitudeToWorldX(TileXToLongitude(minX, zoom)));
+  const double east =
+      view.ScreenX(LongitudeToWorldX(TileXToLongitude(maxX + 1.0, zoom)));
+  const double south =
+      view.ScreenY(LatitudeToWorldY(TileYToLatitude(minY, zoom)));
+  const double north =
+      view.ScreenY(LatitudeToWorldY(TileYToLatitude(maxY + 1.0, zoom)));
+  painter.setBrush(
+      QColor(kSelection.red(), kSelection.green(), kSelection.blue(), 18));
+  painter.setPen(Cosmetic(
+      QColor(kSelection.red(), kSelection.green(), kSelection.blue(), 120),
+      1.0));
+  const QRectF block = QRectF(QPointF(west, north), QPointF(east, south));
+  painter.drawRect(block);
+  const int32_t fromX = std::max(
+      minX,
+      LongitudeToTileX(WorldXToLongitude(std::max(visible.Left, 0.0)), zoom));
+  const int32_t toX = std::min(
+      maxX,
+      LongitudeToTileX(WorldXToLongitude(std::min(visible.Right, 1.0)), zoom));
+  for (int32_t x = fromX + 1; x <= toX; ++x) {
+    const double sx =
+        view.ScreenX(LongitudeToWorldX(TileXToLongitude(x, zoom)));
+    painter.drawLine(QPointF(sx, north), QPointF(sx, south));
+  }
+  const int32_t fromY = std::max(
+      minY,
+      LatitudeToTileY(WorldYToLatitude(std::min(visible.Bottom, 1.0)), zoom));
+  const int32_t toY = std::min(
+      maxY,
+      LatitudeToTileY(WorldYToLatitude(std::max(visible.Top, 0.0)), zoom));
+  for (int32_t y = fromY + 1; y <= toY; ++y) {
+    const double sy = view.ScreenY(LatitudeToWorldY(TileYToLatitude(y, zoom)));
+    painter.drawLine(QPointF(west, sy), QPointF(east, sy));
+  }
+}
+
+// Handles at the corners and the middles of the edges of `r`.
+void PaintHandles(QPainter &painter, const QRectF &r) {
+  painter.setBrush(Qt::white);
+  painter.setPen(Cosmetic(kSelection, 1.2));
+  for (const double fx : {0.0, 0.5, 1.0})
+    for (const double fy : {0.0, 0.5, 1.0}) {
+      if (fx == 0.5 && fy == 0.5)
+        continue;
+      const QPointF c(r.left() + fx * r.width(), r.top() + fy * r.height());
+      painter.drawRect(QRectF(c.x() - 3, c.y() - 3, 6, 6));
+    }
+}
+
 } // namespace
 
 MapPainter::MapPainter(const WorldMap &map)
@@ -315,66 +376,13 @@ void MapPainter::PaintSelection(QPainter &painter, const MapView &view,
                                 const WorldBox &selection, int zoom) {
   const QRectF r = ScreenRect(view, selection).normalized();
   const double tilePixels = view.Scale() / std::ldexp(1.0, zoom);
-  if (tilePixels >= kGridMinTilePixels) {
-    // The block of tiles the task downloads, clipped to the window.
-    const GeoBox geo = ToGeo(selection);
-    const WorldBox visible = view.Visible();
-    const int32_t minX = LongitudeToTileX(std::max(geo.Left, -180.0), zoom);
-    const int32_t maxX = LongitudeToTileX(std::min(geo.Right, 180.0), zoom);
-    const int32_t minY = LatitudeToTileY(std::max(geo.Bottom, -85.0), zoom);
-    const int32_t maxY = LatitudeToTileY(std::min(geo.Top, 85.0), zoom);
-    const double west =
-        view.ScreenX(LongitudeToWorldX(TileXToLongitude(minX, zoom)));
-    const double east =
-        view.ScreenX(LongitudeToWorldX(TileXToLongitude(maxX + 1.0, zoom)));
-    const double south =
-        view.ScreenY(LatitudeToWorldY(TileYToLatitude(minY, zoom)));
-    const double north =
-        view.ScreenY(LatitudeToWorldY(TileYToLatitude(maxY + 1.0, zoom)));
-    painter.setBrush(
-        QColor(kSelection.red(), kSelection.green(), kSelection.blue(), 18));
-    painter.setPen(Cosmetic(
-        QColor(kSelection.red(), kSelection.green(), kSelection.blue(), 120),
-        1.0));
-    const QRectF block = QRectF(QPointF(west, north), QPointF(east, south));
-    painter.drawRect(block);
-    const int32_t fromX = std::max(
-        minX,
-        LongitudeToTileX(WorldXToLongitude(std::max(visible.Left, 0.0)), zoom));
-    const int32_t toX = std::min(
-        maxX, LongitudeToTileX(WorldXToLongitude(std::min(visible.Right, 1.0)),
-                               zoom));
-    for (int32_t x = fromX + 1; x <= toX; ++x) {
-      const double sx =
-          view.ScreenX(LongitudeToWorldX(TileXToLongitude(x, zoom)));
-      painter.drawLine(QPointF(sx, north), QPointF(sx, south));
-    }
-    const int32_t fromY = std::max(
-        minY,
-        LatitudeToTileY(WorldYToLatitude(std::min(visible.Bottom, 1.0)), zoom));
-    const int32_t toY = std::min(
-        maxY,
-        LatitudeToTileY(WorldYToLatitude(std::max(visible.Top, 0.0)), zoom));
-    for (int32_t y = fromY + 1; y <= toY; ++y) {
-      const double sy =
-          view.ScreenY(LatitudeToWorldY(TileYToLatitude(y, zoom)));
-      painter.drawLine(QPointF(west, sy), QPointF(east, sy));
-    }
-  }
+  if (tilePixels >= kGridMinTilePixels)
+    PaintTileBlock(painter, view, selection, zoom);
   painter.setBrush(
       QColor(kSelection.red(), kSelection.green(), kSelection.blue(), 36));
   painter.setPen(Cosmetic(kSelection, 1.6));
   painter.drawRect(r);
-  // Handles at the corners and the middles of the edges.
-  painter.setBrush(Qt::white);
-  painter.setPen(Cosmetic(kSelection, 1.2));
-  for (const double fx : {0.0, 0.5, 1.0})
-    for (const double fy : {0.0, 0.5, 1.0}) {
-      if (fx == 0.5 && fy == 0.5)
-        continue;
-      const QPointF c(r.left() + fx * r.width(), r.top() + fy * r.height());
-      painter.drawRect(QRectF(c.x() - 3, c.y() - 3, 6, 6));
-    }
+  PaintHandles(painter, r);
 }
 
 } // namespace kestrane

@@ -1,6 +1,8 @@
 #pragma once
 #include <string>
 
+#include "platform/UniqueFd.h"
+
 namespace kestrane {
 
 // An exclusive advisory lock (flock) on a small side file. The system
@@ -16,19 +18,14 @@ public:
   };
 
   FileLock() = default;
-  ~FileLock();
-  FileLock(FileLock &&other) noexcept;
-  FileLock &operator=(FileLock &&other) noexcept;
-  FileLock(const FileLock &) = delete;
-  FileLock &operator=(const FileLock &) = delete;
 
   // Creates the file when there is none; never waits for the lock.
   Result Acquire(const std::string &path);
   void Release();
-  bool Held() const { return fd_ >= 0; }
+  bool Held() const { return fd_.Valid(); }
 
 private:
-  int fd_ = -1;
+  UniqueFd fd_; // closing the only descriptor releases the lock
 };
 
 } // namespace kestrane

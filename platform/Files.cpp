@@ -1,6 +1,8 @@
 #include "platform/Files.h"
 
 #include "platform/Errors.h"
+#include "platform/Text.h"
+#include "platform/UniqueFd.h"
 
 #include <atomic>
 #include <cerrno>
@@ -25,29 +27,6 @@ void SetReason(std::string *reason, int e) {
   if (reason != nullptr)
     *reason = ErrnoText(e);
 }
-
-// Closes a descriptor when it goes out of scope (failure paths).
-class Fd {
-public:
-  explicit Fd(int fd) : fd_(fd) {}
-  Fd(const Fd &) = delete;
-  Fd &operator=(const Fd &) = delete;
-  ~Fd() {
-    if (fd_ >= 0)
-      ::close(fd_);
-  }
-  int get() const { return fd_; }
-  // Closes now and reports the result: a delayed write error (NFS, quota)
-  // shows up only here.
-  int Close() {
-    int rc = ::close(fd_);
-    fd_ = -1;
-    return rc;
-  }
-
-private:
-  int fd_;
-};
 
 bool WriteAll(int fd, std::string_view bytes) {
   const char *p = bytes.data();
@@ -98,93 +77,112 @@ int CreateTemp(const std::string &target, unsigned mode,
   return -1;
 }
 
-// The shared writer: the bytes go to a temporary file in the target's folder,
-// reach the disk, and then take the target's place in one rename, so the
-// target is either the old file or the complete new one. A symbolic link at
-// the target is replaced like a file (rename never follows it), so a link
-// planted in a shared folder cannot steer the write to another file. With
-// `replace` false anything at the target, a link included, is kept and the
-// call fails with EEXIST.
-bool WriteAtomically(const std::string &path, std::string_view bytes,
-                     bool replace, std::string *reason, bool sync = true,
-                     unsigned newFileMode = kNewFileMode) {
-  if (path.empty() || path.back() == '/') {
-    SetReason(reason, path.empty() ? ENOENT : EISDIR);
-    return false;
-  }
-  const std::string &target = path;
-  struct stat old;
-  const bool present = ::lstat(target.c_str(), &old) == 0;
-  // A link is no file of ours: its mode and owner are not carried over.
-  const bool exists = present && !S_ISLNK(old.st_mode);
-  if (present && !replace) {
-    SetReason(reason, EEXIST);
-    return false;
-  }
-  if (exists) {
-    if (S_ISDIR(old.st_mode)) {
-      SetReason(reason, EISDIR);
-      return false;
-    }
-    if (!S_ISREG(old.st_mode)) {
-      SetReason(reason, EINVAL);
-      return false;
-    }
-    if (IsReadOnly(target, old)) {
-      SetReason(reason, EACCES);
-      return false;
-    }
-  }
+// What stands at an atomic write's target before the write.
+struct TargetState {
+  bool exists = false; // a file of ours (not a link) that the write replaces
+  struct stat old {};  // its mode and owner, carried over to the new file
+};
 
-  std::string temp;
-  Fd fd(CreateTemp(target, newFileMode, &temp));
-  if (fd.get() < 0) {
-    SetReason(reason, errno);
-    return false;
-  }
-  auto fail = [&](int e) {
-    SetReason(reason, e);
-    ::unlink(temp.c_str());
-    return false;
-  };
-  if (!WriteAll(fd.get(), bytes))
-    return fail(errno);
-  if (exists) {
-    if (::fchmod(fd.get(), old.st_mode & 07777) != 0)
-      return fail(errno);
+// 0 when the write may go ahead, else the errno that refuses it: an empty
+// path or a folder's, anything there when `replace` is false, a folder or
+// other non-file, a file marked read-only.
+int CheckTarget(const std::string &path, bool replace, TargetState &state) {
+  if (path.empty() || path.back() == '/')
+    return path.empty() ? ENOENT : EISDIR;
+  struct stat &old = state.old;
+  const bool present = ::lstat(path.c_str(), &old) == 0;
+  // A link is no file of ours: its mode and owner are not carried over.
+  state.exists = present && !S_ISLNK(old.st_mode);
+  if (present && !replace)
+    return EEXIST;
+  if (!state.exists)
+    return 0;
+  if (S_ISDIR(old.st_mode))
+    return EISDIR;
+  if (!S_ISREG(old.st_mode))
+    return EINVAL;
+  if (IsReadOnly(path, old))
+    return EACCES;
+  return 0;
+}
+
+// Fills the temporary file: the bytes, the replaced file's mode and (when
+// this process may) its owner, and with `sync` the data flushed to the disk.
+// 0, or the errno of the step that failed.
+int FillTemp(UniqueFd &fd, std::string_view bytes, const TargetState &state,
+             bool sync) {
+  if (!WriteAll(fd.Get(), bytes))
+    return errno;
+  if (state.exists) {
+    const struct stat &old = state.old;
+    if (::fchmod(fd.Get(), old.st_mode & 07777) != 0)
+      return errno;
     if (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) {
-      if (::fchown(fd.get(), old.st_uid, old.st_gid) != 0) {
+      if (::fchown(fd.Get(), old.st_uid, old.st_gid) != 0) {
         // Only a privileged process may give a file away; the content is
         // what matters, so an unprivileged writer keeps its own ownership.
       }
     }
   }
-  if (sync && ::fdatasync(fd.get()) != 0)
-    return fail(errno);
-  if (fd.Close() != 0)
-    return fail(errno);
+  if (sync && ::fdatasync(fd.Get()) != 0)
+    return errno;
+  return fd.Close() != 0 ? errno : 0;
+}
 
-  if (replace) {
-    if (::rename(temp.c_str(), target.c_str()) != 0)
-      return fail(errno);
-    return true;
+// Puts the complete temporary file at the target: rename() replaces
+// whatever is there; without `replace`, link() puts it in place only when
+// nothing is there yet, so a file that appeared since the check is still
+// kept. 0, or the errno that stopped it; the temporary file is left for the
+// caller to remove.
+int PutInPlace(const std::string &temp, const std::string &target,
+               bool replace) {
+  if (replace)
+    return ::rename(temp.c_str(), target.c_str()) != 0 ? errno : 0;
+  if (::link(temp.c_str(), target.c_str()) == 0) {
+    ::unlink(temp.c_str());
+    return 0;
   }
-  // link() puts the file in place only when nothing is there yet, so a file
-  // that appeared since the check above is still kept.
-  if (::link(temp.c_str(), target.c_str()) != 0) {
-    int e = errno;
-    if (e != EPERM && e != EOPNOTSUPP && e != ENOTSUP && e != EMLINK)
-      return fail(e);
-    // A file system without hard links: fall back to check-then-rename.
-    struct stat now;
-    if (::lstat(target.c_str(), &now) == 0)
-      return fail(EEXIST);
-    if (::rename(temp.c_str(), target.c_str()) != 0)
-      return fail(errno);
-    return true;
+  const int e = errno;
+  if (e != EPERM && e != EOPNOTSUPP && e != ENOTSUP && e != EMLINK)
+    return e;
+  // A file system without hard links: fall back to check-then-rename.
+  struct stat now;
+  if (::lstat(target.c_str(), &now) == 0)
+    return EEXIST;
+  return ::rename(temp.c_str(), target.c_str()) != 0 ? errno : 0;
+}
+
+// The shared writer: the bytes go to a temporary file in the target's folder
+// (flushed to the disk first when `sync` is set) and then take the target's
+// place in one rename, so a reader or a crash of the process sees either the
+// old file or the complete new one. The rename itself is settled on the disk
+// only when SyncFileSystem is called; until then a power cut may still leave
+// the old file. A symbolic link at the target is replaced like a file
+// (rename never follows it), so a link planted in a shared folder cannot
+// steer the write to another file. With `replace` false anything at the
+// target, a link included, is kept and the call fails with EEXIST.
+bool WriteAtomically(const std::string &path, std::string_view bytes,
+                     bool replace, std::string *reason, bool sync = true,
+                     unsigned newFileMode = kNewFileMode) {
+  TargetState state;
+  if (const int e = CheckTarget(path, replace, state); e != 0) {
+    SetReason(reason, e);
+    return false;
   }
+  std::string temp;
+  UniqueFd fd(CreateTemp(path, newFileMode, &temp));
+  if (!fd.Valid()) {
+    SetReason(reason, errno);
+    return false;
+  }
+  int e = FillTemp(fd, bytes, state, sync);
+  if (e == 0)
+    e = PutInPlace(temp, path, replace);
+  if (e == 0)
+    return true;
+  SetReason(reason, e);
   ::unlink(temp.c_str());
-  return true;
+  return false;
 }
 
 } // namespace
@@ -212,21 +210,10 @@ bool CopyFileTo(const std::string &src, const std::string &dst,
 }
 
 std::vector<std::string> ReadLines(const std::string &path, size_t maxBytes) {
-  std::string bytes = ReadFileBytes(path, maxBytes);
+  const std::string bytes = ReadFileBytes(path, maxBytes);
   std::vector<std::string> lines;
-  size_t start = 0;
-  const size_t n = bytes.size();
-  for (size_t i = 0; i < n; ++i) {
-    char c = bytes[i];
-    if (c != '\r' && c != '\n')
-      continue;
-    lines.emplace_back(bytes, start, i - start);
-    if (c == '\r' && i + 1 < n && bytes[i + 1] == '\n')
-      ++i;
-    start = i + 1;
-  }
-  if (start < n)
-    lines.emplace_back(bytes, start, n - start);
+  for (const TextLine &line : SplitLines(bytes))
+    lines.emplace_back(line.Text);
   return lines;
 }
 
@@ -251,21 +238,21 @@ std::optional<std::string> TryReadFileBytes(const std::string &path,
     *missing = false;
   // O_NONBLOCK: opening a FIFO without a writer returns at once instead of
   // waiting for one; the type check below then refuses it.
-  Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (fd.get() < 0) {
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (fd.Get() < 0) {
     if (missing != nullptr)
       *missing = errno == ENOENT || errno == ENOTDIR;
     return std::nullopt;
   }
   struct stat st;
-  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+  if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) ||
       static_cast<unsigned long long>(st.st_size) > maxBytes)
     return std::nullopt;
   std::string bytes;
   bytes.reserve(static_cast<size_t>(st.st_size));
   char buf[65536];
   for (;;) {
-    ssize_t n = ::read(fd.get(), buf, sizeof buf);
+    ssize_t n = ::read(fd.Get(), buf, sizeof buf);
     if (n < 0) {
       if (errno == EINTR)
         continue;
@@ -279,6 +266,32 @@ std::optional<std::string> TryReadFileBytes(const std::string &path,
     bytes.append(buf, static_cast<size_t>(n));
   }
   return bytes;
+}
+
+BoundedRead ReadBoundedFile(int dirFd, const char *name, size_t maxBytes,
+                            std::string &out) {
+  UniqueFd fd(::openat(dirFd, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!fd.Valid())
+    return errno == ENOENT ? BoundedRead::Missing : BoundedRead::Unopened;
+  struct stat st;
+  if (::fstat(fd.Get(), &st) != 0)
+    return BoundedRead::Unopened;
+  if (!S_ISREG(st.st_mode) ||
+      static_cast<unsigned long long>(st.st_size) > maxBytes)
+    return BoundedRead::Refused;
+  out.resize(static_cast<size_t>(st.st_size));
+  size_t got = 0;
+  while (got < out.size()) {
+    const ssize_t n = ::read(fd.Get(), out.data() + got, out.size() - got);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      break;
+    got += static_cast<size_t>(n);
+  }
+  out.resize(got);
+  return got == static_cast<size_t>(st.st_size) ? BoundedRead::Whole
+                                                : BoundedRead::Short;
 }
 
 std::string ReadFileBytes(const std::string &path, size_t maxBytes) {
@@ -300,8 +313,8 @@ bool WriteFileAtomicUnsynced(const std::string &path, std::string_view bytes,
 
 bool SyncFileSystem(const std::string &path) {
   // O_NONBLOCK: a FIFO put in the file's place must not stop the caller.
-  Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  return fd.get() >= 0 && ::syncfs(fd.get()) == 0;
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  return fd.Get() >= 0 && ::syncfs(fd.Get()) == 0;
 }
 
 std::string ProgramFolder() {

@@ -54,6 +54,23 @@ std::optional<std::string>
 TryReadFileBytes(const std::string &path, bool *missing = nullptr,
                  size_t maxBytes = kMaxListFileBytes);
 
+// How ReadBoundedFile ended.
+enum class BoundedRead {
+  Whole,    // `out` holds every byte the file had when it was opened
+  Short,    // a read failed or the file shrank: `out` holds what came
+  Missing,  // nothing under that name
+  Unopened, // something is there but cannot be opened or examined
+  Refused,  // no regular file (a folder, a FIFO), or larger than maxBytes;
+            // `out` is left as it was
+};
+// Reads the file `name` (relative to the folder open as `dirFd`, or to the
+// working folder with AT_FDCWD) whole into `out`, which a caller reading
+// many files (the tiles of a task) reuses. Memory stays bounded by
+// `maxBytes`, and a FIFO under that name is refused without waiting for a
+// writer.
+BoundedRead ReadBoundedFile(int dirFd, const char *name, size_t maxBytes,
+                            std::string &out);
+
 // The permissions a file gets when an atomic write creates it (the umask
 // still applies); a replaced file keeps its own.
 constexpr unsigned kNewFileMode = 0666;

@@ -3,6 +3,7 @@
 #include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/NumberFormat.h"
+#include "platform/Text.h"
 
 #include <mutex>
 #include <optional>
@@ -15,56 +16,8 @@ namespace {
 constexpr size_t kMaxValueLength = 2047;
 constexpr std::string_view kLineEnd = "\r\n";
 
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t';
-}
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && IsBlank(s.front()))
-    s.remove_prefix(1);
-  while (!s.empty() && IsBlank(s.back()))
-    s.remove_suffix(1);
-  return s;
-}
-
-char AsciiLower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 bool SameName(std::string_view a, std::string_view b) {
-  a = Trim(a);
-  b = Trim(b);
-  if (a.size() != b.size())
-    return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (AsciiLower(a[i]) != AsciiLower(b[i]))
-      return false;
-  return true;
-}
-
-// One line of the file with its own line end ("\r\n", "\n", "\r", or none
-// for a last line without one), so untouched lines are written back as read.
-struct Line {
-  std::string_view text;
-  std::string_view end;
-};
-
-std::vector<Line> SplitLines(std::string_view bytes) {
-  std::vector<Line> lines;
-  size_t start = 0;
-  const size_t n = bytes.size();
-  for (size_t i = 0; i < n; ++i) {
-    char c = bytes[i];
-    if (c != '\r' && c != '\n')
-      continue;
-    size_t endLen = (c == '\r' && i + 1 < n && bytes[i + 1] == '\n') ? 2 : 1;
-    lines.push_back({bytes.substr(start, i - start), bytes.substr(i, endLen)});
-    i += endLen - 1;
-    start = i + 1;
-  }
-  if (start < n)
-    lines.push_back({bytes.substr(start), std::string_view()});
-  return lines;
+  return EqualsNoCase(Trim(a), Trim(b));
 }
 
 enum class LineKind { Other, Section, Key };
@@ -107,11 +60,11 @@ struct Location {
   std::string_view rawValue;
 };
 
-Location Find(const std::vector<Line> &lines, std::string_view section,
+Location Find(const std::vector<TextLine> &lines, std::string_view section,
               std::string_view key) {
   Location loc;
   for (size_t i = 0; i < lines.size(); ++i) {
-    Parsed p = Classify(lines[i].text);
+    Parsed p = Classify(lines[i].Text);
     if (p.kind == LineKind::Section) {
       if (loc.section)
         break; // the first matching section ends here
@@ -141,11 +94,7 @@ std::string CleanValue(std::string_view raw) {
 }
 
 std::string LowerName(std::string_view name) {
-  name = Trim(name);
-  std::string out(name);
-  for (char &c : out)
-    c = AsciiLower(c);
-  return out;
+  return AsciiLower(Trim(name));
 }
 
 bool HasLineBreak(std::string_view s) {
@@ -163,20 +112,20 @@ bool WouldBreakFile(std::string_view section, std::string_view key,
          key.find('=') != std::string_view::npos || Trim(key).front() == '[';
 }
 
-std::string Rewrite(const std::vector<Line> &lines, const Location &loc,
+std::string Rewrite(const std::vector<TextLine> &lines, const Location &loc,
                     std::string_view section, std::string_view key,
                     std::string_view value) {
   std::string keyLine = std::string(key) + "=" + std::string(value);
   std::string out;
-  auto append = [&out](const Line &l) {
-    out += l.text;
-    out += l.end;
+  auto append = [&out](const TextLine &l) {
+    out += l.Text;
+    out += l.End;
   };
   if (loc.key) {
     for (size_t i = 0; i < lines.size(); ++i) {
       if (i == *loc.key) {
         out += keyLine;
-        out += lines[i].end;
+        out += lines[i].End;
       } else {
         append(lines[i]);
       }
@@ -188,7 +137,7 @@ std::string Rewrite(const std::vector<Line> &lines, const Location &loc,
     for (size_t i = 0; i < lines.size(); ++i) {
       append(lines[i]);
       if (i == after) {
-        if (lines[i].end.empty())
+        if (lines[i].End.empty())
           out += kLineEnd;
         out += keyLine;
         out += kLineEnd;
@@ -196,9 +145,9 @@ std::string Rewrite(const std::vector<Line> &lines, const Location &loc,
     }
     return out;
   }
-  for (const Line &l : lines)
+  for (const TextLine &l : lines)
     append(l);
-  if (!lines.empty() && lines.back().end.empty())
+  if (!lines.empty() && lines.back().End.empty())
     out += kLineEnd;
   out += "[";
   out += section;
@@ -256,16 +205,8 @@ void IniSnapshot::Parse(std::string_view bytes) {
   // Only the first section of a name counts, and in it the first key of a
   // name; keys before any section belong to none.
   std::unordered_map<std::string, std::string> *current = nullptr;
-  size_t start = 0;
-  const size_t n = bytes.size();
-  for (size_t i = 0; i <= n; ++i) {
-    if (i < n && bytes[i] != '\r' && bytes[i] != '\n')
-      continue;
-    const std::string_view text = bytes.substr(start, i - start);
-    if (i < n && bytes[i] == '\r' && i + 1 < n && bytes[i + 1] == '\n')
-      ++i;
-    start = i + 1;
-    const Parsed p = Classify(text);
+  for (const TextLine &line : SplitLines(bytes)) {
+    const Parsed p = Classify(line.Text);
     if (p.kind == LineKind::Section) {
       auto [it, added] = sections_.try_emplace(LowerName(p.name));
       current = added ? &it->second : nullptr;
@@ -322,7 +263,7 @@ void IniFile::WriteStrings(
   std::string content = bytes ? std::move(*bytes) : std::string();
   // Each key as its own write would leave it, but the file is replaced once.
   for (const auto &[key, value] : values) {
-    const std::vector<Line> lines = SplitLines(content);
+    const std::vector<TextLine> lines = SplitLines(content);
     const Location loc = Find(lines, section, key);
     content = Rewrite(lines, loc, section, key, value);
   }

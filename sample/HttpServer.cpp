@@ -11,56 +11,17 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <optional>
 
 #include "platform/Errors.h"
+#include "sample/HttpMessage.h"
 
 namespace kestrane {
 
+using namespace http_detail;
+
 namespace {
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size())
-    return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z')
-      x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z')
-      y = static_cast<char>(y - 'A' + 'a');
-    if (x != y)
-      return false;
-  }
-  return true;
-}
-
-bool ContainsTokenNoCase(std::string_view list, std::string_view token) {
-  std::size_t start = 0;
-  while (start <= list.size()) {
-    std::size_t comma = list.find(',', start);
-    if (comma == std::string_view::npos)
-      comma = list.size();
-    std::string_view item = list.substr(start, comma - start);
-    while (!item.empty() && (item.front() == ' ' || item.front() == '\t'))
-      item.remove_prefix(1);
-    while (!item.empty() && (item.back() == ' ' || item.back() == '\t'))
-      item.remove_suffix(1);
-    if (EqualNoCase(item, token))
-      return true;
-    start = comma + 1;
-  }
-  return false;
-}
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-    s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-    s.remove_suffix(1);
-  return s;
-}
 
 bool SendAll(int fd, std::string_view data) {
   while (!data.empty()) {
@@ -75,241 +36,70 @@ bool SendAll(int fd, std::string_view data) {
   return true;
 }
 
-std::string Hex(std::size_t n) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%zx", n);
-  return buf;
-}
-
-// The body in the transfer coding of the answer (chunks and the last chunk
-// for a chunked answer).
-std::string EncodeBody(const HttpResponse &r) {
-  if (!r.Chunked)
-    return r.Body;
-  std::string out;
-  const std::size_t step = r.ChunkSize == 0 ? r.Body.size() : r.ChunkSize;
-  for (std::size_t at = 0; at < r.Body.size(); at += step) {
-    const std::size_t len = std::min(step, r.Body.size() - at);
-    out += Hex(len);
-    out += "\r\n";
-    out.append(r.Body, at, len);
-    out += "\r\n";
-  }
-  out += "0\r\n\r\n";
-  return out;
-}
-
-bool HasHeader(const HttpHeaders &headers, std::string_view name) {
-  for (const auto &h : headers)
-    if (EqualNoCase(h.first, name))
-      return true;
-  return false;
-}
-
-// The result of parsing a request head: the request, or the status of the
-// error answer that goes out instead.
-struct Parsed {
-  HttpRequest request;
-  std::size_t contentLength = 0;
-  int errorStatus = 0;
-  const char *errorReason = "";
-};
-
-Parsed Error(int status, const char *reason) {
-  Parsed p;
-  p.errorStatus = status;
-  p.errorReason = reason;
-  return p;
-}
-
-bool IsTokenChar(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-         (c >= '0' && c <= '9') || std::strchr("!#$%&'*+-.^_`|~", c) != nullptr;
-}
-
-bool IsToken(std::string_view s) {
-  if (s.empty())
-    return false;
-  for (char c : s)
-    if (c == '\0' || !IsTokenChar(c))
-      return false;
-  return true;
-}
-
-Parsed ParseHead(std::string_view head, std::size_t maxBody) {
-  Parsed p;
-  std::vector<std::string_view> lines;
-  std::size_t start = 0;
-  while (start < head.size()) {
-    std::size_t nl = head.find('\n', start);
-    if (nl == std::string_view::npos)
-      nl = head.size();
-    std::string_view line = head.substr(start, nl - start);
-    if (!line.empty() && line.back() == '\r')
-      line.remove_suffix(1);
-    lines.push_back(line);
-    start = nl + 1;
-  }
-  // The head ends with its empty line; drop it (and nothing else).
-  while (!lines.empty() && lines.back().empty())
-    lines.pop_back();
-  if (lines.empty())
-    return Error(400, "Bad Request");
-
-  const std::string_view requestLine = lines[0];
-  const std::size_t sp1 = requestLine.find(' ');
-  const std::size_t sp2 = sp1 == std::string_view::npos
-                              ? std::string_view::npos
-                              : requestLine.find(' ', sp1 + 1);
-  if (sp2 == std::string_view::npos ||
-      requestLine.find(' ', sp2 + 1) != std::string_view::npos)
-    return Error(400, "Bad Request");
-  HttpRequest &r = p.request;
-  r.Method = requestLine.substr(0, sp1);
-  r.Target = requestLine.substr(sp1 + 1, sp2 - sp1 - 1);
-  r.Version = requestLine.substr(sp2 + 1);
-  if (!IsToken(r.Method) || r.Target.empty() ||
-      r.Target.find_first_of(std::string_view("\0\r\t", 3)) !=
-          std::string::npos)
-    return Error(400, "Bad Request");
-  if (r.Version != "HTTP/1.1" && r.Version != "HTTP/1.0")
-    return Error(505, "HTTP Version Not Supported");
-
-  std::optional<std::size_t> length;
-  for (std::size_t i = 1; i < lines.size(); ++i) {
-    const std::string_view line = lines[i];
-    const std::size_t colon = line.find(':');
-    if (colon == std::string_view::npos || !IsToken(line.substr(0, colon)))
-      return Error(400, "Bad Request");
-    std::string_view name = line.substr(0, colon);
-    std::string_view value = Trim(line.substr(colon + 1));
-    r.Headers.emplace_back(std::string(name), std::string(value));
-    if (EqualNoCase(name, "Transfer-Encoding"))
-      return Error(501, "Not Implemented");
-    if (EqualNoCase(name, "Content-Length")) {
-      if (value.empty() || value.size() > 18)
-        return Error(400, "Bad Request");
-      std::size_t n = 0;
-      for (char c : value) {
-        if (c < '0' || c > '9')
-          return Error(400, "Bad Request");
-        n = n * 10 + static_cast<std::size_t>(c - '0');
-      }
-      if (length && *length != n)
-        return Error(400, "Bad Request");
-      length = n;
-    }
-  }
-  if (length && *length > maxBody)
-    return Error(413, "Payload Too Large");
-  p.contentLength = length.value_or(0);
-  return p;
-}
-
-// Where the head ends (just past its empty line), searching from `from`;
-// npos while it has not arrived. Bare LF line ends are accepted too.
-std::size_t FindHeadEnd(const std::string &buf, std::size_t from) {
-  for (std::size_t i = from; i < buf.size(); ++i) {
-    if (buf[i] != '\n')
-      continue;
-    if (i >= 1 && buf[i - 1] == '\n')
-      return i + 1;
-    if (i >= 3 && buf[i - 1] == '\r' && buf[i - 2] == '\n' &&
-        buf[i - 3] == '\r')
-      return i + 1;
-    // A head that starts with its empty line.
-    if (i == 0 || (i == 1 && buf[0] == '\r'))
-      return i + 1;
-  }
-  return std::string::npos;
-}
-
-bool RequestWantsClose(const HttpRequest &r) {
-  const std::string connection = r.Header("Connection");
-  if (ContainsTokenNoCase(connection, "close"))
-    return true;
-  return r.Version == "HTTP/1.0" &&
-         !ContainsTokenNoCase(connection, "keep-alive");
-}
-
-} // namespace
-
-std::string HttpRequest::Header(std::string_view name) const {
-  for (const auto &h : Headers)
-    if (EqualNoCase(h.first, name))
-      return h.second;
-  return {};
-}
-
-bool HttpRequest::HasHeader(std::string_view name) const {
-  return kestrane::HasHeader(Headers, name);
-}
-
-HttpResponse HttpResponse::Make(int status, std::string reason,
-                                std::string body, std::string contentType) {
-  HttpResponse r;
-  r.Status = status;
-  r.Reason = std::move(reason);
-  r.Body = std::move(body);
-  if (!contentType.empty())
-    r.Headers.emplace_back("Content-Type", std::move(contentType));
-  return r;
-}
-
-HttpServer::HttpServer(HttpHandler handler, HttpServerOptions options)
-    : handler_(std::move(handler)), options_(std::move(options)) {
-  if (options_.Addresses.empty())
-    options_.Addresses.push_back("127.0.0.1");
+// The listening addresses as IPv4 addresses; throws KError for one that is
+// not on loopback.
+std::vector<in_addr> LoopbackAddresses(const std::vector<std::string> &list) {
   std::vector<in_addr> addrs;
-  for (const std::string &a : options_.Addresses) {
+  for (const std::string &a : list) {
     in_addr ia{};
     if (inet_pton(AF_INET, a.c_str(), &ia) != 1 ||
         (ntohl(ia.s_addr) >> 24) != 127)
       throw KError("Not a loopback address: " + a);
     addrs.push_back(ia);
   }
+  return addrs;
+}
 
-  // With port 0 the first address picks the port and the others take the
-  // same; when one of them has it taken already, try another port.
+// Listens on every address on one port (port 0: the first address picks a
+// free one and the others take the same). Empty, with `error` set, when
+// one of them cannot; `port` is then the port in use.
+std::vector<UniqueFd> ListenAll(const std::vector<in_addr> &addrs,
+                                uint16_t &port, std::string &error) {
+  std::vector<UniqueFd> fds;
+  for (const in_addr &ia : addrs) {
+    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!fd.Valid()) {
+      error = std::strerror(errno);
+      return {};
+    }
+    const int one = 1;
+    ::setsockopt(fd.Get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr = ia;
+    sa.sin_port = htons(port);
+    if (::bind(fd.Get(), reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0 ||
+        ::listen(fd.Get(), 128) != 0) {
+      error = std::strerror(errno);
+      return {};
+    }
+    if (port == 0) {
+      socklen_t len = sizeof sa;
+      ::getsockname(fd.Get(), reinterpret_cast<sockaddr *>(&sa), &len);
+      port = ntohs(sa.sin_port);
+    }
+    fds.push_back(std::move(fd));
+  }
+  return fds;
+}
+
+} // namespace
+
+HttpServer::HttpServer(HttpHandler handler, HttpServerOptions options)
+    : handler_(std::move(handler)), options_(std::move(options)) {
+  if (options_.Addresses.empty())
+    options_.Addresses.push_back("127.0.0.1");
+  const std::vector<in_addr> addrs = LoopbackAddresses(options_.Addresses);
+
+  // With port 0, when one of the addresses has the picked port taken
+  // already, try another port.
   const int tries = options_.Port == 0 ? 50 : 1;
   std::string lastError;
   for (int attempt = 0; attempt < tries && listeners_.empty(); ++attempt) {
     uint16_t port = options_.Port;
-    std::vector<int> fds;
-    bool ok = true;
-    for (const in_addr &ia : addrs) {
-      const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-      if (fd < 0) {
-        lastError = std::strerror(errno);
-        ok = false;
-        break;
-      }
-      fds.push_back(fd);
-      const int one = 1;
-      ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-      sockaddr_in sa{};
-      sa.sin_family = AF_INET;
-      sa.sin_addr = ia;
-      sa.sin_port = htons(port);
-      if (::bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0 ||
-          ::listen(fd, 128) != 0) {
-        lastError = std::strerror(errno);
-        ok = false;
-        break;
-      }
-      if (port == 0) {
-        socklen_t len = sizeof sa;
-        ::getsockname(fd, reinterpret_cast<sockaddr *>(&sa), &len);
-        port = ntohs(sa.sin_port);
-      }
-    }
-    if (ok) {
-      listeners_ = fds;
+    listeners_ = ListenAll(addrs, port, lastError);
+    if (!listeners_.empty())
       port_ = port;
-    } else {
-      for (int fd : fds)
-        ::close(fd);
-    }
   }
   if (listeners_.empty())
     throw KError("Cannot listen on port " + std::to_string(options_.Port) +
@@ -317,14 +107,11 @@ HttpServer::HttpServer(HttpHandler handler, HttpServerOptions options)
   listenerAddresses_ = options_.Addresses;
 
   int pipeFds[2];
-  if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
-    for (int fd : listeners_)
-      ::close(fd);
+  if (::pipe2(pipeFds, O_CLOEXEC) != 0)
     throw KError(std::string("Cannot create the server's pipe: ") +
                  std::strerror(errno));
-  }
-  wakeRead_ = pipeFds[0];
-  wakeWrite_ = pipeFds[1];
+  wakeRead_.Reset(pipeFds[0]);
+  wakeWrite_.Reset(pipeFds[1]);
   acceptThread_ = std::thread(&HttpServer::AcceptLoop, this);
 }
 
@@ -339,9 +126,9 @@ std::string HttpServer::BaseUrl(std::size_t addressIndex) const {
 
 void HttpServer::AcceptLoop() {
   std::vector<pollfd> fds;
-  for (int fd : listeners_)
-    fds.push_back({fd, POLLIN, 0});
-  fds.push_back({wakeRead_, POLLIN, 0});
+  for (const UniqueFd &fd : listeners_)
+    fds.push_back({fd.Get(), POLLIN, 0});
+  fds.push_back({wakeRead_.Get(), POLLIN, 0});
   while (!Stopping()) {
     for (auto &p : fds)
       p.revents = 0;
@@ -352,30 +139,33 @@ void HttpServer::AcceptLoop() {
     }
     if (fds.back().revents != 0)
       return;
-    for (std::size_t i = 0; i + 1 < fds.size(); ++i) {
-      if ((fds[i].revents & POLLIN) == 0)
-        continue;
-      const int fd = ::accept4(fds[i].fd, nullptr, nullptr, SOCK_CLOEXEC);
-      if (fd < 0)
-        continue;
-      const uint64_t id = ++connections_;
-      ReapFinished();
-      std::lock_guard lock(mutex_);
-      std::size_t active = 0;
-      for (const Connection &c : conns_)
-        active += c.done ? 0 : 1;
-      if (Stopping() || active >= options_.MaxConnections) {
-        ::close(fd);
-        continue;
-      }
-      const int one = 1;
-      ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-      Connection &conn = conns_.emplace_back();
-      conn.fd = fd;
-      conn.thread = std::thread(&HttpServer::Serve, this, &conn, id,
-                                listenerAddresses_[i], port_);
-    }
+    for (std::size_t i = 0; i + 1 < fds.size(); ++i)
+      if ((fds[i].revents & POLLIN) != 0)
+        Accept(fds[i].fd, i);
   }
+}
+
+// Takes one waiting connection on listener `fd` (the address at `index`)
+// and starts its thread; closes it at once when the server is stopping or
+// serves MaxConnections already.
+void HttpServer::Accept(int fd, std::size_t index) {
+  UniqueFd client(::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC));
+  if (!client.Valid())
+    return;
+  const uint64_t id = ++connections_;
+  ReapFinished();
+  std::lock_guard lock(mutex_);
+  std::size_t active = 0;
+  for (const Connection &c : conns_)
+    active += c.done ? 0 : 1;
+  if (Stopping() || active >= options_.MaxConnections)
+    return;
+  const int one = 1;
+  ::setsockopt(client.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  Connection &conn = conns_.emplace_back();
+  conn.fd = std::move(client);
+  conn.thread = std::thread(&HttpServer::Serve, this, &conn, id,
+                            listenerAddresses_[index], port_);
 }
 
 void HttpServer::ReapFinished() {
@@ -403,16 +193,15 @@ bool HttpServer::Pause(int ms) {
 
 void HttpServer::Finish(Connection *conn, bool reset) {
   std::lock_guard lock(mutex_);
-  if (conn->fd >= 0) {
+  if (conn->fd.Valid()) {
     if (reset) {
       // Closing with a zero linger time sends RST instead of FIN.
       linger lg{1, 0};
-      ::setsockopt(conn->fd, SOL_SOCKET, SO_LINGER, &lg, sizeof lg);
+      ::setsockopt(conn->fd.Get(), SOL_SOCKET, SO_LINGER, &lg, sizeof lg);
     } else {
-      ::shutdown(conn->fd, SHUT_WR);
+      ::shutdown(conn->fd.Get(), SHUT_WR);
     }
-    ::close(conn->fd);
-    conn->fd = -1;
+    conn->fd.Reset();
   }
   conn->done = true;
 }
@@ -433,68 +222,62 @@ struct Sender {
       return After::Reset;
     if (r.Fault == HttpFault::CloseWithoutAnswer)
       return After::Close;
-
-    const bool endless = r.Fault == HttpFault::EndlessBody;
-    bool close = r.Close || r.SilentClose || RequestWantsClose(req) ||
-                 r.Version == "HTTP/1.0" || endless ||
-                 r.Fault == HttpFault::EndlessHeaders;
-    std::string head =
-        r.StatusLine.empty()
-            ? r.Version + " " + std::to_string(r.Status) + " " + r.Reason
-            : r.StatusLine;
-    head += "\r\n";
     if (r.Fault == HttpFault::EndlessHeaders) {
-      if (SendAll(fd, head))
-        Endless(head.size(), r.EndlessLimit, 0, [](std::size_t n) {
-          return "X-Filler-" + std::to_string(n) + ": " + std::string(64, 'x') +
-                 "\r\n";
-        });
+      SendEndlessHeaders(r);
       return After::Close;
     }
-    for (const auto &h : r.Headers)
-      head += h.first + ": " + h.second + "\r\n";
-    if (r.Chunked) {
-      head += "Transfer-Encoding: chunked\r\n";
-    } else if (r.ContentLength && !endless &&
-               !HasHeader(r.Headers, "Content-Length")) {
-      head += "Content-Length: " + std::to_string(r.Body.size()) + "\r\n";
-    } else if (!r.ContentLength) {
-      close = true; // the body ends with the connection
+    bool close = false;
+    const std::string head = AnswerHead(req, r, close);
+    if (r.Fault == HttpFault::EndlessBody) {
+      SendEndlessBody(head, r);
+      return After::Close;
     }
-    if ((r.Close || RequestWantsClose(req)) && !r.SilentClose &&
-        !HasHeader(r.Headers, "Connection"))
-      head += "Connection: close\r\n";
-    head += "\r\n";
-
     const bool withBody = req.Method != "HEAD";
-    if (endless) {
-      if (SendAll(fd, head)) {
-        const std::string unit = r.Body.empty() ? std::string("x") : r.Body;
-        Endless(0, r.EndlessLimit, r.TrickleMs, [&](std::size_t) {
-          return r.Chunked ? Hex(unit.size()) + "\r\n" + unit + "\r\n" : unit;
-        });
-      }
-      return After::Close;
-    }
-    const std::string body = withBody ? EncodeBody(r) : std::string();
     if (r.Fault == HttpFault::PartialBody ||
         r.Fault == HttpFault::PartialBodyThenReset) {
-      std::string bytes = head;
-      if (r.Chunked && withBody)
-        bytes += Hex(r.Body.size()) + "\r\n";
-      if (withBody)
-        bytes.append(r.Body, 0, std::min(r.PartialBytes, r.Body.size()));
-      SendAll(fd, bytes);
+      SendPartial(head, r, withBody);
       return r.Fault == HttpFault::PartialBody ? After::Close : After::Reset;
     }
+    const std::string body = withBody ? EncodeBody(r) : std::string();
     if (r.Fault == HttpFault::StallAfterHeaders) {
       if (!SendAll(fd, head) || !pause(r.StallMs) || !SendAll(fd, body))
         return After::Close;
-      return close ? After::Close : After::KeepOpen;
-    }
-    if (!SendAll(fd, head + body))
+    } else if (!SendAll(fd, head + body)) {
       return After::Close;
+    }
     return close ? After::Close : After::KeepOpen;
+  }
+
+  // The status line, then header lines without end.
+  void SendEndlessHeaders(const HttpResponse &r) {
+    const std::string status = StatusLine(r);
+    if (SendAll(fd, status))
+      Endless(status.size(), r.EndlessLimit, 0, [](std::size_t n) {
+        return "X-Filler-" + std::to_string(n) + ": " + std::string(64, 'x') +
+               "\r\n";
+      });
+  }
+
+  // The head, then the body ("x" when empty) over and over.
+  void SendEndlessBody(const std::string &head, const HttpResponse &r) {
+    if (!SendAll(fd, head))
+      return;
+    const std::string unit = r.Body.empty() ? std::string("x") : r.Body;
+    Endless(0, r.EndlessLimit, r.TrickleMs, [&](std::size_t) {
+      return r.Chunked ? Hex(unit.size()) + "\r\n" + unit + "\r\n" : unit;
+    });
+  }
+
+  // The head and the first PartialBytes of the body (in a chunk announced
+  // whole when chunked).
+  void SendPartial(const std::string &head, const HttpResponse &r,
+                   bool withBody) {
+    std::string bytes = head;
+    if (r.Chunked && withBody)
+      bytes += Hex(r.Body.size()) + "\r\n";
+    if (withBody)
+      bytes.append(r.Body, 0, std::min(r.PartialBytes, r.Body.size()));
+    SendAll(fd, bytes);
   }
 
   // Sends piece(n) for n = 1, 2, ... until the client goes, the server
@@ -519,103 +302,117 @@ struct Sender {
   }
 };
 
-} // namespace
+// Reads the requests of one connection from its socket.
+class RequestReader {
+public:
+  explicit RequestReader(int fd) : fd_(fd) {}
 
-void HttpServer::Serve(Connection *conn, uint64_t id, std::string localAddress,
-                       uint16_t localPort) {
-  const int fd = conn->fd; // stays open until Finish
-  Sender sender{fd, [this](int ms) { return Pause(ms); }};
-  std::string buf;
-  std::size_t scanned = 0;
-  uint32_t index = 0;
-  After after = After::Close;
-  char chunk[16 * 1024];
+  // The next whole request (head and body), or nullopt when the connection
+  // ends: the client went, or a bad request was answered by `sender`.
+  std::optional<HttpRequest> Next(Sender &sender,
+                                  const HttpServerOptions &options) {
+    std::size_t headEnd = FindHeadEnd(buf_, scanned_);
+    while (headEnd == std::string::npos &&
+           buf_.size() <= options.MaxHeaderBytes) {
+      scanned_ = buf_.size();
+      if (!Receive())
+        return std::nullopt;
+      headEnd = FindHeadEnd(buf_, scanned_ >= 3 ? scanned_ - 3 : 0);
+    }
+    if (headEnd == std::string::npos || headEnd > options.MaxHeaderBytes) {
+      Refuse(sender, 431, "Request Header Fields Too Large");
+      return std::nullopt;
+    }
+    ParsedHead parsed = ParseHead(std::string_view(buf_).substr(0, headEnd),
+                                  options.MaxBodyBytes);
+    if (parsed.errorStatus != 0) {
+      Refuse(sender, parsed.errorStatus, parsed.errorReason);
+      return std::nullopt;
+    }
+    const std::size_t total = headEnd + parsed.contentLength;
+    while (buf_.size() < total)
+      if (!Receive())
+        return std::nullopt;
+    HttpRequest &req = parsed.request;
+    req.Raw = buf_.substr(0, total);
+    req.Body = buf_.substr(headEnd, parsed.contentLength);
+    buf_.erase(0, total);
+    scanned_ = 0;
+    return std::move(req);
+  }
 
-  auto receive = [&]() -> bool {
+private:
+  bool Receive() {
     for (;;) {
-      const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+      const ssize_t n = ::recv(fd_, chunk_, sizeof chunk_, 0);
       if (n > 0) {
-        buf.append(chunk, static_cast<std::size_t>(n));
+        buf_.append(chunk_, static_cast<std::size_t>(n));
         return true;
       }
       if (n < 0 && errno == EINTR)
         continue;
       return false; // the client went, or the server is stopping
     }
-  };
+  }
+
   // Answers a bad request, then reads and drops what the client still
   // sends for a moment: closing with unread data would reset the
   // connection, and the client could lose the answer.
-  auto refuse = [&](int status, const char *reason) {
+  void Refuse(Sender &sender, int status, const char *reason) {
     HttpRequest none;
     HttpResponse r = HttpResponse::Make(status, reason, reason, "text/plain");
     r.Close = true;
     sender.Send(none, r);
-    ::shutdown(fd, SHUT_WR);
+    ::shutdown(fd_, SHUT_WR);
     std::size_t dropped = 0;
-    pollfd p{fd, POLLIN, 0};
+    pollfd p{fd_, POLLIN, 0};
     while (dropped < 1024 * 1024 && ::poll(&p, 1, 200) > 0) {
-      const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+      const ssize_t n = ::recv(fd_, chunk_, sizeof chunk_, 0);
       if (n <= 0)
         break;
       dropped += static_cast<std::size_t>(n);
     }
-  };
+  }
 
+  int fd_;
+  std::string buf_;
+  std::size_t scanned_ = 0;
+  char chunk_[16 * 1024];
+};
+
+// The handler's answer; a handler that throws gets a 500 answered for it.
+HttpResponse Answer(const HttpHandler &handler, const HttpRequest &req) {
+  try {
+    return handler(req);
+  } catch (...) {
+    return HttpResponse::Make(500, "Internal Server Error",
+                              "Internal Server Error", "text/plain");
+  }
+}
+
+} // namespace
+
+void HttpServer::Serve(Connection *conn, uint64_t id, std::string localAddress,
+                       uint16_t localPort) {
+  const int fd = conn->fd.Get(); // stays open until Finish
+  Sender sender{fd, [this](int ms) { return Pause(ms); }};
+  RequestReader reader(fd);
+  uint32_t index = 0;
+  After after = After::Close;
   while (!Stopping()) {
-    std::size_t headEnd = FindHeadEnd(buf, scanned);
-    bool gone = false;
-    while (headEnd == std::string::npos &&
-           buf.size() <= options_.MaxHeaderBytes) {
-      scanned = buf.size();
-      if (!receive()) {
-        gone = true;
-        break;
-      }
-      headEnd = FindHeadEnd(buf, scanned >= 3 ? scanned - 3 : 0);
-    }
-    if (gone)
+    std::optional<HttpRequest> req = reader.Next(sender, options_);
+    if (!req)
       break;
-    if (headEnd == std::string::npos || headEnd > options_.MaxHeaderBytes) {
-      refuse(431, "Request Header Fields Too Large");
-      break;
-    }
-    Parsed parsed = ParseHead(std::string_view(buf).substr(0, headEnd),
-                              options_.MaxBodyBytes);
-    if (parsed.errorStatus != 0) {
-      refuse(parsed.errorStatus, parsed.errorReason);
-      break;
-    }
-    const std::size_t total = headEnd + parsed.contentLength;
-    bool complete = true;
-    while (buf.size() < total && (complete = receive()))
-      ;
-    if (!complete)
-      break;
-
-    HttpRequest &req = parsed.request;
-    req.Raw = buf.substr(0, total);
-    req.Body = buf.substr(headEnd, parsed.contentLength);
-    buf.erase(0, total);
-    scanned = 0;
-    req.LocalAddress = localAddress;
-    req.LocalPort = localPort;
-    req.ConnectionId = id;
-    req.IndexOnConnection = ++index;
+    req->LocalAddress = localAddress;
+    req->LocalPort = localPort;
+    req->ConnectionId = id;
+    req->IndexOnConnection = ++index;
     if (options_.RecordRequests) {
       std::lock_guard lock(mutex_);
-      recorded_.push_back(req);
+      recorded_.push_back(*req);
     }
     ++requests_;
-
-    HttpResponse response;
-    try {
-      response = handler_(req);
-    } catch (...) {
-      response = HttpResponse::Make(500, "Internal Server Error",
-                                    "Internal Server Error", "text/plain");
-    }
-    after = sender.Send(req, response);
+    after = sender.Send(*req, Answer(handler_, *req));
     if (after != After::KeepOpen)
       break;
   }
@@ -633,11 +430,11 @@ void HttpServer::Stop() {
     stopCv_.notify_all();
     // Wakes every thread blocked in recv or send on its connection.
     for (Connection &c : conns_)
-      if (c.fd >= 0)
-        ::shutdown(c.fd, SHUT_RDWR);
+      if (c.fd.Valid())
+        ::shutdown(c.fd.Get(), SHUT_RDWR);
   }
   const char wake = 'x';
-  [[maybe_unused]] ssize_t ignored = ::write(wakeWrite_, &wake, 1);
+  [[maybe_unused]] ssize_t ignored = ::write(wakeWrite_.Get(), &wake, 1);
   if (acceptThread_.joinable())
     acceptThread_.join();
   std::list<Connection> all;
@@ -648,26 +445,14 @@ void HttpServer::Stop() {
   for (Connection &c : all)
     if (c.thread.joinable())
       c.thread.join();
-  for (int fd : listeners_)
-    ::close(fd);
   listeners_.clear();
-  ::close(wakeRead_);
-  ::close(wakeWrite_);
-  wakeRead_ = wakeWrite_ = -1;
+  wakeRead_.Reset();
+  wakeWrite_.Reset();
 }
 
 std::vector<HttpRequest> HttpServer::Requests() const {
   std::lock_guard lock(mutex_);
   return recorded_;
-}
-
-std::vector<std::string> HttpServer::RawRequests() const {
-  std::lock_guard lock(mutex_);
-  std::vector<std::string> raw;
-  raw.reserve(recorded_.size());
-  for (const HttpRequest &r : recorded_)
-    raw.push_back(r.Raw);
-  return raw;
 }
 
 void HttpServer::ClearRecorded() {

@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/UniqueFd.h"
+
 namespace kestrane {
 
 using HttpHeaders = std::vector<std::pair<std::string, std::string>>;
@@ -127,17 +129,17 @@ public:
   // Copies of the recorded requests, in the order they were handed to the
   // handler.
   std::vector<HttpRequest> Requests() const;
-  std::vector<std::string> RawRequests() const;
   void ClearRecorded();
 
 private:
   struct Connection {
-    int fd = -1; // guarded by mutex_; -1 once closed
+    UniqueFd fd; // guarded by mutex_; holds nothing once closed
     std::thread thread;
     bool done = false; // guarded by mutex_
   };
 
   void AcceptLoop();
+  void Accept(int listener, std::size_t index);
   void Serve(Connection *conn, uint64_t id, std::string localAddress,
              uint16_t localPort);
   void Finish(Connection *conn, bool reset);
@@ -149,9 +151,9 @@ private:
   HttpHandler handler_;
   HttpServerOptions options_;
   uint16_t port_ = 0;
-  std::vector<int> listeners_;
+  std::vector<UniqueFd> listeners_;
   std::vector<std::string> listenerAddresses_;
-  int wakeRead_ = -1, wakeWrite_ = -1;
+  UniqueFd wakeRead_, wakeWrite_; // wakes the accept loop to stop
   std::thread acceptThread_;
 
   std::atomic<bool> stopping_{false};

@@ -146,19 +146,24 @@ HttpResponse SampleService::Tile(const TileAddress &tile, int delayMs) {
   return r;
 }
 
+namespace {
+
+void Say(std::string *label, const char *text) {
+  if (label)
+    *label = text;
+}
+
+} // namespace
+
 HttpResponse SampleService::Handle(const HttpRequest &request,
                                    std::string *label) {
   ++requests_;
-  auto say = [label](const char *text) {
-    if (label)
-      *label = text;
-  };
   const std::string_view path = PathOf(request.Target);
   const std::optional<TileAddress> tile =
       request.Method == "GET" ? ParseTileTarget(path) : std::nullopt;
   if (!tile) {
     ++unknown_;
-    say("404");
+    Say(label, "404");
     return HttpResponse::Make(404, "Not Found", Page(404, "Not Found"),
                               "text/html");
   }
@@ -166,48 +171,53 @@ HttpResponse SampleService::Handle(const HttpRequest &request,
       FaultFor(path, NextAttempt(std::string(path)));
   if (!fault) {
     ++tiles_;
-    say("200");
+    Say(label, "200");
     return Tile(*tile, 0);
   }
   ++faults_[static_cast<int>(*fault)];
-  switch (*fault) {
+  return Faulty(*fault, *tile, label);
+}
+
+HttpResponse SampleService::Faulty(SampleFault fault, const TileAddress &tile,
+                                   std::string *label) {
+  switch (fault) {
   case SampleFault::Reset: {
-    say("reset");
+    Say(label, "reset");
     HttpResponse r;
     r.Fault = HttpFault::Reset;
     return r;
   }
   case SampleFault::NotFound:
-    say("404 fault");
+    Say(label, "404 fault");
     return HttpResponse::Make(404, "Not Found", Page(404, "Not Found"),
                               "text/html");
   case SampleFault::ServerError:
-    say("500");
+    Say(label, "500");
     return HttpResponse::Make(500, "Internal Server Error",
                               Page(500, "Internal Server Error"), "text/html");
   case SampleFault::Forbidden:
-    say("403");
+    Say(label, "403");
     return HttpResponse::Make(403, "Forbidden", Page(403, "Forbidden"),
                               "text/html");
   case SampleFault::NotImage:
-    say("200 notimage");
+    Say(label, "200 notimage");
     return HttpResponse::Make(200, "OK", Page(200, "Sample tile service"),
                               "text/html");
   case SampleFault::Crashed:
-    say("200 crashed");
+    Say(label, "200 crashed");
     return HttpResponse::Make(
         200, "OK", std::string("\xFF\xD8", 2) + "this is no picture, only text",
         "image/jpeg");
   case SampleFault::Truncated:
-    say("200 truncated");
+    Say(label, "200 truncated");
     return HttpResponse::Make(
-        200, "OK", CutInScan(TileJpeg(*tile, options_.Quality)), "image/jpeg");
+        200, "OK", CutInScan(TileJpeg(tile, options_.Quality)), "image/jpeg");
   case SampleFault::Slow:
     ++tiles_;
-    say("200 slow");
-    return Tile(*tile, options_.SlowMs);
+    Say(label, "200 slow");
+    return Tile(tile, options_.SlowMs);
   }
-  return Tile(*tile, 0);
+  return Tile(tile, 0);
 }
 
 SampleStats SampleService::Stats() const {

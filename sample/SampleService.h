@@ -81,6 +81,9 @@ public:
 private:
   uint64_t NextAttempt(const std::string &target);
   HttpResponse Tile(const TileAddress &tile, int delayMs);
+  // The answer of a request for `tile` drawn to fail with `fault`.
+  HttpResponse Faulty(SampleFault fault, const TileAddress &tile,
+                      std::string *label);
 
   SampleServiceOptions options_;
   std::mutex mu_;

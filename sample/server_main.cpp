@@ -2,6 +2,10 @@
 // Serves generated tiles under the request form of the real service on
 // 127.0.0.1 to 127.0.0.4 (one port, four shard hosts), with optional fault
 // injection. Stops cleanly on SIGTERM or SIGINT.
+#include <pthread.h>
+#include <signal.h>
+
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -62,76 +66,112 @@ bool IntArg(const std::string &option, const std::string &text, int lo, int hi,
   return true;
 }
 
+// Options without a value: true when `a` is one (--help and --version end
+// the program here).
+bool FlagOption(const std::string &a, Config &c) {
+  if (a == "--help" || a == "-h") {
+    std::fputs(kUsage, stdout);
+    std::exit(0);
+  }
+  if (a == "--version") {
+    std::printf("kestrane-sample-server %s\n", kestrane::kVersion);
+    std::exit(0);
+  }
+  if (a == "--log")
+    c.Log = true;
+  else if (a == "--stats")
+    c.Stats = true;
+  else
+    return false;
+  return true;
+}
+
+// Which of the fault options the command line gave.
+struct FaultOptionsGiven {
+  bool Rate = false, Faults = false;
+};
+
+// One option with its value `v`; false (after saying why) when the option is
+// unknown or the value does not fit it.
+bool ValueOption(const std::string &a, const std::string &v, Config &c,
+                 FaultOptionsGiven &given) {
+  int n = 0;
+  if (a == "--port") {
+    if (!IntArg(a, v, 0, 65535, n))
+      return false;
+    c.Port = static_cast<uint16_t>(n);
+  } else if (a == "--port-file") {
+    c.PortFile = v;
+  } else if (a == "--hosts") {
+    return IntArg(a, v, 1, 4, c.Hosts);
+  } else if (a == "--fault-rate") {
+    const std::optional<double> r = kestrane::StrToFloatStrict(v);
+    if (!r || !(*r >= 0 && *r <= 1))
+      return Fail("--fault-rate wants a number from 0 to 1, not \"" + v + "\"");
+    c.Service.FaultRate = *r;
+    given.Rate = true;
+  } else if (a == "--faults") {
+    auto kinds = kestrane::ParseSampleFaults(v);
+    if (!kinds)
+      return Fail("unknown fault list \"" + v + "\"");
+    c.Service.Faults = *kinds;
+    given.Faults = true;
+  } else if (a == "--seed") {
+    if (!IntArg(a, v, 0, 2147483647, n))
+      return false;
+    c.Service.Seed = static_cast<uint64_t>(n);
+  } else if (a == "--slow-ms") {
+    return IntArg(a, v, 0, 600000, c.Service.SlowMs);
+  } else if (a == "--fail-first") {
+    return IntArg(a, v, 0, 1000000, c.Service.FailFirst);
+  } else if (a == "--quality") {
+    return IntArg(a, v, 1, 100, c.Service.Quality);
+  } else {
+    return Fail("unknown option " + a);
+  }
+  return true;
+}
+
 bool ParseArgs(int argc, char **argv, Config &c) {
-  bool rateGiven = false, faultsGiven = false;
+  FaultOptionsGiven given;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
-    if (a == "--help" || a == "-h") {
-      std::fputs(kUsage, stdout);
-      std::exit(0);
-    }
-    if (a == "--version") {
-      std::printf("kestrane-sample-server %s\n", kestrane::kVersion);
-      std::exit(0);
-    }
-    if (a == "--log") {
-      c.Log = true;
+    if (FlagOption(a, c))
       continue;
-    }
-    if (a == "--stats") {
-      c.Stats = true;
-      continue;
-    }
     if (i + 1 >= argc)
       return Fail("unknown option or missing value: " + a);
-    const std::string v = argv[++i];
-    int n = 0;
-    if (a == "--port") {
-      if (!IntArg(a, v, 0, 65535, n))
-        return false;
-      c.Port = static_cast<uint16_t>(n);
-    } else if (a == "--port-file") {
-      c.PortFile = v;
-    } else if (a == "--hosts") {
-      if (!IntArg(a, v, 1, 4, c.Hosts))
-        return false;
-    } else if (a == "--fault-rate") {
-      const std::optional<double> r = kestrane::StrToFloatStrict(v);
-      if (!r || !(*r >= 0 && *r <= 1))
-        return Fail("--fault-rate wants a number from 0 to 1, not \"" + v +
-                    "\"");
-      c.Service.FaultRate = *r;
-      rateGiven = true;
-    } else if (a == "--faults") {
-      auto kinds = kestrane::ParseSampleFaults(v);
-      if (!kinds)
-        return Fail("unknown fault list \"" + v + "\"");
-      c.Service.Faults = *kinds;
-      faultsGiven = true;
-    } else if (a == "--seed") {
-      if (!IntArg(a, v, 0, 2147483647, n))
-        return false;
-      c.Service.Seed = static_cast<uint64_t>(n);
-    } else if (a == "--slow-ms") {
-      if (!IntArg(a, v, 0, 600000, c.Service.SlowMs))
-        return false;
-    } else if (a == "--fail-first") {
-      if (!IntArg(a, v, 0, 1000000, c.Service.FailFirst))
-        return false;
-    } else if (a == "--quality") {
-      if (!IntArg(a, v, 1, 100, c.Service.Quality))
-        return false;
-    } else {
-      return Fail("unknown option " + a);
-    }
+    if (!ValueOption(a, argv[++i], c, given))
+      return false;
   }
-  if (faultsGiven && !rateGiven && c.Service.FailFirst == 0)
+  if (given.Faults && !given.Rate && c.Service.FailFirst == 0)
     return Fail("--faults needs --fault-rate or --fail-first");
   // A failing first request should leave the tile in the failed list for a
   // re-download to fetch: a 500 does (a 404 gives the tile up unrecorded).
-  if (c.Service.FailFirst > 0 && !faultsGiven)
+  if (c.Service.FailFirst > 0 && !given.Faults)
     c.Service.Faults = {kestrane::SampleFault::ServerError};
   return true;
+}
+
+// The signals that end the service are taken by sigwait in main; every
+// thread started after this inherits the blocked mask. A write to a client
+// that has gone fails with EPIPE instead of ending the process. A failure is
+// reported and the service runs on: a stop signal then ends it at once, and
+// sends already ask for no SIGPIPE.
+void SetUpSignals(sigset_t &stopSignals) {
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  if (const int e = pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr); e != 0)
+    std::fprintf(stderr,
+                 "kestrane-sample-server: cannot block SIGINT and SIGTERM: "
+                 "%s\n",
+                 std::strerror(e));
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  if (sigaction(SIGPIPE, &ignore, nullptr) != 0)
+    std::fprintf(stderr, "kestrane-sample-server: cannot ignore SIGPIPE: %s\n",
+                 std::strerror(errno));
 }
 
 // Written whole under another name, then renamed: a reader polling for the
@@ -168,14 +208,8 @@ int main(int argc, char **argv) {
   if (!ParseArgs(argc, argv, config))
     return 2;
 
-  // The signals that end the service are taken by sigwait below; every
-  // thread started from here on inherits the blocked mask.
   sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-  std::signal(SIGPIPE, SIG_IGN);
+  SetUpSignals(stopSignals);
 
   kestrane::SampleService service(config.Service);
   kestrane::HttpServerOptions options;
@@ -213,7 +247,10 @@ int main(int argc, char **argv) {
   }
 
   int signal = 0;
-  sigwait(&stopSignals, &signal);
+  if (const int e = sigwait(&stopSignals, &signal); e != 0)
+    std::fprintf(stderr,
+                 "kestrane-sample-server: cannot wait for a signal: %s\n",
+                 std::strerror(e));
   server->Stop();
   if (config.Stats)
     PrintStats(service.Stats(), server->ConnectionsAccepted());

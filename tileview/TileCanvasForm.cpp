@@ -96,13 +96,7 @@ void TileCanvas::Render(QPainter &p, const QSize &size) {
   // The mosaic under everything: cells whose tiles are not read yet show it.
   const Mosaic &mosaic = session_->GetMosaic();
   const double perTile = mosaic.PixelsPerTile();
-  const QRectF area = CellRect(visible.Column0, visible.Row0)
-                          .united(CellRect(visible.Column1, visible.Row1));
-  const QRectF source(double(visible.Column0) * perTile,
-                      double(visible.Row0) * perTile,
-                      double(visible.Column1 - visible.Column0 + 1) * perTile,
-                      double(visible.Row1 - visible.Row0 + 1) * perTile);
-  p.drawImage(area, Wrap(mosaic.Image()), source);
+  DrawPicture(p, visible, Wrap(mosaic.Image()), perTile);
 
   // Cells of a few pixels come from the mosaic even where it is coarser:
   // one tile each would be more drawing than picture.
@@ -159,23 +153,35 @@ void TileCanvas::DrawTiles(QPainter &p, const CellRange &visible) {
   session_->Want(wanted);
 }
 
+// Draws `image`, a picture of the whole grid with `perTile` pixels a cell,
+// over the visible cells.
+void TileCanvas::DrawPicture(QPainter &p, const CellRange &visible,
+                             const QImage &image, double perTile) {
+  const QRectF area = CellRect(visible.Column0, visible.Row0)
+                          .united(CellRect(visible.Column1, visible.Row1));
+  const QRectF source(double(visible.Column0) * perTile,
+                      double(visible.Row0) * perTile,
+                      double(visible.Column1 - visible.Column0 + 1) * perTile,
+                      double(visible.Row1 - visible.Row0 + 1) * perTile);
+  p.drawImage(area, image, source);
+}
+
 void TileCanvas::DrawMarks(QPainter &p, const CellRange &visible) {
-  const double cellPx = transform_->CellPixels();
-  if (cellPx < kMarkCellPixels) {
-    const MarksOverview &o = session_->Overview();
-    if (o.Image.Empty())
-      return;
-    const double perTile = 1.0 / double(o.Step);
-    const QRectF area = CellRect(visible.Column0, visible.Row0)
-                            .united(CellRect(visible.Column1, visible.Row1));
-    const QRectF source(double(visible.Column0) * perTile,
-                        double(visible.Row0) * perTile,
-                        double(visible.Column1 - visible.Column0 + 1) * perTile,
-                        double(visible.Row1 - visible.Row0 + 1) * perTile);
-    p.setRenderHint(QPainter::SmoothPixmapTransform, false);
-    p.drawImage(area, Wrap(o.Image, QImage::Format_ARGB32), source);
+  if (transform_->CellPixels() >= kMarkCellPixels) {
+    DrawMarkCells(p, visible);
     return;
   }
+  const MarksOverview &o = session_->Overview();
+  if (o.Image.Empty())
+    return;
+  p.setRenderHint(QPainter::SmoothPixmapTransform, false);
+  DrawPicture(p, visible, Wrap(o.Image, QImage::Format_ARGB32),
+              1.0 / double(o.Step));
+}
+
+// Marks cell by cell, for cells large enough to tell apart.
+void TileCanvas::DrawMarkCells(QPainter &p, const CellRange &visible) {
+  const double cellPx = transform_->CellPixels();
   const QBrush hatch(Colour(palette::kPlaceholder), Qt::BDiagPattern);
   const QColor bad = Colour(palette::kBad);
   QColor badFill = bad;

@@ -51,7 +51,10 @@ protected:
 
 private:
   void DrawTiles(QPainter &p, const CellRange &visible);
+  void DrawPicture(QPainter &p, const CellRange &visible, const QImage &image,
+                   double perTile);
   void DrawMarks(QPainter &p, const CellRange &visible);
+  void DrawMarkCells(QPainter &p, const CellRange &visible);
   void DrawLegend(QPainter &p, const QSize &size);
   QRectF CellRect(int64_t column, int64_t row) const;
   qint64 CellUnder(const QPointF &pos) const;

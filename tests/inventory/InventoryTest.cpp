@@ -196,6 +196,25 @@ TEST(TakeInventory, CompleteWhenEveryTileIsStoredAndNoFolderMeansAllMissing) {
   EXPECT_EQ(lastDone, 12);
 }
 
+// A tile file over the inventory's bound of 64 MiB is not read by the
+// decode check: damaged, not missing; without the check it is a stored file.
+TEST(TakeInventory, TileOverTheBoundIsDamagedWhenChecked) {
+  TempDir dir;
+  SmallTask t(dir.Path(), 0);
+  for (int32_t x = 100; x <= 103; ++x)
+    for (int32_t y = 200; y <= 202; ++y)
+      PutBytes(t.Path(x, y), GoodJpeg());
+  std::filesystem::resize_file(t.Path(101, 201),
+                               (std::uintmax_t{64} << 20) + 1);
+  EXPECT_TRUE(TakeInventory(*t.task).Counts.Complete());
+  InventoryOptions o;
+  o.Decode = true;
+  const TaskInventory inv = TakeInventory(*t.task, o);
+  EXPECT_EQ(inv.Counts.Damaged, 1);
+  EXPECT_EQ(inv.Counts.Missing, 0);
+  EXPECT_EQ(inv.Counts.Stored, 11);
+}
+
 TEST(TakeInventory, StopsWhenCancelled) {
   TempDir dir;
   SmallTask t(dir.Path(), 0);

@@ -289,6 +289,22 @@ TEST(JoinTiles, ReencodesWhatCannotBeCarriedAndCountsUndecodableAsDamaged) {
                   0));
 }
 
+// A tile file over the joiner's bound of 16 MiB is not read: it counts as
+// damaged, not missing, even when it starts with a whole tile (zero padding
+// after the end-of-image marker would otherwise let it be carried).
+TEST(JoinTiles, TileOverTheBoundCountsAsDamaged) {
+  TempDir dir;
+  const JoinFixture f(dir.Path(), 0);
+  const std::string big = f.task->TilePath(1001, 2001);
+  std::filesystem::resize_file(big, (std::uintmax_t{16} << 20) + 1);
+  const std::string fit = f.task->TilePath(1002, 2001);
+  std::filesystem::resize_file(fit, std::uintmax_t{16} << 20);
+  const JoinResult r = f.Join();
+  EXPECT_EQ(r.Damaged, 1);
+  EXPECT_EQ(r.Missing, 0);
+  EXPECT_EQ(r.Carried, 11);
+}
+
 // BigTIFF (as beyond 4 GiB) reads back the same; a complete task without
 // overviews needs no mask.
 TEST(JoinTiles, BigTiffCompleteWithoutOverviews) {
