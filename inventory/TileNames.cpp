@@ -2,6 +2,7 @@
 
 #include "inventory/TaskInventory.h"
 #include "inventory/TileBits.h"
+#include "worker/FailureTexts.h"
 #include "worker/TileCheck.h"
 
 namespace kestrane {
@@ -121,9 +122,9 @@ ParsedName ParseTileName(std::string_view name, int32_t zoom,
     return out;
   if (s.empty())
     out.Kind = NameKind::Tile;
-  else if (s == ".crashed")
+  else if (s == kCrashedSuffix)
     out.Kind = NameKind::Crashed;
-  else if (s == ".invalid")
+  else if (s == kInvalidSuffix)
     out.Kind = NameKind::Invalid;
   else
     return out;
@@ -133,10 +134,15 @@ ParsedName ParseTileName(std::string_view name, int32_t zoom,
 }
 
 bool TileBodyChecks(std::string_view bytes) {
-  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0x89)
+  switch (SignatureOf(bytes)) {
+  case ImageSignature::Png:
     return PngHeaderIsSound(bytes);
-  return bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
-         static_cast<unsigned char>(bytes[1]) == 0xD8 && JpegDecodes(bytes);
+  case ImageSignature::Jpeg:
+    return JpegDecodes(bytes);
+  case ImageSignature::None:
+    break;
+  }
+  return false;
 }
 
 } // namespace inventory_detail

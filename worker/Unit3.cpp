@@ -8,6 +8,7 @@
 #include "platform/Errors.h"
 #include "platform/Files.h"
 #include "worker/FailurePolicy.h"
+#include "worker/FailureTexts.h"
 #include "worker/TileHttp.h"
 
 namespace kestrane {
@@ -22,13 +23,7 @@ uint64_t Pack(int32_t x, int32_t y) {
 HttpOptions ClientOptions(const TaskParameters &params,
                           const WorkerPacing &pacing) {
   HttpOptions o;
-  o.UseProxy = params.UseProxy;
-  if (params.UseProxy) {
-    o.ProxyServer = params.ProxyServer;
-    o.ProxyPort = params.ProxyPort;
-    o.ProxyUsername = params.ProxyUsername;
-    o.ProxyPassword = params.ProxyPassword;
-  }
+  o.Proxy = params.Proxy; // the client reads it only when UseProxy is set
   o.ConnectTimeout = pacing.ConnectTimeout;
   o.NoDataTimeout = pacing.NoDataTimeout;
   o.RequestTimeout = pacing.RequestTimeout;
@@ -74,13 +69,13 @@ private:
           : p == RetryPause::Short ? w_.pacing_.ShortRetry
                                    : std::chrono::milliseconds{0});
   }
-  // The placeholder goes only where no file is yet: a tile stored by an
-  // earlier run is worth more than a blank. A missing blank file leaves no
-  // placeholder and changes nothing else.
-  void PlaceBlank() { CopyFileTo(blankPath_, path_, /*failIfExists=*/true); }
   // Writes bytes to a file atomically; on failure logs the worker's error
   // line and returns false.
   bool Write(const std::string &path, std::string_view bytes);
+  TileEnd KeepBadBody(std::string_view suffix, int32_t x, int32_t y,
+                      const char *what);
+  void GiveUp(int32_t x, int32_t y, const char *what);
+  void PlaceBlank();
   void Conclude(int32_t x, int32_t y, const char *what);
 
   TDownThread &w_;
@@ -98,8 +93,8 @@ void TDownThread::Walker::Run() {
   const HttpOptions options = ClientOptions(task_.Params, w_.pacing_);
   if (TileHttp::ProxyPortError(options)) {
     w_.endedEarly_ = true;
-    Log("T" + n_ +
-        " Error: the proxy port is not a number: " + task_.Params.ProxyPort);
+    Log("T" + n_ + " Error: the proxy port is not a number: " +
+        task_.Params.Proxy.ProxyPort);
     return;
   }
   http_.emplace(options);
@@ -196,7 +191,7 @@ TDownThread::Walker::ActOnFailure(const FailureVerdict &v,
     Log("T" + n_ + " " + text + "->" + url_);
     break;
   case FailureLine::NotFound:
-    Log("Error: the image is not found on server." + text);
+    Log(std::string(kNotFoundMessage) + text);
     break;
   case FailureLine::NameOnly:
     Log(name_ + ":failed ->" + url_);
@@ -216,9 +211,7 @@ TDownThread::Walker::ActOnFailure(const FailureVerdict &v,
   case FailureAction::GiveUp:
     break;
   }
-  std::string().swap(buffer_);
-  PlaceBlank();
-  Conclude(x, y, " got a blank image!");
+  GiveUp(x, y, " got a blank image!");
   return TileEnd::Concluded;
 }
 
@@ -244,22 +237,10 @@ TDownThread::Walker::ActOnBody(BodyVerdict v, int32_t x, int32_t y,
     return TileEnd::Concluded;
   case BodyVerdict::CrashedGiveUp:
     Log(name_ + ":failed. crashed image->" + url_);
-    Record(path_ + "|" + url_);
-    if (!Write(path_ + ".crashed", buffer_))
-      return TileEnd::EndWorker;
-    std::string().swap(buffer_);
-    PlaceBlank();
-    Conclude(x, y, " got a crashed image!");
-    return TileEnd::Concluded;
+    return KeepBadBody(kCrashedSuffix, x, y, " got a crashed image!");
   case BodyVerdict::Invalid:
     Log(name_ + ":failed ->" + url_);
-    Record(path_ + "|" + url_);
-    if (!Write(path_ + ".invalid", buffer_))
-      return TileEnd::EndWorker;
-    std::string().swap(buffer_);
-    PlaceBlank();
-    Conclude(x, y, " got a invalid image!");
-    return TileEnd::Concluded;
+    return KeepBadBody(kInvalidSuffix, x, y, " got a invalid image!");
   }
   return TileEnd::Concluded;
 }
@@ -274,6 +255,36 @@ bool TDownThread::Walker::Write(const std::string &path,
   std::string().swap(buffer_);
   Log("T" + n_ + " Error: cannot write " + path + ": " + reason);
   return false;
+}
+
+// A body that is no image, at the end of its tile: recorded, kept in a side
+// file beside the tile for a look later, and the placeholder takes the
+// tile's place.
+TDownThread::Walker::TileEnd
+TDownThread::Walker::KeepBadBody(std::string_view suffix, int32_t x, int32_t y,
+                                 const char *what) {
+  Record(path_ + "|" + url_);
+  if (!Write(path_ + std::string(suffix), buffer_))
+    return TileEnd::EndWorker;
+  GiveUp(x, y, what);
+  return TileEnd::Concluded;
+}
+
+void TDownThread::Walker::GiveUp(int32_t x, int32_t y, const char *what) {
+  std::string().swap(buffer_);
+  PlaceBlank();
+  Conclude(x, y, what);
+}
+
+// The placeholder goes only where no file is yet: a tile stored by an
+// earlier run is worth more than a blank. A missing blank file leaves no
+// placeholder and changes nothing else; a blank that cannot be copied into
+// place gets the worker's error line, and the tile is given up all the same.
+void TDownThread::Walker::PlaceBlank() {
+  if (CopyFileTo(blankPath_, path_, /*failIfExists=*/true) ||
+      FileExists(path_) || !FileExists(blankPath_))
+    return;
+  Log("T" + n_ + " Error: cannot place the blank image at " + path_);
 }
 
 void TDownThread::Walker::Conclude(int32_t x, int32_t y, const char *what) {

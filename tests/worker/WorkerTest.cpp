@@ -677,9 +677,9 @@ TEST_F(WorkerTest, ProxyPortThatIsNoNumberEndsEachWorker) {
   WorkerTileServer server(
       [](const HttpRequest &, int) { return WorkerOk(WorkerJpeg(8, 8)); });
   Block b(server, 1, 2, 2);
-  b.params.UseProxy = true;
-  b.params.ProxyServer = "127.0.0.1";
-  b.params.ProxyPort = "abc";
+  b.params.Proxy.UseProxy = true;
+  b.params.Proxy.ProxyServer = "127.0.0.1";
+  b.params.Proxy.ProxyPort = "abc";
   WorkerRecorder host;
   ASSERT_TRUE(WorkerRun(*b.task, 2, host));
   EXPECT_EQ(
