@@ -134,15 +134,10 @@ ParsedName ParseTileName(std::string_view name, int32_t zoom,
 }
 
 bool TileBodyChecks(std::string_view bytes) {
-  switch (SignatureOf(bytes)) {
-  case ImageSignature::Png:
+  const ImageSignature signature = SignatureOf(bytes);
+  if (signature == ImageSignature::Png)
     return PngHeaderIsSound(bytes);
-  case ImageSignature::Jpeg:
-    return JpegDecodes(bytes);
-  case ImageSignature::None:
-    break;
-  }
-  return false;
+  return signature == ImageSignature::Jpeg && JpegDecodes(bytes);
 }
 
 } // namespace inventory_detail

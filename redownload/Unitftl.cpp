@@ -275,7 +275,7 @@ ListTileRule::Take(const std::string &recordPath) const {
 }
 
 FtlRecord SplitFtlLine(const std::string &line) {
-  const size_t bar = line.find('|');
+  const size_t bar = line.find(kRecordSeparator);
   if (bar == std::string::npos)
     return FtlRecord{std::string(), line};
   return FtlRecord{line.substr(0, bar), line.substr(bar + 1)};

@@ -29,6 +29,9 @@ inline constexpr std::string_view kNetworkMessage =
 inline constexpr std::string_view kNotFoundMessage =
     "Error: the image is not found on server.";
 
+// A failed-tile list's record: the tile's path, this, the tile's URL.
+inline constexpr char kRecordSeparator = '|';
+
 // The side files beside a tile that keep a body which was no image: one
 // that announced a JPEG but did not decode, and one that was neither.
 inline constexpr std::string_view kCrashedSuffix = ".crashed";

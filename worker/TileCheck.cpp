@@ -97,15 +97,9 @@ ImageSignature SignatureOf(std::string_view bytes) {
 }
 
 bool BodyIsImage(std::string_view bytes) {
-  switch (SignatureOf(bytes)) {
-  case ImageSignature::Png:
-    return true;
-  case ImageSignature::Jpeg:
-    return JpegDecodes(bytes);
-  case ImageSignature::None:
-    break;
-  }
-  return false;
+  const ImageSignature signature = SignatureOf(bytes);
+  return signature == ImageSignature::Png ||
+         (signature == ImageSignature::Jpeg && JpegDecodes(bytes));
 }
 
 } // namespace kestrane

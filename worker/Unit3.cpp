@@ -57,9 +57,14 @@ private:
   TileEnd ActOnBody(BodyVerdict v, int32_t x, int32_t y, int64_t seqNo,
                     bool *retry);
 
-  void Record(const std::string &text) {
-    w_.bridge_.RunBlocking([&] { w_.host_.AddFailedLine(text); });
+  // The current tile's record in the failed-tile list.
+  void Record() {
+    const std::string line = path_ + kRecordSeparator + url_;
+    w_.bridge_.RunBlocking([&] { w_.host_.AddFailedLine(line); });
   }
+  // The lines of a tile whose answer carried no text or no image.
+  void LogFailed() { Log(name_ + ":failed ->" + url_); }
+  void LogCrashed() { Log(name_ + ":failed. crashed image->" + url_); }
   void Pause(std::chrono::milliseconds ms) {
     if (ms.count() > 0)
       std::this_thread::sleep_for(ms);
@@ -194,11 +199,11 @@ TDownThread::Walker::ActOnFailure(const FailureVerdict &v,
     Log(std::string(kNotFoundMessage) + text);
     break;
   case FailureLine::NameOnly:
-    Log(name_ + ":failed ->" + url_);
+    LogFailed();
     break;
   }
   if (v.Record)
-    Record(path_ + "|" + url_);
+    Record();
   switch (v.Action) {
   case FailureAction::Retry:
     PauseBeforeRetry(v.Pause);
@@ -231,15 +236,15 @@ TDownThread::Walker::ActOnBody(BodyVerdict v, int32_t x, int32_t y,
     Pause(w_.pacing_.AfterStored);
     return TileEnd::Concluded;
   case BodyVerdict::CrashedRetry:
-    Log(name_ + ":failed. crashed image->" + url_);
+    LogCrashed();
     PauseBeforeRetry(RetryPause::Short);
     *retry = true;
     return TileEnd::Concluded;
   case BodyVerdict::CrashedGiveUp:
-    Log(name_ + ":failed. crashed image->" + url_);
+    LogCrashed();
     return KeepBadBody(kCrashedSuffix, x, y, " got a crashed image!");
   case BodyVerdict::Invalid:
-    Log(name_ + ":failed ->" + url_);
+    LogFailed();
     return KeepBadBody(kInvalidSuffix, x, y, " got a invalid image!");
   }
   return TileEnd::Concluded;
@@ -263,7 +268,7 @@ bool TDownThread::Walker::Write(const std::string &path,
 TDownThread::Walker::TileEnd
 TDownThread::Walker::KeepBadBody(std::string_view suffix, int32_t x, int32_t y,
                                  const char *what) {
-  Record(path_ + "|" + url_);
+  Record();
   if (!Write(path_ + std::string(suffix), buffer_))
     return TileEnd::EndWorker;
   GiveUp(x, y, what);

@@ -9,6 +9,7 @@
 
 #include "platform/Errors.h"
 #include "task/Settings.h"
+#include "task/TaskInput.h"
 #include "tests/task/TaskTestSupport.h"
 
 namespace kestrane {
@@ -203,6 +204,30 @@ TEST(WriteOptionsTest, NewFileInKeyOrder) {
             CrLf({"[IniParas]", "DefaultPath=/data/maps", "[Proxy]",
                   "UseProxy=0", "ProxyServer=proxy.local",
                   "ProxyPort=", "ProxyUsername=", "ProxyPassword="}));
+}
+
+// The proxy the options dialog writes is the one a task's workers get: read
+// back from the file (written over the last one) and copied into the
+// parameters field for field.
+TEST(WriteOptionsTest, ProxyReachesTheTaskWhole) {
+  const ProxySettings cases[] = {
+      {true, "127.0.0.1", "8888", "kuser", "kpass"},
+      {true, "proxy.local", "3128", "", ""},
+      {false, "kept.when.off", "not a port", "u", "p w"},
+      {false, "", "", "", ""},
+  };
+  TempDir dir;
+  const std::string path = dir.Path() + "config.ini";
+  for (const ProxySettings &proxy : cases) {
+    SCOPED_TRACE(proxy.ProxyServer);
+    Settings s;
+    s.DefaultPath = "/data";
+    s.Proxy = proxy;
+    WriteOptions(path, s);
+    const Settings read = ReadSettings(path);
+    EXPECT_TRUE(read.Proxy == proxy);
+    EXPECT_TRUE(ParametersFor(CheckedTaskInput{}, read, false).Proxy == proxy);
+  }
 }
 
 TEST(WriteOptionsTest, MissingIniFolderIsReported) {
