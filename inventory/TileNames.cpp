@@ -2,6 +2,7 @@
 
 #include "inventory/TaskInventory.h"
 #include "inventory/TileBits.h"
+#include "worker/FailureTexts.h"
 #include "worker/TileCheck.h"
 
 namespace kestrane {
@@ -121,9 +122,9 @@ ParsedName ParseTileName(std::string_view name, int32_t zoom,
     return out;
   if (s.empty())
     out.Kind = NameKind::Tile;
-  else if (s == ".crashed")
+  else if (s == kCrashedSuffix)
     out.Kind = NameKind::Crashed;
-  else if (s == ".invalid")
+  else if (s == kInvalidSuffix)
     out.Kind = NameKind::Invalid;
   else
     return out;
@@ -133,10 +134,10 @@ ParsedName ParseTileName(std::string_view name, int32_t zoom,
 }
 
 bool TileBodyChecks(std::string_view bytes) {
-  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0x89)
+  const ImageSignature signature = SignatureOf(bytes);
+  if (signature == ImageSignature::Png)
     return PngHeaderIsSound(bytes);
-  return bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
-         static_cast<unsigned char>(bytes[1]) == 0xD8 && JpegDecodes(bytes);
+  return signature == ImageSignature::Jpeg && JpegDecodes(bytes);
 }
 
 } // namespace inventory_detail

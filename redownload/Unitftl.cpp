@@ -10,18 +10,13 @@
 
 #include "platform/Errors.h"
 #include "platform/Files.h"
+#include "worker/FailureTexts.h"
 #include "worker/TileCheck.h"
 #include "worker/TileHttp.h"
 
 namespace kestrane {
 
 namespace {
-
-const char kIpBanned[] =
-    "Error: may be your IP is banned.\nPlease try again later.";
-const char kNetworkProblem[] =
-    "Error: Your network has problem, please check it.";
-const char kNotFound[] = ":Error: the image is not found on server.";
 
 // What a failed request of a run leads to, by its failure text: the table
 // of the re-download run, tested in its order, first match decides.
@@ -33,19 +28,19 @@ enum class FailureVerdict {
   Other,    // anything else: next record
 };
 
-bool Has(const std::string &text, const char *part) {
+bool Has(const std::string &text, std::string_view part) {
   return text.find(part) != std::string::npos;
 }
 
 FailureVerdict ClassifyFailure(const std::string &text) {
-  if (Has(text, "10054") || Has(text, "10048") ||
-      Has(text, "Connection Closed Gracefully"))
+  if (Has(text, kConnectionReset) || Has(text, kAddressInUse) ||
+      Has(text, kClosedGracefully))
     return FailureVerdict::Repeat;
-  if (Has(text, "302") || Has(text, "403"))
+  if (Has(text, kStatusFound) || Has(text, kStatusForbidden))
     return FailureVerdict::IpBanned;
-  if (Has(text, "Socket Error"))
+  if (Has(text, kSocketError))
     return FailureVerdict::Network;
-  if (Has(text, "404"))
+  if (Has(text, kStatusNotFound))
     return FailureVerdict::NotFound;
   return FailureVerdict::Other;
 }
@@ -115,8 +110,8 @@ private:
     Release();
     // The copies of bad bodies that the download left beside the tile
     // describe a download that this one has now replaced.
-    std::remove((file + ".crashed").c_str());
-    std::remove((file + ".invalid").c_str());
+    std::remove((file + std::string(kCrashedSuffix)).c_str());
+    std::remove((file + std::string(kInvalidSuffix)).c_str());
     onLine_(record.Path + ":" + record.Url + " ->OK");
     ++result_.Succeeded;
     return RecordEnd::Next;
@@ -128,15 +123,15 @@ private:
     onLine_(failure + "->" + record.Url);
     switch (verdict) {
     case FailureVerdict::IpBanned:
-      onLine_(kIpBanned);
+      onLine_(std::string(kBannedMessage));
       result_.EndedByFailure = true;
       return RecordEnd::StopRun;
     case FailureVerdict::Network:
-      onLine_(kNetworkProblem);
+      onLine_(std::string(kNetworkMessage));
       result_.EndedByFailure = true;
       return RecordEnd::StopRun;
     case FailureVerdict::NotFound:
-      onLine_(record.Url + kNotFound);
+      onLine_(record.Url + ":" + std::string(kNotFoundMessage));
       return RecordEnd::Next;
     case FailureVerdict::Repeat: // the repeats are used up
     case FailureVerdict::Other:
@@ -214,6 +209,17 @@ bool StartsWith(const std::vector<std::string> &path,
   return true;
 }
 
+// The tiles reach the disk once, at the end of a run, rather than one by
+// one. A failure leaves the run's outcome as it is (the tiles are in place
+// for the system) but says that a power cut could still lose them.
+void SettleTiles(const std::string &lastWritten,
+                 const ReDownloadRun::LineSink &onLine) {
+  if (lastWritten.empty() || SyncFileSystem(lastWritten))
+    return;
+  onLine("Error: the tiles written may not have reached the disk: " +
+         ExtractFilePath(lastWritten));
+}
+
 } // namespace
 
 ListTileRule::ListTileRule(const std::string &listPath) {
@@ -269,7 +275,7 @@ ListTileRule::Take(const std::string &recordPath) const {
 }
 
 FtlRecord SplitFtlLine(const std::string &line) {
-  const size_t bar = line.find('|');
+  const size_t bar = line.find(kRecordSeparator);
   if (bar == std::string::npos)
     return FtlRecord{std::string(), line};
   return FtlRecord{line.substr(0, bar), line.substr(bar + 1)};
@@ -290,8 +296,7 @@ ReDownloadResult ReDownloadRun::Run(const std::string &ftlPath,
     return result;
   }
 
-  HttpOptions http;
-  http.UseProxy = false; // the run never uses the proxy of the settings
+  HttpOptions http; // no proxy: the run never uses the one of the settings
   http.Headers = options_.Headers;
   http.ConnectTimeout = options_.ConnectTimeout;
   http.NoDataTimeout = options_.NoDataTimeout;
@@ -315,9 +320,7 @@ ReDownloadResult ReDownloadRun::Run(const std::string &ftlPath,
       if (fetch.Fetch(record, *file) == RecordEnd::StopRun)
         break;
     }
-    // The tiles reach the disk once, at the end, rather than one by one.
-    if (!fetch.LastWritten().empty())
-      SyncFileSystem(fetch.LastWritten());
+    SettleTiles(fetch.LastWritten(), onLine);
   }
   onLine("Download End.");
   return result;

@@ -69,11 +69,12 @@ Settings ReadSettings(const std::string &settingsPath) {
   s.DefaultPath =
       ini.ReadString("IniParas", "DefaultPath", DefaultDownloadFolder());
   s.Version = ini.ReadString("IniParas", "Version", kVersion);
-  s.UseProxy = ini.ReadInteger("Proxy", "UseProxy", 0) == 1;
-  s.ProxyServer = ini.ReadString("Proxy", "ProxyServer", "");
-  s.ProxyPort = ini.ReadString("Proxy", "ProxyPort", "");
-  s.ProxyUsername = ini.ReadString("Proxy", "ProxyUsername", "");
-  s.ProxyPassword = ini.ReadString("Proxy", "ProxyPassword", "");
+  ProxySettings &proxy = s.Proxy;
+  proxy.UseProxy = ini.ReadInteger("Proxy", "UseProxy", 0) == 1;
+  proxy.ProxyServer = ini.ReadString("Proxy", "ProxyServer", "");
+  proxy.ProxyPort = ini.ReadString("Proxy", "ProxyPort", "");
+  proxy.ProxyUsername = ini.ReadString("Proxy", "ProxyUsername", "");
+  proxy.ProxyPassword = ini.ReadString("Proxy", "ProxyPassword", "");
   const TileHosts defaults = DefaultTileHosts();
   for (size_t i = 0; i < s.Hosts.size(); ++i) {
     // An empty host would make every request of its shard fail.
@@ -89,11 +90,12 @@ void WriteOptions(const std::string &settingsPath, const Settings &s) {
   // readable by its owner only.
   IniFile ini(settingsPath, kPrivateFileMode);
   ini.WriteString("IniParas", "DefaultPath", s.DefaultPath);
-  ini.WriteInteger("Proxy", "UseProxy", s.UseProxy ? 1 : 0);
-  ini.WriteString("Proxy", "ProxyServer", s.ProxyServer);
-  ini.WriteString("Proxy", "ProxyPort", s.ProxyPort);
-  ini.WriteString("Proxy", "ProxyUsername", s.ProxyUsername);
-  ini.WriteString("Proxy", "ProxyPassword", s.ProxyPassword);
+  const ProxySettings &proxy = s.Proxy;
+  ini.WriteInteger("Proxy", "UseProxy", proxy.UseProxy ? 1 : 0);
+  ini.WriteString("Proxy", "ProxyServer", proxy.ProxyServer);
+  ini.WriteString("Proxy", "ProxyPort", proxy.ProxyPort);
+  ini.WriteString("Proxy", "ProxyUsername", proxy.ProxyUsername);
+  ini.WriteString("Proxy", "ProxyPassword", proxy.ProxyPassword);
 }
 
 } // namespace kestrane

@@ -1,6 +1,7 @@
 #pragma once
 #include <string>
 
+#include "task/ProxySettings.h"
 #include "task/Unitclasstask.h"
 
 namespace kestrane {
@@ -29,8 +30,7 @@ std::string DefaultDownloadFolder();
 struct Settings {
   std::string DefaultPath; // IniParas/DefaultPath
   std::string Version;     // IniParas/Version; missing: kVersion, the build's
-  bool UseProxy = false;   // Proxy/UseProxy: true only when exactly 1
-  std::string ProxyServer, ProxyPort, ProxyUsername, ProxyPassword;
+  ProxySettings Proxy;     // the [Proxy] section
   TileHosts Hosts; // TileService/Host0..Host3; missing or empty: default
 };
 // A missing file gives the defaults; a file that is not a regular file of at

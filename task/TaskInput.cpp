@@ -136,11 +136,7 @@ TaskParameters ParametersFor(const CheckedTaskInput &input,
   p.MapsType = 21;
   p.Path = input.Path;
   p.TaskFileName = input.TaskFileName;
-  p.UseProxy = settings.UseProxy;
-  p.ProxyServer = settings.ProxyServer;
-  p.ProxyPort = settings.ProxyPort;
-  p.ProxyUsername = settings.ProxyUsername;
-  p.ProxyPassword = settings.ProxyPassword;
+  p.Proxy = settings.Proxy;
   p.ContinueTask = continueTask;
   return p;
 }

@@ -70,6 +70,224 @@ const char kTileListHeader[] =
     "ImageFileName    Left_Edge_Longitude    Right_Edge_Longitude   "
     "Top_Edge_Latitude      Bottom_Edge_Latitude\r\n";
 
+// The proxy block of the log header, written only when the task uses one.
+void AppendProxyLines(std::vector<std::string> &lines,
+                      const ProxySettings &proxy) {
+  if (!proxy.UseProxy)
+    return;
+  // The log is often passed around: the password never goes into it.
+  lines.insert(lines.end(),
+               {"Using Proxy:", "Proxy Server:" + proxy.ProxyServer,
+                "Proxy Port:" + proxy.ProxyPort,
+                "ProxyUsername:" + proxy.ProxyUsername,
+                std::string("ProxyPassword:") +
+                    (proxy.ProxyPassword.empty() ? "" : "********"),
+                ""});
+}
+
+// The latitude text (" north south") of each row of the tile list. A row's
+// latitudes are the same in every column: when the rows fit one chunk their
+// text is made once. A latitude always fills its 20 characters, so every
+// row's text has the same length.
+class RowLatitudes {
+public:
+  RowLatitudes(int32_t minY, int32_t maxY, int32_t zoom)
+      : minY_(minY), zoom_(zoom) {
+    const int64_t rows = int64_t{maxY} - minY + 1;
+    if (rows > kTileListChunk)
+      return;
+    text_.reserve(static_cast<size_t>(rows) * kRowText);
+    for (int32_t y = minY; y <= maxY; ++y)
+      Compute(text_, y);
+    if (text_.size() != static_cast<size_t>(rows) * kRowText)
+      text_.clear(); // computed row by row instead
+  }
+
+  void Append(std::string &out, int32_t y) const {
+    if (text_.empty())
+      Compute(out, y);
+    else
+      out.append(text_, static_cast<size_t>(y - minY_) * kRowText, kRowText);
+  }
+
+private:
+  static constexpr size_t kRowText = 1 + 20 + 1 + 20;
+  void Compute(std::string &out, int32_t y) const {
+    out += ' ';
+    AppendFixed20_14(out, TileYToLatitude(static_cast<double>(y) + 1, zoom_));
+    out += ' ';
+    AppendFixed20_14(out, TileYToLatitude(y, zoom_));
+  }
+  const int32_t minY_, zoom_;
+  std::string text_; // empty: not cached
+};
+
+// The tile list's files: each holds the header and at most kTileListChunk
+// tile lines, and is named after the count of lines before it. One chunk is
+// held at a time.
+class TileListWriter {
+public:
+  TileListWriter(std::string listPath, int32_t totalCount)
+      : listPath_(std::move(listPath)) {
+    // A tile line is at most about 120 bytes.
+    chunk_.reserve(
+        static_cast<size_t>(std::min<int64_t>(totalCount, kTileListChunk)) *
+            128 +
+        sizeof kTileListHeader);
+    chunk_ += kTileListHeader;
+  }
+
+  // The chunk to append the next tile line to (without its line end).
+  std::string &Line() { return chunk_; }
+
+  void EndLine() {
+    chunk_ += "\r\n";
+    ++linesInFile_;
+    ++tiles_;
+    if (linesInFile_ < kTileListChunk)
+      return;
+    WriteTextFile(listPath_ + IntText(tiles_ / kTileListChunk) + ".txt",
+                  chunk_);
+    chunk_.clear();
+    chunk_ += kTileListHeader;
+    linesInFile_ = 0;
+  }
+
+  // Writes the last, partly filled file.
+  void Finish() {
+    if (linesInFile_ > 0)
+      WriteTextFile(listPath_ + IntText(tiles_ / kTileListChunk + 1) + ".txt",
+                    chunk_);
+  }
+
+private:
+  const std::string listPath_;
+  std::string chunk_;
+  int32_t linesInFile_ = 0;
+  int64_t tiles_ = 0;
+};
+
+// The tile ranges of the area, the block's edges and the tile count.
+void SetTileRanges(MDTask &t) {
+  const TaskParameters &p = t.Params;
+  const int32_t z = p.Zoom;
+  t.MinX = LongitudeToTileX(p.LeftLongitude, z);
+  t.MaxX = LongitudeToTileX(p.RightLongitude, z);
+  t.MinY = LatitudeToTileY(p.BottomLatitude, z);
+  t.MaxY = LatitudeToTileY(p.TopLatitude, z);
+
+  // The block edges come from the ranges as converted, before the rows are
+  // put in order.
+  t.LeftLongitudeDownload = TileXToLongitude(t.MinX, z);
+  t.RightLongitudeDownload =
+      TileXToLongitude(static_cast<double>(t.MaxX) + 1, z);
+  t.TopLatitudeDownload = TileYToLatitude(static_cast<double>(t.MaxY) + 1, z);
+  t.BottomLatitudeDownload = TileYToLatitude(t.MinY, z);
+
+  if (t.MaxY < t.MinY)
+    std::swap(t.MinY, t.MaxY);
+
+  // Counted in 64 bits: a whole continent at zoom 21 holds trillions of
+  // tiles, which the 32-bit tile counters of the workers cannot walk.
+  const int64_t count =
+      (int64_t{t.MaxX} - t.MinX + 1) * (int64_t{t.MaxY} - t.MinY + 1);
+  if (count > std::numeric_limits<int32_t>::max())
+    throw TaskSetupError("The area is too large: " + IntText(count) +
+                         " tiles.");
+  if (count < 1)
+    throw std::invalid_argument("left edge east of right edge");
+  t.TotalCount = static_cast<int32_t>(count);
+}
+
+// The request letter, the quadkey digits and the view ranges of the task's
+// direction.
+void SetDirection(MDTask &t) {
+  const DirectionRow &row = kDirections[t.Params.Dir];
+  t.DirLetter = row.Letter;
+  t.QuadDigitNW = row.NW;
+  t.QuadDigitNE = row.NE;
+  t.QuadDigitSW = row.SW;
+  t.QuadDigitSE = row.SE;
+  const bool swap = row.SwapsAxes;
+  t.ViewMinX = swap ? t.MinY : t.MinX;
+  t.ViewMaxX = swap ? t.MaxY : t.MaxX;
+  t.ViewMinY = swap ? t.MinX : t.MinY;
+  t.ViewMaxY = swap ? t.MaxX : t.MaxY;
+}
+
+// The log, failed-tile list, tile list and tile folder beside the project
+// file, named after it.
+void SetFilePaths(MDTask &t) {
+  const std::string &name = t.Params.TaskFileName;
+  const std::string base =
+      t.Params.Path + name.substr(0, name.size() - ExtractFileExt(name).size());
+  t.LogFilePath = base + "_log.txt";
+  t.FailedFilePath = base + "_failed.ftl";
+  t.ListFilePath = base + "_list.txt";
+  t.TileFolder = base + "/";
+}
+
+// The positions the timer saved in the earlier run; the thread count is
+// still the full one here, Start lowers it only after the set-up.
+void ReadResumePositions(MDTask &t) {
+  const TaskParameters &p = t.Params;
+  const IniSnapshot ini(p.Path + p.TaskFileName);
+  const int32_t slots =
+      std::min<int32_t>(p.ThreadCount, static_cast<int32_t>(t.ThreadX.size()));
+  for (int32_t i = 0; i < slots; ++i) {
+    const std::string n = IntText(i + 1);
+    const int32_t x = ini.ReadInteger("THREADS", "T" + n + "X", 0);
+    const int32_t y = ini.ReadInteger("THREADS", "T" + n + "Y", 0);
+    // A pair outside the block (edited by hand, or left by another task)
+    // names no tile of this task: the worker starts its share afresh rather
+    // than skip tiles it never fetched.
+    if (x < t.MinX || x > t.MaxX || y < t.MinY || y > t.MaxY)
+      continue;
+    t.ThreadX[static_cast<size_t>(i)] = x;
+    t.ThreadY[static_cast<size_t>(i)] = y;
+  }
+}
+
+// Four "label" + degrees lines, in the order left, right, top, bottom: the
+// project file and the log header each write the area as typed and the
+// block's edges so.
+struct Edges {
+  double Left, Right, Top, Bottom;
+};
+using EdgeLabels = std::array<const char *, 4>;
+void AppendEdges(std::vector<std::string> &lines, const EdgeLabels &labels,
+                 const Edges &e, char decimalSeparator) {
+  const double values[4] = {e.Left, e.Right, e.Top, e.Bottom};
+  for (size_t i = 0; i < 4; ++i)
+    lines.push_back(labels[i] + FormatGeneral(values[i], decimalSeparator));
+}
+
+Edges InputEdges(const TaskParameters &p) {
+  return {p.LeftLongitude, p.RightLongitude, p.TopLatitude, p.BottomLatitude};
+}
+
+Edges DownloadEdges(const MDTask &t) {
+  return {t.LeftLongitudeDownload, t.RightLongitudeDownload,
+          t.TopLatitudeDownload, t.BottomLatitudeDownload};
+}
+
+// The area of the log header: as typed, the tile ranges, the block's edges.
+void AppendLogArea(std::vector<std::string> &lines, const MDTask &t) {
+  const char sep = t.Env.DecimalSeparator;
+  AppendEdges(lines,
+              {"Left Longitude  input= ", "Right Longitude input= ",
+               "Top Latitude    input= ", "Bottom Latitude input= "},
+              InputEdges(t.Params), sep);
+  lines.insert(lines.end(),
+               {"", "MinX = " + IntText(t.MinX), "MinY = " + IntText(t.MinY),
+                "MaxX = " + IntText(t.MaxX), "MaxY = " + IntText(t.MaxY), ""});
+  AppendEdges(lines,
+              {"Left Longitude  download=", "Right Longitude download=",
+               "Top Latitude    download=", "Bottom Latitude download="},
+              DownloadEdges(t), sep);
+  lines.emplace_back();
+}
+
 } // namespace
 
 TileHosts DefaultTileHosts() {
@@ -79,84 +297,16 @@ TileHosts DefaultTileHosts() {
 
 MDTask::MDTask(const TaskParameters &params, TaskEnvironment env)
     : Params(params), Env(std::move(env)) {
-  const int32_t z = params.Zoom;
   CheckGeometryInputs(params);
-
-  MinX = LongitudeToTileX(params.LeftLongitude, z);
-  MaxX = LongitudeToTileX(params.RightLongitude, z);
-  MinY = LatitudeToTileY(params.BottomLatitude, z);
-  MaxY = LatitudeToTileY(params.TopLatitude, z);
-
-  // The block edges come from the ranges as converted, before the rows are
-  // put in order.
-  LeftLongitudeDownload = TileXToLongitude(MinX, z);
-  RightLongitudeDownload = TileXToLongitude(static_cast<double>(MaxX) + 1, z);
-  TopLatitudeDownload = TileYToLatitude(static_cast<double>(MaxY) + 1, z);
-  BottomLatitudeDownload = TileYToLatitude(MinY, z);
-
-  if (MaxY < MinY)
-    std::swap(MinY, MaxY);
-
-  // Counted in 64 bits: a whole continent at zoom 21 holds trillions of
-  // tiles, which the 32-bit tile counters of the workers cannot walk.
-  const int64_t count = (int64_t{MaxX} - MinX + 1) * (int64_t{MaxY} - MinY + 1);
-  if (count > std::numeric_limits<int32_t>::max())
-    throw TaskSetupError("The area is too large: " + IntText(count) +
-                         " tiles.");
-  if (count < 1)
-    throw std::invalid_argument("left edge east of right edge");
-  TotalCount = static_cast<int32_t>(count);
-
-  const DirectionRow &row = kDirections[params.Dir];
-  DirLetter = row.Letter;
-  QuadDigitNW = row.NW;
-  QuadDigitNE = row.NE;
-  QuadDigitSW = row.SW;
-  QuadDigitSE = row.SE;
-  if (row.SwapsAxes) {
-    ViewMinX = MinY;
-    ViewMaxX = MaxY;
-    ViewMinY = MinX;
-    ViewMaxY = MaxX;
-  } else {
-    ViewMinX = MinX;
-    ViewMaxX = MaxX;
-    ViewMinY = MinY;
-    ViewMaxY = MaxY;
-  }
-
-  const std::string &name = params.TaskFileName;
-  const std::string base =
-      name.substr(0, name.size() - ExtractFileExt(name).size());
-  LogFilePath = params.Path + base + "_log.txt";
-  FailedFilePath = params.Path + base + "_failed.ftl";
-  ListFilePath = params.Path + base + "_list.txt";
-  TileFolder = params.Path + base + "/";
-
+  SetTileRanges(*this);
+  SetDirection(*this);
+  SetFilePaths(*this);
   if (!DirectoryExists(TileFolder) && !CreateDir(TileFolder))
     throw TaskSetupError("Create directory " + TileFolder + " Failed.");
-
   ThreadX.fill(0);
   ThreadY.fill(0);
-  if (params.ContinueTask) {
-    // The positions the timer saved in the earlier run; the thread count is
-    // still the full one here, Start lowers it only after the set-up.
-    const IniSnapshot ini(params.Path + params.TaskFileName);
-    const int32_t slots = std::min<int32_t>(
-        params.ThreadCount, static_cast<int32_t>(ThreadX.size()));
-    for (int32_t i = 0; i < slots; ++i) {
-      const std::string n = IntText(i + 1);
-      const int32_t x = ini.ReadInteger("THREADS", "T" + n + "X", 0);
-      const int32_t y = ini.ReadInteger("THREADS", "T" + n + "Y", 0);
-      // A pair outside the block (edited by hand, or left by another task)
-      // names no tile of this task: the worker starts its share afresh
-      // rather than skip tiles it never fetched.
-      if (x < MinX || x > MaxX || y < MinY || y > MaxY)
-        continue;
-      ThreadX[i] = x;
-      ThreadY[i] = y;
-    }
-  }
+  if (params.ContinueTask)
+    ReadResumePositions(*this);
 }
 
 std::string MDTask::Quadkey(int32_t x, int32_t y) const {
@@ -217,45 +367,41 @@ std::string MDTask::TilePath(int32_t x, int32_t y) const {
 void MDTask::WriteTaskFile() const {
   if (Params.ContinueTask)
     return; // keeps the saved worker positions
-  const auto deg = [this](double v) {
-    return FormatGeneral(v, Env.DecimalSeparator);
-  };
+  const char sep = Env.DecimalSeparator;
   std::vector<std::string> lines = {
-      "[MapsType]",
-      "MapsType=" + IntText(Params.MapsType),
-      "",
-      "[AREA]",
-      "LeftLongitude=" + deg(Params.LeftLongitude),
-      "RightLongitude=" + deg(Params.RightLongitude),
-      "TopLatitude=" + deg(Params.TopLatitude),
-      "BottomLatitude=" + deg(Params.BottomLatitude),
-      "",
-      "Left_Longitude_download=" + deg(LeftLongitudeDownload),
-      "Right_Longitude_download=" + deg(RightLongitudeDownload),
-      "Top_Latitude_download=" + deg(TopLatitudeDownload),
-      "Bottom_Latitude_download=" + deg(BottomLatitudeDownload),
-      "",
-      "[Zoom]",
-      "Zoom=" + IntText(Params.Zoom),
-      "",
-      "[Dir]",
-      "Dir=" + IntText(Params.Dir),
-      "",
-      "[XY]",
-      "MinX=" + IntText(MinX),
-      "MinY=" + IntText(MinY),
-      "MaxX=" + IntText(MaxX),
-      "MaxY=" + IntText(MaxY),
-      "",
-      "[XY_VIEW]",
-      "MinX=" + IntText(ViewMinX),
-      "MinY=" + IntText(ViewMinY),
-      "MaxX=" + IntText(ViewMaxX),
-      "MaxY=" + IntText(ViewMaxY),
-      "",
-      "[THREADS]",
-      "ThreadCount=" + IntText(Params.ThreadCount),
-  };
+      "[MapsType]", "MapsType=" + IntText(Params.MapsType), "", "[AREA]"};
+  AppendEdges(
+      lines,
+      {"LeftLongitude=", "RightLongitude=", "TopLatitude=", "BottomLatitude="},
+      InputEdges(Params), sep);
+  lines.emplace_back();
+  AppendEdges(lines,
+              {"Left_Longitude_download=", "Right_Longitude_download=",
+               "Top_Latitude_download=", "Bottom_Latitude_download="},
+              DownloadEdges(*this), sep);
+  lines.insert(lines.end(), {
+                                "",
+                                "[Zoom]",
+                                "Zoom=" + IntText(Params.Zoom),
+                                "",
+                                "[Dir]",
+                                "Dir=" + IntText(Params.Dir),
+                                "",
+                                "[XY]",
+                                "MinX=" + IntText(MinX),
+                                "MinY=" + IntText(MinY),
+                                "MaxX=" + IntText(MaxX),
+                                "MaxY=" + IntText(MaxY),
+                                "",
+                                "[XY_VIEW]",
+                                "MinX=" + IntText(ViewMinX),
+                                "MinY=" + IntText(ViewMinY),
+                                "MaxX=" + IntText(ViewMaxX),
+                                "MaxY=" + IntText(ViewMaxY),
+                                "",
+                                "[THREADS]",
+                                "ThreadCount=" + IntText(Params.ThreadCount),
+                            });
   // Every slot gets its keys, empty until the timer stores a position.
   // Appended piece by piece: GCC 12 reports a false -Wrestrict overlap for
   // "T" + text + "X=" in an optimised build.
@@ -278,37 +424,11 @@ void MDTask::WriteTileList() const {
   if (Params.ContinueTask || Params.Dir != 0)
     return;
   const int32_t z = Params.Zoom;
-  const int64_t rows = int64_t{MaxY} - MinY + 1;
-
-  // The latitudes of a row are the same in every column: when the rows fit
-  // one chunk their text (" north south") is made once. A latitude always
-  // fills its 20 characters, so every row's text has the same length.
-  constexpr size_t kLatText = 1 + 20 + 1 + 20;
-  const auto appendRow = [z](std::string &out, int32_t y) {
-    out += ' ';
-    AppendFixed20_14(out, TileYToLatitude(static_cast<double>(y) + 1, z));
-    out += ' ';
-    AppendFixed20_14(out, TileYToLatitude(y, z));
-  };
-  std::string rowText;
-  bool cacheRows = rows <= kTileListChunk;
-  if (cacheRows) {
-    rowText.reserve(static_cast<size_t>(rows) * kLatText);
-    for (int32_t y = MinY; y <= MaxY; ++y)
-      appendRow(rowText, y);
-    cacheRows = rowText.size() == static_cast<size_t>(rows) * kLatText;
-  }
-
-  // A tile line is at most about 120 bytes; one chunk is held at a time.
-  std::string chunk;
-  chunk.reserve(
-      static_cast<size_t>(std::min<int64_t>(TotalCount, kTileListChunk)) * 128 +
-      sizeof kTileListHeader);
-  chunk += kTileListHeader;
-  int32_t linesInFile = 0;
-  int64_t tiles = 0;
-  std::string prefix; // "ks_X_" and the column's two longitudes
-  std::string zoomSuffix = "_" + IntText(z) + "." + TileExtension() + ": ";
+  const RowLatitudes latitudes(MinY, MaxY, z);
+  TileListWriter list(ListFilePath, TotalCount);
+  std::string prefix; // "ks_X_"
+  const std::string zoomSuffix =
+      "_" + IntText(z) + "." + TileExtension() + ": ";
   for (int32_t x = MinX; x <= MaxX; ++x) {
     std::string longitudes;
     AppendFixed20_14(longitudes, TileXToLongitude(x, z));
@@ -319,30 +439,16 @@ void MDTask::WriteTileList() const {
     AppendInt(prefix, x);
     prefix += '_';
     for (int32_t y = MinY; y <= MaxY; ++y) {
-      chunk += prefix;
-      AppendInt(chunk, y);
-      chunk += zoomSuffix;
-      chunk += longitudes;
-      if (cacheRows)
-        chunk.append(rowText, static_cast<size_t>(y - MinY) * kLatText,
-                     kLatText);
-      else
-        appendRow(chunk, y);
-      chunk += "\r\n";
-      ++linesInFile;
-      ++tiles;
-      if (linesInFile == kTileListChunk) {
-        WriteTextFile(ListFilePath + IntText(tiles / kTileListChunk) + ".txt",
-                      chunk);
-        chunk.clear();
-        chunk += kTileListHeader;
-        linesInFile = 0;
-      }
+      std::string &line = list.Line();
+      line += prefix;
+      AppendInt(line, y);
+      line += zoomSuffix;
+      line += longitudes;
+      latitudes.Append(line, y);
+      list.EndLine();
     }
   }
-  if (linesInFile > 0)
-    WriteTextFile(ListFilePath + IntText(tiles / kTileListChunk + 1) + ".txt",
-                  chunk);
+  list.Finish();
 }
 
 void MDTask::WriteLogHeader() const {
@@ -356,9 +462,6 @@ void MDTask::WriteLogHeader() const {
     WriteLines(LogFilePath, lines);
     return;
   }
-  const auto deg = [this](double v) {
-    return FormatGeneral(v, Env.DecimalSeparator);
-  };
   std::vector<std::string> lines = {
       "Project: " + Params.Path + Params.TaskFileName,
       "Now time is:" + now,
@@ -367,46 +470,15 @@ void MDTask::WriteLogHeader() const {
       "MapsType=" + IntText(Params.MapsType),
       "",
   };
-  if (Params.UseProxy) {
-    // The log is often passed around: the password never goes into it.
-    lines.insert(lines.end(),
-                 {"Using Proxy:", "Proxy Server:" + Params.ProxyServer,
-                  "Proxy Port:" + Params.ProxyPort,
-                  "ProxyUsername:" + Params.ProxyUsername,
-                  std::string("ProxyPassword:") +
-                      (Params.ProxyPassword.empty() ? "" : "********"),
-                  ""});
-  }
+  AppendProxyLines(lines, Params.Proxy);
+  AppendLogArea(lines, *this);
   lines.insert(
       lines.end(),
-      {"Left Longitude  input= " + deg(Params.LeftLongitude),
-       "Right Longitude input= " + deg(Params.RightLongitude),
-       "Top Latitude    input= " + deg(Params.TopLatitude),
-       "Bottom Latitude input= " + deg(Params.BottomLatitude),
-       "",
-       "MinX = " + IntText(MinX),
-       "MinY = " + IntText(MinY),
-       "MaxX = " + IntText(MaxX),
-       "MaxY = " + IntText(MaxY),
-       "",
-       "Left Longitude  download=" + deg(LeftLongitudeDownload),
-       "Right Longitude download=" + deg(RightLongitudeDownload),
-       "Top Latitude    download=" + deg(TopLatitudeDownload),
-       "Bottom Latitude download=" + deg(BottomLatitudeDownload),
-       "",
-       "All images' scope information are saved to " + ListFilePath,
-       "",
-       "Total count of images would be downloaded: " + IntText(TotalCount),
-       "",
-       "Download threads count: " + IntText(Params.ThreadCount),
-       "",
-       "Zoom level: " + IntText(Params.Zoom),
-       "",
-       "Dir=" + IntText(Params.Dir),
-       "",
-       "path: " + Params.Path,
-       "",
-       "Start downloading...",
+      {"All images' scope information are saved to " + ListFilePath, "",
+       "Total count of images would be downloaded: " + IntText(TotalCount), "",
+       "Download threads count: " + IntText(Params.ThreadCount), "",
+       "Zoom level: " + IntText(Params.Zoom), "", "Dir=" + IntText(Params.Dir),
+       "", "path: " + Params.Path, "", "Start downloading...",
        "~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~"});
   WriteLines(LogFilePath, lines);
 }

@@ -5,6 +5,7 @@
 
 #include "platform/DateTime.h"
 #include "platform/Errors.h"
+#include "task/ProxySettings.h"
 
 namespace kestrane {
 
@@ -21,11 +22,7 @@ struct TaskParameters {
   int32_t MapsType = 21;
   std::string Path;         // output folder, ends with "/"
   std::string TaskFileName; // project file name inside Path, with extension
-  bool UseProxy = false;
-  std::string ProxyServer;
-  std::string ProxyPort;
-  std::string ProxyUsername;
-  std::string ProxyPassword;
+  ProxySettings Proxy;
   bool ContinueTask = false;
 };
 

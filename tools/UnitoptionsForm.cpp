@@ -106,11 +106,12 @@ void TfrmOptions::showEvent(QShowEvent *event) {
 void TfrmOptions::FormShow() {
   const Settings settings = ReadSettings(settingsPath_);
   Edit12->setText(QStr(settings.DefaultPath));
-  CheckBoxUseProxy->setChecked(settings.UseProxy);
-  EditProxyServer->setText(QStr(settings.ProxyServer));
-  EditProxyPort->setText(QStr(settings.ProxyPort));
-  EditProxyUsername->setText(QStr(settings.ProxyUsername));
-  EditProxyPassword->setText(QStr(settings.ProxyPassword));
+  const ProxySettings &proxy = settings.Proxy;
+  CheckBoxUseProxy->setChecked(proxy.UseProxy);
+  EditProxyServer->setText(QStr(proxy.ProxyServer));
+  EditProxyPort->setText(QStr(proxy.ProxyPort));
+  EditProxyUsername->setText(QStr(proxy.ProxyUsername));
+  EditProxyPassword->setText(QStr(proxy.ProxyPassword));
 }
 
 void TfrmOptions::Button3Click() {
@@ -124,11 +125,10 @@ void TfrmOptions::Button3Click() {
 void TfrmOptions::Button1Click() {
   Settings settings;
   settings.DefaultPath = StdStr(Edit12->text());
-  settings.UseProxy = CheckBoxUseProxy->isChecked();
-  settings.ProxyServer = StdStr(EditProxyServer->text());
-  settings.ProxyPort = StdStr(EditProxyPort->text());
-  settings.ProxyUsername = StdStr(EditProxyUsername->text());
-  settings.ProxyPassword = StdStr(EditProxyPassword->text());
+  settings.Proxy = {
+      CheckBoxUseProxy->isChecked(), StdStr(EditProxyServer->text()),
+      StdStr(EditProxyPort->text()), StdStr(EditProxyUsername->text()),
+      StdStr(EditProxyPassword->text())};
   PrepareSettingsFolder(settingsPath_);
   WriteOptions(settingsPath_, settings); // throws: the dialog stays open
   accept();

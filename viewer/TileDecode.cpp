@@ -1,12 +1,10 @@
 #include "viewer/TileDecode.h"
 
 #include <algorithm>
-#include <csetjmp>
-#include <cstdio>
-
-#include <jpeglib.h>
 
 #include "platform/Files.h"
+#include "worker/JpegErrors.h"
+#include "worker/TileCheck.h"
 
 namespace kestrane {
 
@@ -16,20 +14,6 @@ namespace {
 // memory; the worker's check refuses it alike.
 constexpr unsigned long long kMaxPixels = 1ull << 26;
 constexpr long kMaxDecoderMemory = 256L * 1024 * 1024;
-
-struct ErrorManager {
-  jpeg_error_mgr pub;
-  std::jmp_buf jump;
-};
-
-[[noreturn]] void OnError(j_common_ptr cinfo) {
-  auto *err = reinterpret_cast<ErrorManager *>(cinfo->err);
-  std::longjmp(err->jump, 1);
-}
-
-// Warnings (data ending early) are ignored, as the worker's check does: the
-// decoder fills in what is missing.
-void OnMessage(j_common_ptr, int) {}
 
 // The pixel order whose 32-bit words read 0xAARRGGBB on this machine.
 constexpr J_COLOR_SPACE kWordOrder =
@@ -41,7 +25,7 @@ constexpr J_COLOR_SPACE kWordOrder =
 
 // Holds no object with a destructor: an error leaves it by longjmp. `out`
 // is sized before the first row is read and only written through pointers.
-bool Decode(jpeg_decompress_struct *cinfo, ErrorManager *err,
+bool Decode(jpeg_decompress_struct *cinfo, JpegErrorManager *err,
             const unsigned char *data, unsigned long size, int level,
             Pixels *out) {
   if (setjmp(err->jump) != 0)
@@ -74,16 +58,14 @@ bool Decode(jpeg_decompress_struct *cinfo, ErrorManager *err,
 } // namespace
 
 std::optional<Pixels> DecodeJpeg(std::string_view bytes, int level) {
-  if (bytes.size() < 2 || static_cast<unsigned char>(bytes[0]) != 0xFF ||
-      static_cast<unsigned char>(bytes[1]) != 0xD8 || level < 0 ||
+  if (SignatureOf(bytes) != ImageSignature::Jpeg || level < 0 ||
       level > kMaxDecodeLevel)
     return std::nullopt;
   Pixels out;
   jpeg_decompress_struct cinfo;
-  ErrorManager err;
-  cinfo.err = jpeg_std_error(&err.pub);
-  err.pub.error_exit = OnError;
-  err.pub.emit_message = OnMessage;
+  JpegErrorManager err;
+  // Warnings (data ending early) are ignored, as the worker's check does.
+  InstallJpegErrors(cinfo, err);
   if (setjmp(err.jump) != 0)
     return std::nullopt;
   jpeg_create_decompress(&cinfo);

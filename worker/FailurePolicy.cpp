@@ -33,19 +33,19 @@ struct Row {
 constexpr Row kRows[] = {
     // contains
     //   limit  pause     each line    last line    record  at the limit
-    {{"Response too large"},
+    {{kResponseTooLarge},
          3,     P::Short, L::None,     L::Failure,  true,   A::GiveUp},
-    {{"10054", "Connection Closed Gracefully"},                 // row 1
+    {{kConnectionReset, kClosedGracefully},                     // row 1
          30,    P::Short, L::Failure,  L::Failure,  true,   A::GiveUp},
-    {{"10048"},                                                 // row 2
+    {{kAddressInUse},                                           // row 2
          30,    P::Long,  L::Failure,  L::Failure,  true,   A::GiveUp},
-    {{"302", "403"},                                            // row 3
+    {{kStatusFound, kStatusForbidden},                          // row 3
          3,     P::Short, L::None,     L::Failure,  true,   A::EndWorker,
          kBannedMessage},
-    {{"Socket Error"},                                          // row 4
+    {{kSocketError},                                            // row 4
          3,     P::Long,  L::None,     L::Failure,  true,   A::EndWorker,
          kNetworkMessage},
-    {{"404", "400"},                                            // row 5
+    {{kStatusNotFound, kStatusBadRequest},                      // row 5
          3,     P::Short, L::None,     L::NotFound, false,  A::GiveUp},
     {{},                                                        // row 6
          3,     P::Short, L::None,     L::Failure,  true,   A::GiveUp},
@@ -98,13 +98,10 @@ FailureVerdict ClassifyFailure(const std::optional<std::string> &failureText,
 }
 
 BodyVerdict CheckBody(std::string_view body, int32_t attempt) {
-  if (body.size() < 2)
-    return BodyVerdict::Invalid;
-  const auto b0 = static_cast<unsigned char>(body[0]);
-  const auto b1 = static_cast<unsigned char>(body[1]);
-  if (b0 == 0x89 && b1 == 0x50)
+  const ImageSignature signature = SignatureOf(body);
+  if (signature == ImageSignature::Png)
     return BodyVerdict::Stored;
-  if (b0 != 0xFF || b1 != 0xD8)
+  if (signature != ImageSignature::Jpeg)
     return BodyVerdict::Invalid;
   if (JpegDecodes(body))
     return BodyVerdict::Stored;

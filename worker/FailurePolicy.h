@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "worker/FailureTexts.h"
+
 namespace kestrane {
 
 // What a download worker does after one request for a tile. Decided here,
@@ -42,11 +44,6 @@ struct FailureVerdict {
   friend bool operator==(const FailureVerdict &,
                          const FailureVerdict &) = default;
 };
-
-inline constexpr std::string_view kBannedMessage =
-    "Error: may be your IP is banned.\nPlease try again later.";
-inline constexpr std::string_view kNetworkMessage =
-    "Error: Your network has problem, please check it.";
 
 // The failure classification of a failed request. `failureText` is nullopt
 // for a failure that carries no text.

@@ -1,11 +1,9 @@
 #include "worker/TileCheck.h"
 
-#include <csetjmp>
 #include <cstddef>
-#include <cstdio>
 #include <vector>
 
-#include <jpeglib.h>
+#include "worker/JpegErrors.h"
 
 namespace kestrane {
 
@@ -22,35 +20,20 @@ constexpr int kMaxScans = 64;
 // well inside a small machine's memory. More fails as a decoding error.
 constexpr long kMaxDecoderMemory = 16L * 1024 * 1024;
 
-struct ErrorManager {
-  jpeg_error_mgr pub;
-  std::jmp_buf jump;
-};
-
-// An error of the decoder: leave the decoding at once.
-[[noreturn]] void OnError(j_common_ptr cinfo) {
-  auto *err = reinterpret_cast<ErrorManager *>(cinfo->err);
-  std::longjmp(err->jump, 1);
-}
-
 // Called by the decoder as it reads each part of the input: a picture with
 // too many scans is left at the first one over the limit.
 void OnProgress(j_common_ptr cinfo) {
   auto *d = reinterpret_cast<j_decompress_ptr>(cinfo);
   if (d->input_scan_number > kMaxScans)
-    OnError(cinfo);
+    LeaveJpegDecoding(cinfo);
 }
-
-// Warnings (data ending early, extraneous bytes) and trace messages are
-// ignored: the decoder fills in what is missing and the tile counts as whole.
-void OnMessage(j_common_ptr, int) {}
 
 // The rows of one read, kept per thread so that no tile allocates them.
 thread_local std::vector<JSAMPLE> scanlines;
 
 // The decoding proper. Holds no object with a destructor, because an error
 // leaves it by longjmp.
-bool Decode(jpeg_decompress_struct *cinfo, ErrorManager *err,
+bool Decode(jpeg_decompress_struct *cinfo, JpegErrorManager *err,
             const unsigned char *data, unsigned long size) {
   if (setjmp(err->jump) != 0)
     return false;
@@ -86,10 +69,8 @@ bool JpegDecodes(std::string_view bytes) {
   if (bytes.size() < 2)
     return false;
   jpeg_decompress_struct cinfo;
-  ErrorManager err;
-  cinfo.err = jpeg_std_error(&err.pub);
-  err.pub.error_exit = OnError;
-  err.pub.emit_message = OnMessage;
+  JpegErrorManager err;
+  InstallJpegErrors(cinfo, err);
   if (setjmp(err.jump) != 0)
     return false; // jpeg_create_decompress itself can fail (out of memory)
   jpeg_create_decompress(&cinfo);
@@ -103,14 +84,22 @@ bool JpegDecodes(std::string_view bytes) {
   return ok;
 }
 
-bool BodyIsImage(std::string_view bytes) {
+ImageSignature SignatureOf(std::string_view bytes) {
   if (bytes.size() < 2)
-    return false;
+    return ImageSignature::None;
   const auto b0 = static_cast<unsigned char>(bytes[0]);
   const auto b1 = static_cast<unsigned char>(bytes[1]);
   if (b0 == 0x89 && b1 == 0x50)
-    return true;
-  return b0 == 0xFF && b1 == 0xD8 && JpegDecodes(bytes);
+    return ImageSignature::Png;
+  if (b0 == 0xFF && b1 == 0xD8)
+    return ImageSignature::Jpeg;
+  return ImageSignature::None;
+}
+
+bool BodyIsImage(std::string_view bytes) {
+  const ImageSignature signature = SignatureOf(bytes);
+  return signature == ImageSignature::Png ||
+         (signature == ImageSignature::Jpeg && JpegDecodes(bytes));
 }
 
 } // namespace kestrane

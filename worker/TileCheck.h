@@ -3,6 +3,11 @@
 
 namespace kestrane {
 
+// What a body announces by its first two bytes: 89 50 a PNG, FF D8 a JPEG.
+// Only the announcement: whether the rest is sound is for the checks below.
+enum class ImageSignature { None, Png, Jpeg };
+ImageSignature SignatureOf(std::string_view bytes);
+
 // True when the bytes decode completely as a JPEG image with libjpeg-turbo.
 // Only the decoder's errors fail; its warnings (such as data that ends early
 // after the image data began) are ignored. A picture wider or taller than

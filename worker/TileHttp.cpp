@@ -10,6 +10,7 @@
 #include <curl/curl.h>
 
 #include "platform/Errors.h"
+#include "worker/FailureTexts.h"
 
 namespace kestrane {
 
@@ -133,17 +134,21 @@ std::string Describe(int e) {
 }
 
 std::string SocketText(int number, std::string_view description) {
-  std::string text = "Socket Error # ";
+  std::string text(kSocketError);
+  text += " # ";
   text += std::to_string(number);
   text += "\r\n";
   text += description;
   return text;
 }
 
-const char *const kClosedGracefully = "Connection Closed Gracefully.";
+std::string ClosedGracefullyText() {
+  return std::string(kClosedGracefully) + ".";
+}
 
 std::string TooLargeText(std::size_t maxBody) {
-  return "Response too large: more than " + std::to_string(maxBody) + " bytes";
+  return std::string(kResponseTooLarge) + ": more than " +
+         std::to_string(maxBody) + " bytes";
 }
 
 // libcurl words a failed send or recv system call this way.
@@ -169,7 +174,7 @@ std::string FailureTextOf(CURLcode rc, long osErrno, const TransferState &st) {
     break;
   case CURLE_GOT_NOTHING:
   case CURLE_PARTIAL_FILE:
-    return kClosedGracefully;
+    return ClosedGracefullyText();
   case CURLE_COULDNT_CONNECT:
     return SocketErrorText(osErrno != 0 ? static_cast<int>(osErrno)
                                         : ECONNREFUSED);
@@ -211,6 +216,75 @@ std::optional<long> ParsePort(std::string_view text) {
   return port;
 }
 
+// The extra request headers as libcurl's list; nullptr for none. Throws
+// KError when memory runs out (the list made so far is freed).
+curl_slist *HeaderList(const std::vector<std::string> &headers) {
+  curl_slist *list = nullptr;
+  for (const std::string &header : headers) {
+    curl_slist *next = curl_slist_append(list, header.c_str());
+    if (next == nullptr) {
+      curl_slist_free_all(list);
+      throw KError("HTTP client set-up failed: out of memory");
+    }
+    list = next;
+  }
+  return list;
+}
+
+// Everything of one request but its URL, headers and proxy: the protocol,
+// the callbacks that fill `st`, the time-outs and the body limit.
+void SetTransfer(CURL *curl, const HttpOptions &options, TransferState *st) {
+  void *const user = st;
+  // Worker threads: no signals for time-outs.
+  Set(curl, CURLOPT_NOSIGNAL, 1L, "NOSIGNAL");
+  Set(curl, CURLOPT_HTTP_VERSION, long{CURL_HTTP_VERSION_1_1}, "HTTP_VERSION");
+  Set(curl, CURLOPT_FOLLOWLOCATION, 0L, "FOLLOWLOCATION");
+  // URLs of a failed-tile list come from a file: never read local files or
+  // speak other protocols for them.
+  Set(curl, CURLOPT_PROTOCOLS_STR, "http,https", "PROTOCOLS_STR");
+  Set(curl, CURLOPT_WRITEFUNCTION, &OnBody, "WRITEFUNCTION");
+  Set(curl, CURLOPT_WRITEDATA, user, "WRITEDATA");
+  Set(curl, CURLOPT_HEADERFUNCTION, &OnHeader, "HEADERFUNCTION");
+  Set(curl, CURLOPT_HEADERDATA, user, "HEADERDATA");
+  Set(curl, CURLOPT_XFERINFOFUNCTION, &OnProgress, "XFERINFOFUNCTION");
+  Set(curl, CURLOPT_XFERINFODATA, user, "XFERINFODATA");
+  Set(curl, CURLOPT_NOPROGRESS, 0L, "NOPROGRESS");
+  Set(curl, CURLOPT_ERRORBUFFER, st->errorBuffer, "ERRORBUFFER");
+  Set(curl, CURLOPT_CONNECTTIMEOUT_MS,
+      static_cast<long>(options.ConnectTimeout.count()), "CONNECTTIMEOUT");
+  Set(curl, CURLOPT_TIMEOUT_MS,
+      static_cast<long>(options.RequestTimeout.count()), "TIMEOUT");
+  // Refuses an announced Content-Length over the maximum before any byte of
+  // the body is read.
+  Set(curl, CURLOPT_MAXFILESIZE_LARGE,
+      static_cast<curl_off_t>(
+          std::min<std::uintmax_t>(options.MaxBody, INT64_MAX)),
+      "MAXFILESIZE");
+}
+
+// The proxy of the settings when UseProxy is set and a server is named (the
+// port was checked before); otherwise none at all.
+void SetProxy(CURL *curl, const ProxySettings &proxy) {
+  if (!proxy.UseProxy || proxy.ProxyServer.empty()) {
+    // The empty text also keeps http_proxy and friends from the
+    // environment out.
+    Set(curl, CURLOPT_PROXY, "", "PROXY");
+    return;
+  }
+  Set(curl, CURLOPT_PROXY, proxy.ProxyServer.c_str(), "PROXY");
+  Set(curl, CURLOPT_PROXYPORT, *ParsePort(proxy.ProxyPort), "PROXYPORT");
+  Set(curl, CURLOPT_PROXYTYPE, long{CURLPROXY_HTTP}, "PROXYTYPE");
+  // The configured proxy serves every host, whatever no_proxy says.
+  Set(curl, CURLOPT_NOPROXY, "", "NOPROXY");
+  if (proxy.ProxyUsername.empty())
+    return;
+  Set(curl, CURLOPT_PROXYUSERNAME, proxy.ProxyUsername.c_str(),
+      "PROXYUSERNAME");
+  Set(curl, CURLOPT_PROXYPASSWORD, proxy.ProxyPassword.c_str(),
+      "PROXYPASSWORD");
+  Set(curl, CURLOPT_PROXYAUTH, long{CURLAUTH_BASIC}, "PROXYAUTH");
+}
+
 } // namespace
 
 std::string SocketErrorText(int e) {
@@ -249,9 +323,10 @@ void HttpGlobalInit() {
 
 std::optional<std::string>
 TileHttp::ProxyPortError(const HttpOptions &options) {
-  if (!options.UseProxy || ParsePort(options.ProxyPort))
+  const ProxySettings &proxy = options.Proxy;
+  if (!proxy.UseProxy || ParsePort(proxy.ProxyPort))
     return std::nullopt;
-  return "Invalid proxy port: \"" + options.ProxyPort + "\"";
+  return "Invalid proxy port: \"" + proxy.ProxyPort + "\"";
 }
 
 TileHttp::TileHttp(const HttpOptions &options)
@@ -267,64 +342,12 @@ TileHttp::TileHttp(const HttpOptions &options)
     throw KError("HTTP client set-up failed: no libcurl handle");
   curl_ = curl;
   try {
-    for (const std::string &header : options.Headers) {
-      curl_slist *next = curl_slist_append(static_cast<curl_slist *>(headers_),
-                                           header.c_str());
-      if (next == nullptr)
-        throw KError("HTTP client set-up failed: out of memory");
-      headers_ = next;
-    }
-    // Worker threads: no signals for time-outs.
-    Set(curl, CURLOPT_NOSIGNAL, 1L, "NOSIGNAL");
-    Set(curl, CURLOPT_HTTP_VERSION, long{CURL_HTTP_VERSION_1_1},
-        "HTTP_VERSION");
-    Set(curl, CURLOPT_FOLLOWLOCATION, 0L, "FOLLOWLOCATION");
-    // URLs of a failed-tile list come from a file: never read local files
-    // or speak other protocols for them.
-    Set(curl, CURLOPT_PROTOCOLS_STR, "http,https", "PROTOCOLS_STR");
-    Set(curl, CURLOPT_WRITEFUNCTION, &OnBody, "WRITEFUNCTION");
-    Set(curl, CURLOPT_WRITEDATA, static_cast<void *>(state_.get()),
-        "WRITEDATA");
-    Set(curl, CURLOPT_HEADERFUNCTION, &OnHeader, "HEADERFUNCTION");
-    Set(curl, CURLOPT_HEADERDATA, static_cast<void *>(state_.get()),
-        "HEADERDATA");
-    Set(curl, CURLOPT_XFERINFOFUNCTION, &OnProgress, "XFERINFOFUNCTION");
-    Set(curl, CURLOPT_XFERINFODATA, static_cast<void *>(state_.get()),
-        "XFERINFODATA");
-    Set(curl, CURLOPT_NOPROGRESS, 0L, "NOPROGRESS");
-    Set(curl, CURLOPT_ERRORBUFFER, state_->errorBuffer, "ERRORBUFFER");
-    Set(curl, CURLOPT_CONNECTTIMEOUT_MS,
-        static_cast<long>(options.ConnectTimeout.count()), "CONNECTTIMEOUT");
-    Set(curl, CURLOPT_TIMEOUT_MS,
-        static_cast<long>(options.RequestTimeout.count()), "TIMEOUT");
-    // Refuses an announced Content-Length over the maximum before any byte
-    // of the body is read.
-    Set(curl, CURLOPT_MAXFILESIZE_LARGE,
-        static_cast<curl_off_t>(
-            std::min<std::uintmax_t>(options.MaxBody, INT64_MAX)),
-        "MAXFILESIZE");
+    headers_ = HeaderList(options.Headers);
+    SetTransfer(curl, options, state_.get());
     if (headers_ != nullptr)
       Set(curl, CURLOPT_HTTPHEADER, static_cast<curl_slist *>(headers_),
           "HTTPHEADER");
-
-    if (options.UseProxy && !options.ProxyServer.empty()) {
-      Set(curl, CURLOPT_PROXY, options.ProxyServer.c_str(), "PROXY");
-      Set(curl, CURLOPT_PROXYPORT, *ParsePort(options.ProxyPort), "PROXYPORT");
-      Set(curl, CURLOPT_PROXYTYPE, long{CURLPROXY_HTTP}, "PROXYTYPE");
-      // The configured proxy serves every host, whatever no_proxy says.
-      Set(curl, CURLOPT_NOPROXY, "", "NOPROXY");
-      if (!options.ProxyUsername.empty()) {
-        Set(curl, CURLOPT_PROXYUSERNAME, options.ProxyUsername.c_str(),
-            "PROXYUSERNAME");
-        Set(curl, CURLOPT_PROXYPASSWORD, options.ProxyPassword.c_str(),
-            "PROXYPASSWORD");
-        Set(curl, CURLOPT_PROXYAUTH, long{CURLAUTH_BASIC}, "PROXYAUTH");
-      }
-    } else {
-      // No proxy at all: the empty text also keeps http_proxy and
-      // friends from the environment out.
-      Set(curl, CURLOPT_PROXY, "", "PROXY");
-    }
+    SetProxy(curl, options.Proxy);
   } catch (...) {
     curl_easy_cleanup(curl);
     curl_slist_free_all(static_cast<curl_slist *>(headers_));

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "task/ProxySettings.h"
+
 namespace kestrane {
 
 namespace detail {
@@ -17,17 +19,15 @@ struct TransferState;
 // libcurl cannot be initialised.
 void HttpGlobalInit();
 
-// How one HTTP client is set up. A download worker fills only the proxy
-// fields (from the task's parameters); the re-download run fills Headers.
+// How one HTTP client is set up. A download worker copies the task's proxy
+// and its pacing's three time-outs and sends no extra headers; the
+// re-download run uses no proxy and sets Headers and the connect and no-data
+// time-outs. Whatever is not set keeps the defaults below.
 struct HttpOptions {
-  // The proxy fields are read only when UseProxy is set. With UseProxy set
-  // and an empty ProxyServer the client connects directly, but ProxyPort
-  // must still be a port number (see TileHttp::ProxyPortError).
-  bool UseProxy = false;
-  std::string ProxyServer;
-  std::string ProxyPort; // decimal text, as the settings keep it
-  std::string ProxyUsername;
-  std::string ProxyPassword;
+  // Read only when UseProxy is set. With UseProxy set and an empty
+  // ProxyServer the client connects directly, but ProxyPort must still be a
+  // port number (see TileHttp::ProxyPortError).
+  ProxySettings Proxy;
 
   // Extra request headers, each "Name: value", sent with every request.
   std::vector<std::string> Headers;
@@ -62,7 +62,6 @@ struct FetchResult {
   bool Ok = false;
   long Status = 0; // the answer's status code, 0 when none arrived
   std::string FailureText;
-  explicit operator bool() const { return Ok; }
 };
 
 // The HTTP/1.1 client of one download worker or one re-download run. It

@@ -8,6 +8,7 @@
 #include "platform/Errors.h"
 #include "platform/Files.h"
 #include "worker/FailurePolicy.h"
+#include "worker/FailureTexts.h"
 #include "worker/TileHttp.h"
 
 namespace kestrane {
@@ -22,13 +23,7 @@ uint64_t Pack(int32_t x, int32_t y) {
 HttpOptions ClientOptions(const TaskParameters &params,
                           const WorkerPacing &pacing) {
   HttpOptions o;
-  o.UseProxy = params.UseProxy;
-  if (params.UseProxy) {
-    o.ProxyServer = params.ProxyServer;
-    o.ProxyPort = params.ProxyPort;
-    o.ProxyUsername = params.ProxyUsername;
-    o.ProxyPassword = params.ProxyPassword;
-  }
+  o.Proxy = params.Proxy; // the client reads it only when UseProxy is set
   o.ConnectTimeout = pacing.ConnectTimeout;
   o.NoDataTimeout = pacing.NoDataTimeout;
   o.RequestTimeout = pacing.RequestTimeout;
@@ -62,9 +57,14 @@ private:
   TileEnd ActOnBody(BodyVerdict v, int32_t x, int32_t y, int64_t seqNo,
                     bool *retry);
 
-  void Record(const std::string &text) {
-    w_.bridge_.RunBlocking([&] { w_.host_.AddFailedLine(text); });
+  // The current tile's record in the failed-tile list.
+  void Record() {
+    const std::string line = path_ + kRecordSeparator + url_;
+    w_.bridge_.RunBlocking([&] { w_.host_.AddFailedLine(line); });
   }
+  // The lines of a tile whose answer carried no text or no image.
+  void LogFailed() { Log(name_ + ":failed ->" + url_); }
+  void LogCrashed() { Log(name_ + ":failed. crashed image->" + url_); }
   void Pause(std::chrono::milliseconds ms) {
     if (ms.count() > 0)
       std::this_thread::sleep_for(ms);
@@ -74,13 +74,13 @@ private:
           : p == RetryPause::Short ? w_.pacing_.ShortRetry
                                    : std::chrono::milliseconds{0});
   }
-  // The placeholder goes only where no file is yet: a tile stored by an
-  // earlier run is worth more than a blank. A missing blank file leaves no
-  // placeholder and changes nothing else.
-  void PlaceBlank() { CopyFileTo(blankPath_, path_, /*failIfExists=*/true); }
   // Writes bytes to a file atomically; on failure logs the worker's error
   // line and returns false.
   bool Write(const std::string &path, std::string_view bytes);
+  TileEnd KeepBadBody(std::string_view suffix, int32_t x, int32_t y,
+                      const char *what);
+  void GiveUp(int32_t x, int32_t y, const char *what);
+  void PlaceBlank();
   void Conclude(int32_t x, int32_t y, const char *what);
 
   TDownThread &w_;
@@ -98,8 +98,8 @@ void TDownThread::Walker::Run() {
   const HttpOptions options = ClientOptions(task_.Params, w_.pacing_);
   if (TileHttp::ProxyPortError(options)) {
     w_.endedEarly_ = true;
-    Log("T" + n_ +
-        " Error: the proxy port is not a number: " + task_.Params.ProxyPort);
+    Log("T" + n_ + " Error: the proxy port is not a number: " +
+        task_.Params.Proxy.ProxyPort);
     return;
   }
   http_.emplace(options);
@@ -196,14 +196,14 @@ TDownThread::Walker::ActOnFailure(const FailureVerdict &v,
     Log("T" + n_ + " " + text + "->" + url_);
     break;
   case FailureLine::NotFound:
-    Log("Error: the image is not found on server." + text);
+    Log(std::string(kNotFoundMessage) + text);
     break;
   case FailureLine::NameOnly:
-    Log(name_ + ":failed ->" + url_);
+    LogFailed();
     break;
   }
   if (v.Record)
-    Record(path_ + "|" + url_);
+    Record();
   switch (v.Action) {
   case FailureAction::Retry:
     PauseBeforeRetry(v.Pause);
@@ -216,9 +216,7 @@ TDownThread::Walker::ActOnFailure(const FailureVerdict &v,
   case FailureAction::GiveUp:
     break;
   }
-  std::string().swap(buffer_);
-  PlaceBlank();
-  Conclude(x, y, " got a blank image!");
+  GiveUp(x, y, " got a blank image!");
   return TileEnd::Concluded;
 }
 
@@ -238,28 +236,16 @@ TDownThread::Walker::ActOnBody(BodyVerdict v, int32_t x, int32_t y,
     Pause(w_.pacing_.AfterStored);
     return TileEnd::Concluded;
   case BodyVerdict::CrashedRetry:
-    Log(name_ + ":failed. crashed image->" + url_);
+    LogCrashed();
     PauseBeforeRetry(RetryPause::Short);
     *retry = true;
     return TileEnd::Concluded;
   case BodyVerdict::CrashedGiveUp:
-    Log(name_ + ":failed. crashed image->" + url_);
-    Record(path_ + "|" + url_);
-    if (!Write(path_ + ".crashed", buffer_))
-      return TileEnd::EndWorker;
-    std::string().swap(buffer_);
-    PlaceBlank();
-    Conclude(x, y, " got a crashed image!");
-    return TileEnd::Concluded;
+    LogCrashed();
+    return KeepBadBody(kCrashedSuffix, x, y, " got a crashed image!");
   case BodyVerdict::Invalid:
-    Log(name_ + ":failed ->" + url_);
-    Record(path_ + "|" + url_);
-    if (!Write(path_ + ".invalid", buffer_))
-      return TileEnd::EndWorker;
-    std::string().swap(buffer_);
-    PlaceBlank();
-    Conclude(x, y, " got a invalid image!");
-    return TileEnd::Concluded;
+    LogFailed();
+    return KeepBadBody(kInvalidSuffix, x, y, " got a invalid image!");
   }
   return TileEnd::Concluded;
 }
@@ -274,6 +260,36 @@ bool TDownThread::Walker::Write(const std::string &path,
   std::string().swap(buffer_);
   Log("T" + n_ + " Error: cannot write " + path + ": " + reason);
   return false;
+}
+
+// A body that is no image, at the end of its tile: recorded, kept in a side
+// file beside the tile for a look later, and the placeholder takes the
+// tile's place.
+TDownThread::Walker::TileEnd
+TDownThread::Walker::KeepBadBody(std::string_view suffix, int32_t x, int32_t y,
+                                 const char *what) {
+  Record();
+  if (!Write(path_ + std::string(suffix), buffer_))
+    return TileEnd::EndWorker;
+  GiveUp(x, y, what);
+  return TileEnd::Concluded;
+}
+
+void TDownThread::Walker::GiveUp(int32_t x, int32_t y, const char *what) {
+  std::string().swap(buffer_);
+  PlaceBlank();
+  Conclude(x, y, what);
+}
+
+// The placeholder goes only where no file is yet: a tile stored by an
+// earlier run is worth more than a blank. A missing blank file leaves no
+// placeholder and changes nothing else; a blank that cannot be copied into
+// place gets the worker's error line, and the tile is given up all the same.
+void TDownThread::Walker::PlaceBlank() {
+  if (CopyFileTo(blankPath_, path_, /*failIfExists=*/true) ||
+      FileExists(path_) || !FileExists(blankPath_))
+    return;
+  Log("T" + n_ + " Error: cannot place the blank image at " + path_);
 }
 
 void TDownThread::Walker::Conclude(int32_t x, int32_t y, const char *what) {

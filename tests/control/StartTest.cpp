@@ -293,11 +293,11 @@ TEST(StartTest, ProxySettingsReachTheParameters) {
                             "\r\nProxyUsername=u\r\nProxyPassword=p\r\n");
     ASSERT_TRUE(rig.Control().Start(rig.Fields(kOneTile)));
     const TaskParameters &p = *rig.Control().CurrentParameters();
-    EXPECT_EQ(p.UseProxy, row.expected);
-    EXPECT_EQ(p.ProxyServer, "127.0.0.1");
-    EXPECT_EQ(p.ProxyPort, std::to_string(proxy.Port()));
-    EXPECT_EQ(p.ProxyUsername, "u");
-    EXPECT_EQ(p.ProxyPassword, "p");
+    EXPECT_EQ(p.Proxy.UseProxy, row.expected);
+    EXPECT_EQ(p.Proxy.ProxyServer, "127.0.0.1");
+    EXPECT_EQ(p.Proxy.ProxyPort, std::to_string(proxy.Port()));
+    EXPECT_EQ(p.Proxy.ProxyUsername, "u");
+    EXPECT_EQ(p.Proxy.ProxyPassword, "p");
     ASSERT_GT(rig.RunToEnd(), 0);
     EXPECT_EQ(proxy.Requests(), row.expected ? 1 : 0);
     EXPECT_EQ(rig.Server.Requests(), row.expected ? 0 : 1);

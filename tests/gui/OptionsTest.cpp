@@ -158,7 +158,7 @@ void OptionsTest::okWritesZeroForAnyOtherUseProxy() {
   const Settings s = ReadSettings(rig.SettingsPath());
   const std::string text = ReadTextFile(rig.SettingsPath());
   QVERIFY(text.find("UseProxy=0\r\n") != std::string::npos);
-  QVERIFY(!s.UseProxy);
+  QVERIFY(!s.Proxy.UseProxy);
   // Keys the dialog does not know survive.
   QVERIFY(text.find("Host0=h:1\r\n") != std::string::npos);
 
@@ -166,7 +166,7 @@ void OptionsTest::okWritesZeroForAnyOtherUseProxy() {
   d.form.show();
   d.ClickBox();
   QTest::mouseClick(d.Button("Button1"), Qt::LeftButton);
-  QVERIFY(ReadSettings(rig.SettingsPath()).UseProxy);
+  QVERIFY(ReadSettings(rig.SettingsPath()).Proxy.UseProxy);
 }
 
 void OptionsTest::cancelWritesNothingAndTheNextShowingRereads() {

@@ -9,6 +9,7 @@
 
 #include "platform/Errors.h"
 #include "task/Settings.h"
+#include "task/TaskInput.h"
 #include "tests/task/TaskTestSupport.h"
 
 namespace kestrane {
@@ -133,11 +134,11 @@ TEST(ReadSettingsTest, MissingFileGivesEveryDefault) {
   const Settings s = ReadSettings(dir.Path() + "ini/config.ini");
   EXPECT_EQ(s.DefaultPath, "/home/anna/Downloads");
   EXPECT_EQ(s.Version, "6.2"); // the project's version
-  EXPECT_FALSE(s.UseProxy);
-  EXPECT_EQ(s.ProxyServer, "");
-  EXPECT_EQ(s.ProxyPort, "");
-  EXPECT_EQ(s.ProxyUsername, "");
-  EXPECT_EQ(s.ProxyPassword, "");
+  EXPECT_FALSE(s.Proxy.UseProxy);
+  EXPECT_EQ(s.Proxy.ProxyServer, "");
+  EXPECT_EQ(s.Proxy.ProxyPort, "");
+  EXPECT_EQ(s.Proxy.ProxyUsername, "");
+  EXPECT_EQ(s.Proxy.ProxyPassword, "");
   EXPECT_EQ(s.Hosts, DefaultTileHosts());
   EXPECT_EQ(s.Hosts[0], "ecn.t0.tiles.virtualearth.net");
   EXPECT_EQ(s.Hosts[3], "ecn.t3.tiles.virtualearth.net");
@@ -157,19 +158,19 @@ TEST(ReadSettingsTest, Values) {
        "[Proxy]\r\nUseProxy=1\r\nProxyServer=127.0.0.1\r\nProxyPort=8888\r\n"
        "ProxyUsername=kuser\r\nProxyPassword=kpass\r\n",
        [](const Settings &s) {
-         EXPECT_TRUE(s.UseProxy);
-         EXPECT_EQ(s.ProxyServer, "127.0.0.1");
-         EXPECT_EQ(s.ProxyPort, "8888");
-         EXPECT_EQ(s.ProxyUsername, "kuser");
-         EXPECT_EQ(s.ProxyPassword, "kpass");
+         EXPECT_TRUE(s.Proxy.UseProxy);
+         EXPECT_EQ(s.Proxy.ProxyServer, "127.0.0.1");
+         EXPECT_EQ(s.Proxy.ProxyPort, "8888");
+         EXPECT_EQ(s.Proxy.ProxyUsername, "kuser");
+         EXPECT_EQ(s.Proxy.ProxyPassword, "kpass");
        }},
       // only exactly 1 turns the proxy on
       {"UseProxy 2", "[Proxy]\r\nUseProxy=2\r\n",
-       [](const Settings &s) { EXPECT_FALSE(s.UseProxy); }},
+       [](const Settings &s) { EXPECT_FALSE(s.Proxy.UseProxy); }},
       {"UseProxy yes", "[Proxy]\r\nUseProxy=yes\r\n",
-       [](const Settings &s) { EXPECT_FALSE(s.UseProxy); }},
+       [](const Settings &s) { EXPECT_FALSE(s.Proxy.UseProxy); }},
       {"UseProxy 0x1", "[proxy]\r\nuseproxy=0x1\r\n",
-       [](const Settings &s) { EXPECT_TRUE(s.UseProxy); }},
+       [](const Settings &s) { EXPECT_TRUE(s.Proxy.UseProxy); }},
       {"version", "[IniParas]\r\nVersion=7.0 beta\r\n",
        [](const Settings &s) { EXPECT_EQ(s.Version, "7.0 beta"); }},
       // an empty host keeps its default, a set one replaces it
@@ -196,13 +197,37 @@ TEST(WriteOptionsTest, NewFileInKeyOrder) {
   const std::string path = dir.Path() + "config.ini";
   Settings s;
   s.DefaultPath = "/data/maps";
-  s.UseProxy = false;
-  s.ProxyServer = "proxy.local";
+  s.Proxy.UseProxy = false;
+  s.Proxy.ProxyServer = "proxy.local";
   WriteOptions(path, s);
   EXPECT_EQ(GetBytes(path),
             CrLf({"[IniParas]", "DefaultPath=/data/maps", "[Proxy]",
                   "UseProxy=0", "ProxyServer=proxy.local",
                   "ProxyPort=", "ProxyUsername=", "ProxyPassword="}));
+}
+
+// The proxy the options dialog writes is the one a task's workers get: read
+// back from the file (written over the last one) and copied into the
+// parameters field for field.
+TEST(WriteOptionsTest, ProxyReachesTheTaskWhole) {
+  const ProxySettings cases[] = {
+      {true, "127.0.0.1", "8888", "kuser", "kpass"},
+      {true, "proxy.local", "3128", "", ""},
+      {false, "kept.when.off", "not a port", "u", "p w"},
+      {false, "", "", "", ""},
+  };
+  TempDir dir;
+  const std::string path = dir.Path() + "config.ini";
+  for (const ProxySettings &proxy : cases) {
+    SCOPED_TRACE(proxy.ProxyServer);
+    Settings s;
+    s.DefaultPath = "/data";
+    s.Proxy = proxy;
+    WriteOptions(path, s);
+    const Settings read = ReadSettings(path);
+    EXPECT_TRUE(read.Proxy == proxy);
+    EXPECT_TRUE(ParametersFor(CheckedTaskInput{}, read, false).Proxy == proxy);
+  }
 }
 
 TEST(WriteOptionsTest, MissingIniFolderIsReported) {
@@ -243,7 +268,7 @@ TEST(WriteOptionsTest, NewFileIsPrivateAndAnExistingOneKeepsItsMode) {
                 0);
     }
     Settings s;
-    s.ProxyPassword = "kpass";
+    s.Proxy.ProxyPassword = "kpass";
     WriteOptions(path, s);
     struct stat st {};
     ASSERT_EQ(::stat(path.c_str(), &st), 0);

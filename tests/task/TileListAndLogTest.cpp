@@ -204,11 +204,11 @@ TEST(WriteLogHeaderTest, ProxyLinesWithPasswordMasked) {
     SCOPED_TRACE(r.what);
     TempDir dir;
     TaskParameters p = ExampleParams(dir.Path());
-    p.UseProxy = true;
-    p.ProxyServer = "127.0.0.1";
-    p.ProxyPort = "8888";
-    p.ProxyUsername = "kuser";
-    p.ProxyPassword = r.password;
+    p.Proxy.UseProxy = true;
+    p.Proxy.ProxyServer = "127.0.0.1";
+    p.Proxy.ProxyPort = "8888";
+    p.Proxy.ProxyUsername = "kuser";
+    p.Proxy.ProxyPassword = r.password;
     const MDTask t(p, FixedEnvironment(1700000000));
     t.WriteLogHeader();
     std::vector<std::string> expected =

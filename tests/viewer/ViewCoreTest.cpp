@@ -9,6 +9,7 @@
 #include "viewer/TileCache.h"
 #include "viewer/TileDecode.h"
 #include "viewer/ViewTransform.h"
+#include "worker/TileCheck.h"
 
 namespace kestrane {
 namespace {
@@ -27,6 +28,29 @@ TEST(ViewerDecodeTest, EachLevelHalvesTheTileAndBadBytesGiveNothing) {
   EXPECT_FALSE(DecodeJpeg(test::WorkerPngBody(), 0));
   EXPECT_FALSE(DecodeJpeg("", 0));
   EXPECT_FALSE(DecodeJpeg(jpeg, 4)); // no such level
+}
+
+// The viewer shows what the workers' check stored: both decode with the same
+// error handling, so a tile that passed the check is never shown as bad, and
+// one that failed it never as good.
+TEST(ViewerDecodeTest, DecodesWhatTheWorkersCheckPasses) {
+  const std::string jpeg = test::WorkerJpeg();
+  const std::string progressive = test::WorkerJpeg(256, 256, true);
+  const struct {
+    const char *what;
+    std::string bytes;
+  } cases[] = {
+      {"whole", jpeg},
+      {"progressive", progressive},
+      {"cut in the image data", test::WorkerJpegCutInScan(jpeg)},
+      {"progressive cut in a scan", test::WorkerJpegCutInScan(progressive)},
+      {"cut before the image data", test::WorkerJpegCutBeforeScan(jpeg)},
+      {"FF D8 and text", std::string("\xFF\xD8", 2) + "no picture"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(DecodeJpeg(c.bytes, 0).has_value(), JpegDecodes(c.bytes));
+  }
 }
 
 TEST(ViewerCacheTest, DropsTheLeastRecentlyUsedPastItsLimit) {

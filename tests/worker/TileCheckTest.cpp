@@ -13,6 +13,30 @@ namespace {
 
 using test::WorkerJpeg;
 
+TEST(TileCheckTest, SignatureIsTheFirstTwoBytesOnly) {
+  const struct {
+    const char *what;
+    std::string bytes;
+    ImageSignature want;
+  } cases[] = {
+      {"JPEG start of image", std::string("\xFF\xD8", 2), ImageSignature::Jpeg},
+      {"a whole JPEG", WorkerJpeg(8, 8), ImageSignature::Jpeg},
+      {"PNG's first two", "\x89P", ImageSignature::Png},
+      {"a whole PNG", test::WorkerPngBody(), ImageSignature::Png},
+      {"FF alone", "\xFF", ImageSignature::None},
+      {"89 alone", "\x89", ImageSignature::None},
+      {"FF D9 is an end, not a start", "\xFF\xD9", ImageSignature::None},
+      {"89 and a lower-case p", "\x89p", ImageSignature::None},
+      {"D8 FF swapped", "\xD8\xFF", ImageSignature::None},
+      {"GIF", test::WorkerGifBody(), ImageSignature::None},
+      {"empty", "", ImageSignature::None},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(SignatureOf(c.bytes), c.want);
+  }
+}
+
 TEST(TileCheckTest, Bodies) {
   const std::string jpeg = WorkerJpeg();
   const std::string progressive = WorkerJpeg(256, 256, true);

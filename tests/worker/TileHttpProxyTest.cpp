@@ -23,11 +23,11 @@ const std::string kTile("\xFF\xD8\xFF\xE0\0\x10JFIF\0tile\xFF\xD9", 18);
 HttpOptions ProxyOptions(const RouteServer &proxy, std::string user,
                          std::string password) {
   HttpOptions o;
-  o.UseProxy = true;
-  o.ProxyServer = "127.0.0.1";
-  o.ProxyPort = std::to_string(proxy.Server().Port());
-  o.ProxyUsername = std::move(user);
-  o.ProxyPassword = std::move(password);
+  o.Proxy.UseProxy = true;
+  o.Proxy.ProxyServer = "127.0.0.1";
+  o.Proxy.ProxyPort = std::to_string(proxy.Server().Port());
+  o.Proxy.ProxyUsername = std::move(user);
+  o.Proxy.ProxyPassword = std::move(password);
   o.ConnectTimeout = std::chrono::milliseconds(5000);
   o.NoDataTimeout = std::chrono::milliseconds(10000);
   return o;
@@ -134,10 +134,10 @@ TEST_F(TileHttpProxyTest, NoProxyUnlessUseProxyIsSet) {
   ScopedEnv all("ALL_PROXY", proxyUrl);
 
   HttpOptions off = ProxyOptions(fakeProxy, "user", "pass");
-  off.UseProxy = false;
-  off.ProxyPort = "not a port"; // not even looked at
+  off.Proxy.UseProxy = false;
+  off.Proxy.ProxyPort = "not a port"; // not even looked at
   HttpOptions noServer = ProxyOptions(fakeProxy, "user", "pass");
-  noServer.ProxyServer = "";
+  noServer.Proxy.ProxyServer = "";
 
   struct Row {
     const char *name;
@@ -196,9 +196,9 @@ TEST_F(TileHttpProxyTest, ProxyPortMustBeAPortNumber) {
   for (const Row &row : rows) {
     SCOPED_TRACE(std::string("\"") + row.port + "\"");
     HttpOptions o;
-    o.UseProxy = true;
-    o.ProxyServer = "127.0.0.1";
-    o.ProxyPort = row.port;
+    o.Proxy.UseProxy = true;
+    o.Proxy.ProxyServer = "127.0.0.1";
+    o.Proxy.ProxyPort = row.port;
     const auto error = TileHttp::ProxyPortError(o);
     EXPECT_EQ(!error.has_value(), row.valid);
     if (row.valid) {
@@ -213,7 +213,7 @@ TEST_F(TileHttpProxyTest, ProxyPortMustBeAPortNumber) {
       EXPECT_EQ(e.what(), *error);
     }
     // Without UseProxy the port does not matter.
-    o.UseProxy = false;
+    o.Proxy.UseProxy = false;
     EXPECT_FALSE(TileHttp::ProxyPortError(o).has_value());
     EXPECT_NO_THROW(TileHttp{o});
   }
@@ -237,11 +237,11 @@ TEST_F(TileHttpProxyTest, RealProxyChecksTheCredentials) {
   for (const Row &row : rows) {
     SCOPED_TRACE(std::string(row.user) + "/" + row.password);
     HttpOptions o;
-    o.UseProxy = true;
-    o.ProxyServer = "127.0.0.1";
-    o.ProxyPort = std::to_string(proxy.Port());
-    o.ProxyUsername = row.user;
-    o.ProxyPassword = row.password;
+    o.Proxy.UseProxy = true;
+    o.Proxy.ProxyServer = "127.0.0.1";
+    o.Proxy.ProxyPort = std::to_string(proxy.Port());
+    o.Proxy.ProxyUsername = row.user;
+    o.Proxy.ProxyPassword = row.password;
     o.ConnectTimeout = std::chrono::milliseconds(5000);
     o.NoDataTimeout = std::chrono::milliseconds(10000);
     TileHttp http(o);

@@ -677,9 +677,9 @@ TEST_F(WorkerTest, ProxyPortThatIsNoNumberEndsEachWorker) {
   WorkerTileServer server(
       [](const HttpRequest &, int) { return WorkerOk(WorkerJpeg(8, 8)); });
   Block b(server, 1, 2, 2);
-  b.params.UseProxy = true;
-  b.params.ProxyServer = "127.0.0.1";
-  b.params.ProxyPort = "abc";
+  b.params.Proxy.UseProxy = true;
+  b.params.Proxy.ProxyServer = "127.0.0.1";
+  b.params.Proxy.ProxyPort = "abc";
   WorkerRecorder host;
   ASSERT_TRUE(WorkerRun(*b.task, 2, host));
   EXPECT_EQ(
@@ -751,6 +751,26 @@ TEST_F(WorkerTest, MissingBlankFileLeavesNoPlaceholder) {
   ASSERT_TRUE(WorkerRun(task, 1, host));
   EXPECT_EQ(host.Log.size(), 3u); // not found, blank image, Finished
   EXPECT_TRUE(WorkerFolderNames(task.TileFolder).empty());
+}
+
+TEST_F(WorkerTest, PlaceholderThatCannotBePlacedIsLogged) {
+  WorkerTileServer server(
+      [](const HttpRequest &, int) { return WorkerStatus(404, "Not Found"); });
+  WorkerTempDir dir;
+  TaskParameters params =
+      WorkerBlock(dir.Path(), kWorkerX0, 1, kWorkerY0, 1, 1);
+  MDTask task(params, WorkerEnvironment(server.Hosts()));
+  // A folder where the placeholder should go: the copy cannot land.
+  const std::string path = task.TilePath(kWorkerX0, kWorkerY0);
+  std::filesystem::create_directory(path);
+  WorkerRecorder host;
+  ASSERT_TRUE(WorkerRun(task, 1, host));
+  ASSERT_EQ(host.Log.size(), 4u);
+  EXPECT_EQ(host.Log[1], "T1 Error: cannot place the blank image at " + path);
+  // The tile is given up all the same, and the worker goes on.
+  EXPECT_NE(host.Log[2].find(" got a blank image!"), std::string::npos);
+  EXPECT_EQ(host.Log[3], "T1 Finished.");
+  EXPECT_TRUE(std::filesystem::is_directory(path));
 }
 
 // A host whose log pane refuses the OK lines.

@@ -1,0 +1,23 @@
+#include "worker/JpegErrors.h"
+
+namespace kestrane {
+
+namespace {
+
+// Warnings (data ending early, extraneous bytes) and trace messages.
+void IgnoreMessage(j_common_ptr, int) {}
+
+} // namespace
+
+[[noreturn]] void LeaveJpegDecoding(j_common_ptr cinfo) {
+  auto *err = reinterpret_cast<JpegErrorManager *>(cinfo->err);
+  std::longjmp(err->jump, 1);
+}
+
+void InstallJpegErrors(jpeg_decompress_struct &cinfo, JpegErrorManager &err) {
+  cinfo.err = jpeg_std_error(&err.pub);
+  err.pub.error_exit = LeaveJpegDecoding;
+  err.pub.emit_message = IgnoreMessage;
+}
+
+} // namespace kestrane

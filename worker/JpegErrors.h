@@ -1,0 +1,27 @@
+#pragma once
+// clang-format off
+#include <csetjmp>
+#include <cstdio> // jpeglib.h needs FILE declared first
+#include <jpeglib.h>
+// clang-format on
+
+namespace kestrane {
+
+// The libjpeg-turbo error handling of every decoding in the program (the
+// workers' check and the viewer): an error of the decoder leaves the
+// decoding at once by a long jump to `jump`, and its warnings and trace
+// messages are ignored, so that data ending early decodes with what is
+// missing filled in. The function that decodes calls setjmp(jump) itself
+// and holds no object with a destructor while the decoder runs.
+struct JpegErrorManager {
+  jpeg_error_mgr pub;
+  std::jmp_buf jump;
+};
+
+// Points cinfo's error handling at `err`, set up as described above.
+void InstallJpegErrors(jpeg_decompress_struct &cinfo, JpegErrorManager &err);
+
+// The error exit of JpegErrorManager: the long jump to its `jump`.
+[[noreturn]] void LeaveJpegDecoding(j_common_ptr cinfo);
+
+} // namespace kestrane
