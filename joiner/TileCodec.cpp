@@ -9,6 +9,7 @@
 #include <png.h>
 
 #include "platform/Errors.h"
+#include "worker/JpegErrors.h"
 
 namespace kestrane {
 
@@ -20,25 +21,6 @@ constexpr unsigned long long kMaxPixels = 1ull << 22;
 
 int Be16(const unsigned char *p) {
   return (p[0] << 8) | p[1];
-}
-
-struct ErrorManager {
-  jpeg_error_mgr pub;
-  std::jmp_buf jump;
-};
-
-[[noreturn]] void OnError(j_common_ptr cinfo) {
-  std::longjmp(reinterpret_cast<ErrorManager *>(cinfo->err)->jump, 1);
-}
-void OnMessage(j_common_ptr, int) {}
-
-// libjpeg's error handling for one (de)compressor: an error jumps back to
-// the setjmp of `err`, messages are dropped.
-jpeg_error_mgr *Install(ErrorManager &err) {
-  jpeg_error_mgr *pub = jpeg_std_error(&err.pub);
-  err.pub.error_exit = OnError;
-  err.pub.emit_message = OnMessage;
-  return pub;
 }
 
 // Fits `src` (w x h RGB) into a 256 x 256 tile, nearest pixel.
@@ -56,7 +38,7 @@ void FitToTile(const uint8_t *src, int w, int h, RgbTile &out) {
 
 // The decoding proper. Holds no object with a destructor, because an error
 // leaves it by longjmp; `rgb` is sized before the first libjpeg call.
-bool DecodeInto(jpeg_decompress_struct *cinfo, ErrorManager *err,
+bool DecodeInto(jpeg_decompress_struct *cinfo, JpegErrorManager *err,
                 std::string_view bytes, int denominator, RgbTile *rgb,
                 int *width, int *height) {
   if (setjmp(err->jump) != 0)
@@ -107,8 +89,8 @@ bool DecodeJpeg(std::string_view bytes, int denominator, RgbTile &rgb,
                    static_cast<size_t>(denominator);
   rgb.resize(w * h * 3);
   jpeg_decompress_struct cinfo;
-  ErrorManager err;
-  cinfo.err = Install(err);
+  JpegErrorManager err;
+  cinfo.err = InstallJpegErrors(err);
   jpeg_create_decompress(&cinfo);
   const bool ok =
       DecodeInto(&cinfo, &err, bytes, denominator, &rgb, &width, &height);
@@ -142,7 +124,7 @@ bool DecodePng(std::string_view bytes, std::vector<uint8_t> &rgb, int &width,
 }
 
 // Encoding: same rule as decoding, no destructors past setjmp.
-bool EncodeInto(jpeg_compress_struct *cinfo, ErrorManager *err,
+bool EncodeInto(jpeg_compress_struct *cinfo, JpegErrorManager *err,
                 const uint8_t *rgb, int h, int v, int quality,
                 unsigned char **buffer, unsigned long *size) {
   if (setjmp(err->jump) != 0)
@@ -281,8 +263,8 @@ void EncodeTileJpeg(const RgbTile &rgb, int h, int v, int quality,
   if (rgb.size() < size_t{kTilePixels} * kTilePixels * 3)
     throw KError("JPEG encoder: short tile");
   jpeg_compress_struct cinfo;
-  ErrorManager err;
-  cinfo.err = Install(err);
+  JpegErrorManager err;
+  cinfo.err = InstallJpegErrors(err);
   jpeg_create_compress(&cinfo);
   unsigned char *buffer = nullptr;
   unsigned long size = 0;

@@ -82,7 +82,7 @@ TfrmPickArea::TfrmPickArea(const std::string &mapPath, QWidget *parent)
   connect(openArea, &QPushButton::clicked, this, [this] { OpenAreaClick(); });
 
   zoom_->setObjectName(QStringLiteral("SpinZoom"));
-  zoom_->setRange(1, 21);
+  zoom_->setRange(kMinZoom, kMaxZoom);
   zoom_->setValue(13);
   connect(zoom_, &QSpinBox::valueChanged, this, [this](int z) {
     canvas_->SetZoomLevel(z);

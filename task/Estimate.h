@@ -7,7 +7,7 @@ namespace kestrane {
 
 // The workers' pacing as a task's estimate counts it: the pause after each
 // stored tile, and the offset by which each worker after the first starts
-// later. The worker's own pacing (WorkerPacing) holds the same values.
+// later. The worker's own pacing (WorkerPacing) starts from these values.
 inline constexpr std::chrono::milliseconds kPauseAfterStored{500};
 inline constexpr std::chrono::milliseconds kWorkerStartOffset{100};
 

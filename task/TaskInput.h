@@ -8,11 +8,6 @@
 
 namespace kestrane {
 
-// The zoom levels a task may have, the window's spinner offers and the
-// command line accepts.
-inline constexpr int32_t kMinZoom = 1;
-inline constexpr int32_t kMaxZoom = 21;
-
 // The task fields of the main window as the user typed them (and as the
 // command line's options give them).
 struct TaskFields {

@@ -31,9 +31,6 @@ constexpr DirectionRow kDirections[4] = {
     {"w", 1, 3, 0, 2, true},  // West
 };
 
-constexpr int32_t kMinZoom = 1;
-constexpr int32_t kMaxZoom = 21;
-
 void AppendInt(std::string &out, int64_t value) {
   char buf[24];
   const auto res = std::to_chars(buf, buf + sizeof buf, value);

@@ -9,6 +9,11 @@
 
 namespace kestrane {
 
+// The zoom levels a task may have, the window's spinner offers and the
+// command line accepts.
+inline constexpr int32_t kMinZoom = 1;
+inline constexpr int32_t kMaxZoom = 21;
+
 // The inputs of one task, filled by Start. A plain record.
 struct TaskParameters {
   double LeftLongitude = 0;

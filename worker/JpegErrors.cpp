@@ -14,10 +14,15 @@ void IgnoreMessage(j_common_ptr, int) {}
   std::longjmp(err->jump, 1);
 }
 
-void InstallJpegErrors(jpeg_decompress_struct &cinfo, JpegErrorManager &err) {
-  cinfo.err = jpeg_std_error(&err.pub);
+jpeg_error_mgr *InstallJpegErrors(JpegErrorManager &err) {
+  jpeg_error_mgr *pub = jpeg_std_error(&err.pub);
   err.pub.error_exit = LeaveJpegDecoding;
   err.pub.emit_message = IgnoreMessage;
+  return pub;
+}
+
+void InstallJpegErrors(jpeg_decompress_struct &cinfo, JpegErrorManager &err) {
+  cinfo.err = InstallJpegErrors(err);
 }
 
 } // namespace kestrane

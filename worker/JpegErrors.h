@@ -7,16 +7,20 @@
 
 namespace kestrane {
 
-// The libjpeg-turbo error handling of every decoding in the program (the
-// workers' check and the viewer): an error of the decoder leaves the
-// decoding at once by a long jump to `jump`, and its warnings and trace
+// The libjpeg-turbo error handling of every decoding and encoding in the
+// program (the workers' check, the viewer, the joiner): an error of the
+// codec leaves the decoding or encoding at once by a long jump to `jump`, and its warnings and trace
 // messages are ignored, so that data ending early decodes with what is
-// missing filled in. The function that decodes calls setjmp(jump) itself
+// missing filled in. The function that decodes or encodes calls setjmp(jump) itself
 // and holds no object with a destructor while the decoder runs.
 struct JpegErrorManager {
   jpeg_error_mgr pub;
   std::jmp_buf jump;
 };
+
+// Sets `err` up as described above; the result goes into a decompressor's
+// or a compressor's `err`.
+jpeg_error_mgr *InstallJpegErrors(JpegErrorManager &err);
 
 // Points cinfo's error handling at `err`, set up as described above.
 void InstallJpegErrors(jpeg_decompress_struct &cinfo, JpegErrorManager &err);

@@ -6,14 +6,15 @@
 #include <thread>
 
 #include "platform/MainThread.h"
+#include "task/Estimate.h"
 #include "task/Unitclasstask.h"
 
 namespace kestrane {
 
 // The pauses of a worker. The program keeps these; tests pass short ones.
 struct WorkerPacing {
-  std::chrono::milliseconds AfterStored{500};
-  std::chrono::milliseconds StartOffset{100}; // times the worker's index
+  std::chrono::milliseconds AfterStored{kPauseAfterStored};
+  std::chrono::milliseconds StartOffset{kWorkerStartOffset}; // times the worker's index
   std::chrono::milliseconds ShortRetry{1000};
   std::chrono::milliseconds LongRetry{2000};
   // HTTP time-outs of the worker's client.
