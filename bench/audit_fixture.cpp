@@ -1,10 +1,10 @@
 // Makes the tile folder of a large North task for the audit benchmark:
 //   audit_fixture FOLDER SIDE BLANK [PLACEHOLDER_EVERY]
 // writes FOLDER/big.ktsk (zoom 20, SIDE x SIDE tiles) and fills FOLDER/big/
-// with every tile of the block as a hard link to one of 64 real tiles (a file takes at most 65,000 links),
-// every PLACEHOLDER_EVERY-th (default 100) to a copy of BLANK instead, so
-// that the disk is not the limit and the folder costs a few inodes' worth
-// of data. Prints the tile count.
+// with every tile of the block as a hard link to one of 64 real tiles (a file
+// takes at most 65,000 links), every PLACEHOLDER_EVERY-th (default 100) to a
+// copy of BLANK instead, so that the disk is not the limit and the folder costs
+// a few inodes' worth of data. Prints the tile count.
 #include <unistd.h>
 
 #include <cstdio>
@@ -62,8 +62,7 @@ int main(int argc, char **argv) {
   for (int32_t x = task.MinX; x <= task.MaxX; ++x)
     for (int32_t y = task.MinY; y <= task.MaxY; ++y, ++n) {
       const std::string &src =
-          n % every == every - 1 ? blank
-                                 : sources[static_cast<size_t>(n % 64)];
+          n % every == every - 1 ? blank : sources[static_cast<size_t>(n % 64)];
       if (::link(src.c_str(), task.TilePath(x, y).c_str()) != 0) {
         std::perror(task.TilePath(x, y).c_str());
         return 1;

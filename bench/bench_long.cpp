@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "geo/Commonfunc.h"
 #include "control/TaskControl.h"
+#include "geo/Commonfunc.h"
 #include "platform/Files.h"
 #include "platform/MainThread.h"
 #include "sample/HttpServer.h"

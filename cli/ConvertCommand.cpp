@@ -4,8 +4,8 @@
 
 #include "cli/Commands.h"
 #include "cli/Parse.h"
-#include "platform/NumberFormat.h"
 #include "geo/Convert.h"
+#include "platform/NumberFormat.h"
 
 namespace kestrane::cli {
 

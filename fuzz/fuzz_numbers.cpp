@@ -2,9 +2,9 @@
 // twice: as text for the readers, and as a source of values whose text forms
 // must read back.
 #include "fuzz/FuzzTemp.h"
+#include "geo/Convert.h"
 #include "platform/NumberFormat.h"
 #include "task/TaskInput.h"
-#include "geo/Convert.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

@@ -28,7 +28,8 @@ int32_t LatitudeToTileY(double latitude, int32_t zoom) noexcept {
   const long double pi = kPi;
   // The tangent works on doubles: its argument and result are rounded there.
   const double a = static_cast<double>(
-      pi * 0.25L + ((static_cast<long double>(latitude) * kInv180) * pi) * 0.5L);
+      pi * 0.25L +
+      ((static_cast<long double>(latitude) * kInv180) * pi) * 0.5L);
   const double t = std::tan(a);
   const long double l = logl(static_cast<long double>(t));
   const long double s = ((l / pi) + 1.0L) * 0.5L * GridSize(zoom);

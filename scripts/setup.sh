@@ -10,7 +10,7 @@ packages=(
   libcurl4-openssl-dev libjpeg62-turbo-dev libjpeg-turbo-progs
   libgtest-dev libgmock-dev libbenchmark-dev
   tinyproxy curl xvfb xauth imagemagick
-  clang libclang-rt-14-dev locales
+  clang libclang-rt-14-dev clang-format clang-tidy locales
   libtiff-dev libgeotiff-dev libgdal-dev gdal-bin libcli11-dev qgis-common
   libpng-dev
   openbox xdotool x11-utils dpkg-dev

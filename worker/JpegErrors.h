@@ -9,10 +9,11 @@ namespace kestrane {
 
 // The libjpeg-turbo error handling of every decoding and encoding in the
 // program (the workers' check, the viewer, the joiner): an error of the
-// codec leaves the decoding or encoding at once by a long jump to `jump`, and its warnings and trace
-// messages are ignored, so that data ending early decodes with what is
-// missing filled in. The function that decodes or encodes calls setjmp(jump) itself
-// and holds no object with a destructor while the decoder runs.
+// codec leaves the decoding or encoding at once by a long jump to `jump`, and
+// its warnings and trace messages are ignored, so that data ending early
+// decodes with what is missing filled in. The function that decodes or encodes
+// calls setjmp(jump) itself and holds no object with a destructor while the
+// decoder runs.
 struct JpegErrorManager {
   jpeg_error_mgr pub;
   std::jmp_buf jump;

@@ -14,7 +14,8 @@ namespace kestrane {
 // The pauses of a worker. The program keeps these; tests pass short ones.
 struct WorkerPacing {
   std::chrono::milliseconds AfterStored{kPauseAfterStored};
-  std::chrono::milliseconds StartOffset{kWorkerStartOffset}; // times the worker's index
+  // Times the worker's index.
+  std::chrono::milliseconds StartOffset{kWorkerStartOffset};
   std::chrono::milliseconds ShortRetry{1000};
   std::chrono::milliseconds LongRetry{2000};
   // HTTP time-outs of the worker's client.

@@ -1,7 +1,7 @@
 #include "platform/Ini.h"
 
-#include "tests/support/TempDir.h"
 #include "platform/Errors.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 

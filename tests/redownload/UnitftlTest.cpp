@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "platform/Errors.h"
-#include "tests/support/WorkerFixtures.h"
 #include "redownload/Unitftl.h"
+#include "tests/support/WorkerFixtures.h"
 #include "worker/TileHttp.h"
 
 namespace kestrane {
