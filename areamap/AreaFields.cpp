@@ -39,7 +39,7 @@ std::string TextInCell(double value, double low, double high, CellOf cellOf) {
   for (const double candidate : {rounded, rounded + kStep, rounded - kStep}) {
     if (candidate < low || candidate > high)
       continue;
-    const std::string text = Decimal7(candidate);
+    std::string text = Decimal7(candidate);
     const std::optional<double> back = ReadCoordinate(text);
     if (back && cellOf(*back) == cell)
       return text;

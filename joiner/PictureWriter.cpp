@@ -33,7 +33,7 @@ constexpr double kPi = 3.14159265358979323846;
 
 // No tile file is this large; a larger one is not read (memory stays
 // bounded) and counts as damaged.
-constexpr size_t kMaxTileBytes = 16 * 1024 * 1024;
+constexpr size_t kMaxTileBytes = size_t{16} * 1024 * 1024;
 
 std::string ErrnoText(int e) {
   return std::strerror(e);
@@ -264,7 +264,7 @@ bool Writer::WriteOverview(const Level &from, Level &to, int64_t &done,
                      ? options_.Threads
                      : static_cast<int>(std::thread::hardware_concurrency()),
                  1, 4);
-  const int64_t batch = 16 * threads;
+  const int64_t batch = int64_t{16} * threads;
   std::vector<std::string> encoded(static_cast<size_t>(batch));
   std::vector<char> failed(static_cast<size_t>(batch));
   for (int64_t first = 0; first < count; first += batch) {

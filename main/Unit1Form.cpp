@@ -33,7 +33,7 @@ namespace kestrane {
 
 // ----------------------------------------------------------------- TForm1
 
-TForm1::TForm1(TForm1Config config, QWidget *parent)
+TForm1::TForm1(const TForm1Config &config, QWidget *parent)
     : QMainWindow(parent), programFolder_(config.ProgramFolder),
       settingsPath_(config.SettingsPath), boxSink_(this),
       errorBoxSink_(this, true), messages_(&boxSink_), errors_(&errorBoxSink_),

@@ -55,7 +55,7 @@ struct ToolWindows {
 class TForm1 : public QMainWindow, private TaskView {
   Q_OBJECT
 public:
-  explicit TForm1(TForm1Config config = {}, QWidget *parent = nullptr);
+  explicit TForm1(const TForm1Config &config = {}, QWidget *parent = nullptr);
   ~TForm1() override;
 
   void SetToolWindows(const ToolWindows &windows) { tools_ = windows; }

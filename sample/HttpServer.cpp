@@ -290,7 +290,7 @@ struct Sender {
       std::string bytes;
       do
         bytes += piece(n++);
-      while (trickleMs <= 0 && bytes.size() < 16 * 1024);
+      while (trickleMs <= 0 && bytes.size() < std::size_t{16} * 1024);
       if (limit != 0 && sent + bytes.size() > limit)
         bytes.resize(limit - std::min(limit, sent));
       if (bytes.empty() || !SendAll(fd, bytes) || !pause(trickleMs))
@@ -366,7 +366,7 @@ private:
     ::shutdown(fd_, SHUT_WR);
     std::size_t dropped = 0;
     pollfd p{fd_, POLLIN, 0};
-    while (dropped < 1024 * 1024 && ::poll(&p, 1, 200) > 0) {
+    while (dropped < std::size_t{1024} * 1024 && ::poll(&p, 1, 200) > 0) {
       const ssize_t n = ::recv(fd_, chunk_, sizeof chunk_, 0);
       if (n <= 0)
         break;
@@ -392,8 +392,8 @@ HttpResponse Answer(const HttpHandler &handler, const HttpRequest &req) {
 
 } // namespace
 
-void HttpServer::Serve(Connection *conn, uint64_t id, std::string localAddress,
-                       uint16_t localPort) {
+void HttpServer::Serve(Connection *conn, uint64_t id,
+                       const std::string &localAddress, uint16_t localPort) {
   const int fd = conn->fd.Get(); // stays open until Finish
   Sender sender{fd, [this](int ms) { return Pause(ms); }};
   RequestReader reader(fd);

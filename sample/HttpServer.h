@@ -140,7 +140,7 @@ private:
 
   void AcceptLoop();
   void Accept(int listener, std::size_t index);
-  void Serve(Connection *conn, uint64_t id, std::string localAddress,
+  void Serve(Connection *conn, uint64_t id, const std::string &localAddress,
              uint16_t localPort);
   void Finish(Connection *conn, bool reset);
   void ReapFinished();

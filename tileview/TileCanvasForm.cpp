@@ -27,7 +27,8 @@ QColor Colour(uint32_t argb) {
 QImage Wrap(const Pixels &pixels,
             QImage::Format format = QImage::Format_RGB32) {
   return QImage(reinterpret_cast<const uchar *>(pixels.Data.data()),
-                pixels.Width, pixels.Height, pixels.Width * 4, format);
+                pixels.Width, pixels.Height, qsizetype{pixels.Width} * 4,
+                format);
 }
 
 } // namespace

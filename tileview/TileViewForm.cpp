@@ -71,7 +71,7 @@ std::optional<Pixels> DecodeAny(std::string_view bytes, int level) {
 
 } // namespace
 
-TfrmTileView::TfrmTileView(TileViewConfig config, QWidget *parent)
+TfrmTileView::TfrmTileView(const TileViewConfig &config, QWidget *parent)
     : QMainWindow(parent), programFolder_(config.ProgramFolder),
       settingsPath_(config.SettingsPath), limits_(config.Limits),
       canvas_(new TileCanvas(this)), counts_(new QLabel(this)),
@@ -215,7 +215,7 @@ void TfrmTileView::WriteMissingListTo(const std::string &listPath,
   };
   session_->Refresh(
       true,
-      [this, listPath, failure, toFetch, done] {
+      [this, listPath, failure, toFetch, done = std::move(done)] {
         statusBar()->clearMessage();
         if (*failure)
           sink_.ShowMessage(**failure);

@@ -27,7 +27,8 @@ struct TileViewConfig {
 class TfrmTileView : public QMainWindow {
   Q_OBJECT
 public:
-  explicit TfrmTileView(TileViewConfig config = {}, QWidget *parent = nullptr);
+  explicit TfrmTileView(const TileViewConfig &config = {},
+                        QWidget *parent = nullptr);
   ~TfrmTileView() override;
 
   // Opens a project file; a failure is shown in a message box and the

@@ -248,7 +248,7 @@ void ViewerSession::StartInventory(RefreshRequest request) {
       });
 }
 
-void ViewerSession::SwapIn(Taken taken, std::function<void()> done) {
+void ViewerSession::SwapIn(Taken taken, const std::function<void()> &done) {
   running_ = false;
   if (taken.Problems) {
     std::vector<int64_t> changed;

@@ -123,7 +123,7 @@ private:
     std::function<void(const TaskInventory &)> OnThread;
   };
   void StartInventory(RefreshRequest request);
-  void SwapIn(Taken taken, std::function<void()> done);
+  void SwapIn(Taken taken, const std::function<void()> &done);
   void NoteDamaged(int64_t cell);
 
   LoadedTask task_;
