@@ -1,5 +1,6 @@
 #include "control/TaskControl.h"
 
+#include <thread>
 #include <utility>
 
 #include "platform/Files.h"
@@ -181,6 +182,7 @@ void TaskControl::Adopt(PreparedTask &prepared) {
     return; // refused before anything changed
   runningThreads_ = 0;
   endInventory_.reset();
+  endCount_ = {}; // a count still being taken belongs to the old task
   params_ = prepared.Params;
   if (!prepared.Task)
     return;
@@ -419,16 +421,31 @@ void TaskControl::EndTask() {
   }
   threads_.clear();
   // The counts of the whole block, not of this run: tiles an earlier run
-  // gave up or that were deleted since count too. The workers have just
-  // checked what they stored, so no decoding here.
-  try {
-    endInventory_ = TakeInventory(*task_).Counts;
-  } catch (const KError &) {
-    endInventory_.reset();
+  // gave up or that were deleted since count too; no decoding, the workers
+  // have just checked what they stored. A thread counts a copy of the task.
+  endInventory_.reset();
+  if (env_.EndInventoryInBackground) {
+    std::packaged_task<std::optional<InventoryCounts>()> count(
+        [task = *task_, record = taskParams_] {
+          return CountTileFolder(task);
+        });
+    endCount_ = count.get_future();
+    std::thread(std::move(count)).detach();
+  } else {
+    endInventory_ = CountTileFolder(*task_);
   }
   taskLock_.Release();
   SetState(TaskState::Idle);
   Message("Task stoped!" + std::string(20, ' '));
+}
+
+bool TaskControl::EndInventoryPending() {
+  if (!endCount_.valid())
+    return false;
+  if (endCount_.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+    return true;
+  endInventory_ = endCount_.get();
+  return false;
 }
 
 void TaskControl::AppendLog(const std::string &line) {

@@ -1,6 +1,7 @@
 #pragma once
 #include <chrono>
 #include <cstdint>
+#include <future>
 #include <memory>
 #include <optional>
 #include <string>
@@ -53,6 +54,11 @@ struct TaskControlEnv {
   // main thread's five-second save stays short (the program does this;
   // tests keep them in the tick, where they can watch the file).
   bool SavePositionsInBackground = false;
+  // The end of a task counts the tile folder on a thread of its own, so a
+  // large block does not hold the window while its folder is read
+  // (EndInventory stays empty until EndInventoryPending has taken the
+  // count); the command line counts at once.
+  bool EndInventoryInBackground = false;
 };
 
 // Start's question when the project file holds the saved positions of an
@@ -123,6 +129,9 @@ public:
   const std::optional<InventoryCounts> &EndInventory() const {
     return endInventory_;
   }
+  // With EndInventoryInBackground: takes the count into EndInventory once
+  // it is in; true while the tile folder is still being counted.
+  bool EndInventoryPending();
 
   // "View log file": the current task's log file to open, or, with Path
   // empty, the message saying why there is none.
@@ -188,6 +197,8 @@ private:
   RunClock runClock_; // since the workers of the current task started
   PositionSaver saver_;
   std::optional<InventoryCounts> endInventory_;
+  // The count of the last end, while it is taken on its thread.
+  std::future<std::optional<InventoryCounts>> endCount_;
   // The running task's project file is locked against other processes.
   FileLock taskLock_;
 };

@@ -264,4 +264,12 @@ TaskInventory TakeInventory(const MDTask &task,
   return inv;
 }
 
+std::optional<InventoryCounts> CountTileFolder(const MDTask &task) {
+  try {
+    return TakeInventory(task).Counts;
+  } catch (const KError &) {
+    return std::nullopt;
+  }
+}
+
 } // namespace kestrane

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,10 @@ struct TaskInventory {
 // Memory grows with the problems only, not with the block.
 TaskInventory TakeInventory(const MDTask &task,
                             const InventoryOptions &options = {});
+
+// The counts of TakeInventory without the decode check, as the end of a
+// task reports them; empty when the tile folder could not be read.
+std::optional<InventoryCounts> CountTileFolder(const MDTask &task);
 
 // Writes the failed-tile list (path "|" URL, CR LF) of every tile that is
 // not stored, in the workers' order, replacing `listPath` atomically.

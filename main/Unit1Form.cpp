@@ -46,6 +46,7 @@ TForm1::TForm1(const TForm1Config &config, QWidget *parent)
 
   TaskControlEnv env;
   env.SavePositionsInBackground = true;
+  env.EndInventoryInBackground = true;
   env.SettingsPath = settingsPath_;
   env.ProgramFolder = programFolder_;
   env.DecimalSeparator = config.DecimalSeparator;
@@ -87,6 +88,15 @@ TForm1::TForm1(const TForm1Config &config, QWidget *parent)
     inTick_ = false;
   });
 
+  endCountTimer_ = new QTimer(this);
+  endCountTimer_->setInterval(100);
+  connect(endCountTimer_, &QTimer::timeout, this, [this] {
+    if (control_->EndInventoryPending())
+      return;
+    endCountTimer_->stop();
+    UpdateProgress();
+  });
+
   resize(596, 357);
   if (const QScreen *screen = QGuiApplication::primaryScreen()) {
     QRect frame(QPoint(), size());
@@ -97,6 +107,7 @@ TForm1::TForm1(const TForm1Config &config, QWidget *parent)
 
 TForm1::~TForm1() {
   Timer1->stop();
+  endCountTimer_->stop();
   // Workers wait on this thread for their calls: let each end after its
   // current tile before the control, which joins them, goes.
   if (control_->RunningThreads() > 0) {
@@ -196,6 +207,10 @@ bool TForm1::TimerActive() const {
   return Timer1->isActive();
 }
 
+bool TForm1::EndCountPending() const {
+  return endCountTimer_->isActive();
+}
+
 void TForm1::BitBtn1Click() {
   const bool starting = control_->State() == TaskState::Idle;
   // The timer follows the control also when the Start path fails half-way:
@@ -272,11 +287,16 @@ void TForm1::StateChanged(TaskState state) {
   BitBtn1->setText(QStr(CaptionFor(state)));
   // At the end of a task the control turns the button back before its
   // closing message box: the timer stops and the display is final while
-  // the box is up.
+  // the box is up, but for what the tile folder holds, which follows once
+  // counted.
   if (state == TaskState::Idle) {
     SyncTimer();
     SyncFailedPane(false);
+    // A count already in is taken before the line is shown.
+    const bool counting = control_->EndInventoryPending();
     UpdateProgress();
+    if (counting)
+      endCountTimer_->start();
   }
 }
 

@@ -107,6 +107,9 @@ public:
   const std::string &DefaultPath() const { return defaultPath_; }
   const std::string &Version() const { return version_; }
   bool TimerActive() const;
+  // Whether the tile folder of the task that just ended is still being
+  // counted (the progress line shows the count once it is in).
+  bool EndCountPending() const;
 
 protected:
   void showEvent(QShowEvent *event) override;
@@ -175,6 +178,7 @@ private:
   QWidget *Panel2 = nullptr;
   QPlainTextEdit *Memo2 = nullptr;
   QTimer *Timer1 = nullptr;
+  QTimer *endCountTimer_ = nullptr; // looks for the end count until it is in
 };
 
 } // namespace kestrane

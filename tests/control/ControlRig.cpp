@@ -83,7 +83,7 @@ void GatedTileServer::Open() {
 }
 
 ControlRig::ControlRig(char decimalSeparator, const std::string &extraSettings,
-                       bool backgroundPositions) {
+                       bool backgroundPositions, bool backgroundEndCount) {
   CreateDir(dir_.Path() + "ini");
   const std::string host = "127.0.0.1:" + std::to_string(Server.Port());
   Put(dir_.Path() + "ini/config.ini",
@@ -98,6 +98,7 @@ ControlRig::ControlRig(char decimalSeparator, const std::string &extraSettings,
   env.Bridge = &Queue;
   env.View = &View;
   env.SavePositionsInBackground = backgroundPositions;
+  env.EndInventoryInBackground = backgroundEndCount;
   const std::chrono::milliseconds ms(1);
   env.Pacing.AfterStored = ms;
   env.Pacing.StartOffset = ms;

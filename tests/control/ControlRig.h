@@ -106,7 +106,8 @@ class ControlRig {
 public:
   explicit ControlRig(char decimalSeparator = '.',
                       const std::string &extraSettings = "",
-                      bool backgroundPositions = false);
+                      bool backgroundPositions = false,
+                      bool backgroundEndCount = false);
   // Ends a task still running (gate opened, Stop, ticks) before the control
   // goes, so no worker is left waiting on the queue.
   ~ControlRig();

@@ -74,7 +74,11 @@ struct Window {
   void ClickStart() { QTest::mouseClick(Button(), Qt::LeftButton); }
   // The real one-second timer ends the task.
   bool WaitEnded(int ms = 60000) {
-    return QTest::qWaitFor([this] { return Button()->text() == "Start"; }, ms);
+    return QTest::qWaitFor(
+        [this] {
+          return Button()->text() == "Start" && !form.EndCountPending();
+        },
+        ms);
   }
 
   // Declared before the window: it reports to them until it is gone.

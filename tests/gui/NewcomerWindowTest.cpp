@@ -60,7 +60,10 @@ struct Window {
   }
   bool WaitEnded() {
     return QTest::qWaitFor(
-        [this] { return Get<QPushButton>("BitBtn1")->text() == "Start"; },
+        [this] {
+          return Get<QPushButton>("BitBtn1")->text() == "Start" &&
+                 !form.EndCountPending();
+        },
         60000);
   }
 
