@@ -18,12 +18,11 @@
 #include <string>
 #include <vector>
 
-#include <jpeglib.h>
-
 #include "geo/Commonfunc.h"
 #include "platform/MainThread.h"
 #include "sample/HttpServer.h"
 #include "task/Unitclasstask.h"
+#include "tests/support/JpegEncode.h"
 #include "worker/TileCheck.h"
 #include "worker/TileHttp.h"
 #include "worker/Unit3.h"
@@ -35,38 +34,19 @@ using namespace kestrane;
 // A 256 x 256 colour tile with some texture, about the size of an aerial
 // tile of the service.
 std::string TileJpeg() {
-  jpeg_compress_struct cinfo;
-  jpeg_error_mgr err;
-  cinfo.err = jpeg_std_error(&err);
-  jpeg_create_compress(&cinfo);
-  unsigned char *out = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&cinfo, &out, &size);
-  cinfo.image_width = cinfo.image_height = 256;
-  cinfo.input_components = 3;
-  cinfo.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&cinfo);
-  jpeg_set_quality(&cinfo, 85, TRUE);
-  jpeg_start_compress(&cinfo, TRUE);
-  std::vector<JSAMPLE> row(256 * 3);
   unsigned seed = 12345;
-  while (cinfo.next_scanline < 256) {
-    const unsigned y = cinfo.next_scanline;
-    for (unsigned x = 0; x < 256; ++x) {
-      seed = seed * 1103515245u + 12345u;
-      const unsigned noise = (seed >> 16) & 31;
-      row[x * 3] = static_cast<JSAMPLE>((x + noise) & 255);
-      row[x * 3 + 1] = static_cast<JSAMPLE>((y + noise) & 255);
-      row[x * 3 + 2] = static_cast<JSAMPLE>(((x ^ y) + noise) & 255);
-    }
-    JSAMPROW rows[1] = {row.data()};
-    jpeg_write_scanlines(&cinfo, rows, 1);
-  }
-  jpeg_finish_compress(&cinfo);
-  std::string bytes(reinterpret_cast<char *>(out), size);
-  jpeg_destroy_compress(&cinfo);
-  std::free(out);
-  return bytes;
+  return fixture::EncodeJpeg(
+      256, 256,
+      [](jpeg_compress_struct &cinfo) { jpeg_set_quality(&cinfo, 85, TRUE); },
+      [&seed](int x, int y, JSAMPLE *rgb) {
+        seed = seed * 1103515245u + 12345u;
+        const unsigned noise = (seed >> 16) & 31;
+        const auto ux = static_cast<unsigned>(x);
+        const auto uy = static_cast<unsigned>(y);
+        rgb[0] = static_cast<JSAMPLE>((ux + noise) & 255);
+        rgb[1] = static_cast<JSAMPLE>((uy + noise) & 255);
+        rgb[2] = static_cast<JSAMPLE>(((ux ^ uy) + noise) & 255);
+      });
 }
 
 // The tile server in a child process: answers every request with the

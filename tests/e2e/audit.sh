@@ -9,13 +9,8 @@
 # a healthy service stores them all, and `audit` then exits 0.
 set -euo pipefail
 bundle=${1:?usage: audit.sh BUNDLE_DIR}
-work=$(mktemp -d)
 source "$(dirname "$0")/../support/e2e_lib.sh"
-cleanup() {
-  e2e_stop_service
-  rm -rf "$work"
-}
-trap cleanup EXIT
+e2e_workspace
 fail() {
   echo "FAIL: $*" >&2
   for f in "$work"/*.out "$work"/*.err; do

@@ -6,13 +6,8 @@
 # --restart is given.
 set -euo pipefail
 bundle=${1:?usage: cli_options.sh BUNDLE_DIR}
-work=$(mktemp -d)
 source "$(dirname "$0")/../support/e2e_lib.sh"
-cleanup() {
-  e2e_stop_service
-  rm -rf "$work"
-}
-trap cleanup EXIT
+e2e_workspace
 failures=0
 fail() {
   echo "FAIL: $*" >&2

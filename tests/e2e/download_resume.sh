@@ -6,13 +6,8 @@
 # input (exit 2) and a stop by SIGINT (exit 130).
 set -euo pipefail
 bundle=${1:?usage: download_resume.sh BUNDLE_DIR}
-work=$(mktemp -d)
 source "$(dirname "$0")/../support/e2e_lib.sh"
-cleanup() {
-  e2e_stop_service
-  rm -rf "$work"
-}
-trap cleanup EXIT
+e2e_workspace
 fail() {
   echo "FAIL: $*" >&2
   for f in "$work"/run*.err; do

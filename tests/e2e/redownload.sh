@@ -10,13 +10,8 @@
 # hostile list whose records lead out of its folder (1, nothing written).
 set -euo pipefail
 bundle=${1:?usage: redownload.sh BUNDLE_DIR}
-work=$(mktemp -d)
 source "$(dirname "$0")/../support/e2e_lib.sh"
-cleanup() {
-  e2e_stop_service
-  rm -rf "$work"
-}
-trap cleanup EXIT
+e2e_workspace
 fail() {
   echo "FAIL: $*" >&2
   for f in "$work"/*.out; do

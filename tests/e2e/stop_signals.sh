@@ -7,13 +7,8 @@
 # `download`, and TERM on `resume`.
 set -euo pipefail
 bundle=${1:?usage: stop_signals.sh BUNDLE_DIR}
-work=$(mktemp -d)
 source "$(dirname "$0")/../support/e2e_lib.sh"
-cleanup() {
-  e2e_stop_service
-  rm -rf "$work"
-}
-trap cleanup EXIT
+e2e_workspace
 fail() {
   echo "FAIL: $*" >&2
   exit 1

@@ -3,12 +3,9 @@
 // benchmark and the fuzz seeds of the body check. Header only: the
 // benchmarks do not link the test support library.
 #include <cstddef>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
-#include <vector>
 
-#include <jpeglib.h>
+#include "tests/support/JpegEncode.h"
 
 namespace kestrane::hostile {
 
@@ -16,39 +13,19 @@ namespace kestrane::hostile {
 // progressive, with 4:2:0 chroma. Errors end the program (a fixture).
 inline std::string SmoothJpeg(int width, int height, bool progressive,
                               int quality = 75) {
-  jpeg_compress_struct cinfo;
-  jpeg_error_mgr err;
-  cinfo.err = jpeg_std_error(&err);
-  jpeg_create_compress(&cinfo);
-  unsigned char *out = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&cinfo, &out, &size);
-  cinfo.image_width = static_cast<JDIMENSION>(width);
-  cinfo.image_height = static_cast<JDIMENSION>(height);
-  cinfo.input_components = 3;
-  cinfo.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&cinfo);
-  jpeg_set_quality(&cinfo, quality, TRUE);
-  if (progressive)
-    jpeg_simple_progression(&cinfo);
-  jpeg_start_compress(&cinfo, TRUE);
-  std::vector<JSAMPLE> row(static_cast<std::size_t>(width) * 3);
-  while (cinfo.next_scanline < cinfo.image_height) {
-    const unsigned y = cinfo.next_scanline;
-    for (int x = 0; x < width; ++x) {
-      const std::size_t i = static_cast<std::size_t>(x) * 3;
-      row[i] = static_cast<JSAMPLE>(x * 255 / width);
-      row[i + 1] = static_cast<JSAMPLE>(y * 255 / cinfo.image_height);
-      row[i + 2] = static_cast<JSAMPLE>(128);
-    }
-    JSAMPROW rows[1] = {row.data()};
-    jpeg_write_scanlines(&cinfo, rows, 1);
-  }
-  jpeg_finish_compress(&cinfo);
-  std::string bytes(reinterpret_cast<char *>(out), size);
-  jpeg_destroy_compress(&cinfo);
-  std::free(out);
-  return bytes;
+  return fixture::EncodeJpeg(
+      width, height,
+      [&](jpeg_compress_struct &cinfo) {
+        jpeg_set_quality(&cinfo, quality, TRUE);
+        if (progressive)
+          jpeg_simple_progression(&cinfo);
+      },
+      [&](int x, int y, JSAMPLE *rgb) {
+        rgb[0] = static_cast<JSAMPLE>(x * 255 / width);
+        rgb[1] = static_cast<JSAMPLE>(static_cast<unsigned>(y) * 255 /
+                                      static_cast<unsigned>(height));
+        rgb[2] = static_cast<JSAMPLE>(128);
+      });
 }
 
 // A width x height progressive JPEG of one flat grey whose last scan holds
@@ -56,18 +33,6 @@ inline std::string SmoothJpeg(int width, int height, bool progressive,
 // of end-of-band runs however large the picture, while a decoder still
 // visits every block for it.
 inline std::string FlatProgressiveJpeg(int width, int height) {
-  jpeg_compress_struct cinfo;
-  jpeg_error_mgr err;
-  cinfo.err = jpeg_std_error(&err);
-  jpeg_create_compress(&cinfo);
-  unsigned char *out = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&cinfo, &out, &size);
-  cinfo.image_width = static_cast<JDIMENSION>(width);
-  cinfo.image_height = static_cast<JDIMENSION>(height);
-  cinfo.input_components = 3;
-  cinfo.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&cinfo);
   // DC of all components, then the AC of Cb, Cr and last Y.
   static const jpeg_scan_info script[] = {
       {3, {0, 1, 2}, 0, 0, 0, 0},
@@ -75,19 +40,13 @@ inline std::string FlatProgressiveJpeg(int width, int height) {
       {1, {2}, 1, 63, 0, 0},
       {1, {0}, 1, 63, 0, 0},
   };
-  cinfo.scan_info = script;
-  cinfo.num_scans = 4;
-  jpeg_start_compress(&cinfo, TRUE);
-  std::vector<JSAMPLE> row(static_cast<std::size_t>(width) * 3, 128);
-  while (cinfo.next_scanline < cinfo.image_height) {
-    JSAMPROW rows[1] = {row.data()};
-    jpeg_write_scanlines(&cinfo, rows, 1);
-  }
-  jpeg_finish_compress(&cinfo);
-  std::string bytes(reinterpret_cast<char *>(out), size);
-  jpeg_destroy_compress(&cinfo);
-  std::free(out);
-  return bytes;
+  return fixture::EncodeJpeg(
+      width, height,
+      [](jpeg_compress_struct &cinfo) {
+        cinfo.scan_info = script;
+        cinfo.num_scans = 4;
+      },
+      [](int, int, JSAMPLE *rgb) { rgb[0] = rgb[1] = rgb[2] = 128; });
 }
 
 // The JPEG with its last scan (from its start-of-scan marker to the end of

@@ -10,45 +10,24 @@
 #include <stdexcept>
 #include <system_error>
 
-#include <jpeglib.h>
-
 #include "geo/Commonfunc.h"
+#include "tests/support/JpegEncode.h"
 
 namespace kestrane::test {
 
 std::string WorkerJpeg(int width, int height, bool progressive) {
-  jpeg_compress_struct cinfo;
-  jpeg_error_mgr err;
-  cinfo.err = jpeg_std_error(&err); // errors exit: fine for a fixture
-  jpeg_create_compress(&cinfo);
-  unsigned char *out = nullptr;
-  unsigned long outSize = 0;
-  jpeg_mem_dest(&cinfo, &out, &outSize);
-  cinfo.image_width = static_cast<JDIMENSION>(width);
-  cinfo.image_height = static_cast<JDIMENSION>(height);
-  cinfo.input_components = 3;
-  cinfo.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&cinfo);
-  jpeg_set_quality(&cinfo, 85, TRUE);
-  if (progressive)
-    jpeg_simple_progression(&cinfo);
-  jpeg_start_compress(&cinfo, TRUE);
-  std::vector<JSAMPLE> row(static_cast<size_t>(width) * 3);
-  while (cinfo.next_scanline < cinfo.image_height) {
-    const unsigned y = cinfo.next_scanline;
-    for (int x = 0; x < width; ++x) {
-      row[static_cast<size_t>(x) * 3 + 0] = static_cast<JSAMPLE>(x ^ y);
-      row[static_cast<size_t>(x) * 3 + 1] = static_cast<JSAMPLE>(x * 3 + y);
-      row[static_cast<size_t>(x) * 3 + 2] = static_cast<JSAMPLE>((x * y) >> 3);
-    }
-    JSAMPROW rows[1] = {row.data()};
-    jpeg_write_scanlines(&cinfo, rows, 1);
-  }
-  jpeg_finish_compress(&cinfo);
-  std::string bytes(reinterpret_cast<char *>(out), outSize);
-  jpeg_destroy_compress(&cinfo);
-  std::free(out);
-  return bytes;
+  return fixture::EncodeJpeg(
+      width, height,
+      [&](jpeg_compress_struct &cinfo) {
+        jpeg_set_quality(&cinfo, 85, TRUE);
+        if (progressive)
+          jpeg_simple_progression(&cinfo);
+      },
+      [](int x, int y, JSAMPLE *rgb) {
+        rgb[0] = static_cast<JSAMPLE>(x ^ y);
+        rgb[1] = static_cast<JSAMPLE>(x * 3 + y);
+        rgb[2] = static_cast<JSAMPLE>((x * y) >> 3);
+      });
 }
 
 namespace {

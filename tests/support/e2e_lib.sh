@@ -1,6 +1,8 @@
-# Shared by the whole-process tests in tests/e2e: sourced after `work` (the
-# test's own folder) and `fail` are set, and after the bundle has been
-# copied to $work/bin.
+# Shared by the whole-process tests in tests/e2e. The functions below use
+# `work` (the test's own folder, with the bundle copied to $work/bin) and the
+# test's `fail`.
+#   e2e_workspace                        sets `work` to a new folder that is
+#       removed, with the sample service stopped, when the test exits
 #   e2e_start_service OUT ERR [ARGS...]  starts $work/bin's sample tile
 #       service with ARGS, its stdout to OUT and stderr to ERR; waits for
 #       its "PORT n" line and sets server_pid and port
@@ -10,6 +12,11 @@
 
 server_pid=
 port=
+
+e2e_workspace() {
+  work=$(mktemp -d)
+  trap 'e2e_stop_service; rm -rf "$work"' EXIT
+}
 
 e2e_start_service() {
   local out=$1 err=$2
