@@ -19,75 +19,20 @@
 #include "platform/Files.h"
 #include "task/Settings.h"
 #include "tests/gui/GuiTestSupport.h"
+#include "tests/gui/MainWindowDriver.h"
 
 namespace kestrane::guitest {
 
 namespace {
 
-// Twelve tiles at zoom 18 in one row: eight workers.
-const char *const kLeft = "116.25";
-const char *const kRight = "116.265";
-const char *const kLat = "39.9";
+// The driver's fields: twelve tiles at zoom 18 in one row, eight workers.
 const int kTiles = 12;
 
 const std::string kNoTask = "No task running now." + std::string(18, ' ');
 const std::string kNoLog = "No logfile now." + std::string(25, ' ');
 const std::string kTaskStoped = "Task stoped!" + std::string(20, ' ');
 
-// A main window on the rig's settings file with recorders for everything it
-// would show or start.
-struct Window {
-  explicit Window(const GuiRig &rig) : form(Config(rig)) {
-    form.setMessageSink(&messages);
-    form.setErrorSink(&errors);
-    form.setShellOpen([this](const QUrl &url) { opened.push_back(url); });
-    form.setStartProgram(
-        [this](const QString &program) { started.push_back(program); });
-  }
-  static TForm1Config Config(const GuiRig &rig) {
-    TForm1Config config;
-    config.ProgramFolder = KESTRANE_BUNDLE_DIR;
-    config.SettingsPath = rig.SettingsPath();
-    config.Pacing = test::WorkerShortPacing();
-    return config;
-  }
-  template <class T> T *Get(const char *name) {
-    T *widget = form.findChild<T *>(QString::fromLatin1(name));
-    if (widget == nullptr)
-      qFatal("no control named %s", name);
-    return widget;
-  }
-  QLineEdit *Edit(const char *name) { return Get<QLineEdit>(name); }
-  QPushButton *Button() { return Get<QPushButton>("BitBtn1"); }
-  QPlainTextEdit *Memo1() { return Get<QPlainTextEdit>("Memo1"); }
-  QStringList Log() { return PaneLines(Memo1()); }
-
-  void Fill(const std::string &path, const std::string &task = "t.ktsk") {
-    Edit("EditTaskName")->setText(QString::fromStdString(task));
-    Edit("Edit1")->setText(QString::fromLatin1(kLeft));
-    Edit("Edit3")->setText(QString::fromLatin1(kRight));
-    Edit("Edit2")->setText(QString::fromLatin1(kLat));
-    Edit("Edit4")->setText(QString::fromLatin1(kLat));
-    Get<TUpDown>("UpDown1")->setValue(18);
-    Edit("Edit6")->setText(QString::fromStdString(path));
-  }
-  void ClickStart() { QTest::mouseClick(Button(), Qt::LeftButton); }
-  // The real one-second timer ends the task.
-  bool WaitEnded(int ms = 60000) {
-    return QTest::qWaitFor(
-        [this] {
-          return Button()->text() == "Start" && !form.EndCountPending();
-        },
-        ms);
-  }
-
-  // Declared before the window: it reports to them until it is gone.
-  RecordingSink messages;
-  RecordingSink errors;
-  std::vector<QUrl> opened;
-  QStringList started;
-  TForm1 form;
-};
+using Window = MainWindowDriver;
 
 } // namespace
 

@@ -19,58 +19,14 @@
 #include "main/Unit1Form.h"
 #include "platform/Files.h"
 #include "tests/gui/GuiTestSupport.h"
+#include "tests/gui/MainWindowDriver.h"
 #include "tools/UnitftlForm.h"
 
 namespace kestrane::guitest {
 
 namespace {
 
-struct Window {
-  explicit Window(const GuiRig &rig) : form(Config(rig)) {
-    form.setMessageSink(&messages);
-    form.setErrorSink(&errors);
-  }
-  static TForm1Config Config(const GuiRig &rig) {
-    TForm1Config config;
-    config.ProgramFolder = KESTRANE_BUNDLE_DIR;
-    config.SettingsPath = rig.SettingsPath();
-    config.Pacing = test::WorkerShortPacing();
-    return config;
-  }
-  template <class T> T *Get(const char *name) {
-    T *widget = form.findChild<T *>(QString::fromLatin1(name));
-    if (widget == nullptr)
-      qFatal("no control named %s", name);
-    return widget;
-  }
-  QLineEdit *Edit(const char *name) { return Get<QLineEdit>(name); }
-  QString Estimate() { return Get<QLabel>("LabelEstimate")->text(); }
-  // Twelve tiles at zoom 18 in one row.
-  void Fill(const std::string &path) {
-    Edit("EditTaskName")->setText(QStringLiteral("t.ktsk"));
-    Edit("Edit1")->setText(QStringLiteral("116.25"));
-    Edit("Edit3")->setText(QStringLiteral("116.265"));
-    Edit("Edit2")->setText(QStringLiteral("39.9"));
-    Edit("Edit4")->setText(QStringLiteral("39.9"));
-    Get<TUpDown>("UpDown1")->setValue(18);
-    Edit("Edit6")->setText(QString::fromStdString(path));
-  }
-  void ClickStart() {
-    QTest::mouseClick(Get<QPushButton>("BitBtn1"), Qt::LeftButton);
-  }
-  bool WaitEnded() {
-    return QTest::qWaitFor(
-        [this] {
-          return Get<QPushButton>("BitBtn1")->text() == "Start" &&
-                 !form.EndCountPending();
-        },
-        60000);
-  }
-
-  RecordingSink messages;
-  RecordingSink errors;
-  TForm1 form;
-};
+using Window = MainWindowDriver;
 
 void Wheel(QWidget *target, int delta) {
   const QPointF at(target->width() / 2.0, target->height() / 2.0);
