@@ -16,6 +16,7 @@
 #include "platform/Files.h"
 #include "sample/TileImage.h"
 #include "task/Unitclasstask.h"
+#include "tests/support/TaskBlock.h"
 
 using namespace kestrane;
 
@@ -40,10 +41,7 @@ int main(int argc, char **argv) {
   p.Path = folder;
   p.TaskFileName = "big.ktsk";
   // Edges through the middle of the corner tiles: exactly side x side.
-  p.LeftLongitude = TileXToLongitude(x0 + 0.5, zoom);
-  p.RightLongitude = TileXToLongitude(x0 + side - 0.5, zoom);
-  p.BottomLatitude = TileYToLatitude(y0 + 0.5, zoom);
-  p.TopLatitude = TileYToLatitude(y0 + side - 0.5, zoom);
+  fixture::SetBlock(p, zoom, x0, x0 + side - 1, y0, y0 + side - 1);
   const MDTask task(p);
   task.WriteTaskFile();
 

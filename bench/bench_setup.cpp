@@ -14,6 +14,7 @@
 
 #include "geo/Commonfunc.h"
 #include "task/Unitclasstask.h"
+#include "tests/support/TaskBlock.h"
 
 namespace {
 
@@ -33,10 +34,7 @@ kestrane::TaskParameters MillionTileTask(const std::string &path) {
   const int32_t z = 18, x0 = 41000, y0 = 170000, n = 1024;
   p.Zoom = z;
   // Through the middle of the corner tiles: exactly n x n tiles.
-  p.LeftLongitude = kestrane::TileXToLongitude(x0 + 0.5, z);
-  p.RightLongitude = kestrane::TileXToLongitude(x0 + n - 0.5, z);
-  p.BottomLatitude = kestrane::TileYToLatitude(y0 + 0.5, z);
-  p.TopLatitude = kestrane::TileYToLatitude(y0 + n - 0.5, z);
+  kestrane::fixture::SetBlock(p, z, x0, x0 + n - 1, y0, y0 + n - 1);
   p.Path = path;
   p.TaskFileName = "bench.ktsk";
   return p;

@@ -25,6 +25,7 @@
 #include "geo/Commonfunc.h"
 #include "platform/Files.h"
 #include "sample/TileImage.h"
+#include "tests/support/TaskBlock.h"
 #include "tileview/TileCanvasForm.h"
 #include "tileview/TileViewForm.h"
 
@@ -51,10 +52,7 @@ std::string MakeTask(const std::string &folder, const std::string &name,
   constexpr int32_t zoom = 18, x0 = 41000, y0 = 170000;
   p.Zoom = zoom;
   p.Dir = 0;
-  p.LeftLongitude = TileXToLongitude(x0 + 0.5, zoom);
-  p.RightLongitude = TileXToLongitude(x0 + columns - 0.5, zoom);
-  p.BottomLatitude = TileYToLatitude(y0 + 0.5, zoom);
-  p.TopLatitude = TileYToLatitude(y0 + rows - 0.5, zoom);
+  fixture::SetBlock(p, zoom, x0, x0 + columns - 1, y0, y0 + rows - 1);
   p.Path = folder;
   p.TaskFileName = name + ".ktsk";
   task = std::make_unique<MDTask>(p);

@@ -23,6 +23,7 @@
 #include "sample/HttpServer.h"
 #include "task/Unitclasstask.h"
 #include "tests/support/JpegEncode.h"
+#include "tests/support/TaskBlock.h"
 #include "worker/TileCheck.h"
 #include "worker/TileHttp.h"
 #include "worker/Unit3.h"
@@ -141,10 +142,7 @@ void BM_WorkerCpuPerStoredTile(benchmark::State &state) {
   TaskParameters p;
   const int32_t z = 18, x0 = 41986, y0 = 170585;
   p.Zoom = z;
-  p.LeftLongitude = TileXToLongitude(x0 + 0.5, z);
-  p.RightLongitude = TileXToLongitude(x0 + nx - 0.5, z);
-  p.BottomLatitude = TileYToLatitude(y0 + 0.5, z);
-  p.TopLatitude = TileYToLatitude(y0 + ny - 0.5, z);
+  fixture::SetBlock(p, z, x0, x0 + nx - 1, y0, y0 + ny - 1);
   p.ThreadCount = workers;
   p.Path = folder;
   p.TaskFileName = "bench.ktsk";

@@ -14,6 +14,7 @@
 #include "platform/Files.h"
 #include "sample/TileImage.h"
 #include "task/Unitclasstask.h"
+#include "tests/support/TaskBlock.h"
 
 int main(int argc, char **argv) {
   using namespace kestrane;
@@ -29,10 +30,7 @@ int main(int argc, char **argv) {
   p.TaskFileName = std::string(argv[2]) + ".ktsk";
   p.Dir = dir;
   p.Zoom = zoom;
-  p.LeftLongitude = TileXToLongitude(x0 + 0.5, zoom);
-  p.RightLongitude = TileXToLongitude(x0 + columns - 0.5, zoom);
-  p.BottomLatitude = TileYToLatitude(y0 + 0.5, zoom);
-  p.TopLatitude = TileYToLatitude(y0 + rows - 0.5, zoom);
+  fixture::SetBlock(p, zoom, x0, x0 + columns - 1, y0, y0 + rows - 1);
   CreateDir(argv[1]);
   const MDTask task(p);
   task.WriteTaskFile();

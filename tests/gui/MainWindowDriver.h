@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "main/UpDown.h"
 #include "main/Unit1Form.h"
+#include "main/UpDown.h"
 #include "tests/gui/GuiTestSupport.h"
 
 namespace kestrane::guitest {

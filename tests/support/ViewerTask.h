@@ -8,6 +8,7 @@
 #include "inventory/TaskInventory.h"
 #include "platform/Files.h"
 #include "task/Unitclasstask.h"
+#include "tests/support/TaskBlock.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/WorkerFixtures.h"
 
@@ -29,10 +30,7 @@ inline std::string WriteViewerTask(const std::string &folder, int32_t dir,
   TaskParameters p;
   p.Zoom = zoom;
   p.Dir = dir;
-  p.LeftLongitude = TileXToLongitude(x0 + 0.5, zoom);
-  p.RightLongitude = TileXToLongitude(x0 + columns - 0.5, zoom);
-  p.BottomLatitude = TileYToLatitude(y0 + 0.5, zoom);
-  p.TopLatitude = TileYToLatitude(y0 + rows - 0.5, zoom);
+  fixture::SetBlock(p, zoom, x0, x0 + columns - 1, y0, y0 + rows - 1);
   p.Path = folder;
   p.TaskFileName = name;
   const MDTask task(p, ViewerEnvironment());

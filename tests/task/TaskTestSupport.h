@@ -10,6 +10,7 @@
 
 #include "geo/Commonfunc.h"
 #include "task/Unitclasstask.h"
+#include "tests/support/TaskBlock.h"
 #include "tests/support/TempDir.h"
 
 namespace kestrane::tasktest {
@@ -59,16 +60,7 @@ inline TaskParameters ExampleParams(const std::string &path, int32_t dir = 0) {
   return p;
 }
 
-// Edges through the middle of the given tiles, so that the block is exactly
-// columns x0..x1 and rows y0..y1.
-inline void SetBlock(TaskParameters &p, int32_t zoom, int32_t x0, int32_t x1,
-                     int32_t y0, int32_t y1) {
-  p.Zoom = zoom;
-  p.LeftLongitude = TileXToLongitude(x0 + 0.5, zoom);
-  p.RightLongitude = TileXToLongitude(x1 + 0.5, zoom);
-  p.BottomLatitude = TileYToLatitude(y0 + 0.5, zoom);
-  p.TopLatitude = TileYToLatitude(y1 + 0.5, zoom);
-}
+using fixture::SetBlock;
 
 // A clock that always says the same time.
 inline TaskEnvironment FixedEnvironment(std::time_t t = 1700000000) {
