@@ -10,9 +10,9 @@
 
 #include "cli/Commands.h"
 #include "cli/Parse.h"
-#include "cli/StopSignal.h"
 #include "inventory/TaskInventory.h"
 #include "platform/Files.h"
+#include "platform/StopSignal.h"
 #include "task/Settings.h"
 
 namespace kestrane::cli {

@@ -13,12 +13,12 @@
 
 #include "cli/Commands.h"
 #include "cli/Parse.h"
-#include "cli/StopSignal.h"
 #include "cli/TaskOptions.h"
 #include "control/TaskControl.h"
 #include "platform/Files.h"
 #include "platform/MainThread.h"
 #include "platform/NumberFormat.h"
+#include "platform/StopSignal.h"
 #include "task/Settings.h"
 #include "task/TaskInput.h"
 #include "worker/TileHttp.h"

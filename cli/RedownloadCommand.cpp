@@ -4,10 +4,10 @@
 
 #include "cli/Commands.h"
 #include "cli/Parse.h"
-#include "cli/StopSignal.h"
 #include "inventory/TaskInventory.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
+#include "platform/StopSignal.h"
 #include "redownload/Unitftl.h"
 #include "worker/TileHttp.h"
 

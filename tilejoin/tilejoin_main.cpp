@@ -8,8 +8,8 @@
 
 #include <CLI/CLI.hpp>
 
-#include "cli/StopSignal.h"
 #include "joiner/TileJoiner.h"
+#include "platform/StopSignal.h"
 #include "tilejoin/JoinerWindow.h"
 
 namespace {
@@ -53,7 +53,7 @@ private:
 int RunHeadless(const std::string &project, const std::string &output,
                 bool overviews) {
   // As signal() did: calls in progress go on after the handler.
-  kestrane::cli::InstallStopHandler(OnInterrupt, {SIGINT, SIGTERM}, SA_RESTART);
+  kestrane::InstallStopHandler(OnInterrupt, {SIGINT, SIGTERM}, SA_RESTART);
   kestrane::JoinOptions options;
   options.Overviews = overviews;
   options.Cancel = &cancel;
