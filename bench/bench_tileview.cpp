@@ -26,8 +26,8 @@
 #include "platform/Files.h"
 #include "sample/TileImage.h"
 #include "tests/support/TaskBlock.h"
-#include "tileview/TileCanvasForm.h"
-#include "tileview/TileViewForm.h"
+#include "viewerwindow/TileCanvasForm.h"
+#include "viewerwindow/TileViewForm.h"
 
 namespace {
 

@@ -27,7 +27,7 @@ for tool in curl djpeg dd; do
   command -v $tool >/dev/null || { echo "needs $tool" >&2; exit 2; }
 done
 BUNDLE="$build/bin"
-. "$root/tests/reliability/lib.sh"
+. "$root/tests/programs/reliability/lib.sh"
 rel_init bench
 
 if [ -n "$full" ]; then

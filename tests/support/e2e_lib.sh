@@ -1,4 +1,4 @@
-# Shared by the whole-process tests in tests/e2e. The functions below use
+# Shared by the whole-process tests in tests/programs. The functions below use
 # `work` (the test's own folder, with the bundle copied to $work/bin) and the
 # test's `fail`.
 #   e2e_workspace                        sets `work` to a new folder that is

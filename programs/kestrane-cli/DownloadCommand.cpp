@@ -1,0 +1,318 @@
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Commands.h"
+#include "Parse.h"
+#include "TaskOptions.h"
+#include "control/TaskControl.h"
+#include "platform/Files.h"
+#include "platform/MainThread.h"
+#include "platform/NumberFormat.h"
+#include "platform/StopSignal.h"
+#include "task/Settings.h"
+#include "task/TaskInput.h"
+#include "worker/TileHttp.h"
+
+namespace kestrane::cli {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// Set by SIGINT, SIGTERM and SIGHUP; the main loop turns it into the Stop
+// path, so a task ended by the service manager, `kill` or a closed terminal
+// saves its positions and panes as one stopped by Ctrl-C.
+volatile std::sig_atomic_t stopRequested = 0;
+
+extern "C" void OnStopSignal(int) {
+  stopRequested = 1;
+}
+
+// KESTRANE_PACING_SCALE (a positive number such as 0.01) multiplies every
+// pause of the workers and the timer's period, so that tests and benchmarks
+// can run whole tasks quickly. The program's own pacing is scale 1; the
+// variable is deliberately left out of the usage text.
+double PacingScale() {
+  const char *text = std::getenv("KESTRANE_PACING_SCALE");
+  if (text == nullptr || *text == '\0')
+    return 1.0;
+  char *end = nullptr;
+  const double scale = std::strtod(text, &end);
+  if (end == text || *end != '\0' || !std::isfinite(scale) || scale < 0)
+    return 1.0;
+  return scale;
+}
+
+milliseconds Scaled(milliseconds ms, double scale) {
+  return milliseconds(std::llround(static_cast<double>(ms.count()) * scale));
+}
+
+WorkerPacing ScaledPacing(double scale) {
+  WorkerPacing p;
+  p.AfterStored = Scaled(p.AfterStored, scale);
+  p.StartOffset = Scaled(p.StartOffset, scale);
+  p.ShortRetry = Scaled(p.ShortRetry, scale);
+  p.LongRetry = Scaled(p.LongRetry, scale);
+  return p;
+}
+
+// The terminal side of a task: every line that reaches the log pane goes to
+// stdout as it arrives, message boxes to stderr, and, when stderr is a
+// terminal, one progress line that is redrawn in place.
+class Console : public TaskView, public MessageSink {
+public:
+  // restart: the answer to Start's question whether to begin afresh a task
+  // whose saved positions the options would not continue.
+  explicit Console(bool restart)
+      : restart_(restart), progressOn_(isatty(STDERR_FILENO) == 1),
+        linesOnTerminal_(progressOn_ && isatty(STDOUT_FILENO) == 1) {}
+
+  void LogPaneReset(const std::vector<std::string> &lines) override {
+    for (const auto &l : lines)
+      PrintLine(l);
+  }
+  void LogLineAppended(const std::string &line) override { PrintLine(line); }
+  void ShowMessage(const std::string &text) override {
+    ClearProgress();
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s\n", text.c_str());
+  }
+
+  bool AskYesNo(const std::string &question) override {
+    if (!restart_)
+      ShowMessage(question);
+    return restart_;
+  }
+
+  void Flush() { std::fflush(stdout); }
+
+  void ShowProgress(const ProgressFigures &p) {
+    if (!progressOn_ || p.Total <= 0)
+      return;
+    Flush();
+    std::fprintf(stderr, "\r%s\033[K", p.Line.c_str());
+    std::fflush(stderr);
+    shown_ = true;
+  }
+
+  void ClearProgress() {
+    if (!shown_)
+      return;
+    std::fputs("\r\033[K", stderr);
+    shown_ = false;
+  }
+
+private:
+  void PrintLine(const std::string &line) {
+    // Lines that share the terminal with the progress line go above it.
+    if (linesOnTerminal_)
+      ClearProgress();
+    PrintPaneLine(line);
+  }
+
+  const bool restart_;
+  const bool progressOn_;
+  const bool linesOnTerminal_;
+  bool shown_ = false;
+};
+
+// Exit statuses of download and resume.
+constexpr int kExitComplete = 0;
+constexpr int kExitIncomplete = 1;
+constexpr int kExitRefused = 2;
+constexpr int kExitStopped = 130;
+
+// The timer's period, scaled with the pacing; at least a millisecond.
+Clock::duration TickPeriod(double scale) {
+  return std::max<Clock::duration>(milliseconds(1),
+                                   Scaled(milliseconds(kTickPeriod), scale));
+}
+
+// What pressing Start does. True when the task runs (workers started, or
+// some started before the system refused a thread).
+bool StartTask(TaskControl &control, Console &console,
+               const TaskFields &fields) {
+  try {
+    return control.Start(fields);
+  } catch (const std::exception &e) {
+    console.ShowMessage(e.what());
+    // Only a refused thread leaves workers running; they end the task
+    // through the timer as usual.
+    return control.TimerEnabled();
+  }
+}
+
+// Runs the worker calls and the timer, whose first tick is one period after
+// `started`, until the task has ended; true when a stop signal ended it.
+bool RunTimer(TaskControl &control, MainThreadQueue &queue, Console &console,
+              Clock::time_point started, Clock::duration period) {
+  bool userStopped = false;
+  Clock::time_point next = started + period;
+  while (control.TimerEnabled()) {
+    for (;;) {
+      if (stopRequested) {
+        stopRequested = 0;
+        userStopped = true;
+        control.Stop();
+      }
+      const Clock::time_point now = Clock::now();
+      if (now >= next)
+        break;
+      // Short slices, so that a stop request is seen at once.
+      const auto slice =
+          std::min<Clock::duration>(next - now, milliseconds(50));
+      queue.DrainFor(std::chrono::ceil<milliseconds>(slice));
+      console.Flush();
+    }
+    control.Tick();
+    console.Flush();
+    // A steady schedule: the next tick is one period after the last one's
+    // due time, whatever the tick's own work took; after a long stall the
+    // schedule starts again from now instead of firing a burst.
+    next += period;
+    if (const Clock::time_point now = Clock::now(); next + period < now)
+      next = now + period;
+    if (control.TimerEnabled())
+      console.ShowProgress(control.ProgressShown());
+  }
+  console.ClearProgress();
+  return userStopped;
+}
+
+// What pressing Start does, then the timer until the task has ended.
+int RunTask(const TaskFields &fields, bool restart) {
+  try {
+    HttpGlobalInit();
+  } catch (const std::exception &e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    return kExitRefused;
+  }
+  const double scale = PacingScale();
+
+  MainThreadQueue queue;
+  Console console(restart);
+  TaskControlEnv env;
+  env.SavePositionsInBackground = true;
+  env.SettingsPath = SettingsPath(ProgramFolder());
+  env.DecimalSeparator = UserDecimalSeparator();
+  env.Messages = &console;
+  env.Bridge = &queue;
+  env.View = &console;
+  env.Pacing = ScaledPacing(scale);
+  TaskControl control(env);
+
+  // SIGHUP too: a closed terminal stops the task as Ctrl-C does.
+  InstallStopHandler(OnStopSignal, {SIGINT, SIGTERM, SIGHUP});
+  const Clock::time_point started = Clock::now();
+  if (!StartTask(control, console, fields))
+    return kExitRefused;
+  const bool userStopped =
+      RunTimer(control, queue, console, started, TickPeriod(scale));
+
+  // The end of the task looked at what the tile folder holds: every tile
+  // of the block, whichever run stored it, gave it up, or lost it since.
+  const std::optional<InventoryCounts> &end = control.EndInventory();
+  if (end)
+    PrintInventorySummary(*end);
+  if (userStopped)
+    return kExitStopped;
+  return end && end->Complete() ? kExitComplete : kExitIncomplete;
+}
+
+// A project file named without a folder lies in the current one.
+std::string WithFolder(const std::string &path) {
+  return ExtractFilePath(path).empty() ? "./" + path : path;
+}
+
+const char kDirectionNames[4][6] = {"North", "East", "South", "West"};
+
+} // namespace
+
+int RunDownload(const Args &args) {
+  TaskFields fields;
+  fields.Path = ReadSettings(SettingsPath(ProgramFolder())).DefaultPath;
+  bool restart = false;
+  const auto app = CommandApp(
+      "download",
+      "Downloads a task as Start does in the window; an earlier run of the "
+      "same task\nis continued. Ctrl-C stops it (resume later).\n"
+      "At the end it counts the tiles of the block in the tile folder.\n"
+      "Exit status: 0 every tile of the block stored, 1 not (given up, a\n"
+      "placeholder or missing), 2 input refused, 130 stopped.");
+  AddTaskOptions(*app, fields);
+  app->add_flag("--restart", restart,
+                "begin afresh a task whose project file holds saved "
+                "positions that these options would not continue");
+  if (const std::optional<int> status = ParseCommand(*app, args))
+    return *status;
+  return RunTask(fields, restart);
+}
+
+// The one argument of `resume` and `open`: an existing project file. Returns
+// its path, or the exit status in `status` when there is nothing to do.
+static std::string ProjectFileArgument(const Args &args, const char *name,
+                                       const char *description, int &status) {
+  std::string file;
+  const auto app = CommandApp(name, description);
+  app->add_option("FILE.ktsk", file, "the project file")->required();
+  if (const std::optional<int> s = ParseCommand(*app, args)) {
+    status = *s;
+    return {};
+  }
+  std::string path = WithFolder(file);
+  if (!FileExists(path)) {
+    std::fprintf(stderr, "Cannot open file %s\n", file.c_str());
+    status = kExitRefused;
+    return {};
+  }
+  return path;
+}
+
+int RunResume(const Args &args) {
+  int status = 0;
+  const std::string path = ProjectFileArgument(
+      args, "resume",
+      "Continues the task of a project file where it stopped; exit "
+      "status as for download.",
+      status);
+  if (path.empty())
+    return status;
+  // "Open task ..." then Start with the fields unchanged.
+  return RunTask(OpenTaskFile(path).Fields(), /*restart=*/false);
+}
+
+int RunOpen(const Args &args) {
+  int status = 0;
+  const std::string path = ProjectFileArgument(
+      args, "open",
+      "Shows the fields that a project file loads into the window.", status);
+  if (path.empty())
+    return status;
+  const OpenedTask t = OpenTaskFile(path);
+  const int32_t choice = t.DirChoice();
+  const char *dir = choice >= 0 ? kDirectionNames[choice] : "";
+  std::printf("Left Longitude: %s\n"
+              "Right Longitude: %s\n"
+              "Top Latitude: %s\n"
+              "Bottom Latitude: %s\n"
+              "Zoom level: %d\n"
+              "Direction: %s\n"
+              "Path to save: %s\n"
+              "Task name: %s\n",
+              t.Left.c_str(), t.Right.c_str(), t.Top.c_str(), t.Bottom.c_str(),
+              static_cast<int>(t.Zoom), dir, t.Path.c_str(),
+              t.TaskName.c_str());
+  return 0;
+}
+
+} // namespace kestrane::cli

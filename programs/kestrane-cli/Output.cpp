@@ -1,0 +1,22 @@
+#include <cstdio>
+#include <string>
+
+#include "Commands.h"
+
+namespace kestrane::cli {
+
+void PrintPaneLine(const std::string &line) {
+  // A socket failure's text carries a CR LF inside its line; the terminal
+  // and pipes take a plain line feed there, as the window shows two lines.
+  std::string out;
+  out.reserve(line.size() + 1);
+  for (size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == '\r' && i + 1 < line.size() && line[i + 1] == '\n')
+      continue;
+    out += line[i];
+  }
+  out += '\n';
+  std::fwrite(out.data(), 1, out.size(), stdout);
+}
+
+} // namespace kestrane::cli

@@ -1,0 +1,23 @@
+#pragma once
+// The command line's options, parsed by CLI11: one CLI::App per command.
+#include <CLI/CLI.hpp>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "Commands.h"
+
+namespace kestrane::cli {
+
+// A command's description: its help begins "usage: kestrane-cli NAME
+// [options] ..." followed by `description` and the options.
+std::unique_ptr<CLI::App> CommandApp(const std::string &name,
+                                     const std::string &description);
+
+// Parses the arguments after the command name. Returns the exit status when
+// the command ends here: 0 after --help (the help on stdout), 2 after an
+// unknown option, a missing value or a refused one (the reason, then the
+// help, on stderr).
+std::optional<int> ParseCommand(CLI::App &app, const Args &args);
+
+} // namespace kestrane::cli

@@ -1,0 +1,77 @@
+#include <cstdio>
+#include <exception>
+#include <optional>
+#include <string>
+
+#include "Commands.h"
+#include "TaskOptions.h"
+#include "control/TaskPrepare.h"
+#include "platform/Files.h"
+#include "platform/NumberFormat.h"
+#include "task/Settings.h"
+
+namespace kestrane::cli {
+namespace {
+
+int Fail(const std::string &text) {
+  std::fprintf(stderr, "%s\n", text.c_str());
+  return 2;
+}
+
+// A plan's refusals go to stderr, each on a line of its own.
+class StderrMessages : public MessageSink {
+public:
+  void ShowMessage(const std::string &text) override {
+    std::fprintf(stderr, "%s\n", text.c_str());
+  }
+};
+
+// A plan starts a task afresh: an existing project file (perhaps one with
+// saved progress) is never replaced.
+std::optional<bool> FreshTaskOnly(const CheckedTaskInput &input,
+                                  MessageSink &messages) {
+  const std::string projectFile = input.Path + input.TaskFileName;
+  if (FileExists(projectFile)) {
+    messages.ShowMessage("Task file exists already: " + projectFile);
+    return std::nullopt;
+  }
+  return false;
+}
+
+} // namespace
+
+int RunPlan(const Args &args) {
+  TaskPreparation preparation;
+  try {
+    preparation.Config = ReadSettings(SettingsPath(ProgramFolder()));
+  } catch (const std::exception &e) {
+    return Fail(e.what()); // a settings file that is no file to read
+  }
+  try {
+    preparation.Fields.Path = preparation.Config.DefaultPath;
+    const auto app = CommandApp(
+        "plan", "Prepares a task: writes its project file, tile lists, log "
+                "header and\nempty failed-tile list, and shows its size. "
+                "Downloads nothing.");
+    AddTaskOptions(*app, preparation.Fields);
+    if (const std::optional<int> status = ParseCommand(*app, args))
+      return *status;
+
+    StderrMessages messages;
+    preparation.Env.DecimalSeparator = UserDecimalSeparator();
+    preparation.Decide = [&messages](const CheckedTaskInput &input) {
+      return FreshTaskOnly(input, messages);
+    };
+    PreparedTask prepared;
+    if (!PrepareTask(preparation, &messages, prepared))
+      return 2;
+    std::fputs(TaskSummary(*prepared.Task).c_str(), stdout);
+    return 0;
+  } catch (const std::exception &e) {
+    // A file the task could not write or read ("Cannot create file ...").
+    std::fprintf(stderr, "%s\n", e.what());
+    return 1;
+  }
+}
+
+} // namespace kestrane::cli

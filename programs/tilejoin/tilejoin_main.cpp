@@ -1,0 +1,113 @@
+// tilejoin: joins a task's tiles into one georeferenced picture. Without
+// arguments it opens the Tile Joiner window; with a project file it joins
+// headless: progress on stderr, the result lines on stdout.
+#include <atomic>
+#include <clocale>
+#include <cstdio>
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+#include "joiner/TileJoiner.h"
+#include "joinerwindow/JoinerWindow.h"
+#include "platform/StopSignal.h"
+
+namespace {
+
+std::atomic<bool> cancel{false};
+
+extern "C" void OnInterrupt(int) {
+  cancel.store(true);
+}
+
+const char *PhaseName(kestrane::JoinPhase phase) {
+  switch (phase) {
+  case kestrane::JoinPhase::Checking:
+    return "Checking tiles";
+  case kestrane::JoinPhase::Joining:
+    return "Joining";
+  case kestrane::JoinPhase::Overviews:
+    return "Overviews";
+  }
+  return "";
+}
+
+// One progress line per phase and tenth.
+class ProgressLines {
+public:
+  void operator()(kestrane::JoinPhase phase, int64_t done, int64_t total) {
+    const int tenth = total > 0 ? static_cast<int>(done * 10 / total) : 10;
+    if (phase == phase_ && tenth == tenth_)
+      return;
+    phase_ = phase;
+    tenth_ = tenth;
+    std::fprintf(stderr, "%s: %lld of %lld\n", PhaseName(phase),
+                 static_cast<long long>(done), static_cast<long long>(total));
+  }
+
+private:
+  kestrane::JoinPhase phase_ = kestrane::JoinPhase::Checking;
+  int tenth_ = -1;
+};
+
+int RunHeadless(const std::string &project, const std::string &output,
+                bool overviews) {
+  // As signal() did: calls in progress go on after the handler.
+  kestrane::InstallStopHandler(OnInterrupt, {SIGINT, SIGTERM}, SA_RESTART);
+  kestrane::JoinOptions options;
+  options.Overviews = overviews;
+  options.Cancel = &cancel;
+  ProgressLines progress;
+  options.Progress = [&progress](kestrane::JoinPhase p, int64_t d, int64_t t) {
+    progress(p, d, t);
+  };
+  try {
+    const kestrane::JoinResult result =
+        kestrane::JoinTiles(project, output, options);
+    for (const std::string &line : result.Lines())
+      std::printf("%s\n", line.c_str());
+    if (result.Cancelled)
+      return 130;
+    return result.Complete() ? 0 : 1;
+  } catch (const kestrane::JoinRefused &e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    return 2;
+  } catch (const std::exception &e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    return 1;
+  }
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  std::setlocale(LC_ALL, "");
+  if (argc < 2)
+    return kestrane::RunJoinerWindow(argc, argv);
+
+  CLI::App app{"Joins the tiles of a task into one tiled TIFF (GeoTIFF for "
+               "North tasks).\nWithout arguments: the Tile Joiner window.\n"
+               "Exit status: 0 every tile joined, 1 some tiles not joined or "
+               "the picture\nnot written, 2 input refused, 130 interrupted.",
+               "tilejoin"};
+  std::string project, output;
+  bool noOverviews = false;
+  app.add_option("TASK", project, "the task's project file (.ktsk)")
+      ->required();
+  app.add_option("OUT", output,
+                 "the picture (default: beside the project file, .tif)");
+  app.add_flag("--no-overviews", noOverviews, "build no reduced levels");
+  app.set_version_flag("--version", "tilejoin " KESTRANE_VERSION);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp &e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion &) {
+    std::printf("tilejoin %s\n", KESTRANE_VERSION);
+    return 0;
+  } catch (const CLI::ParseError &e) {
+    app.exit(e);
+    return 2;
+  }
+  return RunHeadless(project, output, !noOverviews);
+}

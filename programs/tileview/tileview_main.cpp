@@ -1,0 +1,42 @@
+// tileview: a task's tiles as one picture, with what is missing marked.
+//   tileview [TASK.ktsk]
+#include <QApplication>
+#include <QMessageBox>
+#include <clocale>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+
+#include "platform/Files.h"
+#include "viewerwindow/TileViewForm.h"
+
+int main(int argc, char **argv) {
+  for (int i = 1; i < argc; ++i)
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("tileview %s\n", KESTRANE_VERSION);
+      return 0;
+    }
+  std::setlocale(LC_ALL, "");
+  QApplication app(argc, argv);
+  app.setApplicationName(QStringLiteral("Kestrane"));
+  try {
+    const std::string folder = kestrane::ProgramFolder();
+    app.setWindowIcon(QIcon(QString::fromStdString(folder + "kestrane.png")));
+    kestrane::TileViewConfig config;
+    config.ProgramFolder = folder;
+    kestrane::TfrmTileView window(config);
+    // No display name is set: the window system would add it to the title.
+    window.show();
+    const QStringList args = app.arguments();
+    for (int i = 1; i < args.size(); ++i)
+      if (!args[i].startsWith(QLatin1Char('-'))) {
+        window.OpenTask(args[i].toStdString());
+        break;
+      }
+    return app.exec();
+  } catch (const std::exception &e) {
+    QMessageBox::critical(nullptr, QStringLiteral("Tile Viewer"),
+                          QString::fromStdString(e.what()));
+    return 1;
+  }
+}

@@ -1,0 +1,395 @@
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+
+#include <atomic>
+#include <cmath>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gdal.h>
+#include <ogr_srs_api.h>
+
+#include "inventory/TaskInventory.h"
+#include "joiner/TileCodec.h"
+#include "joiner/TileJoiner.h"
+#include "sample/TileImage.h"
+#include "tests/core/task/TaskTestSupport.h"
+
+namespace kestrane {
+namespace {
+
+using tasktest::GetBytes;
+using tasktest::PutBytes;
+using tasktest::SetBlock;
+using tasktest::TempDir;
+
+const std::string kProgramFolder = KESTRANE_SOURCE_DIR;
+
+// GDAL's drivers, registered once and released at the end so that the leak
+// checker sees only the joiner's own memory.
+class GdalDrivers : public ::testing::Environment {
+public:
+  void SetUp() override { GDALAllRegister(); }
+  void TearDown() override { GDALDestroyDriverManager(); }
+};
+[[maybe_unused]] const ::testing::Environment *const kGdal =
+    ::testing::AddGlobalTestEnvironment(new GdalDrivers);
+constexpr int kZoom = 12;
+
+// A 4 x 3 block at zoom 12 seen in direction `dir`, its project file
+// written and every tile the sample service's picture of it.
+struct JoinFixture {
+  JoinFixture(const std::string &folder, int32_t dir) {
+    params.Path = folder;
+    params.TaskFileName = "join.ktsk";
+    params.Dir = dir;
+    SetBlock(params, kZoom, 1000, 1003, 2000, 2002);
+    TaskEnvironment env;
+    env.ProgramFolder = kProgramFolder;
+    task = std::make_unique<MDTask>(params, env);
+    task->WriteTaskFile();
+    for (int32_t y = task->MinY; y <= task->MaxY; ++y)
+      for (int32_t x = task->MinX; x <= task->MaxX; ++x)
+        PutBytes(task->TilePath(x, y), TileJpeg(TileAddress{kZoom, x, y, dir}));
+  }
+  std::string Project() const { return params.Path + params.TaskFileName; }
+  JoinResult Join(const std::string &out = "", JoinOptions o = {}) const {
+    o.ProgramFolder = kProgramFolder;
+    return JoinTiles(Project(), out, o);
+  }
+  TaskParameters params;
+  std::unique_ptr<MDTask> task;
+};
+
+struct Dataset {
+  explicit Dataset(const std::string &path)
+      : ds(GDALOpen(path.c_str(), GA_ReadOnly)) {}
+  ~Dataset() {
+    if (ds != nullptr)
+      GDALClose(ds);
+  }
+  GDALDatasetH ds;
+};
+
+// The 256 x 256 RGB pixels at view cell (column, row) of `band1`'s dataset
+// (or of its overview when `band1` is one), interleaved.
+std::vector<uint8_t> ReadArea(GDALDatasetH ds, int x0, int y0, int size) {
+  std::vector<uint8_t> px(static_cast<size_t>(size) * size * 3);
+  EXPECT_EQ(GDALDatasetRasterIO(ds, GF_Read, x0, y0, size, size, px.data(),
+                                size, size, GDT_Byte, 3, nullptr, 3, size * 3,
+                                1),
+            CE_None);
+  return px;
+}
+
+std::vector<uint8_t> ReadMask(GDALRasterBandH band, int x0, int y0, int size) {
+  std::vector<uint8_t> m(static_cast<size_t>(size) * size);
+  EXPECT_EQ(GDALRasterIO(GDALGetMaskBand(band), GF_Read, x0, y0, size, size,
+                         m.data(), size, size, GDT_Byte, 0, 0),
+            CE_None);
+  return m;
+}
+
+bool All(const std::vector<uint8_t> &v, uint8_t value) {
+  for (uint8_t b : v)
+    if (b != value)
+      return false;
+  return true;
+}
+
+// A tile file decoded by GDAL's own JPEG reader.
+std::vector<uint8_t> DecodedTile(const std::string &path) {
+  Dataset tile(path);
+  EXPECT_NE(tile.ds, nullptr) << path;
+  return tile.ds ? ReadArea(tile.ds, 0, 0, 256) : std::vector<uint8_t>{};
+}
+
+class JoinEachDirection : public ::testing::TestWithParam<int32_t> {};
+
+// One tile missing and one replaced by the placeholder: every other tile is
+// in the picture at its view cell pixel for pixel as its file decodes, the
+// two gaps read as no data (also in the overviews), and only North carries
+// the Web Mercator keys with the block edges as corners.
+TEST_P(JoinEachDirection, CarriesTilesAndLeavesGapsAsNoData) {
+  const int32_t dir = GetParam();
+  TempDir dir_;
+  const JoinFixture f(dir_.Path(), dir);
+  const MDTask &t = *f.task;
+  const int32_t missingX = 1001, missingY = 2001;
+  const int32_t blankX = 1002, blankY = 2000;
+  std::filesystem::remove(t.TilePath(missingX, missingY));
+  PutBytes(t.TilePath(blankX, blankY),
+           GetBytes(kProgramFolder + "blankimg/blank180.jpg"));
+
+  const JoinResult r = f.Join();
+  EXPECT_EQ(r.Total, 12);
+  EXPECT_EQ(r.Carried, 10);
+  EXPECT_EQ(r.Reencoded, 0);
+  EXPECT_EQ(r.Missing, 1);
+  EXPECT_EQ(r.Placeholder, 1);
+  EXPECT_FALSE(r.Complete());
+  EXPECT_EQ(r.OverviewLevels, 2); // 1/2 and 1/4 of 1024 x 768
+  EXPECT_EQ(r.OutputFile, dir_.Path() + "join.tif");
+  EXPECT_EQ(dir_.Names(),
+            (std::vector<std::string>{"join", "join.ktsk", "join.tif"}));
+
+  const Dataset out(r.OutputFile);
+  ASSERT_NE(out.ds, nullptr);
+  const bool sideways = dir == 1 || dir == 3;
+  EXPECT_EQ(GDALGetRasterXSize(out.ds), sideways ? 768 : 1024);
+  EXPECT_EQ(GDALGetRasterYSize(out.ds), sideways ? 1024 : 768);
+  GDALRasterBandH band = GDALGetRasterBand(out.ds, 1);
+  EXPECT_EQ(GDALGetOverviewCount(band), 2);
+
+  for (int32_t y = t.MinY; y <= t.MaxY; ++y)
+    for (int32_t x = t.MinX; x <= t.MaxX; ++x) {
+      SCOPED_TRACE("tile " + std::to_string(x) + "," + std::to_string(y));
+      const ViewCell c = ViewPlacement(t, x, y);
+      const int px = static_cast<int>(c.Column) * 256;
+      const int py = static_cast<int>(c.Row) * 256;
+      const bool gap =
+          (x == missingX && y == missingY) || (x == blankX && y == blankY);
+      EXPECT_TRUE(All(ReadMask(band, px, py, 256), gap ? 0 : 255));
+      EXPECT_TRUE(All(ReadMask(GDALGetOverview(band, 0), px / 2, py / 2, 128),
+                      gap ? 0 : 255));
+      if (!gap) {
+        EXPECT_EQ(ReadArea(out.ds, px, py, 256), DecodedTile(t.TilePath(x, y)));
+      }
+    }
+
+  double gt[6] = {};
+  if (dir != 0) {
+    EXPECT_FALSE(r.Georeferenced);
+    EXPECT_STREQ(GDALGetProjectionRef(out.ds), "");
+    EXPECT_NE(GDALGetGeoTransform(out.ds, gt), CE_None);
+    return;
+  }
+  EXPECT_TRUE(r.Georeferenced);
+  OGRSpatialReferenceH srs = GDALGetSpatialRef(out.ds);
+  ASSERT_NE(srs, nullptr);
+  EXPECT_STREQ(OSRGetAuthorityCode(srs, nullptr), "3857");
+  ASSERT_EQ(GDALGetGeoTransform(out.ds, gt), CE_None);
+  OGRSpatialReferenceH wgs84 = OSRNewSpatialReference(nullptr);
+  OSRImportFromEPSG(wgs84, 4326);
+  OSRSetAxisMappingStrategy(wgs84, OAMS_TRADITIONAL_GIS_ORDER);
+  OGRCoordinateTransformationH ct = OCTNewCoordinateTransformation(srs, wgs84);
+  ASSERT_NE(ct, nullptr);
+  double xs[2] = {gt[0], gt[0] + gt[1] * 1024};
+  double ys[2] = {gt[3], gt[3] + gt[5] * 768};
+  ASSERT_TRUE(OCTTransform(ct, 2, xs, ys, nullptr));
+  EXPECT_NEAR(xs[0], t.LeftLongitudeDownload, 1e-9);
+  EXPECT_NEAR(xs[1], t.RightLongitudeDownload, 1e-9);
+  EXPECT_NEAR(ys[0], t.TopLatitudeDownload, 1e-9);
+  EXPECT_NEAR(ys[1], t.BottomLatitudeDownload, 1e-9);
+  OCTDestroyCoordinateTransformation(ct);
+  OSRDestroySpatialReference(wgs84);
+}
+
+INSTANTIATE_TEST_SUITE_P(Directions, JoinEachDirection,
+                         ::testing::Values(0, 1, 2, 3));
+
+// Writes `rgb` (256 x 256 unless told) through GDAL's drivers.
+std::string GdalEncode(const char *driver, const std::vector<uint8_t> &rgb,
+                       int size, int bands, const std::string &tmp) {
+  GDALDatasetH mem = GDALCreate(GDALGetDriverByName("MEM"), "", size, size,
+                                bands, GDT_Byte, nullptr);
+  for (int b = 1; b <= bands; ++b) {
+    std::vector<uint8_t> plane(static_cast<size_t>(size) * size);
+    for (size_t i = 0; i < plane.size(); ++i) {
+      const size_t y = i / size * 256 / size, x = i % size * 256 / size;
+      plane[i] = rgb[(y * 256 + x) * 3 + static_cast<size_t>(b - 1)];
+    }
+    EXPECT_EQ(GDALRasterIO(GDALGetRasterBand(mem, b), GF_Write, 0, 0, size,
+                           size, plane.data(), size, size, GDT_Byte, 0, 0),
+              CE_None);
+  }
+  GDALClose(GDALCreateCopy(GDALGetDriverByName(driver), tmp.c_str(), mem, FALSE,
+                           nullptr, nullptr, nullptr));
+  GDALClose(mem);
+  std::string bytes = GetBytes(tmp);
+  std::filesystem::remove(tmp);
+  std::filesystem::remove(tmp + ".aux.xml");
+  return bytes;
+}
+
+double MeanDifference(const std::vector<uint8_t> &a,
+                      const std::vector<uint8_t> &b) {
+  if (a.size() != b.size() || a.empty())
+    return 1e9;
+  double sum = 0;
+  for (size_t i = 0; i < a.size(); ++i)
+    sum += std::abs(int{a[i]} - int{b[i]});
+  return sum / static_cast<double>(a.size());
+}
+
+// Tiles the TIFF cannot hold as they are are decoded and encoded once into
+// the file's sampling; a body that does not decode counts as damaged.
+TEST(JoinTiles, ReencodesWhatCannotBeCarriedAndCountsUndecodableAsDamaged) {
+  TempDir dir;
+  const JoinFixture f(dir.Path(), 0);
+  const MDTask &t = *f.task;
+  std::string rgbBytes;
+  RenderTile(TileAddress{kZoom, 1000, 2000, 0}, rgbBytes);
+  const std::vector<uint8_t> rgb(rgbBytes.begin(), rgbBytes.end());
+  std::string full444;
+  EncodeTileJpeg(rgb, 1, 1, 95, full444);
+  struct Row {
+    int32_t x, y;
+    std::string bytes;
+    double tolerance; // mean difference to the source picture
+  };
+  // A JPEG of R, G and B components (Adobe marker, no transform): the TIFF
+  // would read it as Y, Cb and Cr.
+  std::string adobeRgb = TileJpeg(TileAddress{kZoom, 1002, 2002, 0});
+  adobeRgb.insert(2, std::string("\xFF\xEE\x00\x0E"
+                                 "Adobe\x00\x64\x00\x00\x00\x00\x00",
+                                 16));
+  const std::string tmp = dir.Path() + "enc";
+  const std::vector<Row> rows = {
+      {1000, 2000, GdalEncode("PNG", rgb, 256, 3, tmp + ".png"), 3},
+      {1001, 2000, full444, 3},                                        // 4:4:4
+      {1002, 2001, GdalEncode("JPEG", rgb, 512, 3, tmp + ".jpg"), 4},  // 512
+      {1003, 2002, GdalEncode("JPEG", rgb, 256, 1, tmp + ".jpg"), -1}, // grey
+      {1002, 2002, adobeRgb, 0}, // against its own decoding
+  };
+  for (const Row &row : rows)
+    PutBytes(t.TilePath(row.x, row.y), row.bytes);
+  PutBytes(t.TilePath(1003, 2000), std::string("\xFF\xD8\xFF\xE0 garbage"));
+
+  const JoinResult r = f.Join();
+  EXPECT_EQ(r.Reencoded, 5);
+  EXPECT_EQ(r.Carried, 6);
+  EXPECT_EQ(r.Damaged, 1);
+  EXPECT_EQ(r.Missing + r.Placeholder, 0);
+
+  const Dataset out(r.OutputFile);
+  ASSERT_NE(out.ds, nullptr);
+  GDALRasterBandH band = GDALGetRasterBand(out.ds, 1);
+  for (const Row &row : rows) {
+    const ViewCell c = ViewPlacement(t, row.x, row.y);
+    const int px = static_cast<int>(c.Column) * 256;
+    const int py = static_cast<int>(c.Row) * 256;
+    EXPECT_TRUE(All(ReadMask(band, px, py, 256), 255));
+    const std::vector<uint8_t> got = ReadArea(out.ds, px, py, 256);
+    if (row.tolerance > 0) {
+      EXPECT_LT(MeanDifference(got, rgb), row.tolerance) << row.x;
+    } else if (row.tolerance == 0) {
+      EXPECT_LT(MeanDifference(got, DecodedTile(t.TilePath(row.x, row.y))), 3)
+          << row.x;
+    }
+  }
+  const ViewCell bad = ViewPlacement(t, 1003, 2000);
+  EXPECT_TRUE(All(ReadMask(band, static_cast<int>(bad.Column) * 256,
+                           static_cast<int>(bad.Row) * 256, 256),
+                  0));
+}
+
+// A tile file over the joiner's bound of 16 MiB is not read: it counts as
+// damaged, not missing, even when it starts with a whole tile (zero padding
+// after the end-of-image marker would otherwise let it be carried).
+TEST(JoinTiles, TileOverTheBoundCountsAsDamaged) {
+  TempDir dir;
+  const JoinFixture f(dir.Path(), 0);
+  const std::string big = f.task->TilePath(1001, 2001);
+  std::filesystem::resize_file(big, (std::uintmax_t{16} << 20) + 1);
+  const std::string fit = f.task->TilePath(1002, 2001);
+  std::filesystem::resize_file(fit, std::uintmax_t{16} << 20);
+  const JoinResult r = f.Join();
+  EXPECT_EQ(r.Damaged, 1);
+  EXPECT_EQ(r.Missing, 0);
+  EXPECT_EQ(r.Carried, 11);
+}
+
+// BigTIFF (as beyond 4 GiB) reads back the same; a complete task without
+// overviews needs no mask.
+TEST(JoinTiles, BigTiffCompleteWithoutOverviews) {
+  TempDir dir;
+  const JoinFixture f(dir.Path(), 2);
+  JoinOptions o;
+  o.ForceBigTiff = true;
+  o.Overviews = false;
+  const JoinResult r = f.Join(dir.Path() + "big.tif", o);
+  EXPECT_TRUE(r.Complete());
+  EXPECT_TRUE(r.BigTiff);
+  EXPECT_EQ(GetBytes(r.OutputFile).substr(0, 4), std::string("II\x2B\0", 4));
+  const Dataset out(r.OutputFile);
+  ASSERT_NE(out.ds, nullptr);
+  GDALRasterBandH band = GDALGetRasterBand(out.ds, 1);
+  EXPECT_EQ(GDALGetOverviewCount(band), 0);
+  EXPECT_EQ(GDALGetMaskFlags(band), GMF_ALL_VALID);
+}
+
+// Refused input, a write that fails half-way and a cancel: each leaves the
+// folder as it was, with no picture and no temporary file.
+TEST(JoinTiles, FailuresLeaveNoOutput) {
+  TempDir dir;
+  const JoinFixture f(dir.Path(), 0);
+  const std::vector<std::string> before = dir.Names();
+
+  EXPECT_THROW(JoinTiles(dir.Path() + "none.ktsk", ""), JoinRefused);
+  EXPECT_THROW(f.Join(dir.Path() + "no/such/folder.tif"), JoinRefused);
+  const std::string project = GetBytes(f.Project());
+  EXPECT_THROW(f.Join(f.Project()), JoinRefused); // would replace the task
+  EXPECT_EQ(GetBytes(f.Project()), project);
+
+  // A file size limit stands for a full disk.
+  std::signal(SIGXFSZ, SIG_IGN);
+  rlimit old{};
+  getrlimit(RLIMIT_FSIZE, &old);
+  rlimit small = old;
+  small.rlim_cur = 50000;
+  setrlimit(RLIMIT_FSIZE, &small);
+  try {
+    f.Join();
+    ADD_FAILURE() << "a write past the limit was reported as success";
+  } catch (const JoinRefused &) {
+    ADD_FAILURE() << "a write failure is not refused input";
+  } catch (const KError &e) {
+    EXPECT_NE(std::string(e.what()).find("Cannot write file " + dir.Path() +
+                                         "join.tif"),
+              std::string::npos)
+        << e.what();
+  }
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, SIG_DFL);
+
+  std::atomic<bool> cancel{false};
+  JoinOptions o;
+  o.Cancel = &cancel;
+  o.Progress = [&cancel](JoinPhase phase, int64_t, int64_t) {
+    if (phase == JoinPhase::Overviews)
+      cancel = true;
+  };
+  EXPECT_TRUE(f.Join("", o).Cancelled);
+  EXPECT_EQ(dir.Names(), before);
+}
+
+// The reverse placement meets ViewPlacement on every tile of a block that
+// is not square, for every direction.
+TEST(JoinTiles, ViewCellTileIsTheReverseOfViewPlacement) {
+  TempDir dir;
+  for (int32_t d = 0; d < 4; ++d) {
+    TaskParameters p;
+    p.Path = dir.Path();
+    p.TaskFileName = "p" + std::to_string(d) + ".ktsk";
+    p.Dir = d;
+    SetBlock(p, 10, 500, 504, 300, 301);
+    const MDTask t(p);
+    for (int64_t row = 0; row < ViewRows(t); ++row)
+      for (int64_t col = 0; col < ViewColumns(t); ++col) {
+        int32_t x = 0, y = 0;
+        ViewCellTile(t, col, row, x, y);
+        const ViewCell c = ViewPlacement(t, x, y);
+        EXPECT_EQ(c.Column, col) << "dir " << d;
+        EXPECT_EQ(c.Row, row) << "dir " << d;
+      }
+  }
+}
+
+} // namespace
+} // namespace kestrane

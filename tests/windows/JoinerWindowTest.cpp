@@ -1,0 +1,101 @@
+// The Tile Joiner window: the output that follows the project file, a join
+// with its result lines, and refused input shown in the pane.
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+
+#include "joinerwindow/JoinerForm.h"
+#include "sample/TileImage.h"
+#include "task/Unitclasstask.h"
+#include "tests/support/TempDir.h"
+#include "tests/windows/GuiTestSupport.h"
+
+namespace kestrane::guitest {
+
+class JoinerWindowTest : public QObject {
+  Q_OBJECT
+private slots:
+  void outputFollowsTheProjectFileUntilEdited();
+  void joinShowsTheResultLines();
+  void refusedInputIsShownInThePane();
+};
+
+namespace {
+
+// A North task of 1 x 2 tiles at zoom 10 with every tile stored.
+std::string MakeTask(const std::string &folder) {
+  TaskParameters p;
+  p.Path = folder;
+  p.TaskFileName = "w.ktsk";
+  p.Zoom = 10;
+  p.LeftLongitude = -100.1;
+  p.RightLongitude = -99.9;
+  p.TopLatitude = 40.1;
+  p.BottomLatitude = 39.9;
+  const MDTask t(p);
+  t.WriteTaskFile();
+  for (int32_t y = t.MinY; y <= t.MaxY; ++y)
+    for (int32_t x = t.MinX; x <= t.MaxX; ++x)
+      testing::PutBytes(t.TilePath(x, y), TileJpeg(TileAddress{10, x, y, 0}));
+  return folder + "w.ktsk";
+}
+
+bool Join(TJoinerForm &form) {
+  QSignalSpy finished(&form, &TJoinerForm::Finished);
+  QTest::mouseClick(form.JoinButton, Qt::LeftButton);
+  return finished.count() > 0 || finished.wait(30000);
+}
+
+} // namespace
+
+void JoinerWindowTest::outputFollowsTheProjectFileUntilEdited() {
+  TJoinerForm form;
+  QCOMPARE(form.windowTitle(), QStringLiteral("Tile Joiner"));
+  QVERIFY(form.OverviewsBox->isChecked());
+  QCOMPARE(form.JoinButton->text(), QStringLiteral("Join"));
+  QVERIFY(form.Results->isReadOnly());
+  form.ProjectEdit->setText(QStringLiteral("/data/a.ktsk"));
+  QCOMPARE(form.OutputEdit->text(), QStringLiteral("/data/a.tif"));
+  form.ProjectEdit->setText(QStringLiteral("/data/b.ktsk"));
+  QCOMPARE(form.OutputEdit->text(), QStringLiteral("/data/b.tif"));
+  form.OutputEdit->setText(QStringLiteral("/elsewhere/mine.tif"));
+  form.ProjectEdit->setText(QStringLiteral("/data/c.ktsk"));
+  QCOMPARE(form.OutputEdit->text(), QStringLiteral("/elsewhere/mine.tif"));
+}
+
+void JoinerWindowTest::joinShowsTheResultLines() {
+  testing::TempDir dir;
+  TJoinerForm form;
+  form.show();
+  form.ProjectEdit->setText(QString::fromStdString(MakeTask(dir.Path())));
+  QVERIFY(Join(form));
+  const QStringList lines = PaneLines(form.Results);
+  QVERIFY2(lines.contains(QStringLiteral(
+               "Tiles joined: 2 of 2 (carried 2, re-encoded 0)")),
+           qPrintable(lines.join(QLatin1Char('\n'))));
+  QVERIFY(lines.contains(QStringLiteral("Overview levels: 1")));
+  QVERIFY(PathExists(dir.Path() + "w.tif"));
+  QCOMPARE(form.JoinButton->text(), QStringLiteral("Join"));
+  QCOMPARE(form.Progress->value(), form.Progress->maximum());
+}
+
+void JoinerWindowTest::refusedInputIsShownInThePane() {
+  testing::TempDir dir;
+  TJoinerForm form;
+  const QString none = QString::fromStdString(dir.Path() + "none.ktsk");
+  form.ProjectEdit->setText(none);
+  QVERIFY(Join(form));
+  QCOMPARE(PaneLines(form.Results),
+           QStringList{QStringLiteral("Cannot open file ") + none});
+  QVERIFY(!PathExists(dir.Path() + "none.tif"));
+}
+
+KESTRANE_GUI_TEST(JoinerWindowTest);
+
+} // namespace kestrane::guitest
+
+#include "JoinerWindowTest.moc"

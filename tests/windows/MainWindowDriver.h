@@ -1,0 +1,76 @@
+#pragma once
+// The main window driven through its widgets, for the window tests: on the
+// rig's settings file, with short worker pauses and recorders for every
+// message box, opened link and started program.
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QUrl>
+#include <string>
+#include <vector>
+
+#include "mainwindow/Unit1Form.h"
+#include "mainwindow/UpDown.h"
+#include "tests/windows/GuiTestSupport.h"
+
+namespace kestrane::guitest {
+
+struct MainWindowDriver {
+  explicit MainWindowDriver(const GuiRig &rig) : form(Config(rig)) {
+    form.setMessageSink(&messages);
+    form.setErrorSink(&errors);
+    form.setShellOpen([this](const QUrl &url) { opened.push_back(url); });
+    form.setStartProgram(
+        [this](const QString &program) { started.push_back(program); });
+  }
+  static TForm1Config Config(const GuiRig &rig) {
+    TForm1Config config;
+    config.ProgramFolder = KESTRANE_BUNDLE_DIR;
+    config.SettingsPath = rig.SettingsPath();
+    config.Pacing = test::WorkerShortPacing();
+    return config;
+  }
+  template <class T> T *Get(const char *name) {
+    T *widget = form.findChild<T *>(QString::fromLatin1(name));
+    if (widget == nullptr)
+      qFatal("no control named %s", name);
+    return widget;
+  }
+  QLineEdit *Edit(const char *name) { return Get<QLineEdit>(name); }
+  QPushButton *Button() { return Get<QPushButton>("BitBtn1"); }
+  QPlainTextEdit *Memo1() { return Get<QPlainTextEdit>("Memo1"); }
+  QStringList Log() { return PaneLines(Memo1()); }
+  QString Estimate() { return Get<QLabel>("LabelEstimate")->text(); }
+
+  // Twelve tiles at zoom 18 in one row: eight workers.
+  void Fill(const std::string &path, const std::string &task = "t.ktsk") {
+    Edit("EditTaskName")->setText(QString::fromStdString(task));
+    Edit("Edit1")->setText(QStringLiteral("116.25"));
+    Edit("Edit3")->setText(QStringLiteral("116.265"));
+    Edit("Edit2")->setText(QStringLiteral("39.9"));
+    Edit("Edit4")->setText(QStringLiteral("39.9"));
+    Get<TUpDown>("UpDown1")->setValue(18);
+    Edit("Edit6")->setText(QString::fromStdString(path));
+  }
+  void ClickStart() { QTest::mouseClick(Button(), Qt::LeftButton); }
+  // The real one-second timer ends the task; the tile folder's count at
+  // its end is in too.
+  bool WaitEnded(int ms = 60000) {
+    return QTest::qWaitFor(
+        [this] {
+          return Button()->text() == "Start" && !form.EndCountPending();
+        },
+        ms);
+  }
+
+  // Declared before the window: it reports to them until it is gone.
+  RecordingSink messages;
+  RecordingSink errors;
+  std::vector<QUrl> opened;
+  QStringList started;
+  TForm1 form;
+};
+
+} // namespace kestrane::guitest
