@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "geo/Commonfunc.h"
+#include "geo/TileGrid.h"
 #include "platform/Files.h"
 #include "sample/TileImage.h"
-#include "task/Unitclasstask.h"
+#include "task/DownloadTask.h"
 #include "tests/support/TaskBlock.h"
 
 using namespace kestrane;
@@ -42,7 +42,7 @@ int main(int argc, char **argv) {
   p.TaskFileName = "big.ktsk";
   // Edges through the middle of the corner tiles: exactly side x side.
   fixture::SetBlock(p, zoom, x0, x0 + side - 1, y0, y0 + side - 1);
-  const MDTask task(p);
+  const DownloadTask task(p);
   task.WriteTaskFile();
 
   std::vector<std::string> sources;

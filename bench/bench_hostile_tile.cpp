@@ -25,15 +25,15 @@
 #include <string>
 #include <vector>
 
-#include "geo/Commonfunc.h"
+#include "geo/TileGrid.h"
 #include "platform/MainThread.h"
 #include "sample/HttpServer.h"
-#include "task/Unitclasstask.h"
+#include "task/DownloadTask.h"
 #include "tests/support/HostileJpeg.h"
 #include "tests/support/TaskBlock.h"
+#include "worker/DownloadWorker.h"
 #include "worker/TileCheck.h"
 #include "worker/TileHttp.h"
-#include "worker/Unit3.h"
 
 namespace {
 
@@ -153,7 +153,7 @@ bool EightWorkersCase(int tilesPerWorker) {
   TaskEnvironment env;
   for (int s = 0; s < 4; ++s)
     env.Hosts[static_cast<size_t>(s)] = "127.0.0.1:" + std::to_string(port);
-  const MDTask task(p, env);
+  const DownloadTask task(p, env);
   WorkerPacing pacing;
   pacing.AfterStored = pacing.StartOffset = pacing.ShortRetry =
       pacing.LongRetry = std::chrono::milliseconds(0);
@@ -163,10 +163,10 @@ bool EightWorkersCase(int tilesPerWorker) {
   CountingHost host;
   {
     MainThreadQueue queue;
-    std::vector<std::unique_ptr<TDownThread>> threads;
+    std::vector<std::unique_ptr<DownloadWorker>> threads;
     for (int i = 0; i < kWorkers; ++i)
-      threads.push_back(
-          std::make_unique<TDownThread>(false, task, i, queue, host, pacing));
+      threads.push_back(std::make_unique<DownloadWorker>(false, task, i, queue,
+                                                         host, pacing));
     while (host.done < kWorkers)
       queue.DrainFor(std::chrono::milliseconds(1));
   }

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "control/TaskControl.h"
-#include "geo/Commonfunc.h"
+#include "geo/TileGrid.h"
 #include "platform/Files.h"
 #include "platform/MainThread.h"
 #include "sample/HttpServer.h"

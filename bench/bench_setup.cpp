@@ -12,8 +12,8 @@
 #include <filesystem>
 #include <string>
 
-#include "geo/Commonfunc.h"
-#include "task/Unitclasstask.h"
+#include "geo/TileGrid.h"
+#include "task/DownloadTask.h"
 #include "tests/support/TaskBlock.h"
 
 namespace {
@@ -45,7 +45,7 @@ void BM_SetupAndWriteMillionTiles(benchmark::State &state) {
   int64_t tiles = 0;
   for (auto _ : state) {
     kestrane::TaskParameters p = MillionTileTask(folder);
-    const kestrane::MDTask task(p);
+    const kestrane::DownloadTask task(p);
     if (task.TotalCount < p.ThreadCount)
       p.ThreadCount = task.TotalCount;
     task.WriteTaskFile();

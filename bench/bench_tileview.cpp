@@ -22,12 +22,12 @@
 #include <unistd.h>
 #include <vector>
 
-#include "geo/Commonfunc.h"
+#include "geo/TileGrid.h"
 #include "platform/Files.h"
 #include "sample/TileImage.h"
 #include "tests/support/TaskBlock.h"
-#include "viewerwindow/TileCanvasForm.h"
-#include "viewerwindow/TileViewForm.h"
+#include "viewerwindow/TileCanvas.h"
+#include "viewerwindow/TileViewWindow.h"
 
 namespace {
 
@@ -48,14 +48,14 @@ long PeakRssKiB() {
 // project file.
 std::string MakeTask(const std::string &folder, const std::string &name,
                      int32_t columns, int32_t rows, TaskParameters &p,
-                     std::unique_ptr<MDTask> &task) {
+                     std::unique_ptr<DownloadTask> &task) {
   constexpr int32_t zoom = 18, x0 = 41000, y0 = 170000;
   p.Zoom = zoom;
   p.Dir = 0;
   fixture::SetBlock(p, zoom, x0, x0 + columns - 1, y0, y0 + rows - 1);
   p.Path = folder;
   p.TaskFileName = name + ".ktsk";
-  task = std::make_unique<MDTask>(p);
+  task = std::make_unique<DownloadTask>(p);
   task->WriteTaskFile();
   return folder + p.TaskFileName;
 }
@@ -63,8 +63,8 @@ std::string MakeTask(const std::string &folder, const std::string &name,
 // Real tiles from the sample service's pictures: `distinct` different
 // ones, the others hard links to them (the disk holds few bytes; the
 // decoder sees whole tiles all the same).
-void PutTiles(const MDTask &task, const std::vector<std::pair<int, int>> &at,
-              int distinct) {
+void PutTiles(const DownloadTask &task,
+              const std::vector<std::pair<int, int>> &at, int distinct) {
   std::vector<std::string> first;
   for (size_t i = 0; i < at.size(); ++i) {
     const int32_t x = task.MinX + at[i].first, y = task.MinY + at[i].second;
@@ -148,7 +148,7 @@ Frames TimeFrames(TileCanvas *canvas, int n) {
 }
 
 // Renders once so the view asks for its tiles, then waits until they came.
-void Load(TfrmTileView &w) {
+void Load(TileViewWindow &w) {
   TimeFrames(w.Canvas(), 1);
   WaitFor([&] { return w.Session()->Outstanding() == 0; }, 30, Steady::now());
   Pump(40);
@@ -198,7 +198,7 @@ int main(int argc, char **argv) {
 
   // 1. The large, mostly empty task.
   TaskParameters bigParams;
-  std::unique_ptr<MDTask> bigTask;
+  std::unique_ptr<DownloadTask> bigTask;
   const std::string bigFile =
       MakeTask(work, "big", big, big, bigParams, bigTask);
   {
@@ -217,7 +217,7 @@ int main(int argc, char **argv) {
   const long rssBefore = PeakRssKiB();
   {
     TileViewConfig config;
-    TfrmTileView w(config);
+    TileViewWindow w(config);
     w.resize(1280, 860);
     w.show();
     Pump(100);
@@ -262,7 +262,7 @@ int main(int argc, char **argv) {
 
   // 2. The full 100 x 100 task.
   TaskParameters fullParams;
-  std::unique_ptr<MDTask> fullTask;
+  std::unique_ptr<DownloadTask> fullTask;
   const std::string fullFile =
       MakeTask(work, "full", full, full, fullParams, fullTask);
   {
@@ -273,7 +273,7 @@ int main(int argc, char **argv) {
     PutTiles(*fullTask, at, 256);
   }
   {
-    TfrmTileView w;
+    TileViewWindow w;
     w.resize(1280, 860);
     w.show();
     Pump(100);

@@ -10,10 +10,10 @@
 #include <thread>
 #include <vector>
 
-#include "geo/Commonfunc.h"
+#include "geo/TileGrid.h"
 #include "platform/Files.h"
 #include "sample/TileImage.h"
-#include "task/Unitclasstask.h"
+#include "task/DownloadTask.h"
 #include "tests/support/TaskBlock.h"
 
 int main(int argc, char **argv) {
@@ -32,7 +32,7 @@ int main(int argc, char **argv) {
   p.Zoom = zoom;
   fixture::SetBlock(p, zoom, x0, x0 + columns - 1, y0, y0 + rows - 1);
   CreateDir(argv[1]);
-  const MDTask task(p);
+  const DownloadTask task(p);
   task.WriteTaskFile();
 
   const int64_t total = int64_t{columns} * rows;

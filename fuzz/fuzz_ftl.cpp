@@ -5,7 +5,7 @@
 #include "fuzz/FuzzTemp.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
-#include "redownload/Unitftl.h"
+#include "redownload/RedownloadRun.h"
 
 #include <cstdint>
 #include <string>
@@ -65,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   // The record split of the re-download run: path before the first "|",
   // URL after it, neither trimmed.
   for (const std::string &l : lines) {
-    const kestrane::FtlRecord r = kestrane::SplitFtlLine(l);
+    const kestrane::FailedTileRecord r = kestrane::SplitFailedTileLine(l);
     const size_t bar = l.find('|');
     if (r.Path.find('|') != std::string::npos)
       Fail("a record's file path holds a bar");

@@ -8,7 +8,7 @@
 #include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/Ini.h"
-#include "redownload/Unitftl.h"
+#include "redownload/RedownloadRun.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -94,7 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (++checked > 2000)
       break; // enough records for one input; the rest repeat the pattern
     const std::optional<std::string> file =
-        rule.Take(kestrane::SplitFtlLine(line).Path);
+        rule.Take(kestrane::SplitFailedTileLine(line).Path);
     if (!file)
       continue;
     if (file->rfind(folder, 0) != 0)

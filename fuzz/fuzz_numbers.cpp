@@ -2,7 +2,7 @@
 // twice: as text for the readers, and as a source of values whose text forms
 // must read back.
 #include "fuzz/FuzzTemp.h"
-#include "geo/Convert.h"
+#include "geo/DmsConverter.h"
 #include "platform/NumberFormat.h"
 #include "task/TaskInput.h"
 

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "geo/Commonfunc.h"
+#include "geo/TileGrid.h"
 #include "task/TaskInput.h"
 
 namespace kestrane {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "inventory/TaskInventory.h"
-#include "worker/Unit3.h"
+#include "worker/DownloadWorker.h"
 
 namespace kestrane {
 

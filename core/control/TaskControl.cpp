@@ -77,14 +77,14 @@ bool ContinuesEarlierRun(const std::string &projectFile,
 
 // What SaveAndAbandon lets go of, kept reachable until the process ends.
 struct AbandonedTask {
-  std::vector<std::unique_ptr<TDownThread>> Threads;
-  std::unique_ptr<MDTask> Task;
+  std::vector<std::unique_ptr<DownloadWorker>> Threads;
+  std::unique_ptr<DownloadTask> Task;
   std::shared_ptr<TaskParameters> Params;
   AbandonedTask *Next = nullptr;
 };
 AbandonedTask *abandonedTasks = nullptr;
 
-void AddCounts(TaskProgress &sum, const TDownThread::Counts &c) {
+void AddCounts(TaskProgress &sum, const DownloadWorker::Counts &c) {
   sum.Stored += c.Stored;
   sum.GivenUp += c.GivenUp;
   sum.Skipped += c.Skipped;
@@ -195,7 +195,7 @@ void TaskControl::LoadPanes() {
   std::vector<std::string> logLines = ReadLines(task_->LogFilePath);
   std::vector<std::string> failedLines = ReadLines(task_->FailedFilePath);
   ResetLog(std::move(logLines));
-  memo2_ = std::move(failedLines);
+  failedPane_ = std::move(failedLines);
 }
 
 void TaskControl::StartWorkers() {
@@ -203,7 +203,7 @@ void TaskControl::StartWorkers() {
   runClock_.Restart();
   try {
     for (int32_t i = 0; i < params_->ThreadCount; ++i) {
-      threads_.push_back(std::make_unique<TDownThread>(
+      threads_.push_back(std::make_unique<DownloadWorker>(
           false, *task_, i, *env_.Bridge, *this, env_.Pacing));
       ++runningThreads_;
     }
@@ -286,7 +286,7 @@ void TaskControl::AddLogLine(const std::string &line) {
 }
 
 void TaskControl::AddFailedLine(const std::string &line) {
-  memo2_.push_back(line);
+  failedPane_.push_back(line);
 }
 
 void TaskControl::WorkerDone() {
@@ -325,7 +325,7 @@ void TaskControl::SaveFinalState() {
   if (std::optional<std::string> e = saver_.TakeError()) {
     AppendLog("Error: " + *e);
     if (panesSaved)
-      SavePane(task_->LogFilePath, memo1_);
+      SavePane(task_->LogFilePath, logPane_);
   }
 }
 
@@ -334,7 +334,7 @@ PositionSaver::Keys TaskControl::TakePositions() const {
   for (size_t i = 0; i < threads_.size(); ++i) {
     // One pair, read at once: never the X of one tile with the Y of
     // another. A 0 is never written, so an earlier position stays.
-    const TDownThread::Position pos = threads_[i]->Current();
+    const DownloadWorker::Position pos = threads_[i]->Current();
     if (pos.X > 0)
       keys.emplace_back(PositionKey(i, 'X'), std::to_string(pos.X));
     if (pos.Y > 0)
@@ -354,17 +354,17 @@ void TaskControl::SubmitPositions(PositionSaver::Keys keys) {
 
 bool TaskControl::SavePanes(bool rotate) {
   // The failed-tile list first: it is the one the positions depend on.
-  const bool failedSaved = SavePane(task_->FailedFilePath, memo2_);
-  const bool logSaved = rotate && memo1Lines_ >= kRotateLines
+  const bool failedSaved = SavePane(task_->FailedFilePath, failedPane_);
+  const bool logSaved = rotate && logPaneShown_ >= kRotateLines
                             ? RotateLog()
-                            : SavePane(task_->LogFilePath, memo1_);
+                            : SavePane(task_->LogFilePath, logPane_);
   return failedSaved && logSaved;
 }
 
 bool TaskControl::RotateLog() {
   const std::string partLog = PartLogName();
   // A pane that could not be saved is kept whole; the next save retries.
-  if (!SavePane(partLog, memo1_))
+  if (!SavePane(partLog, logPane_))
     return false;
   ResetLog({});
   AppendLog("Part log saved to " + partLog + "  Continue...");
@@ -449,19 +449,19 @@ bool TaskControl::EndInventoryPending() {
 }
 
 void TaskControl::AppendLog(const std::string &line) {
-  memo1_.push_back(line);
-  memo1Lines_ += ShownLines(line);
+  logPane_.push_back(line);
+  logPaneShown_ += ShownLines(line);
   if (env_.View)
     env_.View->LogLineAppended(line);
 }
 
 void TaskControl::ResetLog(std::vector<std::string> lines) {
-  memo1_ = std::move(lines);
-  memo1Lines_ = 0;
-  for (const std::string &l : memo1_)
-    memo1Lines_ += ShownLines(l);
+  logPane_ = std::move(lines);
+  logPaneShown_ = 0;
+  for (const std::string &l : logPane_)
+    logPaneShown_ += ShownLines(l);
   if (env_.View)
-    env_.View->LogPaneReset(memo1_);
+    env_.View->LogPaneReset(logPane_);
 }
 
 void TaskControl::SetState(TaskState state) {

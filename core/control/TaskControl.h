@@ -17,9 +17,9 @@
 #include "platform/Errors.h"
 #include "platform/FileLock.h"
 #include "platform/MainThread.h"
+#include "task/DownloadTask.h"
 #include "task/TaskInput.h"
-#include "task/Unitclasstask.h"
-#include "worker/Unit3.h"
+#include "worker/DownloadWorker.h"
 
 namespace kestrane {
 
@@ -108,12 +108,12 @@ public:
   bool TimerEnabled() const { return timerEnabled_; }
   int32_t RunningThreads() const { return runningThreads_; }
   int32_t TickCount() const { return tickCount_; }
-  const std::vector<std::string> &LogPane() const { return memo1_; }
-  const std::vector<std::string> &FailedPane() const { return memo2_; }
-  const MDTask *CurrentTask() const { return task_.get(); }
+  const std::vector<std::string> &LogPane() const { return logPane_; }
+  const std::vector<std::string> &FailedPane() const { return failedPane_; }
+  const DownloadTask *CurrentTask() const { return task_.get(); }
   const TaskParameters *CurrentParameters() const { return params_.get(); }
   // The started workers of the running task (empty when idle).
-  const std::vector<std::unique_ptr<TDownThread>> &Threads() const {
+  const std::vector<std::unique_ptr<DownloadWorker>> &Threads() const {
     return threads_;
   }
   TaskProgress Progress() const;
@@ -181,17 +181,17 @@ private:
   bool abandoned_ = false; // SaveAndAbandon let go of the workers
   int32_t runningThreads_ = 0;
   int32_t tickCount_ = 0;
-  std::vector<std::string> memo1_{"[log window]"};
-  size_t memo1Lines_ = 1; // the lines memo1_ shows, for the rotation
-  std::vector<std::string> memo2_{"[Failed tile inforamtion window]"};
+  std::vector<std::string> logPane_{"[log window]"};
+  size_t logPaneShown_ = 1; // the lines logPane_ shows, for the rotation
+  std::vector<std::string> failedPane_{"[Failed tile inforamtion window]"};
   // The record of the most recent Start that passed the checks, and the one
   // the current task was built from (the task keeps a reference to it, so it
   // lives as long as the task, even when a later Start's record replaced it
   // as the current one and that Start's task creation failed).
   std::shared_ptr<TaskParameters> params_;
   std::shared_ptr<TaskParameters> taskParams_;
-  std::unique_ptr<MDTask> task_;
-  std::vector<std::unique_ptr<TDownThread>> threads_;
+  std::unique_ptr<DownloadTask> task_;
+  std::vector<std::unique_ptr<DownloadWorker>> threads_;
   // Tile counts of the workers released so far in the current task.
   TaskProgress released_;
   RunClock runClock_; // since the workers of the current task started

@@ -16,10 +16,11 @@ void Tell(MessageSink *messages, const std::string &text) {
 }
 
 // The task's set-up; a failure has been told when null comes back.
-std::unique_ptr<MDTask> BuildTask(const TaskParameters &params,
-                                  TaskEnvironment env, MessageSink *messages) {
+std::unique_ptr<DownloadTask> BuildTask(const TaskParameters &params,
+                                        TaskEnvironment env,
+                                        MessageSink *messages) {
   try {
-    return std::make_unique<MDTask>(params, std::move(env));
+    return std::make_unique<DownloadTask>(params, std::move(env));
   } catch (const TaskSetupError &e) {
     Tell(messages, e.what());
   } catch (const std::exception &) {
@@ -28,7 +29,7 @@ std::unique_ptr<MDTask> BuildTask(const TaskParameters &params,
   return nullptr;
 }
 
-void WriteTaskFiles(MDTask &task) {
+void WriteTaskFiles(DownloadTask &task) {
   task.WriteTaskFile();
   task.WriteTileList();
   task.WriteLogHeader();

@@ -5,9 +5,9 @@
 #include <string>
 
 #include "platform/Errors.h"
+#include "task/DownloadTask.h"
 #include "task/Settings.h"
 #include "task/TaskInput.h"
-#include "task/Unitclasstask.h"
 
 namespace kestrane {
 
@@ -28,7 +28,7 @@ struct TaskPreparation {
 // Task once the task was built; a write that failed afterwards leaves both.
 struct PreparedTask {
   std::shared_ptr<TaskParameters> Params;
-  std::unique_ptr<MDTask> Task;
+  std::unique_ptr<DownloadTask> Task;
 };
 
 // Prepares a task for Start and for `plan`: the input checks, the

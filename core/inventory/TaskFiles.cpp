@@ -82,7 +82,7 @@ LoadedTask LoadTask(const std::string &projectFile, TaskEnvironment env) {
   const std::string tileFolder = p.Path + base + "/";
   const bool hadFolder = DirectoryExists(tileFolder);
   try {
-    t.Task = std::make_unique<MDTask>(p, std::move(env));
+    t.Task = std::make_unique<DownloadTask>(p, std::move(env));
   } catch (const KError &) {
     throw;
   } catch (const std::exception &) {
@@ -159,7 +159,7 @@ private:
 
 } // namespace
 
-void WriteMissingList(const MDTask &task, const TaskInventory &inventory,
+void WriteMissingList(const DownloadTask &task, const TaskInventory &inventory,
                       const std::string &listPath) {
   StreamingReplace out(listPath);
   std::string chunk;

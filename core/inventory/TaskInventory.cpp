@@ -31,7 +31,7 @@ bool Cancelled(const InventoryOptions &o) {
   return o.Cancel != nullptr && o.Cancel->load(std::memory_order_relaxed);
 }
 
-std::string BlankImagePath(const MDTask &task) {
+std::string BlankImagePath(const DownloadTask &task) {
   const std::string folder =
       task.Env.ProgramFolder.empty() ? ProgramFolder() : task.Env.ProgramFolder;
   return folder + "blankimg/blank" + std::to_string(task.BlankImageNumber) +
@@ -54,7 +54,7 @@ bool ReadInto(int dirFd, const char *name, std::string &out, bool *missing) {
 // Everything a tile folder listing needs, walked once.
 class FolderScan {
 public:
-  FolderScan(const MDTask &task, const InventoryOptions &options,
+  FolderScan(const DownloadTask &task, const InventoryOptions &options,
              BlockPlanes &planes)
       : task_(task), options_(options), planes_(planes) {
     std::optional<std::string> blank = TryReadFileBytes(BlankImagePath(task));
@@ -139,7 +139,7 @@ private:
     planes_.File.Set(i);
   }
 
-  const MDTask &task_;
+  const DownloadTask &task_;
   const InventoryOptions &options_;
   BlockPlanes &planes_;
   const std::string extension_ = task_.TileExtension();
@@ -151,7 +151,7 @@ private:
 // The image check of every file the listing kept, on several threads. Each
 // thread takes chunks of the walk and marks the tiles that fail; the calling
 // thread works too and reports progress. False when cancelled.
-bool DecodeCheck(const MDTask &task, const InventoryOptions &options,
+bool DecodeCheck(const DownloadTask &task, const InventoryOptions &options,
                  BlockPlanes &planes) {
   const int64_t total = task.TotalCount;
   const int dirFd =
@@ -213,7 +213,7 @@ bool DecodeCheck(const MDTask &task, const InventoryOptions &options,
 
 } // namespace
 
-TaskInventory TakeInventory(const MDTask &task,
+TaskInventory TakeInventory(const DownloadTask &task,
                             const InventoryOptions &options) {
   TaskInventory inv;
   const int64_t total = task.TotalCount;
@@ -264,7 +264,7 @@ TaskInventory TakeInventory(const MDTask &task,
   return inv;
 }
 
-std::optional<InventoryCounts> CountTileFolder(const MDTask &task) {
+std::optional<InventoryCounts> CountTileFolder(const DownloadTask &task) {
   try {
     return TakeInventory(task).Counts;
   } catch (const KError &) {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "task/Unitclasstask.h"
+#include "task/DownloadTask.h"
 
 namespace kestrane {
 
@@ -16,7 +16,7 @@ namespace kestrane {
 // written while loading.
 struct LoadedTask {
   std::unique_ptr<TaskParameters> Params;
-  std::unique_ptr<MDTask> Task;
+  std::unique_ptr<DownloadTask> Task;
   std::string ProjectFile;
 };
 
@@ -64,17 +64,17 @@ struct TaskInventory {
 
 // The state of every tile of the task's block, from its tile folder alone.
 // Memory grows with the problems only, not with the block.
-TaskInventory TakeInventory(const MDTask &task,
+TaskInventory TakeInventory(const DownloadTask &task,
                             const InventoryOptions &options = {});
 
 // The counts of TakeInventory without the decode check, as the end of a
 // task reports them; empty when the tile folder could not be read.
-std::optional<InventoryCounts> CountTileFolder(const MDTask &task);
+std::optional<InventoryCounts> CountTileFolder(const DownloadTask &task);
 
 // Writes the failed-tile list (path "|" URL, CR LF) of every tile that is
 // not stored, in the workers' order, replacing `listPath` atomically.
 // Throws KError("Cannot create file " + path) on failure.
-void WriteMissingList(const MDTask &task, const TaskInventory &inventory,
+void WriteMissingList(const DownloadTask &task, const TaskInventory &inventory,
                       const std::string &listPath);
 
 // The default name of that list: the task's base name + "_missing.ftl"
@@ -87,12 +87,12 @@ std::string MissingListPath(const std::string &projectFile);
 struct ViewCell {
   int64_t Column = 0, Row = 0;
 };
-ViewCell ViewPlacement(const MDTask &task, int32_t x, int32_t y);
+ViewCell ViewPlacement(const DownloadTask &task, int32_t x, int32_t y);
 // The picture's size in tiles.
-inline int64_t ViewColumns(const MDTask &t) {
+inline int64_t ViewColumns(const DownloadTask &t) {
   return int64_t{t.ViewMaxX} - t.ViewMinX + 1;
 }
-inline int64_t ViewRows(const MDTask &t) {
+inline int64_t ViewRows(const DownloadTask &t) {
   return int64_t{t.ViewMaxY} - t.ViewMinY + 1;
 }
 

@@ -3,7 +3,7 @@
 #include <string_view>
 #include <vector>
 
-#include "task/Unitclasstask.h"
+#include "task/DownloadTask.h"
 
 namespace kestrane::inventory_detail {
 
@@ -40,23 +40,24 @@ struct BlockPlanes {
 
 // The two numbers of a tile's file name "ks_A_B_zoom.ext": its column and
 // row in the picture seen looking in the task's direction, mirrored within
-// the task's ranges (the same numbers MDTask::TileFileName writes).
+// the task's ranges (the same numbers DownloadTask::TileFileName writes).
 struct NameCoords {
   int64_t A = 0, B = 0;
 };
-NameCoords NameCoordsOf(const MDTask &task, int32_t x, int32_t y);
+NameCoords NameCoordsOf(const DownloadTask &task, int32_t x, int32_t y);
 
 // The tile whose file name carries (a, b); false when no tile of the block
 // has that name.
-bool TileOfName(const MDTask &task, int64_t a, int64_t b, int32_t *x,
+bool TileOfName(const DownloadTask &task, int64_t a, int64_t b, int32_t *x,
                 int32_t *y);
 
 // The walk index of a tile of the block, and back.
-inline int64_t WalkIndex(const MDTask &t, int32_t x, int32_t y) {
+inline int64_t WalkIndex(const DownloadTask &t, int32_t x, int32_t y) {
   return (int64_t{x} - t.MinX) * (int64_t{t.MaxY} - t.MinY + 1) +
          (int64_t{y} - t.MinY);
 }
-inline void TileAt(const MDTask &t, int64_t index, int32_t *x, int32_t *y) {
+inline void TileAt(const DownloadTask &t, int64_t index, int32_t *x,
+                   int32_t *y) {
   const int64_t rows = int64_t{t.MaxY} - t.MinY + 1;
   *x = static_cast<int32_t>(t.MinX + index / rows);
   *y = static_cast<int32_t>(t.MinY + index % rows);

@@ -8,7 +8,7 @@
 namespace kestrane {
 namespace inventory_detail {
 
-NameCoords NameCoordsOf(const MDTask &t, int32_t x, int32_t y) {
+NameCoords NameCoordsOf(const DownloadTask &t, int32_t x, int32_t y) {
   switch (t.Params.Dir) {
   case 1: // East
     return {int64_t{t.MaxY} + t.MinY - y, x};
@@ -21,7 +21,8 @@ NameCoords NameCoordsOf(const MDTask &t, int32_t x, int32_t y) {
   }
 }
 
-bool TileOfName(const MDTask &t, int64_t a, int64_t b, int32_t *x, int32_t *y) {
+bool TileOfName(const DownloadTask &t, int64_t a, int64_t b, int32_t *x,
+                int32_t *y) {
   int64_t tx = a, ty = b;
   switch (t.Params.Dir) {
   case 1: // East
@@ -142,7 +143,7 @@ bool TileBodyChecks(std::string_view bytes) {
 
 } // namespace inventory_detail
 
-ViewCell ViewPlacement(const MDTask &task, int32_t x, int32_t y) {
+ViewCell ViewPlacement(const DownloadTask &task, int32_t x, int32_t y) {
   const inventory_detail::NameCoords n =
       inventory_detail::NameCoordsOf(task, x, y);
   return {n.A - task.ViewMinX, int64_t{task.ViewMaxY} - n.B};

@@ -109,7 +109,7 @@ private:
   bool WriteMasks(const std::vector<Level> &levels);
   void WriteMask(const Level &l, int reduction);
 
-  const MDTask &task_;
+  const DownloadTask &task_;
   const JoinOptions &options_;
   JoinResult &result_;
   const std::unordered_map<int64_t, TileState> &problems_;

@@ -22,7 +22,7 @@ bool ReadTile(const std::string &path, std::string &out);
 // problem tiles by view index, and the JPEG sampling the tiles are written
 // with.
 struct PictureInput {
-  const MDTask &Task;
+  const DownloadTask &Task;
   const std::unordered_map<int64_t, TileState> &Problems;
   int HSampling = 2, VSampling = 2;
 };

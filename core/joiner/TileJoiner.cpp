@@ -27,7 +27,7 @@ const char *const kDirectionNames[] = {"North", "East", "South", "West"};
 
 // The JPEG sampling most of the first stored tiles have; 2 x 2 (4:2:0) when
 // none tells.
-void ChooseSampling(const MDTask &task, int64_t columns, int64_t rows,
+void ChooseSampling(const DownloadTask &task, int64_t columns, int64_t rows,
                     const std::unordered_map<int64_t, TileState> &problems,
                     int &h, int &v, double &averageSize) {
   std::map<std::pair<int, int>, int> votes;
@@ -90,7 +90,7 @@ void CheckOutput(const std::string &projectFile,
 
 // The inventory's tiles that are not stored whole, by view index; false when
 // cancelled.
-bool FindProblems(const MDTask &task, const JoinOptions &options,
+bool FindProblems(const DownloadTask &task, const JoinOptions &options,
                   int64_t columns,
                   std::unordered_map<int64_t, TileState> &problems) {
   InventoryOptions inv;
@@ -145,8 +145,8 @@ std::string DefaultJoinOutput(const std::string &projectFile) {
   return ExtractFilePath(projectFile) + base + ".tif";
 }
 
-void ViewCellTile(const MDTask &t, int64_t column, int64_t row, int32_t &x,
-                  int32_t &y) {
+void ViewCellTile(const DownloadTask &t, int64_t column, int64_t row,
+                  int32_t &x, int32_t &y) {
   const int64_t a = t.ViewMinX + column; // the name's column
   const int64_t b = t.ViewMaxY - row;    // the name's row, counted upward
   int64_t tx = a, ty = b;
@@ -173,7 +173,7 @@ void ViewCellTile(const MDTask &t, int64_t column, int64_t row, int32_t &x,
 JoinResult JoinTiles(const std::string &projectFile, std::string outputFile,
                      const JoinOptions &options) {
   const LoadedTask loaded = LoadForJoin(projectFile, options);
-  const MDTask &task = *loaded.Task;
+  const DownloadTask &task = *loaded.Task;
   if (outputFile.empty())
     outputFile = DefaultJoinOutput(projectFile);
   CheckOutput(projectFile, outputFile);

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "platform/Errors.h"
-#include "task/Unitclasstask.h"
+#include "task/DownloadTask.h"
 
 namespace kestrane {
 
@@ -68,7 +68,7 @@ JoinResult JoinTiles(const std::string &projectFile, std::string outputFile,
                      const JoinOptions &options = {});
 
 // The view cell's tile: the reverse of ViewPlacement.
-void ViewCellTile(const MDTask &task, int64_t column, int64_t row, int32_t &x,
-                  int32_t &y);
+void ViewCellTile(const DownloadTask &task, int64_t column, int64_t row,
+                  int32_t &x, int32_t &y);
 
 } // namespace kestrane

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "geo/Commonfunc.h"
+#include "geo/TileGrid.h"
 
 namespace kestrane {
 

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "platform/NumberFormat.h"
-#include "task/Unitclasstask.h"
+#include "task/DownloadTask.h"
 
 namespace kestrane {
 namespace {

@@ -1,8 +1,8 @@
 #pragma once
 #include <string>
 
+#include "task/DownloadTask.h"
 #include "task/ProxySettings.h"
-#include "task/Unitclasstask.h"
 
 namespace kestrane {
 

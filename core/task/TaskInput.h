@@ -3,8 +3,8 @@
 #include <optional>
 #include <string>
 
+#include "task/DownloadTask.h"
 #include "task/Settings.h"
-#include "task/Unitclasstask.h"
 
 namespace kestrane {
 

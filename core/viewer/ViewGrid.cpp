@@ -1,11 +1,11 @@
 #include "viewer/ViewGrid.h"
 
-#include "geo/Commonfunc.h"
+#include "geo/TileGrid.h"
 #include "platform/Errors.h"
 
 namespace kestrane {
 
-ViewGrid::ViewGrid(const MDTask &task)
+ViewGrid::ViewGrid(const DownloadTask &task)
     : minX_(task.MinX), minY_(task.MinY), columns_(ViewColumns(task)),
       rows_(ViewRows(task)) {
   // The placement is a quarter turn or mirror of the grid: three points fix

@@ -20,7 +20,7 @@ class ViewGrid {
 public:
   // Throws KError when the placement is not a one-to-one mapping of the
   // block (a quarter turn or mirror of the grid is what it must be).
-  explicit ViewGrid(const MDTask &task);
+  explicit ViewGrid(const DownloadTask &task);
 
   int64_t Columns() const { return columns_; }
   int64_t Rows() const { return rows_; }

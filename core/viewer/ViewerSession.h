@@ -52,7 +52,7 @@ public:
   ViewerSession(const ViewerSession &) = delete;
   ViewerSession &operator=(const ViewerSession &) = delete;
 
-  const MDTask &Task() const { return *task_.Task; }
+  const DownloadTask &Task() const { return *task_.Task; }
   const std::string &ProjectFile() const { return task_.ProjectFile; }
   const ViewGrid &Grid() const { return grid_; }
 

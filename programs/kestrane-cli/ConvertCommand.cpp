@@ -4,7 +4,7 @@
 
 #include "Commands.h"
 #include "Parse.h"
-#include "geo/Convert.h"
+#include "geo/DmsConverter.h"
 #include "platform/NumberFormat.h"
 
 namespace kestrane::cli {

@@ -8,7 +8,7 @@
 #include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/StopSignal.h"
-#include "redownload/Unitftl.h"
+#include "redownload/RedownloadRun.h"
 #include "worker/TileHttp.h"
 
 namespace kestrane::cli {
@@ -51,8 +51,8 @@ int RunRedownload(const Args &args) {
     gStop.store(false);
     // A second interrupt ends the process.
     InstallStopHandler(OnInterrupt, {SIGINT, SIGTERM}, SA_RESETHAND);
-    const ReDownloadResult result =
-        ReDownloadRun().Run(list, PrintLine, &gStop);
+    const RedownloadResult result =
+        RedownloadRun().Run(list, PrintLine, &gStop);
     if (result.StoppedByRequest)
       return 130;
     // What the records' tile files hold now, whoever stored them: a record
@@ -64,7 +64,7 @@ int RunRedownload(const Args &args) {
     for (const std::string &line : ReadLines(list)) {
       ++records;
       const std::optional<std::string> path =
-          rule.Take(SplitFtlLine(line).Path);
+          rule.Take(SplitFailedTileLine(line).Path);
       if (path && TileFileIsStored(*path, blank))
         ++stored;
     }

@@ -69,7 +69,7 @@ void AddTaskOptions(CLI::App &app, TaskFields &fields) {
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
 }
 
-std::string TaskSummary(const MDTask &task) {
+std::string TaskSummary(const DownloadTask &task) {
   const TaskParameters &p = task.Params;
   const char sep = task.Env.DecimalSeparator;
   const auto deg = [sep](double v) { return FormatGeneral(v, sep); };

@@ -6,9 +6,9 @@
 
 #include "Commands.h"
 #include "Parse.h"
+#include "task/DownloadTask.h"
 #include "task/Estimate.h"
 #include "task/TaskInput.h"
-#include "task/Unitclasstask.h"
 
 namespace kestrane::cli {
 
@@ -27,6 +27,6 @@ void AddTaskOptions(CLI::App &app, TaskFields &fields);
 // What a prepared task holds and which files it wrote, several lines, each
 // ending in "\n": total, tile ranges, block edges, workers, files, least
 // download time.
-std::string TaskSummary(const MDTask &task);
+std::string TaskSummary(const DownloadTask &task);
 
 } // namespace kestrane::cli

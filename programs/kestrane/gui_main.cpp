@@ -16,16 +16,16 @@
 #include <exception>
 #include <string>
 
-#include "mainwindow/ShowcaseForm.h"
-#include "mainwindow/Unit1Form.h"
+#include "mainwindow/MainWindow.h"
+#include "mainwindow/Showcase.h"
 #include "platform/Files.h"
 #include "platform/NumberFormat.h"
 #include "platform/Version.h"
 #include "task/Settings.h"
-#include "tools/AboutForm.h"
-#include "tools/ConvertForm.h"
-#include "tools/UnitftlForm.h"
-#include "tools/UnitoptionsForm.h"
+#include "tools/AboutBox.h"
+#include "tools/ConverterWindow.h"
+#include "tools/OptionsDialog.h"
+#include "tools/RedownloadWindow.h"
 #include "worker/TileHttp.h"
 
 namespace {
@@ -72,7 +72,7 @@ bool Save(QWidget *widget, const QString &folder, const QString &name) {
 // Shows every window in turn and saves it as a PNG in `folder`: a check of
 // captions and layout. With a project file the main window then starts
 // that task and is saved again after `seconds` of downloading.
-int Screenshots(kestrane::TForm1 &form1, const kestrane::ToolWindows &tools,
+int Screenshots(kestrane::MainWindow &form1, const kestrane::ToolWindows &tools,
                 const QString &folder, const QString &task, int seconds) {
   QDir().mkpath(folder);
   bool ok = true;
@@ -118,7 +118,7 @@ int Screenshots(kestrane::TForm1 &form1, const kestrane::ToolWindows &tools,
 // the default path, presses OK, shows the dialog again (which reads the
 // file back) and prints where the settings went. Exit 0 when the folder
 // came back.
-int OptionsRoundTrip(kestrane::TfrmOptions &options, const QString &folder) {
+int OptionsRoundTrip(kestrane::OptionsDialog &options, const QString &folder) {
   StderrSink errors; // a refused write is printed, not shown in a box
   options.setErrorSink(&errors);
   options.show();
@@ -164,7 +164,7 @@ HiddenOptions ReadHiddenOptions(const QStringList &args) {
 }
 
 // The main window as the program shows it, or one of the hidden modes.
-int RunWindows(QApplication &app, kestrane::TForm1 &form1,
+int RunWindows(QApplication &app, kestrane::MainWindow &form1,
                const kestrane::ToolWindows &tools, const HiddenOptions &o) {
   if (!o.RoundTripFolder.isEmpty())
     return OptionsRoundTrip(*tools.Options, o.RoundTripFolder);
@@ -210,16 +210,16 @@ int main(int argc, char **argv) {
     const std::string folder = kestrane::ProgramFolder();
     app.setWindowIcon(QIcon(QString::fromStdString(folder + "kestrane.png")));
 
-    kestrane::TForm1Config config;
+    kestrane::MainWindowConfig config;
     config.ProgramFolder = folder;
     config.DecimalSeparator = separator;
-    kestrane::TForm1 form1(config);
-    kestrane::TfrmAbout about(QString::fromLatin1(kestrane::kHomePageLink),
-                              QString::fromLatin1(kestrane::kContactLink),
-                              &form1);
-    kestrane::TfrmConvert convert(separator, &form1);
-    kestrane::TfrmOptions options(kestrane::SettingsPath(folder), &form1);
-    kestrane::TfrmFlt flt(&form1);
+    kestrane::MainWindow form1(config);
+    kestrane::AboutBox about(QString::fromLatin1(kestrane::kHomePageLink),
+                             QString::fromLatin1(kestrane::kContactLink),
+                             &form1);
+    kestrane::ConverterWindow convert(separator, &form1);
+    kestrane::OptionsDialog options(kestrane::SettingsPath(folder), &form1);
+    kestrane::RedownloadWindow flt(&form1);
     const kestrane::ToolWindows tools{&about, &convert, &options, &flt};
     form1.SetToolWindows(tools);
 

@@ -1,7 +1,7 @@
 // Built without the desktop toolkit: no window to show.
 #include <cstdio>
 
-#include "joinerwindow/JoinerWindow.h"
+#include "joinerwindow/RunJoinerWindow.h"
 
 namespace kestrane {
 

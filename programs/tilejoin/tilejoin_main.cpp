@@ -9,7 +9,7 @@
 #include <CLI/CLI.hpp>
 
 #include "joiner/TileJoiner.h"
-#include "joinerwindow/JoinerWindow.h"
+#include "joinerwindow/RunJoinerWindow.h"
 #include "platform/StopSignal.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <exception>
 
 #include "platform/Files.h"
-#include "viewerwindow/TileViewForm.h"
+#include "viewerwindow/TileViewWindow.h"
 
 int main(int argc, char **argv) {
   for (int i = 1; i < argc; ++i)
@@ -24,7 +24,7 @@ int main(int argc, char **argv) {
     app.setWindowIcon(QIcon(QString::fromStdString(folder + "kestrane.png")));
     kestrane::TileViewConfig config;
     config.ProgramFolder = folder;
-    kestrane::TfrmTileView window(config);
+    kestrane::TileViewWindow window(config);
     // No display name is set: the window system would add it to the title.
     window.show();
     const QStringList args = app.arguments();

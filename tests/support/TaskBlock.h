@@ -4,8 +4,8 @@
 // library.
 #include <cstdint>
 
-#include "geo/Commonfunc.h"
-#include "task/Unitclasstask.h"
+#include "geo/TileGrid.h"
+#include "task/DownloadTask.h"
 
 namespace kestrane::fixture {
 

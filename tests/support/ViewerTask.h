@@ -4,10 +4,10 @@
 #include <cstdint>
 #include <string>
 
-#include "geo/Commonfunc.h"
+#include "geo/TileGrid.h"
 #include "inventory/TaskInventory.h"
 #include "platform/Files.h"
-#include "task/Unitclasstask.h"
+#include "task/DownloadTask.h"
 #include "tests/support/TaskBlock.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/WorkerFixtures.h"
@@ -33,14 +33,15 @@ inline std::string WriteViewerTask(const std::string &folder, int32_t dir,
   fixture::SetBlock(p, zoom, x0, x0 + columns - 1, y0, y0 + rows - 1);
   p.Path = folder;
   p.TaskFileName = name;
-  const MDTask task(p, ViewerEnvironment());
+  const DownloadTask task(p, ViewerEnvironment());
   task.WriteTaskFile();
   return folder + name;
 }
 
 // The kinds of file a tile folder holds.
 enum class TileFile { Jpeg, Placeholder, Damaged };
-inline void PutTile(const MDTask &task, int32_t x, int32_t y, TileFile kind) {
+inline void PutTile(const DownloadTask &task, int32_t x, int32_t y,
+                    TileFile kind) {
   const std::string path = task.TilePath(x, y);
   switch (kind) {
   case TileFile::Jpeg:

@@ -10,7 +10,7 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "geo/Commonfunc.h"
+#include "geo/TileGrid.h"
 #include "tests/support/JpegEncode.h"
 
 namespace kestrane::test {
@@ -230,16 +230,17 @@ WorkerPacing WorkerShortPacing() {
 }
 
 bool WorkerRun(
-    const MDTask &task, int count, WorkerRecorder &host, WorkerPacing pacing,
-    const std::function<void(std::vector<std::unique_ptr<TDownThread>> &)>
+    const DownloadTask &task, int count, WorkerRecorder &host,
+    WorkerPacing pacing,
+    const std::function<void(std::vector<std::unique_ptr<DownloadWorker>> &)>
         &onDrain,
     std::chrono::seconds limit) {
   MainThreadQueue queue;
   const int doneBefore = host.Done;
-  std::vector<std::unique_ptr<TDownThread>> threads;
+  std::vector<std::unique_ptr<DownloadWorker>> threads;
   for (int i = 0; i < count; ++i)
     threads.push_back(
-        std::make_unique<TDownThread>(false, task, i, queue, host, pacing));
+        std::make_unique<DownloadWorker>(false, task, i, queue, host, pacing));
   const auto deadline = std::chrono::steady_clock::now() + limit;
   while (host.Done - doneBefore < count &&
          std::chrono::steady_clock::now() < deadline) {

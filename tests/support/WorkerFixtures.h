@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "sample/HttpServer.h"
-#include "task/Unitclasstask.h"
-#include "worker/Unit3.h"
+#include "task/DownloadTask.h"
+#include "worker/DownloadWorker.h"
 
 #include "tests/support/TempDir.h"
 
@@ -121,9 +121,9 @@ WorkerPacing WorkerShortPacing();
 // `limit`), calling `onDrain` after each round, and releases them. Returns
 // false when the limit passed first.
 bool WorkerRun(
-    const MDTask &task, int count, WorkerRecorder &host,
+    const DownloadTask &task, int count, WorkerRecorder &host,
     WorkerPacing pacing = WorkerShortPacing(),
-    const std::function<void(std::vector<std::unique_ptr<TDownThread>> &)>
+    const std::function<void(std::vector<std::unique_ptr<DownloadWorker>> &)>
         &onDrain = {},
     std::chrono::seconds limit = std::chrono::seconds(120));
 

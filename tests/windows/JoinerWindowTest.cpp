@@ -8,9 +8,9 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include "joinerwindow/JoinerForm.h"
+#include "joinerwindow/JoinerWindow.h"
 #include "sample/TileImage.h"
-#include "task/Unitclasstask.h"
+#include "task/DownloadTask.h"
 #include "tests/support/TempDir.h"
 #include "tests/windows/GuiTestSupport.h"
 
@@ -36,7 +36,7 @@ std::string MakeTask(const std::string &folder) {
   p.RightLongitude = -99.9;
   p.TopLatitude = 40.1;
   p.BottomLatitude = 39.9;
-  const MDTask t(p);
+  const DownloadTask t(p);
   t.WriteTaskFile();
   for (int32_t y = t.MinY; y <= t.MaxY; ++y)
     for (int32_t x = t.MinX; x <= t.MaxX; ++x)
@@ -44,8 +44,8 @@ std::string MakeTask(const std::string &folder) {
   return folder + "w.ktsk";
 }
 
-bool Join(TJoinerForm &form) {
-  QSignalSpy finished(&form, &TJoinerForm::Finished);
+bool Join(JoinerWindow &form) {
+  QSignalSpy finished(&form, &JoinerWindow::Finished);
   QTest::mouseClick(form.JoinButton, Qt::LeftButton);
   return finished.count() > 0 || finished.wait(30000);
 }
@@ -53,7 +53,7 @@ bool Join(TJoinerForm &form) {
 } // namespace
 
 void JoinerWindowTest::outputFollowsTheProjectFileUntilEdited() {
-  TJoinerForm form;
+  JoinerWindow form;
   QCOMPARE(form.windowTitle(), QStringLiteral("Tile Joiner"));
   QVERIFY(form.OverviewsBox->isChecked());
   QCOMPARE(form.JoinButton->text(), QStringLiteral("Join"));
@@ -69,7 +69,7 @@ void JoinerWindowTest::outputFollowsTheProjectFileUntilEdited() {
 
 void JoinerWindowTest::joinShowsTheResultLines() {
   testing::TempDir dir;
-  TJoinerForm form;
+  JoinerWindow form;
   form.show();
   form.ProjectEdit->setText(QString::fromStdString(MakeTask(dir.Path())));
   QVERIFY(Join(form));
@@ -85,7 +85,7 @@ void JoinerWindowTest::joinShowsTheResultLines() {
 
 void JoinerWindowTest::refusedInputIsShownInThePane() {
   testing::TempDir dir;
-  TJoinerForm form;
+  JoinerWindow form;
   const QString none = QString::fromStdString(dir.Path() + "none.ktsk");
   form.ProjectEdit->setText(none);
   QVERIFY(Join(form));

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "mainwindow/Unit1Form.h"
+#include "mainwindow/MainWindow.h"
 #include "mainwindow/UpDown.h"
 #include "tests/windows/GuiTestSupport.h"
 
@@ -25,8 +25,8 @@ struct MainWindowDriver {
     form.setStartProgram(
         [this](const QString &program) { started.push_back(program); });
   }
-  static TForm1Config Config(const GuiRig &rig) {
-    TForm1Config config;
+  static MainWindowConfig Config(const GuiRig &rig) {
+    MainWindowConfig config;
     config.ProgramFolder = KESTRANE_BUNDLE_DIR;
     config.SettingsPath = rig.SettingsPath();
     config.Pacing = test::WorkerShortPacing();
@@ -51,7 +51,7 @@ struct MainWindowDriver {
     Edit("Edit3")->setText(QStringLiteral("116.265"));
     Edit("Edit2")->setText(QStringLiteral("39.9"));
     Edit("Edit4")->setText(QStringLiteral("39.9"));
-    Get<TUpDown>("UpDown1")->setValue(18);
+    Get<UpDown>("UpDown1")->setValue(18);
     Edit("Edit6")->setText(QString::fromStdString(path));
   }
   void ClickStart() { QTest::mouseClick(Button(), Qt::LeftButton); }
@@ -70,7 +70,7 @@ struct MainWindowDriver {
   RecordingSink errors;
   std::vector<QUrl> opened;
   QStringList started;
-  TForm1 form;
+  MainWindow form;
 };
 
 } // namespace kestrane::guitest

@@ -15,7 +15,7 @@
 #include <QToolButton>
 #include <filesystem>
 
-#include "mainwindow/Unit1Form.h"
+#include "mainwindow/MainWindow.h"
 #include "platform/Files.h"
 #include "task/Settings.h"
 #include "tests/windows/GuiTestSupport.h"
@@ -69,7 +69,7 @@ void MainWindowTest::controlsHaveTheirNamesCaptionsAndDefaults() {
   // The zoom field only follows its spinner.
   QCOMPARE(w.Edit("Edit5")->text(), QString("13"));
   QVERIFY(w.Edit("Edit5")->isReadOnly());
-  QCOMPARE(w.Get<TUpDown>("UpDown1")->value(), 13);
+  QCOMPARE(w.Get<UpDown>("UpDown1")->value(), 13);
   auto *dir = w.Get<QComboBox>("cbDirection");
   QCOMPARE(dir->count(), 4);
   QCOMPARE(dir->itemText(0), QString("North"));
@@ -169,7 +169,7 @@ void MainWindowTest::upDownStaysWithinOneTo21() {
   GuiRig rig;
   Window w(rig);
   w.form.show();
-  auto *updown = w.Get<TUpDown>("UpDown1");
+  auto *updown = w.Get<UpDown>("UpDown1");
   auto *up = w.Get<QToolButton>("UpDown1Up");
   auto *down = w.Get<QToolButton>("UpDown1Down");
   QLineEdit *zoom = w.Edit("Edit5");
@@ -289,7 +289,7 @@ void MainWindowTest::startStopStartContinues() {
       w.Log().contains("Thread8will be terminated by user. please wait..."));
   QVERIFY(w.WaitEnded());
   QVERIFY(!w.form.TimerActive());
-  const MDTask *task = w.form.Control().CurrentTask();
+  const DownloadTask *task = w.form.Control().CurrentTask();
   QVERIFY(task != nullptr);
   const QStringList log = w.Log();
   const QStringList closing = log.mid(log.size() - 7);
@@ -383,7 +383,7 @@ void MainWindowTest::openTaskFillsFields() {
   QCOMPARE(w.Edit("Edit2")->text(), fields[2]);
   QCOMPARE(w.Edit("Edit4")->text(), fields[3]);
   QCOMPARE(w.Edit("Edit5")->text(), zoom);
-  QCOMPARE(w.Get<TUpDown>("UpDown1")->value(), spinner);
+  QCOMPARE(w.Get<UpDown>("UpDown1")->value(), spinner);
   QCOMPARE(w.Get<QComboBox>("cbDirection")->currentIndex(), dir);
   QCOMPARE(w.Edit("Edit6")->text(), QString::fromStdString(rig.Dir()));
   QCOMPARE(w.Edit("EditTaskName")->text(), QString("saved.area.ktsk"));

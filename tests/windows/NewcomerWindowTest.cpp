@@ -16,11 +16,11 @@
 #include <cstdlib>
 #include <functional>
 
-#include "mainwindow/Unit1Form.h"
+#include "mainwindow/MainWindow.h"
 #include "platform/Files.h"
 #include "tests/windows/GuiTestSupport.h"
 #include "tests/windows/MainWindowDriver.h"
-#include "tools/UnitftlForm.h"
+#include "tools/RedownloadWindow.h"
 
 namespace kestrane::guitest {
 
@@ -55,7 +55,7 @@ void NewcomerWindowTest::estimateFollowsTheFieldsAndCreatesNothing() {
   w.Fill(rig.Dir());
   QCOMPARE(w.Estimate(),
            QString("Tiles: 12 (12 x 1), at least 1.7 s at the service's pace"));
-  w.Get<TUpDown>("UpDown1")->setValue(17);
+  w.Get<UpDown>("UpDown1")->setValue(17);
   QCOMPARE(w.Estimate(),
            QString("Tiles: 6 (6 x 1), at least 1.0 s at the service's pace"));
   w.Edit("Edit3")->setText(QString());
@@ -112,19 +112,19 @@ void NewcomerWindowTest::zoomFieldTakesTheWheelAndPageKeys() {
   } steps[] = {
       {"wheel up", [&] { Wheel(zoom, 120); }, "14"},
       {"wheel down twice", [&] { Wheel(zoom, -120), Wheel(zoom, -120); }, "12"},
-      {"wheel over the arrows", [&] { Wheel(w.Get<TUpDown>("UpDown1"), 120); },
+      {"wheel over the arrows", [&] { Wheel(w.Get<UpDown>("UpDown1"), 120); },
        "13"},
       {"PgUp", [&] { QTest::keyClick(zoom, Qt::Key_PageUp); }, "14"},
       {"PgDn", [&] { QTest::keyClick(zoom, Qt::Key_PageDown); }, "13"},
       {"at 21 the wheel stops",
        [&] {
-         w.Get<TUpDown>("UpDown1")->setValue(21);
+         w.Get<UpDown>("UpDown1")->setValue(21);
          Wheel(zoom, 120);
        },
        "21"},
       {"at 1 PgDn stops",
        [&] {
-         w.Get<TUpDown>("UpDown1")->setValue(1);
+         w.Get<UpDown>("UpDown1")->setValue(1);
          QTest::keyClick(zoom, Qt::Key_PageDown);
        },
        "1"},
@@ -165,7 +165,7 @@ void NewcomerWindowTest::statusBarShowsItsTextWhole() {
 }
 
 void NewcomerWindowTest::redownloadWindowIsCentredAndWide() {
-  TfrmFlt flt;
+  RedownloadWindow flt;
   flt.show();
   QVERIFY(QTest::qWaitForWindowExposed(&flt));
   const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();

@@ -10,7 +10,7 @@
 
 #include "task/Settings.h"
 #include "tests/windows/GuiTestSupport.h"
-#include "tools/UnitoptionsForm.h"
+#include "tools/OptionsDialog.h"
 
 namespace kestrane::guitest {
 
@@ -45,7 +45,7 @@ struct Dialog {
   }
 
   RecordingSink errors;
-  TfrmOptions form;
+  OptionsDialog form;
 };
 
 std::vector<std::string> Lines(const QStringList &list) {

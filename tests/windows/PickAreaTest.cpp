@@ -13,9 +13,9 @@
 #include <QTimer>
 #include <functional>
 
-#include "mainwindow/Unit1Form.h"
-#include "picker/MapCanvasForm.h"
-#include "picker/PickAreaForm.h"
+#include "mainwindow/MainWindow.h"
+#include "picker/MapCanvas.h"
+#include "picker/PickAreaWindow.h"
 #include "tests/windows/GuiTestSupport.h"
 
 namespace kestrane::guitest {
@@ -38,8 +38,8 @@ struct Main {
     form.setErrorSink(&messages);
     form.show();
   }
-  static TForm1Config Config(const GuiRig &rig) {
-    TForm1Config config;
+  static MainWindowConfig Config(const GuiRig &rig) {
+    MainWindowConfig config;
     config.ProgramFolder = KESTRANE_BUNDLE_DIR;
     config.SettingsPath = rig.SettingsPath();
     return config;
@@ -61,11 +61,11 @@ struct Main {
   // Runs `open` (which shows the picker modally) and `inside` on the
   // picker once it is up.
   void WithPicker(const std::function<void()> &open,
-                  const std::function<void(TfrmPickArea &)> &inside) {
+                  const std::function<void(PickAreaWindow &)> &inside) {
     bool ran = false;
     QTimer::singleShot(0, [&] {
       auto *picker =
-          qobject_cast<TfrmPickArea *>(QApplication::activeModalWidget());
+          qobject_cast<PickAreaWindow *>(QApplication::activeModalWidget());
       QVERIFY(picker != nullptr);
       inside(*picker);
       ran = true;
@@ -74,10 +74,10 @@ struct Main {
     QVERIFY(ran);
   }
   RecordingSink messages;
-  TForm1 form;
+  MainWindow form;
 };
 
-void Press(TfrmPickArea &picker, QDialogButtonBox::StandardButton which) {
+void Press(PickAreaWindow &picker, QDialogButtonBox::StandardButton which) {
   auto *box = picker.findChild<QDialogButtonBox *>();
   QTest::mouseClick(box->button(which), Qt::LeftButton);
 }
@@ -103,7 +103,7 @@ void PickAreaTest::cancelLeavesTheFieldsUntouched() {
       w.form.findChild<QAction *>(QStringLiteral("Pickareaonmap1"));
   QVERIFY(menuItem != nullptr);
   w.WithPicker([&] { menuItem->trigger(); },
-               [](TfrmPickArea &picker) {
+               [](PickAreaWindow &picker) {
                  // A new area and zoom, then Cancel.
                  picker.SetArea({10, 11, 50, 49});
                  picker.findChild<QSpinBox *>()->setValue(5);
@@ -122,7 +122,7 @@ void PickAreaTest::okWritesTheEdgesAndTheZoom() {
   QVERIFY(button != nullptr);
   std::optional<WorldBox> opened;
   w.WithPicker([&] { QTest::mouseClick(button, Qt::LeftButton); },
-               [&](TfrmPickArea &picker) {
+               [&](PickAreaWindow &picker) {
                  opened = picker.Canvas()->Selection();
                  picker.findChild<QSpinBox *>()->setValue(15);
                  picker.SetArea({2.2945, 2.3, 48.86000001, 48.855});
@@ -136,7 +136,7 @@ void PickAreaTest::okWritesTheEdgesAndTheZoom() {
 }
 
 void PickAreaTest::shiftDragDrawsTheAreaAndCountsItsTiles() {
-  TfrmPickArea picker(KESTRANE_BUNDLE_DIR "map/world.bin");
+  PickAreaWindow picker(KESTRANE_BUNDLE_DIR "map/world.bin");
   picker.SetStart(std::nullopt, 3);
   picker.show();
   QVERIFY(QTest::qWaitForWindowExposed(&picker));
@@ -169,7 +169,7 @@ void PickAreaTest::shiftDragDrawsTheAreaAndCountsItsTiles() {
 }
 
 void PickAreaTest::searchShowsTheFirstMatch() {
-  TfrmPickArea picker(KESTRANE_BUNDLE_DIR "map/world.bin");
+  PickAreaWindow picker(KESTRANE_BUNDLE_DIR "map/world.bin");
   if (picker.Map().Places.empty())
     QSKIP("no map file in the bundle");
   picker.show();

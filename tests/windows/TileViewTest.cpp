@@ -14,8 +14,8 @@
 
 #include "tests/support/ViewerTask.h"
 #include "tests/windows/GuiTestSupport.h"
-#include "viewerwindow/TileCanvasForm.h"
-#include "viewerwindow/TileViewForm.h"
+#include "viewerwindow/TileCanvas.h"
+#include "viewerwindow/TileViewWindow.h"
 
 namespace kestrane::guitest {
 
@@ -37,7 +37,7 @@ struct Rig {
     config.ProgramFolder = KESTRANE_BUNDLE_DIR;
     config.SettingsPath = dir.Path() + "config.ini";
     config.Limits.Threads = 2;
-    window = std::make_unique<TfrmTileView>(config);
+    window = std::make_unique<TileViewWindow>(config);
     window->setMessageSink(&messages);
     window->setShellOpen([this](const QUrl &url) { opened.push_back(url); });
     window->resize(800, 600);
@@ -71,7 +71,7 @@ struct Rig {
   std::string projectFile;
   RecordingSink messages;
   std::vector<QUrl> opened;
-  std::unique_ptr<TfrmTileView> window;
+  std::unique_ptr<TileViewWindow> window;
 };
 
 bool SameColour(QRgb a, uint32_t b) {
@@ -84,7 +84,7 @@ void TileViewTest::picturesMarksAndStatus() {
   Rig rig;
   QVERIFY(rig.window->OpenTask(rig.projectFile));
   QCOMPARE(rig.window->windowTitle(), QStringLiteral("Tile Viewer - t.ktsk"));
-  const MDTask &task = rig.window->Session()->Task();
+  const DownloadTask &task = rig.window->Session()->Task();
   for (int dx = 0; dx < 4; ++dx)
     test::PutTile(task, rig.X(dx), rig.Y(2), test::TileFile::Jpeg);
   test::PutTile(task, rig.X(0), rig.Y(1), test::TileFile::Placeholder);
@@ -146,7 +146,7 @@ void TileViewTest::picturesMarksAndStatus() {
 
 void TileViewTest::followsNewTilesAndWritesTheList() {
   Rig rig;
-  const MDTask *task = nullptr;
+  const DownloadTask *task = nullptr;
   QVERIFY(rig.window->OpenTask(rig.projectFile));
   task = &rig.window->Session()->Task();
   test::PutTile(*task, rig.X(0), rig.Y(0), test::TileFile::Jpeg);

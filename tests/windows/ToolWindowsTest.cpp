@@ -10,12 +10,12 @@
 #include <QTest>
 #include <QTimer>
 
-#include "mainwindow/Unit1Form.h"
+#include "mainwindow/MainWindow.h"
 #include "tests/windows/GuiTestSupport.h"
-#include "tools/AboutForm.h"
-#include "tools/ConvertForm.h"
-#include "tools/UnitftlForm.h"
-#include "tools/UnitoptionsForm.h"
+#include "tools/AboutBox.h"
+#include "tools/ConverterWindow.h"
+#include "tools/OptionsDialog.h"
+#include "tools/RedownloadWindow.h"
 
 namespace kestrane::guitest {
 
@@ -44,7 +44,7 @@ struct Converter {
     return form.findChild<QLineEdit *>(QString::fromLatin1(name));
   }
   RecordingSink messages;
-  TfrmConvert form;
+  ConverterWindow form;
 };
 
 } // namespace
@@ -151,7 +151,7 @@ namespace {
 struct Redownload {
   Redownload() {
     form.setErrorSink(&errors);
-    ReDownloadOptions options;
+    RedownloadOptions options;
     options.ConnectTimeout = std::chrono::milliseconds(5000);
     options.NoDataTimeout = std::chrono::milliseconds(5000);
     form.setRunOptions(options);
@@ -165,7 +165,7 @@ struct Redownload {
     return QTest::qWaitFor([this] { return !form.Running(); }, 60000);
   }
   RecordingSink errors;
-  TfrmFlt form;
+  RedownloadWindow form;
 };
 
 } // namespace
@@ -229,7 +229,7 @@ void ToolWindowsTest::redownloadStopButtonEndsTheRun() {
   const std::string list = rig.Dir() + "long.ftl";
   WriteTextFile(list, records);
   Redownload r;
-  QSignalSpy finished(&r.form, &TfrmFlt::RunFinished);
+  QSignalSpy finished(&r.form, &RedownloadWindow::RunFinished);
   r.form.StartRun(list);
   QVERIFY(QTest::qWaitFor([&] { return r.Lines().size() >= 3; }, 30000));
   // The window stays responsive: its button stops the run.
@@ -247,7 +247,7 @@ void ToolWindowsTest::redownloadMissingListShowsTheError() {
   GuiRig rig;
   const std::string list = rig.Dir() + "nothing.ftl";
   Redownload r;
-  QSignalSpy finished(&r.form, &TfrmFlt::RunFinished);
+  QSignalSpy finished(&r.form, &RedownloadWindow::RunFinished);
   r.form.StartRun(list);
   QVERIFY(finished.wait(10000));
   QCOMPARE(r.errors.Texts,
@@ -276,14 +276,14 @@ void ToolWindowsTest::menusShowTheWindows() {
   QFETCH(QString, window);
   QFETCH(bool, modal);
   GuiRig rig;
-  TForm1Config config;
+  MainWindowConfig config;
   config.ProgramFolder = KESTRANE_BUNDLE_DIR;
   config.SettingsPath = rig.SettingsPath();
-  TForm1 form1(config);
-  TfrmAbout about("https://h.example/", "mailto:m@h.example", &form1);
-  TfrmConvert convert('.', &form1);
-  TfrmOptions options(rig.SettingsPath(), &form1);
-  TfrmFlt flt(&form1);
+  MainWindow form1(config);
+  AboutBox about("https://h.example/", "mailto:m@h.example", &form1);
+  ConverterWindow convert('.', &form1);
+  OptionsDialog options(rig.SettingsPath(), &form1);
+  RedownloadWindow flt(&form1);
   form1.SetToolWindows({&about, &convert, &options, &flt});
   form1.show();
 
@@ -308,7 +308,7 @@ void ToolWindowsTest::menusShowTheWindows() {
 }
 
 void ToolWindowsTest::aboutOpensItsLinks() {
-  TfrmAbout about("https://h.example/", "mailto:m@h.example");
+  AboutBox about("https://h.example/", "mailto:m@h.example");
   std::vector<QUrl> opened;
   about.setShellOpen([&](const QUrl &url) { opened.push_back(url); });
   about.SetVersion("7.0");

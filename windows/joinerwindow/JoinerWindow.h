@@ -1,8 +1,51 @@
 #pragma once
+#include <atomic>
+#include <thread>
+
+#include <QWidget>
+
+#include "joiner/TileJoiner.h"
+
+class QCheckBox;
+class QLineEdit;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
 
 namespace kestrane {
 
-// Shows the Tile Joiner window until it is closed; the exit status.
-int RunJoinerWindow(int argc, char **argv);
+// The Tile Joiner window: gathers the project file, the output file and the
+// overview choice, runs the joiner on a thread of its own and shows its
+// progress and result lines.
+class JoinerWindow : public QWidget {
+  Q_OBJECT
+public:
+  explicit JoinerWindow(QWidget *parent = nullptr);
+  ~JoinerWindow() override;
+
+  QLineEdit *ProjectEdit = nullptr;
+  QLineEdit *OutputEdit = nullptr;
+  QCheckBox *OverviewsBox = nullptr;
+  QPushButton *JoinButton = nullptr;
+  QProgressBar *Progress = nullptr;
+  QPlainTextEdit *Results = nullptr;
+
+  bool Running() const { return worker_.joinable(); }
+
+signals:
+  void Finished(); // the join has ended and its lines are shown
+
+private:
+  void BrowseProject();
+  void BrowseOutput();
+  void ProjectChanged();
+  void JoinClick();
+  void Done(const QStringList &lines);
+  void Stop();
+
+  std::thread worker_;
+  std::atomic<bool> cancel_{false};
+  QString defaultOutput_; // the output the project file suggested
+};
 
 } // namespace kestrane

@@ -6,7 +6,7 @@
 
 namespace kestrane {
 
-TUpDown::TUpDown(QWidget *parent)
+UpDown::UpDown(QWidget *parent)
     : QWidget(parent), up_(new QToolButton(this)),
       down_(new QToolButton(this)) {
   auto *layout = new QVBoxLayout(this);
@@ -29,13 +29,13 @@ TUpDown::TUpDown(QWidget *parent)
   setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
 }
 
-void TUpDown::setRange(int min, int max) {
+void UpDown::setRange(int min, int max) {
   min_ = min;
   max_ = std::max(min, max);
   setValue(value_);
 }
 
-void TUpDown::setValue(int value) {
+void UpDown::setValue(int value) {
   value = std::clamp(value, min_, max_);
   if (value == value_)
     return;

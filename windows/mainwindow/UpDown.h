@@ -8,10 +8,10 @@ namespace kestrane {
 
 // An up-down spinner beside a read-only field: two arrow buttons that step
 // a value within a range, without wrapping.
-class TUpDown : public QWidget {
+class UpDown : public QWidget {
   Q_OBJECT
 public:
-  explicit TUpDown(QWidget *parent = nullptr);
+  explicit UpDown(QWidget *parent = nullptr);
 
   int value() const { return value_; }
   int minimum() const { return min_; }

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "geo/Commonfunc.h"
+#include "geo/TileGrid.h"
 
 namespace kestrane {
 

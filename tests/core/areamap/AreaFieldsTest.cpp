@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "areamap/AreaFields.h"
-#include "geo/Commonfunc.h"
+#include "geo/TileGrid.h"
 #include "task/Estimate.h"
 #include "task/TaskInput.h"
 #include "tests/support/TempDir.h"

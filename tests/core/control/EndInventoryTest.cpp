@@ -45,7 +45,7 @@ TEST_P(EndInventoryTest, CountsTheWholeBlockWhateverTheRunDid) {
   EXPECT_EQ(c.EndInventory()->Placeholder, 3);
   EXPECT_FALSE(c.EndInventory()->Complete());
 
-  const MDTask &first = *c.CurrentTask();
+  const DownloadTask &first = *c.CurrentTask();
   const std::string stored = first.TilePath(first.MinX, first.MinY);
   const std::string deleted = first.TilePath(first.MinX + 1, first.MinY);
   Put(stored, TileJpeg(TileAddress{18, first.MinX, first.MinY, 0}));

@@ -139,7 +139,7 @@ TEST(StartTest, FailedCreationKeepsTheEarlierTaskAndItsRecord) {
   ControlRig rig;
   ASSERT_TRUE(rig.Control().Start(rig.Fields(kOneTile)));
   ASSERT_GT(rig.RunToEnd(), 0);
-  const MDTask *first = rig.Control().CurrentTask();
+  const DownloadTask *first = rig.Control().CurrentTask();
   Put(rig.Out() + "u", "in the way");
   EXPECT_FALSE(rig.Control().Start(rig.Fields(kOneTile, "u.ktsk")));
   EXPECT_EQ(rig.Control().CurrentTask(), first);
@@ -266,7 +266,7 @@ TEST(StartTest, PanesAreLoadedFromTheTaskFiles) {
   ControlRig rig;
   rig.Server.Close();
   ASSERT_TRUE(rig.Control().Start(rig.Fields(kOneTile)));
-  const MDTask &task = *rig.Control().CurrentTask();
+  const DownloadTask &task = *rig.Control().CurrentTask();
   EXPECT_EQ(rig.Control().LogPane(), FileLines(task.LogFilePath));
   EXPECT_EQ(rig.Control().LogPane().front(),
             "Project: " + rig.Out() + "t.ktsk");
@@ -311,7 +311,7 @@ TEST(StartTest, ContinuingWithoutTheFailedListFailsBeforeAnyWorker) {
   const TaskFields f = rig.Fields(kOneTile);
   ASSERT_TRUE(rig.Control().Start(f));
   ASSERT_GT(rig.RunToEnd(), 0);
-  const MDTask *first = rig.Control().CurrentTask();
+  const DownloadTask *first = rig.Control().CurrentTask();
   std::filesystem::remove(first->FailedFilePath);
   const int requests = rig.Server.Requests();
   EXPECT_THROW(rig.Control().Start(f), KError);

@@ -106,7 +106,7 @@ TEST(TickTest, FifthTickSavesEachWorkersLastTile) {
   EXPECT_EQ(project.ReadString("THREADS", "T1X", "none"), "");
   c.Tick();
   EXPECT_TRUE(c.TimerEnabled());
-  const MDTask &task = *c.CurrentTask();
+  const DownloadTask &task = *c.CurrentTask();
   for (int i = 0; i < 8; ++i) {
     SCOPED_TRACE(i);
     // The tile numbered d belongs to worker d mod 8: worker 0 took tile 8.
@@ -204,7 +204,7 @@ TEST(TickTest, TaskEndingWithinTheFirstTick) {
   TaskControl &c = rig.Control();
   rig.Now += 3;
   EXPECT_EQ(rig.RunToEnd(), 1);
-  const MDTask &task = *c.CurrentTask();
+  const DownloadTask &task = *c.CurrentTask();
   EXPECT_EQ(Tail(c.LogPane(), 7), EndLines(rig.Now, task.LogFilePath));
   EXPECT_EQ(CountLines(c.LogPane(), "T1 Finished."), 1);
   EXPECT_EQ(FileLines(task.LogFilePath), c.LogPane());

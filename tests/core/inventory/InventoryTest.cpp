@@ -36,11 +36,11 @@ struct SmallTask {
     SetBlock(params, 10, 100, 103, 200, 202);
     TaskEnvironment env;
     env.ProgramFolder = KESTRANE_SOURCE_DIR;
-    task = std::make_unique<MDTask>(params, env);
+    task = std::make_unique<DownloadTask>(params, env);
   }
   std::string Path(int32_t x, int32_t y) const { return task->TilePath(x, y); }
   TaskParameters params;
-  std::unique_ptr<MDTask> task;
+  std::unique_ptr<DownloadTask> task;
 };
 
 std::string GoodJpeg() {

@@ -51,7 +51,7 @@ struct JoinFixture {
     SetBlock(params, kZoom, 1000, 1003, 2000, 2002);
     TaskEnvironment env;
     env.ProgramFolder = kProgramFolder;
-    task = std::make_unique<MDTask>(params, env);
+    task = std::make_unique<DownloadTask>(params, env);
     task->WriteTaskFile();
     for (int32_t y = task->MinY; y <= task->MaxY; ++y)
       for (int32_t x = task->MinX; x <= task->MaxX; ++x)
@@ -63,7 +63,7 @@ struct JoinFixture {
     return JoinTiles(Project(), out, o);
   }
   TaskParameters params;
-  std::unique_ptr<MDTask> task;
+  std::unique_ptr<DownloadTask> task;
 };
 
 struct Dataset {
@@ -119,7 +119,7 @@ TEST_P(JoinEachDirection, CarriesTilesAndLeavesGapsAsNoData) {
   const int32_t dir = GetParam();
   TempDir dir_;
   const JoinFixture f(dir_.Path(), dir);
-  const MDTask &t = *f.task;
+  const DownloadTask &t = *f.task;
   const int32_t missingX = 1001, missingY = 2001;
   const int32_t blankX = 1002, blankY = 2000;
   std::filesystem::remove(t.TilePath(missingX, missingY));
@@ -232,7 +232,7 @@ double MeanDifference(const std::vector<uint8_t> &a,
 TEST(JoinTiles, ReencodesWhatCannotBeCarriedAndCountsUndecodableAsDamaged) {
   TempDir dir;
   const JoinFixture f(dir.Path(), 0);
-  const MDTask &t = *f.task;
+  const DownloadTask &t = *f.task;
   std::string rgbBytes;
   RenderTile(TileAddress{kZoom, 1000, 2000, 0}, rgbBytes);
   const std::vector<uint8_t> rgb(rgbBytes.begin(), rgbBytes.end());
@@ -379,7 +379,7 @@ TEST(JoinTiles, ViewCellTileIsTheReverseOfViewPlacement) {
     p.TaskFileName = "p" + std::to_string(d) + ".ktsk";
     p.Dir = d;
     SetBlock(p, 10, 500, 504, 300, 301);
-    const MDTask t(p);
+    const DownloadTask t(p);
     for (int64_t row = 0; row < ViewRows(t); ++row)
       for (int64_t col = 0; col < ViewColumns(t); ++col) {
         int32_t x = 0, y = 0;

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "task/Unitclasstask.h"
+#include "task/DownloadTask.h"
 #include "tests/core/task/TaskTestSupport.h"
 
 namespace kestrane {
@@ -42,7 +42,7 @@ TEST(TileAddressingTest, QuadkeysForEveryDirection) {
     p.Zoom = r.zoom;
     p.LeftLongitude = p.RightLongitude = 0;
     p.TopLatitude = p.BottomLatitude = 0;
-    const MDTask t(p);
+    const DownloadTask t(p);
     EXPECT_EQ(t.Quadkey(r.x, r.y), r.key);
   }
 }
@@ -50,7 +50,7 @@ TEST(TileAddressingTest, QuadkeysForEveryDirection) {
 TEST(TileAddressingTest, UrlOfTheReferenceTile) {
   TempDir dir;
   const TaskParameters p = ExampleParams(dir.Path());
-  const MDTask t(p);
+  const DownloadTask t(p);
   EXPECT_EQ(t.TileUrl(41994, 170596),
             "http://ecn.t0.tiles.virtualearth.net/tiles/"
             "svi021230030220023032?g=5340&dir=dir_n");
@@ -66,7 +66,7 @@ TEST(TileAddressingTest, ShardFollowsTheRowModuloFour) {
   TaskEnvironment env;
   env.Hosts = {"127.0.0.1:8080", "127.0.0.2:8080", "127.0.0.3:8080",
                "127.0.0.4:8080"};
-  const MDTask t(p, env);
+  const DownloadTask t(p, env);
   // Neighbouring rows go to different hosts; the column plays no part.
   const char *const expectedHost[8] = {
       "127.0.0.1:8080", "127.0.0.2:8080", "127.0.0.3:8080", "127.0.0.4:8080",
@@ -96,7 +96,7 @@ TEST(TileAddressingTest, FileNamesMirrorWithinTheTaskRanges) {
     SCOPED_TRACE(r.name);
     TempDir dir;
     const TaskParameters p = ExampleParams(dir.Path(), r.dir);
-    const MDTask t(p);
+    const DownloadTask t(p);
     EXPECT_EQ(t.TileFileName(41994, 170596), r.name);
     EXPECT_EQ(t.TilePath(41994, 170596), dir.Path() + "newtask/" + r.name);
   }
@@ -112,7 +112,7 @@ TEST(TileAddressingTest, NamesDependOnTheRectangleExceptNorth) {
     TaskParameters wide = ExampleParams(dir2.Path(), d);
     wide.LeftLongitude = -122.36;
     wide.BottomLatitude = 47.58;
-    const MDTask a(narrow), b(wide);
+    const DownloadTask a(narrow), b(wide);
     const bool same =
         a.TileFileName(41994, 170596) == b.TileFileName(41994, 170596);
     EXPECT_EQ(same, d == 0);

@@ -5,9 +5,9 @@
 #include <string>
 
 #include "platform/Files.h"
+#include "task/DownloadTask.h"
 #include "task/Estimate.h"
 #include "task/TaskInput.h"
-#include "task/Unitclasstask.h"
 #include "tests/support/TempDir.h"
 
 namespace kestrane {
@@ -92,7 +92,7 @@ TEST(EstimateLineTest, CountIsTheTasksTotal) {
           ParametersFor(check.Input, Settings{}, false);
       TaskEnvironment env;
       env.ProgramFolder = dir.Path();
-      const MDTask task(params, env);
+      const DownloadTask task(params, env);
       const std::string line = EstimateLine(f);
       EXPECT_EQ(line.substr(0, line.find(' ', 7)),
                 "Tiles: " + std::to_string(task.TotalCount));

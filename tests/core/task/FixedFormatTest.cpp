@@ -7,9 +7,9 @@
 #include <random>
 #include <string>
 
-#include "geo/Commonfunc.h"
+#include "geo/TileGrid.h"
 #include "platform/NumberFormat.h"
-#include "task/Unitclasstask.h"
+#include "task/DownloadTask.h"
 
 namespace kestrane {
 namespace {

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "task/Unitclasstask.h"
+#include "task/DownloadTask.h"
 #include "tests/core/task/TaskTestSupport.h"
 
 namespace kestrane {
@@ -76,7 +76,7 @@ std::vector<std::string> ReferenceLines() {
 TEST(WriteTaskFileTest, ReferenceTaskByteForByte) {
   TempDir dir;
   const TaskParameters p = ExampleParams(dir.Path());
-  const MDTask t(p);
+  const DownloadTask t(p);
   t.WriteTaskFile();
   const std::vector<std::string> expected = ReferenceLines();
   ASSERT_EQ(expected.size(), 51u);
@@ -118,7 +118,7 @@ TEST(WriteTaskFileTest, Variants) {
     TaskParameters p = ExampleParams(dir.Path());
     TaskEnvironment env;
     r.change(p, env);
-    const MDTask t(p, env);
+    const DownloadTask t(p, env);
     t.WriteTaskFile();
     const std::vector<std::string> got =
         tasktest::SplitCrLf(GetBytes(dir.Path() + "newtask.ktsk"));
@@ -132,7 +132,7 @@ TEST(WriteTaskFileTest, ThreeTileTaskWritesLoweredCountAndEverySlot) {
   TempDir dir;
   TaskParameters p = ExampleParams(dir.Path());
   tasktest::SetBlock(p, 18, 41990, 41990, 170590, 170592);
-  const MDTask t(p);
+  const DownloadTask t(p);
   ASSERT_EQ(t.TotalCount, 3);
   p.ThreadCount = t.TotalCount; // as Start lowers it
   t.WriteTaskFile();
@@ -154,18 +154,18 @@ TEST(WriteTaskFileTest, ContinuedTaskLeavesTheFileAlone) {
   saved.replace(saved.find("T1Y="), 4, "T1Y=170590");
   PutBytes(dir.Path() + "newtask.ktsk", saved);
   p.ContinueTask = true;
-  const MDTask t(p);
+  const DownloadTask t(p);
   t.WriteTaskFile();
   EXPECT_EQ(GetBytes(dir.Path() + "newtask.ktsk"), saved);
-  EXPECT_EQ(t.ThreadX[0], 41990);
-  EXPECT_EQ(t.ThreadY[0], 170590);
+  EXPECT_EQ(t.ResumeX[0], 41990);
+  EXPECT_EQ(t.ResumeY[0], 170590);
 }
 
 TEST(WriteTaskFileTest, ReplacesAnEarlierFile) {
   TempDir dir;
   const TaskParameters p = ExampleParams(dir.Path());
   PutBytes(dir.Path() + "newtask.ktsk", "[THREADS]\r\nT1X=5\r\nT1Y=6\r\n");
-  const MDTask t(p);
+  const DownloadTask t(p);
   t.WriteTaskFile();
   EXPECT_EQ(GetBytes(dir.Path() + "newtask.ktsk"), CrLf(ReferenceLines()));
 }
@@ -177,12 +177,12 @@ TEST(CreateFailedFileTest, EmptyForANewTaskUntouchedWhenContinuing) {
   TaskParameters p = ExampleParams(dir.Path());
   p.ContinueTask = true;
   {
-    const MDTask t(p);
+    const DownloadTask t(p);
     t.CreateFailedFile();
     EXPECT_EQ(GetBytes(path), "old|record\r\n"); // earlier failures survive
   }
   p.ContinueTask = false;
-  const MDTask t(p);
+  const DownloadTask t(p);
   t.CreateFailedFile();
   EXPECT_TRUE(tasktest::Exists(path));
   EXPECT_EQ(GetBytes(path), ""); // zero bytes, no line end

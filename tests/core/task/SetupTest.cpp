@@ -5,7 +5,7 @@
 #include <string>
 
 #include "platform/Files.h"
-#include "task/Unitclasstask.h"
+#include "task/DownloadTask.h"
 #include "tests/core/task/TaskTestSupport.h"
 
 namespace kestrane {
@@ -17,10 +17,10 @@ using tasktest::PutBytes;
 using tasktest::SetBlock;
 using tasktest::TempDir;
 
-TEST(MDTaskSetupTest, ReferenceAreaRangesCountAndPaths) {
+TEST(DownloadTaskSetupTest, ReferenceAreaRangesCountAndPaths) {
   TempDir dir;
   const TaskParameters p = ExampleParams(dir.Path());
-  const MDTask t(p);
+  const DownloadTask t(p);
   EXPECT_EQ(t.MinX, 41986);
   EXPECT_EQ(t.MaxX, 41994);
   EXPECT_EQ(t.MinY, 170585);
@@ -36,12 +36,12 @@ TEST(MDTaskSetupTest, ReferenceAreaRangesCountAndPaths) {
   EXPECT_FALSE(Exists(t.LogFilePath));
   EXPECT_FALSE(Exists(dir.Path() + "newtask.ktsk"));
   for (int i = 0; i < 16; ++i) {
-    EXPECT_EQ(t.ThreadX[i], 0);
-    EXPECT_EQ(t.ThreadY[i], 0);
+    EXPECT_EQ(t.ResumeX[i], 0);
+    EXPECT_EQ(t.ResumeY[i], 0);
   }
 }
 
-TEST(MDTaskSetupTest, EdgeAreas) {
+TEST(DownloadTaskSetupTest, EdgeAreas) {
   struct Row {
     const char *what; // the fault the row catches
     double left, right, top, bottom;
@@ -71,7 +71,7 @@ TEST(MDTaskSetupTest, EdgeAreas) {
     p.TopLatitude = r.top;
     p.BottomLatitude = r.bottom;
     p.Zoom = r.zoom;
-    const MDTask t(p);
+    const DownloadTask t(p);
     EXPECT_EQ(t.MinX, r.minX);
     EXPECT_EQ(t.MaxX, r.maxX);
     EXPECT_EQ(t.MinY, r.minY);
@@ -80,11 +80,11 @@ TEST(MDTaskSetupTest, EdgeAreas) {
   }
 }
 
-TEST(MDTaskSetupTest, BlockEdgesComeFromTheRanges) {
+TEST(DownloadTaskSetupTest, BlockEdgesComeFromTheRanges) {
   TempDir dir;
   TaskParameters p = ExampleParams(dir.Path());
   p.RightLongitude = 180;
-  const MDTask t(p);
+  const DownloadTask t(p);
   EXPECT_EQ(t.RightLongitudeDownload, 180); // east edge of the last column
   EXPECT_EQ(t.LeftLongitudeDownload, TileXToLongitude(41986, 18));
   // North edge is the row above MaxY, south edge MinY's own line.
@@ -92,7 +92,7 @@ TEST(MDTaskSetupTest, BlockEdgesComeFromTheRanges) {
   EXPECT_EQ(t.BottomLatitudeDownload, TileYToLatitude(170585, 18));
 }
 
-TEST(MDTaskSetupTest, DirectionTable) {
+TEST(DownloadTaskSetupTest, DirectionTable) {
   struct Row {
     int32_t dir;
     const char *letter;
@@ -111,7 +111,7 @@ TEST(MDTaskSetupTest, DirectionTable) {
     TaskParameters p = ExampleParams(dir.Path(), r.dir);
     // Columns 10..12 and rows 20..25 at zoom 5: the two ranges differ.
     SetBlock(p, 5, 10, 12, 20, 25);
-    const MDTask t(p);
+    const DownloadTask t(p);
     ASSERT_EQ(t.MinX, 10);
     ASSERT_EQ(t.MaxX, 12);
     ASSERT_EQ(t.MinY, 20);
@@ -128,7 +128,7 @@ TEST(MDTaskSetupTest, DirectionTable) {
   }
 }
 
-TEST(MDTaskSetupTest, BaseNameDropsOnlyTheLastExtension) {
+TEST(DownloadTaskSetupTest, BaseNameDropsOnlyTheLastExtension) {
   struct Row {
     const char *taskFile;
     const char *base; // tile folder and file names start with it
@@ -143,7 +143,7 @@ TEST(MDTaskSetupTest, BaseNameDropsOnlyTheLastExtension) {
     TempDir dir;
     TaskParameters p = ExampleParams(dir.Path());
     p.TaskFileName = r.taskFile;
-    const MDTask t(p);
+    const DownloadTask t(p);
     const std::string base = dir.Path() + r.base;
     EXPECT_EQ(t.TileFolder, base + "/");
     EXPECT_EQ(t.LogFilePath, base + "_log.txt");
@@ -154,7 +154,7 @@ TEST(MDTaskSetupTest, BaseNameDropsOnlyTheLastExtension) {
 }
 
 // A count beyond 32 bits would wrap in the workers' tile counters.
-TEST(MDTaskSetupTest, AreaTooLargeIsRefusedBeforeAnythingIsCreated) {
+TEST(DownloadTaskSetupTest, AreaTooLargeIsRefusedBeforeAnythingIsCreated) {
   TempDir dir;
   TaskParameters p = ExampleParams(dir.Path());
   p.LeftLongitude = -180;
@@ -164,7 +164,7 @@ TEST(MDTaskSetupTest, AreaTooLargeIsRefusedBeforeAnythingIsCreated) {
   p.Zoom = 21;
   const int64_t count = int64_t{2097152} * (2093717 - 3434 + 1);
   try {
-    MDTask t(p);
+    DownloadTask t(p);
     FAIL() << "set-up accepted " << t.TotalCount << " tiles";
   } catch (const TaskSetupError &e) {
     EXPECT_EQ(std::string(e.what()),
@@ -173,21 +173,21 @@ TEST(MDTaskSetupTest, AreaTooLargeIsRefusedBeforeAnythingIsCreated) {
   EXPECT_FALSE(Exists(dir.Path() + "newtask"));
 }
 
-TEST(MDTaskSetupTest, LargestAreaThatFitsIsAccepted) {
+TEST(DownloadTaskSetupTest, LargestAreaThatFitsIsAccepted) {
   TempDir dir;
   TaskParameters p = ExampleParams(dir.Path());
   // 46340^2 = 2,147,395,600 tiles: just below the 32-bit limit.
   SetBlock(p, 17, 0, 46339, 50000, 96339);
-  const MDTask t(p);
+  const DownloadTask t(p);
   EXPECT_EQ(t.TotalCount, 2147395600);
 }
 
-TEST(MDTaskSetupTest, TileFolderThatCannotBeCreatedFails) {
+TEST(DownloadTaskSetupTest, TileFolderThatCannotBeCreatedFails) {
   TempDir dir;
   const TaskParameters p = ExampleParams(dir.Path());
   PutBytes(dir.Path() + "newtask", "a file where the folder belongs");
   try {
-    MDTask t(p);
+    DownloadTask t(p);
     FAIL() << "set-up succeeded";
   } catch (const TaskSetupError &e) {
     EXPECT_EQ(std::string(e.what()),
@@ -195,19 +195,19 @@ TEST(MDTaskSetupTest, TileFolderThatCannotBeCreatedFails) {
   }
 }
 
-TEST(MDTaskSetupTest, ExistingTileFolderAndImagesAreKept) {
+TEST(DownloadTaskSetupTest, ExistingTileFolderAndImagesAreKept) {
   TempDir dir;
   const TaskParameters p = ExampleParams(dir.Path());
   CreateDir(dir.Path() + "newtask/");
   PutBytes(dir.Path() + "newtask/ks_1_2_18.jpg", "old image");
-  const MDTask t(p);
+  const DownloadTask t(p);
   EXPECT_EQ(tasktest::GetBytes(dir.Path() + "newtask/ks_1_2_18.jpg"),
             "old image");
 }
 
 // Inputs the geometry is not defined for never reach it; they are not a
 // message of their own (the caller reports "Error: Create task failure.").
-TEST(MDTaskSetupTest, InputsOutsideTheGridAreRefused) {
+TEST(DownloadTaskSetupTest, InputsOutsideTheGridAreRefused) {
   struct Row {
     const char *what;
     void (*change)(TaskParameters &);
@@ -229,7 +229,7 @@ TEST(MDTaskSetupTest, InputsOutsideTheGridAreRefused) {
     r.change(p);
     bool refused = false;
     try {
-      MDTask t(p);
+      DownloadTask t(p);
     } catch (const TaskSetupError &) {
       ADD_FAILURE() << "reported as a set-up message";
     } catch (const std::exception &) {
@@ -240,7 +240,7 @@ TEST(MDTaskSetupTest, InputsOutsideTheGridAreRefused) {
   }
 }
 
-TEST(MDTaskSetupTest, ContinuedTaskReadsSavedPositions) {
+TEST(DownloadTaskSetupTest, ContinuedTaskReadsSavedPositions) {
   struct Row {
     const char *what;
     const char *threads; // the THREADS section, or nothing
@@ -293,21 +293,21 @@ TEST(MDTaskSetupTest, ContinuedTaskReadsSavedPositions) {
     p.ContinueTask = true;
     p.ThreadCount = r.threadCount;
     PutBytes(dir.Path() + "newtask.ktsk", r.threads);
-    const MDTask t(p);
+    const DownloadTask t(p);
     for (int i = 0; i < 8; ++i) {
-      EXPECT_EQ(t.ThreadX[i], r.x[i]) << "slot " << i;
-      EXPECT_EQ(t.ThreadY[i], r.y[i]) << "slot " << i;
+      EXPECT_EQ(t.ResumeX[i], r.x[i]) << "slot " << i;
+      EXPECT_EQ(t.ResumeY[i], r.y[i]) << "slot " << i;
     }
   }
 }
 
-TEST(MDTaskSetupTest, ContinuedTaskWithoutProjectFileStartsFromTheBeginning) {
+TEST(DownloadTaskSetupTest, ContinuedTaskWithoutProjectFileStartsFromTheBeginning) {
   TempDir dir;
   TaskParameters p = ExampleParams(dir.Path());
   p.ContinueTask = true;
-  const MDTask t(p);
+  const DownloadTask t(p);
   for (int i = 0; i < 16; ++i)
-    EXPECT_EQ(t.ThreadX[i] | t.ThreadY[i], 0);
+    EXPECT_EQ(t.ResumeX[i] | t.ResumeY[i], 0);
 }
 
 } // namespace

@@ -8,8 +8,8 @@
 #include <system_error>
 #include <vector>
 
-#include "geo/Commonfunc.h"
-#include "task/Unitclasstask.h"
+#include "geo/TileGrid.h"
+#include "task/DownloadTask.h"
 #include "tests/support/TaskBlock.h"
 #include "tests/support/TempDir.h"
 

@@ -6,7 +6,7 @@
 #include "platform/DateTime.h"
 #include "platform/Errors.h"
 #include "platform/NumberFormat.h"
-#include "task/Unitclasstask.h"
+#include "task/DownloadTask.h"
 #include "tests/core/task/TaskTestSupport.h"
 
 namespace kestrane {
@@ -28,7 +28,7 @@ const char kHeader[] =
 
 // A tile line built the slow, obvious way, to hold the writer's fast one
 // against.
-std::string SlowLine(const MDTask &t, int32_t x, int32_t y) {
+std::string SlowLine(const DownloadTask &t, int32_t x, int32_t y) {
   const int32_t z = t.Params.Zoom;
   return t.TileFileName(x, y) + ": " +
          FormatFixed20_14(TileXToLongitude(x, z)) + " " +
@@ -37,14 +37,14 @@ std::string SlowLine(const MDTask &t, int32_t x, int32_t y) {
          FormatFixed20_14(TileYToLatitude(y, z));
 }
 
-std::string ListFile(const MDTask &t, int k) {
+std::string ListFile(const DownloadTask &t, int k) {
   return t.ListFilePath + std::to_string(k) + ".txt";
 }
 
 TEST(WriteTileListTest, ReferenceTileLineExactly) {
   TempDir dir;
   const TaskParameters p = ExampleParams(dir.Path());
-  const MDTask t(p);
+  const DownloadTask t(p);
   t.WriteTileList();
   EXPECT_EQ(ListFile(t, 1), dir.Path() + "newtask_list.txt1.txt");
   const std::vector<std::string> lines = SplitCrLf(GetBytes(ListFile(t, 1)));
@@ -77,7 +77,7 @@ TEST_P(WriteTileListChunkTest, FilesAndLines) {
   TempDir dir;
   TaskParameters p = ExampleParams(dir.Path());
   SetBlock(p, 18, c.x0, c.x1, c.y0, c.y1);
-  const MDTask t(p);
+  const DownloadTask t(p);
   t.WriteTileList();
   int32_t x = t.MinX, y = t.MinY;
   for (size_t k = 1; k <= c.fileLines.size(); ++k) {
@@ -129,7 +129,7 @@ TEST(WriteTileListTest, NoListForOtherDirectionsOrContinuedTasks) {
     TaskParameters p = ExampleParams(dir.Path(), r.dir);
     p.ContinueTask = r.continueTask;
     PutBytes(dir.Path() + "newtask_list.txt2.txt", "earlier run\r\n");
-    const MDTask t(p);
+    const DownloadTask t(p);
     t.WriteTileList();
     EXPECT_FALSE(Exists(ListFile(t, 1)));
     EXPECT_EQ(GetBytes(ListFile(t, 2)), "earlier run\r\n");
@@ -180,7 +180,7 @@ std::vector<std::string> ReferenceLogHeader(const std::string &path,
 TEST(WriteLogHeaderTest, NewTaskWithoutProxyHas35Lines) {
   TempDir dir;
   const TaskParameters p = ExampleParams(dir.Path());
-  const MDTask t(p, FixedEnvironment(1700000000));
+  const DownloadTask t(p, FixedEnvironment(1700000000));
   t.WriteLogHeader();
   const std::vector<std::string> expected =
       ReferenceLogHeader(dir.Path(), 1700000000);
@@ -209,7 +209,7 @@ TEST(WriteLogHeaderTest, ProxyLinesWithPasswordMasked) {
     p.Proxy.ProxyPort = "8888";
     p.Proxy.ProxyUsername = "kuser";
     p.Proxy.ProxyPassword = r.password;
-    const MDTask t(p, FixedEnvironment(1700000000));
+    const DownloadTask t(p, FixedEnvironment(1700000000));
     t.WriteLogHeader();
     std::vector<std::string> expected =
         ReferenceLogHeader(dir.Path(), 1700000000);
@@ -232,7 +232,7 @@ TEST(WriteLogHeaderTest, ContinuationAddsThreeLinesAndKeepsTheRest) {
   const std::string earlier = CrLf(ReferenceLogHeader(dir.Path(), 1600000000)) +
                               "T1 ks_41986_170585_18.jpg saved\r\n";
   PutBytes(dir.Path() + "newtask_log.txt", earlier);
-  const MDTask t(p, FixedEnvironment(1700000000));
+  const DownloadTask t(p, FixedEnvironment(1700000000));
   t.WriteLogHeader();
   EXPECT_EQ(GetBytes(t.LogFilePath),
             earlier +
@@ -245,7 +245,7 @@ TEST(WriteLogHeaderTest, ContinuationWithoutLogFails) {
   TempDir dir;
   TaskParameters p = ExampleParams(dir.Path());
   p.ContinueTask = true;
-  const MDTask t(p, FixedEnvironment());
+  const DownloadTask t(p, FixedEnvironment());
   try {
     t.WriteLogHeader();
     FAIL() << "a missing log was taken as empty";
@@ -258,7 +258,7 @@ TEST(WriteLogHeaderTest, ContinuationWithoutLogFails) {
 TEST(TaskFilesTest, UnwritableFolderReportsTheFile) {
   TempDir dir;
   const TaskParameters p = ExampleParams(dir.Path());
-  const MDTask t(p);
+  const DownloadTask t(p);
   // A folder where the list file belongs makes its write fail.
   std::filesystem::create_directory(t.ListFilePath + "1.txt");
   try {

@@ -35,7 +35,7 @@ constexpr Placed kPlaced[] = {
     {2, 1, "none", Mark::Missing},
 };
 
-void PutPlaced(const MDTask &task) {
+void PutPlaced(const DownloadTask &task) {
   for (const Placed &p : kPlaced) {
     const int32_t x = task.MinX + p.dx, y = task.MinY + p.dy;
     const std::string what = p.what;
@@ -83,7 +83,7 @@ TEST(ViewerMarksTest, ChangedNamesTheCellsWhoseFilesCameOrWent) {
   testing::TempDir folder;
   const LoadedTask t = LoadTask(test::WriteViewerTask(folder.Path(), 0, 3, 2),
                                 test::ViewerEnvironment());
-  const MDTask &task = *t.Task;
+  const DownloadTask &task = *t.Task;
   const ViewGrid grid(task);
   test::PutTile(task, task.MinX, task.MinY, test::TileFile::Jpeg);
   test::PutTile(task, task.MinX + 1, task.MinY, test::TileFile::Placeholder);
@@ -148,7 +148,7 @@ TEST(ViewerSessionTest, ReadingFillsTheMosaicAndFindsDamagedTiles) {
   hooks.Post = [&queue](std::function<void()> f) { queue.Post(std::move(f)); };
   ViewerSession session(std::move(t), hooks, SessionLimits{1 << 20, 2, 64});
   const ViewGrid &grid = session.Grid();
-  const MDTask &task = session.Task();
+  const DownloadTask &task = session.Task();
   EXPECT_EQ(session.Counts().Total, 0); // nothing before the inventory
 
   session.Refresh();

@@ -19,10 +19,10 @@
 #include <vector>
 
 #include "sample/HttpServer.h"
-#include "task/Unitclasstask.h"
+#include "task/DownloadTask.h"
 #include "tests/support/WorkerFixtures.h"
+#include "worker/DownloadWorker.h"
 #include "worker/TileHttp.h"
-#include "worker/Unit3.h"
 
 namespace kestrane {
 namespace {
@@ -221,7 +221,7 @@ TEST_P(HostileServerTest, EndsInItsFailureRowWithMemoryBounded) {
   WorkerTempDir dir;
   TaskParameters params =
       WorkerBlock(dir.Path(), kWorkerX0, 1, kWorkerY0, 1, 1);
-  MDTask task(params, WorkerEnvironment(server.Hosts()));
+  DownloadTask task(params, WorkerEnvironment(server.Hosts()));
   const std::string url = task.TileUrl(kWorkerX0, kWorkerY0);
   const std::string path = task.TilePath(kWorkerX0, kWorkerY0);
 
@@ -295,7 +295,7 @@ TEST(HostileListenerTest, NeverAcceptedConnectionEndsTheWorker) {
   TaskParameters params =
       WorkerBlock(dir.Path(), kWorkerX0, 1, kWorkerY0, 1, 1);
   const std::string host = "127.0.0.1:" + std::to_string(deaf.Port());
-  MDTask task(params, WorkerEnvironment({host, host, host, host}));
+  DownloadTask task(params, WorkerEnvironment({host, host, host, host}));
   WorkerRecorder rec;
   ASSERT_TRUE(
       WorkerRun(task, 1, rec, HostilePacing(), {}, std::chrono::seconds(60)));
@@ -316,7 +316,7 @@ TEST(HostileListenerTest, TricklingBodyEndsWithinADeadline) {
   TaskParameters params =
       WorkerBlock(dir.Path(), kWorkerX0, 1, kWorkerY0, 1, 1);
   const std::string host = "127.0.0.1:" + std::to_string(trickle.Port());
-  MDTask task(params, WorkerEnvironment({host, host, host, host}));
+  DownloadTask task(params, WorkerEnvironment({host, host, host, host}));
   WorkerRecorder rec;
   EXPECT_TRUE(
       WorkerRun(task, 1, rec, HostilePacing(), {}, std::chrono::seconds(30)))

@@ -1,4 +1,4 @@
-#include "worker/Unit3.h"
+#include "worker/DownloadWorker.h"
 
 #include <gtest/gtest.h>
 
@@ -23,8 +23,8 @@ using Lines = std::vector<std::string>;
 struct Block {
   Block(const WorkerTileServer &server, int32_t nx, int32_t ny, int32_t threads)
       : params(WorkerBlock(dir.Path(), kWorkerX0, nx, kWorkerY0, ny, threads)),
-        task(std::make_unique<MDTask>(params,
-                                      WorkerEnvironment(server.Hosts()))) {}
+        task(std::make_unique<DownloadTask>(
+            params, WorkerEnvironment(server.Hosts()))) {}
 
   // The tile at column i, row j of the block.
   int32_t X(int i) const { return kWorkerX0 + i; }
@@ -38,7 +38,7 @@ struct Block {
 
   WorkerTempDir dir;
   TaskParameters params;
-  std::unique_ptr<MDTask> task;
+  std::unique_ptr<DownloadTask> task;
 };
 
 class WorkerTest : public ::testing::Test {
@@ -430,7 +430,7 @@ TEST_F(WorkerTest, RefusedConnectionEndsTheWorker) {
       WorkerBlock(dir.Path(), kWorkerX0, 2, kWorkerY0, 1, 1);
   TileHosts hosts;
   hosts.fill("127.0.0.1:" + std::to_string(port));
-  MDTask task(params, WorkerEnvironment(hosts));
+  DownloadTask task(params, WorkerEnvironment(hosts));
   WorkerRecorder host;
   ASSERT_TRUE(WorkerRun(task, 1, host));
   const std::string url = task.TileUrl(kWorkerX0, kWorkerY0);
@@ -468,10 +468,11 @@ TEST_F(WorkerTest, BannedWorkerFetchesNoMoreTiles) {
       [](const HttpRequest &, int) { return WorkerStatus(403, "Forbidden"); });
   Block b(server, 1, 3, 1);
   WorkerRecorder host;
-  std::unique_ptr<TDownThread::Position> last;
+  std::unique_ptr<DownloadWorker::Position> last;
   ASSERT_TRUE(
       WorkerRun(*b.task, 1, host, WorkerShortPacing(), [&](auto &threads) {
-        last = std::make_unique<TDownThread::Position>(threads[0]->Current());
+        last =
+            std::make_unique<DownloadWorker::Position>(threads[0]->Current());
       }));
   EXPECT_EQ(server.Targets(), Lines{b.Target(0, 0)});
   EXPECT_EQ(server.TotalRequests(), 3);
@@ -558,8 +559,8 @@ TEST_F(WorkerTest, ResumeSkipsTheSavedShare) {
         [](const HttpRequest &, int) { return WorkerOk(WorkerJpeg(8, 8)); });
     Block b(server, 2, 3, c.workers);
     const size_t at = static_cast<size_t>(c.index);
-    b.task->ThreadX[at] = c.savedI < 0 ? 0 : b.X(c.savedI);
-    b.task->ThreadY[at] = c.savedJ < 0 ? 0 : b.Y(c.savedJ);
+    b.task->ResumeX[at] = c.savedI < 0 ? 0 : b.X(c.savedI);
+    b.task->ResumeY[at] = c.savedJ < 0 ? 0 : b.Y(c.savedJ);
     WorkerRecorder host;
     int32_t skipped = -1;
     ASSERT_TRUE(WorkerRun(
@@ -624,7 +625,7 @@ TEST_F(WorkerTest, PositionIsPublishedAsOnePair) {
       [](const HttpRequest &, int) { return WorkerOk(WorkerJpeg(8, 8)); });
   Block b(server, 3, 3, 1);
   WorkerRecorder host;
-  std::vector<TDownThread::Position> seen;
+  std::vector<DownloadWorker::Position> seen;
   ASSERT_TRUE(
       WorkerRun(*b.task, 1, host, WorkerShortPacing(),
                 [&](auto &threads) { seen.push_back(threads[0]->Current()); }));
@@ -659,8 +660,8 @@ TEST_F(WorkerTest, GivenUpTileBecomesThePosition) {
   Block b(server, 1, 3, 1);
   block = &b;
   WorkerRecorder host;
-  TDownThread::Position last;
-  TDownThread::Counts counts;
+  DownloadWorker::Position last;
+  DownloadWorker::Counts counts;
   ASSERT_TRUE(
       WorkerRun(*b.task, 1, host, WorkerShortPacing(), [&](auto &threads) {
         last = threads[0]->Current();
@@ -718,7 +719,7 @@ TEST_F(WorkerTest, UnwritableFilesEndTheWorker) {
     const std::string blocked = b.Path(0, 1) + c.blocked;
     std::filesystem::create_directory(blocked);
     WorkerRecorder host;
-    TDownThread::Position last;
+    DownloadWorker::Position last;
     ASSERT_TRUE(
         WorkerRun(*b.task, 1, host, WorkerShortPacing(),
                   [&](auto &threads) { last = threads[0]->Current(); }));
@@ -746,7 +747,7 @@ TEST_F(WorkerTest, MissingBlankFileLeavesNoPlaceholder) {
       WorkerBlock(dir.Path(), kWorkerX0, 1, kWorkerY0, 1, 1);
   TaskEnvironment env = WorkerEnvironment(server.Hosts());
   env.ProgramFolder = program.Path(); // no blankimg/ there
-  MDTask task(params, env);
+  DownloadTask task(params, env);
   WorkerRecorder host;
   ASSERT_TRUE(WorkerRun(task, 1, host));
   EXPECT_EQ(host.Log.size(), 3u); // not found, blank image, Finished
@@ -759,7 +760,7 @@ TEST_F(WorkerTest, PlaceholderThatCannotBePlacedIsLogged) {
   WorkerTempDir dir;
   TaskParameters params =
       WorkerBlock(dir.Path(), kWorkerX0, 1, kWorkerY0, 1, 1);
-  MDTask task(params, WorkerEnvironment(server.Hosts()));
+  DownloadTask task(params, WorkerEnvironment(server.Hosts()));
   // A folder where the placeholder should go: the copy cannot land.
   const std::string path = task.TilePath(kWorkerX0, kWorkerY0);
   std::filesystem::create_directory(path);

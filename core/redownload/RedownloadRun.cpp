@@ -1,0 +1,329 @@
+#include "redownload/RedownloadRun.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+#include "platform/Errors.h"
+#include "platform/Files.h"
+#include "worker/FailureTexts.h"
+#include "worker/TileCheck.h"
+#include "worker/TileHttp.h"
+
+namespace kestrane {
+
+namespace {
+
+// What a failed request of a run leads to, by its failure text: the table
+// of the re-download run, tested in its order, first match decides.
+enum class FailureVerdict {
+  Repeat,   // reset or closed connection: the same request again at once
+  IpBanned, // a redirect or a refusal: the run stops
+  Network,  // any other socket failure: the run stops
+  NotFound, // the tile is not on the server: next record
+  Other,    // anything else: next record
+};
+
+bool Has(const std::string &text, std::string_view part) {
+  return text.find(part) != std::string::npos;
+}
+
+FailureVerdict ClassifyFailure(const std::string &text) {
+  if (Has(text, kConnectionReset) || Has(text, kAddressInUse) ||
+      Has(text, kClosedGracefully))
+    return FailureVerdict::Repeat;
+  if (Has(text, kStatusFound) || Has(text, kStatusForbidden))
+    return FailureVerdict::IpBanned;
+  if (Has(text, kSocketError))
+    return FailureVerdict::Network;
+  if (Has(text, kStatusNotFound))
+    return FailureVerdict::NotFound;
+  return FailureVerdict::Other;
+}
+
+enum class RecordEnd { Next, StopRun };
+
+// One record of a run: its requests, its lines and its file.
+class RecordFetch {
+public:
+  RecordFetch(TileHttp &http, const RedownloadOptions &options,
+              const RedownloadRun::LineSink &onLine,
+              const std::atomic<bool> *stop, RedownloadResult &result)
+      : http_(http), options_(options), onLine_(onLine), stop_(stop),
+        result_(result) {}
+
+  // `file`: where the record's tile goes, as ListTileRule took it.
+  RecordEnd Fetch(const FailedTileRecord &record, const std::string &file) {
+    for (int attempt = 1;; ++attempt) {
+      // Each attempt starts from an empty buffer, so the part of a body
+      // that a reset attempt received never reaches the tile's file.
+      buffer_.clear();
+      bool ok = false;
+      std::string failure;
+      try {
+        FetchResult r = http_.Fetch(record.Url, buffer_);
+        ok = r.Ok;
+        failure = std::move(r.FailureText);
+      } catch (const std::exception &e) {
+        failure = e.what();
+      } catch (...) {
+        Release();
+        return RecordEnd::Next; // a failure without text adds no line
+      }
+      if (ok)
+        return Store(record, file); // outside the try: its KError ends it
+      const FailureVerdict verdict = ClassifyFailure(failure);
+      if (verdict == FailureVerdict::Repeat && attempt < options_.MaxAttempts &&
+          !StopRequested())
+        continue;
+      return Fail(record, failure, verdict);
+    }
+  }
+
+  const std::string &LastWritten() const { return lastWritten_; }
+
+private:
+  bool StopRequested() const { return stop_ && stop_->load(); }
+
+  // Drops the body; a large one gives its memory back at once.
+  void Release() {
+    buffer_.clear();
+    if (buffer_.capacity() > (std::size_t{1} << 20))
+      std::string().swap(buffer_);
+  }
+
+  RecordEnd Store(const FailedTileRecord &record, const std::string &file) {
+    // A success status alone does not make a tile: an error page sent with
+    // 200 would replace the placeholder and hide the failure for good.
+    if (!BodyIsImage(buffer_)) {
+      Release();
+      onLine_(record.Path + ":" + record.Url + " ->failed, not an image");
+      return RecordEnd::Next;
+    }
+    if (!WriteFileAtomicUnsynced(file, buffer_))
+      throw KError("Cannot create file " + record.Path);
+    lastWritten_ = file;
+    Release();
+    // The copies of bad bodies that the download left beside the tile
+    // describe a download that this one has now replaced.
+    std::remove((file + std::string(kCrashedSuffix)).c_str());
+    std::remove((file + std::string(kInvalidSuffix)).c_str());
+    onLine_(record.Path + ":" + record.Url + " ->OK");
+    ++result_.Succeeded;
+    return RecordEnd::Next;
+  }
+
+  RecordEnd Fail(const FailedTileRecord &record, const std::string &failure,
+                 FailureVerdict verdict) {
+    Release();
+    onLine_(failure + "->" + record.Url);
+    switch (verdict) {
+    case FailureVerdict::IpBanned:
+      onLine_(std::string(kBannedMessage));
+      result_.EndedByFailure = true;
+      return RecordEnd::StopRun;
+    case FailureVerdict::Network:
+      onLine_(std::string(kNetworkMessage));
+      result_.EndedByFailure = true;
+      return RecordEnd::StopRun;
+    case FailureVerdict::NotFound:
+      onLine_(record.Url + ":" + std::string(kNotFoundMessage));
+      return RecordEnd::Next;
+    case FailureVerdict::Repeat: // the repeats are used up
+    case FailureVerdict::Other:
+      return RecordEnd::Next;
+    }
+    return RecordEnd::Next;
+  }
+
+  TileHttp &http_;
+  const RedownloadOptions &options_;
+  const RedownloadRun::LineSink &onLine_;
+  const std::atomic<bool> *stop_;
+  RedownloadResult &result_;
+  std::string buffer_;
+  std::string lastWritten_;
+};
+
+// Path components without empty and "." ones; ".." stays, for the caller
+// to decide.
+std::vector<std::string> Components(const std::string &path) {
+  std::vector<std::string> out;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t slash = path.find('/', start);
+    if (slash == std::string::npos)
+      slash = path.size();
+    std::string part = path.substr(start, slash - start);
+    if (!part.empty() && part != ".")
+      out.push_back(std::move(part));
+    start = slash + 1;
+  }
+  return out;
+}
+
+std::string Join(const std::vector<std::string> &parts, size_t count) {
+  std::string out;
+  for (size_t i = 0; i < count; ++i)
+    out += "/" + parts[i];
+  return out.empty() ? "/" : out;
+}
+
+bool IsDigits(std::string_view s) {
+  if (s.empty())
+    return false;
+  for (char c : s)
+    if (c < '0' || c > '9')
+      return false;
+  return true;
+}
+
+// "ks_<digits>_<digits>_<digits>.jpg"
+bool IsTileFileName(std::string_view name) {
+  if (!name.starts_with("ks_") || !name.ends_with(".jpg"))
+    return false;
+  name = name.substr(3, name.size() - 3 - 4);
+  for (int part = 0; part < 3; ++part) {
+    const size_t bar = name.find('_');
+    if ((bar == std::string_view::npos) != (part == 2))
+      return false;
+    if (!IsDigits(name.substr(0, bar)))
+      return false;
+    name = bar == std::string_view::npos ? std::string_view()
+                                         : name.substr(bar + 1);
+  }
+  return true;
+}
+
+bool StartsWith(const std::vector<std::string> &path,
+                const std::vector<std::string> &folder) {
+  if (folder.empty() || path.size() <= folder.size())
+    return false;
+  for (size_t i = 0; i < folder.size(); ++i)
+    if (path[i] != folder[i])
+      return false;
+  return true;
+}
+
+// The tiles reach the disk once, at the end of a run, rather than one by
+// one. A failure leaves the run's outcome as it is (the tiles are in place
+// for the system) but says that a power cut could still lose them.
+void SettleTiles(const std::string &lastWritten,
+                 const RedownloadRun::LineSink &onLine) {
+  if (lastWritten.empty() || SyncFileSystem(lastWritten))
+    return;
+  onLine("Error: the tiles written may not have reached the disk: " +
+         ExtractFilePath(lastWritten));
+}
+
+} // namespace
+
+ListTileRule::ListTileRule(const std::string &listPath) {
+  std::string folder = ExtractFilePath(listPath);
+  if (folder.empty() || folder.front() != '/') {
+    char cwd[PATH_MAX];
+    if (::getcwd(cwd, sizeof cwd) != nullptr)
+      folder = IncludeTrailingDelimiter(cwd) + folder;
+  }
+  // The folder as written, its ".." steps taken: the list names it so.
+  for (std::string &part : Components(folder)) {
+    if (part != "..")
+      lexical_.push_back(std::move(part));
+    else if (!lexical_.empty())
+      lexical_.pop_back();
+  }
+  folder_ = Join(lexical_, lexical_.size());
+  if (char *real = ::realpath(folder_.c_str(), nullptr)) {
+    resolved_ = Components(real);
+    std::free(real);
+  }
+}
+
+std::optional<std::string>
+ListTileRule::Take(const std::string &recordPath) const {
+  if (recordPath.empty() || lexical_.empty())
+    return std::nullopt;
+  const std::vector<std::string> parts = Components(
+      recordPath.front() == '/' ? recordPath : folder_ + "/" + recordPath);
+  if (parts.empty() || !IsTileFileName(parts.back()))
+    return std::nullopt;
+  for (const std::string &p : parts)
+    if (p == "..")
+      return std::nullopt;
+  size_t base = 0;
+  if (StartsWith(parts, lexical_))
+    base = lexical_.size();
+  else if (StartsWith(parts, resolved_))
+    base = resolved_.size();
+  else
+    return std::nullopt;
+  // Below the list's folder no step may be a link: a link there could lead
+  // the write anywhere. Past the first missing step nothing is there to be
+  // one (and the write then fails as for any missing folder).
+  for (size_t i = base + 1; i <= parts.size(); ++i) {
+    struct stat st;
+    if (::lstat(Join(parts, i).c_str(), &st) != 0)
+      break;
+    if (S_ISLNK(st.st_mode))
+      return std::nullopt;
+  }
+  return Join(parts, parts.size());
+}
+
+FailedTileRecord SplitFailedTileLine(const std::string &line) {
+  const size_t bar = line.find(kRecordSeparator);
+  if (bar == std::string::npos)
+    return FailedTileRecord{std::string(), line};
+  return FailedTileRecord{line.substr(0, bar), line.substr(bar + 1)};
+}
+
+RedownloadRun::RedownloadRun(RedownloadOptions options)
+    : options_(std::move(options)) {}
+
+RedownloadResult RedownloadRun::Run(const std::string &ftlPath,
+                                    const LineSink &onLine,
+                                    const std::atomic<bool> *stop) const {
+  RedownloadResult result;
+  const std::vector<std::string> lines = ReadLines(ftlPath);
+  result.Records = static_cast<int>(lines.size());
+  if (lines.empty()) {
+    result.ListEmpty = true;
+    onLine("No failed files records.");
+    return result;
+  }
+
+  HttpOptions http; // no proxy: the run never uses the one of the settings
+  http.Headers = options_.Headers;
+  http.ConnectTimeout = options_.ConnectTimeout;
+  http.NoDataTimeout = options_.NoDataTimeout;
+  {
+    TileHttp client(http); // one client, one connection for the whole run
+    onLine("Start...");
+    RecordFetch fetch(client, options_, onLine, stop, result);
+    const ListTileRule rule(ftlPath);
+    for (const std::string &line : lines) {
+      if (stop && stop->load()) {
+        result.StoppedByRequest = true;
+        break;
+      }
+      const FailedTileRecord record = SplitFailedTileLine(line);
+      const std::optional<std::string> file = rule.Take(record.Path);
+      if (!file) {
+        onLine(record.Path + kRefusedRecord);
+        continue;
+      }
+      ++result.Requested;
+      if (fetch.Fetch(record, *file) == RecordEnd::StopRun)
+        break;
+    }
+    SettleTiles(fetch.LastWritten(), onLine);
+  }
+  onLine("Download End.");
+  return result;
+}
+
+} // namespace kestrane

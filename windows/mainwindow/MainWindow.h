@@ -1,0 +1,185 @@
+#pragma once
+// The main window: the task fields, the Start/Stop button, the log pane, the
+// progress display and the menus. It reads the fields, calls the task
+// control and shows what the control reports; the task logic is the
+// control's.
+#include <QMainWindow>
+#include <QUrl>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "control/TaskControl.h"
+#include "mainwindow/UpDown.h"
+#include "qtbridge/QtBridge.h"
+#include "task/TaskInput.h"
+#include "worker/DownloadWorker.h"
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+
+namespace kestrane {
+
+class AboutBox;
+class ConverterWindow;
+class OptionsDialog;
+class RedownloadWindow;
+
+// The developer's links, shown by the about box and opened by "Homepage".
+inline constexpr const char *kHomePageLink = "https://kestrane.example.org/";
+inline constexpr const char *kContactLink =
+    "mailto:support@kestrane.example.org";
+
+// What the main window is built with. The program leaves every field at its
+// default; tests give a settings file of their own and short pauses.
+struct MainWindowConfig {
+  std::string ProgramFolder; // empty: the folder of the running program
+  std::string SettingsPath;  // empty: ProgramFolder + "ini/config.ini"
+  char DecimalSeparator = '.';
+  WorkerPacing Pacing; // the real pauses unless a test passes short ones
+};
+
+// The side windows that the menus show; created after the main window.
+struct ToolWindows {
+  AboutBox *About = nullptr;
+  ConverterWindow *Convert = nullptr;
+  OptionsDialog *Options = nullptr;
+  RedownloadWindow *Flt = nullptr;
+};
+
+class MainWindow : public QMainWindow, private TaskView {
+  Q_OBJECT
+public:
+  explicit MainWindow(const MainWindowConfig &config = {},
+                      QWidget *parent = nullptr);
+  ~MainWindow() override;
+
+  void SetToolWindows(const ToolWindows &windows) { tools_ = windows; }
+
+  // Where message boxes go (null: the message box). Tests record the texts.
+  void setMessageSink(MessageSink *sink) { messages_.SetTarget(sink); }
+  // Where failures that escape a handler go (null: the standard error box).
+  void setErrorSink(MessageSink *sink) { errors_.SetTarget(sink); }
+  // The shell's "open" of a file or link, and the launch of a sibling
+  // program; tests replace them so that nothing is started.
+  void setShellOpen(std::function<void(const QUrl &)> open) {
+    shellOpen_ = std::move(open);
+  }
+  void setStartProgram(std::function<void(const QString &)> start) {
+    startProgram_ = std::move(start);
+  }
+  // What ends the process when the window closes while a task runs.
+  void setAbandonExit(std::function<void()> exit) {
+    abandonExit_ = std::move(exit);
+  }
+
+  // Handlers. Each may throw; the control's connections show the failure
+  // in the error box, tests see it directly.
+  void FormShow();
+  void Button1Click();
+  void BitBtn1Click();
+  void Timer1Timer();
+  void LoadParametersfromprojectfilel1Click();
+  // The part of "Open task ..." after the file dialog.
+  void LoadTaskFile(const std::string &projectFile);
+  void Viewlogfile1Click();
+  void Tileviewer1Click();
+  void CombineImages1Click();
+  void Usermanual1Click();
+  void Homepage1Click();
+  void Options2Click();
+  void ConvertLongitudeorLatitudetodegreen1Click();
+  // "Pick area on map..." and the "Map..." button: the picker opens on the
+  // area in the fields (when valid); OK fills the edges and the zoom.
+  void Pickareaonmap1Click();
+  void ReDownloadfailedfiles1Click();
+  void About1Click();
+  void Exit1Click();
+
+  // The fields as Start reads them.
+  TaskFields Fields() const;
+  const TaskControl &Control() const { return *control_; }
+  const std::string &ProgramFolder() const { return programFolder_; }
+  const std::string &DefaultPath() const { return defaultPath_; }
+  const std::string &Version() const { return version_; }
+  bool TimerActive() const;
+  // Whether the tile folder of the task that just ended is still being
+  // counted (the progress line shows the count once it is in).
+  bool EndCountPending() const;
+
+protected:
+  void showEvent(QShowEvent *event) override;
+  void closeEvent(QCloseEvent *event) override;
+  bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+  // TaskView: the control's panes and captions mirrored into the widgets.
+  void LogPaneReset(const std::vector<std::string> &lines) override;
+  void LogLineAppended(const std::string &line) override;
+  void StateChanged(TaskState state) override;
+  void TotalLabelChanged(const std::string &text) override;
+
+  // The widgets (MainWindowLayout.cpp).
+  void BuildMenus();
+  QWidget *BuildFields();
+  QWidget *BuildPanes();
+  void BuildStatusBar();
+  // Connects a control's signal to a handler run through Guarded.
+  template <class Sender, class Signal, class F>
+  void Connect(Sender *sender, Signal signal, F handler);
+  void SyncTimer();
+  void SyncFailedPane(bool reset);
+  void UpdateProgress();
+  void UpdateEstimate();
+
+  std::string programFolder_;
+  std::string settingsPath_;
+  std::string defaultPath_;
+  std::string version_;
+  bool shown_ = false;
+  bool inTick_ = false;
+
+  QtMessageSink boxSink_;
+  QtMessageSink errorBoxSink_;
+  ForwardingSink messages_;
+  ForwardingSink errors_;
+  QtMainThreadBridge bridge_;
+  std::unique_ptr<TaskControl> control_;
+  ToolWindows tools_;
+  std::function<void(const QUrl &)> shellOpen_;
+  std::function<void(const QString &)> startProgram_;
+  std::function<void()> abandonExit_;
+
+  // The failed-tile pane's lines already shown in Memo2.
+  size_t failedMirrored_ = 0;
+
+  QLineEdit *EditTaskName = nullptr;
+  QPushButton *Button4 = nullptr;
+  QLineEdit *Edit1 = nullptr;
+  QPushButton *ButtonMap = nullptr;
+  QLineEdit *Edit3 = nullptr;
+  QLineEdit *Edit2 = nullptr;
+  QLineEdit *Edit4 = nullptr;
+  QLineEdit *Edit5 = nullptr;
+  UpDown *UpDown1 = nullptr;
+  QComboBox *cbDirection = nullptr;
+  QLineEdit *Edit6 = nullptr;
+  QPushButton *Button1 = nullptr;
+  QLabel *LabelEstimate = nullptr;
+  QPushButton *BitBtn1 = nullptr;
+  QLabel *LabelTotalxy = nullptr;
+  QProgressBar *ProgressBar1 = nullptr;
+  QLabel *LabelProgress = nullptr;
+  QPlainTextEdit *Memo1 = nullptr;
+  QWidget *Panel2 = nullptr;
+  QPlainTextEdit *Memo2 = nullptr;
+  QTimer *Timer1 = nullptr;
+  QTimer *endCountTimer_ = nullptr; // looks for the end count until it is in
+};
+
+} // namespace kestrane

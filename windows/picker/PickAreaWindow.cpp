@@ -1,0 +1,241 @@
+#include "picker/PickAreaWindow.h"
+
+#include <QCompleter>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QStringListModel>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "areafile/AreaFromFile.h"
+#include "areamap/PlaceSearch.h"
+#include "picker/MapCanvas.h"
+#include "task/Estimate.h"
+
+namespace kestrane {
+
+namespace {
+QString QStr(const std::string &s) {
+  return QString::fromStdString(s);
+}
+} // namespace
+
+PickAreaWindow::PickAreaWindow(const std::string &mapPath, QWidget *parent)
+    : QDialog(parent), canvas_(new MapCanvas(this)),
+      search_(new QLineEdit(this)), matchModel_(new QStringListModel(this)),
+      completer_(new QCompleter(matchModel_, this)),
+      selectMode_(new QToolButton(this)), zoom_(new QSpinBox(this)),
+      edges_(new QLabel(this)), tiles_(new QLabel(this)),
+      mapNote_(new QLabel(this)),
+      buttons_(new QDialogButtonBox(
+          QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this)) {
+  setObjectName(QStringLiteral("frmPickArea"));
+  setWindowTitle(QStringLiteral("Pick area"));
+  std::string loadFailure;
+  try {
+    map_ = LoadWorldMap(mapPath);
+  } catch (const KError &e) {
+    loadFailure = e.what();
+  }
+  canvas_->setObjectName(QStringLiteral("MapCanvas"));
+  canvas_->SetMap(&map_);
+
+  search_->setObjectName(QStringLiteral("EditFindPlace"));
+  search_->setPlaceholderText(QStringLiteral("Country or province"));
+  search_->setClearButtonEnabled(true);
+  // The model holds exactly the matches: the drop-down shows it unfiltered.
+  completer_->setCompletionMode(QCompleter::UnfilteredPopupCompletion);
+  completer_->setMaxVisibleItems(12);
+  search_->setCompleter(completer_);
+  connect(search_, &QLineEdit::textEdited, this,
+          [this](const QString &t) { UpdateMatches(t); });
+  connect(completer_, qOverload<const QModelIndex &>(&QCompleter::activated),
+          this, [this](const QModelIndex &index) {
+            const size_t row = static_cast<size_t>(index.row());
+            if (row < matches_.size()) {
+              const size_t place = matches_[row];
+              canvas_->SetHighlight(static_cast<int>(place));
+              canvas_->ShowBox(map_.Places[place].Box, 0.08);
+            }
+          });
+  connect(search_, &QLineEdit::returnPressed, this,
+          [this] { ShowPlace(search_->text()); });
+
+  selectMode_->setObjectName(QStringLiteral("ButtonSelectMode"));
+  selectMode_->setText(QStringLiteral("Select"));
+  selectMode_->setToolTip(
+      QStringLiteral("Drag draws the area (or hold Shift while dragging)"));
+  selectMode_->setCheckable(true);
+  connect(selectMode_, &QToolButton::toggled, this,
+          [this](bool on) { canvas_->SetSelectMode(on); });
+  auto *openArea = new QPushButton(QStringLiteral("Open area..."), this);
+  openArea->setObjectName(QStringLiteral("ButtonOpenArea"));
+  openArea->setAutoDefault(false);
+  connect(openArea, &QPushButton::clicked, this, [this] { OpenAreaClick(); });
+
+  zoom_->setObjectName(QStringLiteral("SpinZoom"));
+  zoom_->setRange(kMinZoom, kMaxZoom);
+  zoom_->setValue(13);
+  connect(zoom_, &QSpinBox::valueChanged, this, [this](int z) {
+    canvas_->SetZoomLevel(z);
+    UpdateFigures();
+  });
+
+  edges_->setObjectName(QStringLiteral("LabelEdges"));
+  edges_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  tiles_->setObjectName(QStringLiteral("LabelTiles"));
+  tiles_->setWordWrap(true);
+  mapNote_->setWordWrap(true);
+  mapNote_->setStyleSheet(QStringLiteral("color: #777;"));
+  mapNote_->setText(
+      loadFailure.empty()
+          ? QStringLiteral("Drag to move the map, wheel or + and - to zoom, "
+                           "Shift+drag (or Select) to draw the area; drag "
+                           "its edges to move them.\nOutlines: Natural "
+                           "Earth (public domain).")
+          : QStr(loadFailure));
+
+  auto *side = new QVBoxLayout;
+  side->addWidget(new QLabel(QStringLiteral("Find place:"), this));
+  side->addWidget(search_);
+  auto *tools = new QHBoxLayout;
+  tools->addWidget(selectMode_);
+  tools->addWidget(openArea);
+  tools->addStretch(1);
+  side->addLayout(tools);
+  auto *form = new QFormLayout;
+  form->addRow(QStringLiteral("Zoom level:"), zoom_);
+  side->addLayout(form);
+  side->addWidget(edges_);
+  side->addWidget(tiles_);
+  side->addStretch(1);
+  side->addWidget(mapNote_);
+  side->addWidget(buttons_);
+  auto *sidePanel = new QWidget(this);
+  sidePanel->setLayout(side);
+  sidePanel->setFixedWidth(250);
+
+  auto *layout = new QHBoxLayout(this);
+  layout->setContentsMargins(6, 6, 6, 6);
+  layout->addWidget(canvas_, 1);
+  layout->addWidget(sidePanel);
+
+  // Return in the search field finds a place; it must not press OK.
+  for (QAbstractButton *b : buttons_->buttons())
+    if (auto *push = qobject_cast<QPushButton *>(b))
+      push->setAutoDefault(false);
+  connect(buttons_, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(buttons_, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  connect(canvas_, &MapCanvas::selectionChanged, this,
+          [this] { UpdateFigures(); });
+  resize(1100, 700);
+  search_->setFocus(); // a place name can be typed at once
+  UpdateFigures();
+}
+
+PickAreaWindow::~PickAreaWindow() = default;
+
+void PickAreaWindow::SetStart(const std::optional<GeoBox> &area, int zoom) {
+  zoom_->setValue(zoom);
+  canvas_->SetZoomLevel(zoom_->value());
+  if (area)
+    SetArea(*area);
+}
+
+void PickAreaWindow::SetVisited(std::vector<VisitedArea> visited) {
+  canvas_->SetVisited(std::move(visited));
+}
+
+void PickAreaWindow::SetArea(const GeoBox &area) {
+  const WorldBox box = ToWorld(area);
+  canvas_->SetSelection(box);
+  canvas_->ShowBox(box, 0.5);
+}
+
+std::optional<AreaFieldTexts> PickAreaWindow::PickedTexts() const {
+  if (!canvas_->Selection())
+    return std::nullopt;
+  return FieldTextsFor(ToGeo(*canvas_->Selection()), PickedZoom());
+}
+
+int PickAreaWindow::PickedZoom() const {
+  return zoom_->value();
+}
+
+void PickAreaWindow::UpdateMatches(const QString &typed) {
+  matches_ = FindPlaces(map_, typed.toStdString());
+  QStringList titles;
+  for (const size_t i : matches_)
+    titles << QStr(PlaceTitle(map_.Places[i]));
+  matchModel_->setStringList(titles);
+  if (!titles.isEmpty() && search_->hasFocus())
+    completer_->complete();
+}
+
+bool PickAreaWindow::ShowPlace(const QString &typed) {
+  UpdateMatches(typed);
+  if (matches_.empty())
+    return false;
+  const size_t place = matches_.front();
+  canvas_->SetHighlight(static_cast<int>(place));
+  canvas_->ShowBox(map_.Places[place].Box, 0.08);
+  return true;
+}
+
+void PickAreaWindow::OpenAreaClick() {
+  const QString file = QFileDialog::getOpenFileName(
+      this, QStringLiteral("Open area"), QString(),
+      QStringLiteral("Areas (*.geojson *.json *.kml *.gpx);;All files (*)"));
+  if (!file.isEmpty())
+    OpenAreaFile(file.toStdString());
+}
+
+void PickAreaWindow::OpenAreaFile(const std::string &path) {
+  try {
+    SetArea(AreaFromFile(path));
+  } catch (const KError &e) {
+    Report(e.what());
+  }
+}
+
+void PickAreaWindow::Report(const std::string &text) {
+  if (messages_ != nullptr)
+    messages_->ShowMessage(text);
+  else
+    QMessageBox::warning(this, windowTitle(), QStr(text));
+}
+
+void PickAreaWindow::UpdateFigures() {
+  const std::optional<AreaFieldTexts> texts = PickedTexts();
+  buttons_->button(QDialogButtonBox::Ok)->setEnabled(texts.has_value());
+  if (!texts) {
+    edges_->setText(QStringLiteral("No area yet."));
+    tiles_->clear();
+    return;
+  }
+  edges_->setText(QStringLiteral("Left: %1\nRight: %2\nTop: %3\nBottom: %4")
+                      .arg(QStr(texts->Left), QStr(texts->Right),
+                           QStr(texts->Top), QStr(texts->Bottom)));
+  const std::optional<GeoBox> area = AreaFromFieldTexts(*texts);
+  if (!area) {
+    tiles_->clear();
+    return;
+  }
+  const AreaEstimate e = EstimateArea(area->Left, area->Right, area->Top,
+                                      area->Bottom, PickedZoom());
+  tiles_->setText(QStringLiteral("Tiles: %1 x %2 = %3\nLeast time: %4")
+                      .arg(e.Columns)
+                      .arg(e.Rows)
+                      .arg(QLocale().toString(static_cast<qlonglong>(e.Tiles)))
+                      .arg(QStr(FormatDuration(e.LeastMilliseconds))));
+}
+
+} // namespace kestrane

@@ -1,0 +1,80 @@
+#pragma once
+// The window "Pick area": the offline map on which the user finds a place,
+// draws the area and picks the zoom, with the tile count and the least
+// download time of the area as it changes. OK hands the area back as the
+// main window's field texts; the window itself writes no field.
+#include <QDialog>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "areamap/AreaFields.h"
+#include "areamap/VisitedAreas.h"
+#include "areamap/WorldMap.h"
+#include "platform/Errors.h"
+
+class QCompleter;
+class QDialogButtonBox;
+class QLabel;
+class QLineEdit;
+class QSpinBox;
+class QStringListModel;
+class QToolButton;
+
+namespace kestrane {
+
+class MapCanvas;
+
+class PickAreaWindow : public QDialog {
+  Q_OBJECT
+public:
+  // `mapPath`: the map file of the bundle; when it does not load, the
+  // window still works on an empty map and says why.
+  explicit PickAreaWindow(const std::string &mapPath,
+                          QWidget *parent = nullptr);
+  ~PickAreaWindow() override;
+
+  // Where failures go (null: a message box). Tests record the texts.
+  void setMessageSink(MessageSink *sink) { messages_ = sink; }
+
+  // The area and zoom the window opens on (the main window's fields when
+  // they hold a valid area; otherwise the whole world and no area).
+  void SetStart(const std::optional<GeoBox> &area, int zoom);
+  void SetVisited(std::vector<VisitedArea> visited);
+
+  // The area as the fields' texts; nullopt while none is drawn.
+  std::optional<AreaFieldTexts> PickedTexts() const;
+  int PickedZoom() const;
+
+  // Finds the place the search field names (its first match), shows it
+  // and outlines it. False when nothing matches.
+  bool ShowPlace(const QString &typed);
+  // "Open area..." after its file dialog.
+  void OpenAreaFile(const std::string &path);
+  void SetArea(const GeoBox &area);
+
+  MapCanvas *Canvas() const { return canvas_; }
+  const WorldMap &Map() const { return map_; }
+
+private:
+  void UpdateFigures();
+  void UpdateMatches(const QString &typed);
+  void OpenAreaClick();
+  void Report(const std::string &text);
+
+  WorldMap map_;
+  MessageSink *messages_ = nullptr;
+  std::vector<size_t> matches_;
+  MapCanvas *canvas_;
+  QLineEdit *search_;
+  QStringListModel *matchModel_;
+  QCompleter *completer_;
+  QToolButton *selectMode_;
+  QSpinBox *zoom_;
+  QLabel *edges_;
+  QLabel *tiles_;
+  QLabel *mapNote_;
+  QDialogButtonBox *buttons_;
+};
+
+} // namespace kestrane

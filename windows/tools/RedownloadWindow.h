@@ -1,0 +1,72 @@
+#pragma once
+// The re-download window: fetches again every tile of a failed-tile list,
+// one after the other, and reports each outcome as a line. The run goes on
+// a thread of its own so that the window stays responsive; its button
+// stops the run after the current record.
+#include <QDialog>
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "qtbridge/QtBridge.h"
+#include "redownload/RedownloadRun.h"
+
+class QPlainTextEdit;
+class QPushButton;
+class QWidget;
+
+namespace kestrane {
+
+class RedownloadWindow : public QDialog {
+  Q_OBJECT
+public:
+  explicit RedownloadWindow(QWidget *parent = nullptr);
+  // Stops a run that is still going and waits for it.
+  ~RedownloadWindow() override;
+
+  // Where "Cannot open file ..." and "Cannot create file ..." go (null:
+  // the standard error box).
+  void setErrorSink(MessageSink *sink) { errors_.SetTarget(sink); }
+
+  // How the runs request their tiles (tests shorten the time-outs).
+  void setRunOptions(RedownloadOptions options) {
+    options_ = std::move(options);
+  }
+
+  // Handlers. Button1Click asks for a list and starts a run; during a run
+  // (the button then reads "Stop") it asks the run to stop.
+  void FormShow();
+  void Button1Click();
+  // Starts a run on `ftlPath`: the part of Button1Click after the dialog.
+  void StartRun(const std::string &ftlPath);
+  void StopRun();
+  bool Running() const { return worker_.joinable(); }
+
+signals:
+  // Emitted on the window thread once a run has ended.
+  void RunFinished();
+
+protected:
+  void showEvent(QShowEvent *event) override;
+  void reject() override;
+
+private:
+  void CentreOnScreen();
+  void AddLine(const QString &line);
+  void Finished(const std::string &error);
+
+  QtMessageSink errorBox_;
+  ForwardingSink errors_;
+  RedownloadOptions options_;
+  std::thread worker_;
+  std::shared_ptr<std::atomic<bool>> stop_;
+  bool closeWhenDone_ = false;
+
+  QWidget *Panel1;
+  QPushButton *Button1;
+  QWidget *Panel2;
+  QPlainTextEdit *Memo1;
+};
+
+} // namespace kestrane
