@@ -301,7 +301,8 @@ TEST(DownloadTaskSetupTest, ContinuedTaskReadsSavedPositions) {
   }
 }
 
-TEST(DownloadTaskSetupTest, ContinuedTaskWithoutProjectFileStartsFromTheBeginning) {
+TEST(DownloadTaskSetupTest,
+     ContinuedTaskWithoutProjectFileStartsFromTheBeginning) {
   TempDir dir;
   TaskParameters p = ExampleParams(dir.Path());
   p.ContinueTask = true;
