@@ -72,17 +72,18 @@ bool Save(QWidget *widget, const QString &folder, const QString &name) {
 // Shows every window in turn and saves it as a PNG in `folder`: a check of
 // captions and layout. With a project file the main window then starts
 // that task and is saved again after `seconds` of downloading.
-int Screenshots(kestrane::MainWindow &form1, const kestrane::ToolWindows &tools,
-                const QString &folder, const QString &task, int seconds) {
+int Screenshots(kestrane::MainWindow &mainWindow,
+                const kestrane::ToolWindows &tools, const QString &folder,
+                const QString &task, int seconds) {
   QDir().mkpath(folder);
   bool ok = true;
-  form1.show();
-  ok &= Save(&form1, folder, QStringLiteral("main.png"));
+  mainWindow.show();
+  ok &= Save(&mainWindow, folder, QStringLiteral("main.png"));
   int n = 0;
-  for (QMenu *menu : form1.menuBar()->findChildren<QMenu *>()) {
+  for (QMenu *menu : mainWindow.menuBar()->findChildren<QMenu *>()) {
     if (menu->title().isEmpty())
       continue; // the menu bar's own overflow menu
-    menu->popup(form1.mapToGlobal(QPoint(20 + 60 * n, 20)));
+    menu->popup(mainWindow.mapToGlobal(QPoint(20 + 60 * n, 20)));
     ok &= Save(menu, folder,
                QStringLiteral("menu-%1.png")
                    .arg(menu->title().remove(QLatin1Char('&')).toLower()));
@@ -91,8 +92,8 @@ int Screenshots(kestrane::MainWindow &form1, const kestrane::ToolWindows &tools,
   }
   const std::pair<QWidget *, const char *> windows[] = {
       {tools.Options, "options.png"},
-      {tools.Convert, "convert.png"},
-      {tools.Flt, "redownload.png"},
+      {tools.Converter, "convert.png"},
+      {tools.Redownload, "redownload.png"},
       {tools.About, "about.png"}};
   for (const auto &[window, name] : windows) {
     window->show();
@@ -100,16 +101,16 @@ int Screenshots(kestrane::MainWindow &form1, const kestrane::ToolWindows &tools,
     window->hide();
   }
   if (!task.isEmpty()) {
-    form1.LoadTaskFile(task.toStdString());
-    form1.BitBtn1Click();
+    mainWindow.LoadTaskFile(task.toStdString());
+    mainWindow.StartStopClicked();
     Wait(seconds * 1000);
-    ok &= Save(&form1, folder, QStringLiteral("main-download.png"));
+    ok &= Save(&mainWindow, folder, QStringLiteral("main-download.png"));
     // Leaves as closing the window during a task does.
-    form1.setAbandonExit([ok] {
+    mainWindow.SetAbandonExit([ok] {
       std::fflush(nullptr);
       std::_Exit(ok ? 0 : 1);
     });
-    form1.close();
+    mainWindow.close();
   }
   return ok ? 0 : 1;
 }
@@ -120,7 +121,7 @@ int Screenshots(kestrane::MainWindow &form1, const kestrane::ToolWindows &tools,
 // came back.
 int OptionsRoundTrip(kestrane::OptionsDialog &options, const QString &folder) {
   StderrSink errors; // a refused write is printed, not shown in a box
-  options.setErrorSink(&errors);
+  options.SetErrorSink(&errors);
   options.show();
   auto *path = options.findChild<QLineEdit *>(QStringLiteral("Edit12"));
   auto *ok = options.findChild<QPushButton *>(QStringLiteral("Button1"));
@@ -164,21 +165,22 @@ HiddenOptions ReadHiddenOptions(const QStringList &args) {
 }
 
 // The main window as the program shows it, or one of the hidden modes.
-int RunWindows(QApplication &app, kestrane::MainWindow &form1,
+int RunWindows(QApplication &app, kestrane::MainWindow &mainWindow,
                const kestrane::ToolWindows &tools, const HiddenOptions &o) {
   if (!o.RoundTripFolder.isEmpty())
     return OptionsRoundTrip(*tools.Options, o.RoundTripFolder);
   if (!o.Showcase.isEmpty()) {
-    if (!kestrane::StartShowcase(form1, tools, o.Showcase, o.ShowcaseFtl))
+    if (!kestrane::StartShowcase(mainWindow, tools, o.Showcase, o.ShowcaseFtl))
       return 2;
     return app.exec();
   }
   if (!o.ShotFolder.isEmpty()) {
     StderrSink sink;
-    form1.setMessageSink(&sink);
-    return Screenshots(form1, tools, o.ShotFolder, o.ShotTask, o.ShotSeconds);
+    mainWindow.SetMessageSink(&sink);
+    return Screenshots(mainWindow, tools, o.ShotFolder, o.ShotTask,
+                       o.ShotSeconds);
   }
-  form1.show();
+  mainWindow.show();
   return app.exec();
 }
 
@@ -213,17 +215,19 @@ int main(int argc, char **argv) {
     kestrane::MainWindowConfig config;
     config.ProgramFolder = folder;
     config.DecimalSeparator = separator;
-    kestrane::MainWindow form1(config);
+    kestrane::MainWindow mainWindow(config);
     kestrane::AboutBox about(QString::fromLatin1(kestrane::kHomePageLink),
                              QString::fromLatin1(kestrane::kContactLink),
-                             &form1);
-    kestrane::ConverterWindow convert(separator, &form1);
-    kestrane::OptionsDialog options(kestrane::SettingsPath(folder), &form1);
-    kestrane::RedownloadWindow flt(&form1);
-    const kestrane::ToolWindows tools{&about, &convert, &options, &flt};
-    form1.SetToolWindows(tools);
+                             &mainWindow);
+    kestrane::ConverterWindow converter(separator, &mainWindow);
+    kestrane::OptionsDialog options(kestrane::SettingsPath(folder),
+                                    &mainWindow);
+    kestrane::RedownloadWindow redownload(&mainWindow);
+    const kestrane::ToolWindows tools{&about, &converter, &options,
+                                      &redownload};
+    mainWindow.SetToolWindows(tools);
 
-    return RunWindows(app, form1, tools, hidden);
+    return RunWindows(app, mainWindow, tools, hidden);
   } catch (const std::exception &e) {
     QMessageBox::critical(nullptr, app.applicationDisplayName(),
                           QString::fromStdString(e.what()));

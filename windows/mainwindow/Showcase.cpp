@@ -17,54 +17,56 @@ void Type(QWidget &window, const char *field, const char *text) {
 }
 
 // A 0.01 degree square over a city at zoom 18, and a folder that exists.
-void TypeArea(MainWindow &form1) {
-  Type(form1, "Edit1", "-122.3407");
-  Type(form1, "Edit3", "-122.3301");
-  Type(form1, "Edit2", "47.6083");
-  Type(form1, "Edit4", "47.5983");
-  Type(form1, "Edit6", "/tmp");
-  if (auto *zoom = form1.findChild<UpDown *>(QStringLiteral("UpDown1")))
-    zoom->setValue(18);
+void TypeArea(MainWindow &mainWindow) {
+  Type(mainWindow, "Edit1", "-122.3407");
+  Type(mainWindow, "Edit3", "-122.3301");
+  Type(mainWindow, "Edit2", "47.6083");
+  Type(mainWindow, "Edit4", "47.5983");
+  Type(mainWindow, "Edit6", "/tmp");
+  if (auto *zoom = mainWindow.findChild<UpDown *>(QStringLiteral("UpDown1")))
+    zoom->SetValue(18);
 }
 
 // The converter over the right half of the main window, where the main
 // window's dialogs appear too.
-void ShowConverterBeside(MainWindow &form1, ConverterWindow &convert) {
-  convert.show();
-  const QRect main = form1.frameGeometry();
-  convert.move(main.left() + 300, main.top() + 120);
-  convert.raise();
+void ShowConverterBeside(MainWindow &mainWindow, ConverterWindow &converter) {
+  converter.show();
+  const QRect main = mainWindow.frameGeometry();
+  converter.move(main.left() + 300, main.top() + 120);
+  converter.raise();
 }
 
 } // namespace
 
-bool StartShowcase(MainWindow &form1, const ToolWindows &tools,
+bool StartShowcase(MainWindow &mainWindow, const ToolWindows &tools,
                    const QString &state, const QString &ftl) {
-  form1.show();
-  TypeArea(form1);
+  mainWindow.show();
+  TypeArea(mainWindow);
   if (state == QLatin1String("estimate"))
     return true;
   if (state == QLatin1String("message")) {
-    QTimer::singleShot(500, &form1, [&form1, tools] {
-      ShowConverterBeside(form1, *tools.Convert);
-      Type(form1, "Edit3", "abc"); // Start refuses it with a message box
-      QTimer::singleShot(500, &form1, [&form1] { form1.BitBtn1Click(); });
+    QTimer::singleShot(500, &mainWindow, [&mainWindow, tools] {
+      ShowConverterBeside(mainWindow, *tools.Converter);
+      Type(mainWindow, "Edit3", "abc"); // Start refuses it with a message box
+      QTimer::singleShot(500, &mainWindow,
+                         [&mainWindow] { mainWindow.StartStopClicked(); });
     });
     return true;
   }
   if (state == QLatin1String("options")) {
-    QTimer::singleShot(500, &form1, [&form1, tools] {
-      ShowConverterBeside(form1, *tools.Convert);
-      QTimer::singleShot(500, &form1, [&form1] { form1.Options2Click(); });
+    QTimer::singleShot(500, &mainWindow, [&mainWindow, tools] {
+      ShowConverterBeside(mainWindow, *tools.Converter);
+      QTimer::singleShot(500, &mainWindow,
+                         [&mainWindow] { mainWindow.OptionsChosen(); });
     });
     return true;
   }
   if (state == QLatin1String("redownload")) {
-    QTimer::singleShot(500, &form1, [&form1, tools, ftl] {
-      QTimer::singleShot(500, tools.Flt, [tools, ftl] {
-        tools.Flt->StartRun(ftl.toStdString());
+    QTimer::singleShot(500, &mainWindow, [&mainWindow, tools, ftl] {
+      QTimer::singleShot(500, tools.Redownload, [tools, ftl] {
+        tools.Redownload->StartRun(ftl.toStdString());
       });
-      form1.ReDownloadfailedfiles1Click();
+      mainWindow.RedownloadChosen();
     });
     return true;
   }

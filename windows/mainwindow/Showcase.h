@@ -16,7 +16,7 @@ namespace kestrane {
 //  "options"    the converter open, and the modal options dialog;
 //  "redownload" the Re-Download window after a run of the list `ftl`.
 // False for an unknown state.
-bool StartShowcase(MainWindow &form1, const ToolWindows &tools,
+bool StartShowcase(MainWindow &mainWindow, const ToolWindows &tools,
                    const QString &state, const QString &ftl);
 
 } // namespace kestrane
