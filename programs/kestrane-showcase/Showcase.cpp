@@ -1,4 +1,4 @@
-#include "mainwindow/Showcase.h"
+#include "Showcase.h"
 
 #include <QLineEdit>
 #include <QPushButton>

@@ -1,7 +1,7 @@
 #pragma once
 // The program's windows put into a state to be looked at under a real window
-// manager: the README's screenshots and the caption test use it through the
-// hidden option --showcase of the desktop program.
+// manager: the README's screenshots and the caption test use it through
+// `kestrane-showcase --showcase STATE`.
 #include <QString>
 
 #include "mainwindow/MainWindow.h"
