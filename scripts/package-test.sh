@@ -3,8 +3,10 @@
 # would, and as an unprivileged user runs `kestrane-cli plan` and the
 # options dialog's save and read-back (offscreen): the installed program
 # folder is not writable for that user, so the settings go to
-# ~/.config/kestrane/config.ini. Removes the package again at the end.
-# Run as root (apt-get); CI calls it.
+# ~/.config/kestrane/config.ini. The dialog is driven by the build's
+# kestrane-showcase (not in the package), which builds the windows as the
+# program in the installed folder does. Removes the package again at the
+# end. Run as root (apt-get); CI calls it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=build-package
@@ -43,6 +45,10 @@ as_user() {
 for prog in kestrane kestrane-cli; do
   command -v "$prog" >/dev/null || fail "$prog is not on the PATH"
 done
+if command -v kestrane-showcase >/dev/null ||
+  [ -e /usr/lib/kestrane/kestrane-showcase ]; then
+  fail "the build's showcase program was installed"
+fi
 [ -f /usr/share/applications/kestrane.desktop ] || fail "no desktop entry"
 [ -f /usr/share/icons/hicolor/scalable/apps/kestrane.svg ] || fail "no icon"
 [ -f /usr/share/man/man1/kestrane-cli.1 ] || fail "no manual page"
@@ -52,12 +58,17 @@ done
 
 version=$(as_user kestrane-cli --version)
 echo "$version"
+as_user kestrane --version || fail "kestrane --version as $user"
 as_user kestrane-cli plan --path "$home/tiles" --task t --left -122.34 \
   --right -122.33 --top 47.61 --bottom 47.60 --zoom 16 ||
   fail "kestrane-cli plan as $user"
 [ -f "$home/tiles/t.ktsk" ] || fail "plan wrote no project file"
 
-as_user kestrane --options-round-trip "$home/maps" ||
+# The showcase program is copied where the user can run it; the settings
+# file its dialog uses is the one of the installed program folder.
+$SUDO install -m 755 "$dir/bin/kestrane-showcase" "$home/kestrane-showcase"
+as_user "$home/kestrane-showcase" --program-folder /usr/lib/kestrane \
+  --options-round-trip "$home/maps" ||
   fail "the options round trip as $user"
 [ -f "$home/.config/kestrane/config.ini" ] ||
   fail "no settings file in ~/.config/kestrane"

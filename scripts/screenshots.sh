@@ -2,7 +2,8 @@
 # The README's screenshots under a real window manager (openbox on Xvfb):
 # the main window with the estimate line, the converter beside a message
 # box, and the Re-Download window after a run. Writes docs/screenshot-*.png
-# from the bundle in build/bin.
+# from the bundle in build/bin, whose kestrane-showcase (a program of the
+# build, not installed) puts the windows into these states.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bundle=$(pwd)/build/bin
@@ -25,7 +26,7 @@ cp -r "$bundle" "$work/bin"
 shot() { # shot STATE FILE [ARGS...]
   local state=$1 file=$2
   shift 2
-  "$work/bin/kestrane" --showcase "$state" "$@" >/dev/null 2>&1 &
+  "$work/bin/kestrane-showcase" --showcase "$state" "$@" >/dev/null 2>&1 &
   local pid=$!
   sleep "${SHOT_WAIT:-4}"
   import -window root "docs/$file"

@@ -2,10 +2,15 @@
 # The desktop program's windows under a real window manager (openbox on
 # Xvfb): every caption reads exactly as given, without the program's name
 # appended; the converter never stacks above the program's message box or
-# its Options dialog; the Re-Download window is centred on the screen.
+# its Options dialog; the Re-Download window is centred on the screen. The
+# build's kestrane-showcase builds the windows as the desktop program does
+# and puts them into each state.
 set -euo pipefail
 bundle=${1:?usage: window_captions.sh BUNDLE_DIR}
-[ -x "$bundle/kestrane" ] || { echo "no desktop program: skipped"; exit 0; }
+[ -x "$bundle/kestrane-showcase" ] || {
+  echo "no desktop program: skipped"
+  exit 0
+}
 work=$(mktemp -d)
 failures=0
 fail() {
@@ -34,7 +39,7 @@ converter='Convert "Degrees,Minutes,Seconds" to "Degrees"'
 show() {
   local state=$1 want=$2
   shift 2
-  "$work/bin/kestrane" --showcase "$state" "$@" >"$work/$state.log" 2>&1 &
+  "$work/bin/kestrane-showcase" --showcase "$state" "$@" >"$work/$state.log" 2>&1 &
   program=$!
   for _ in $(seq 100); do
     x11_titles "$program" >"$work/titles" 2>/dev/null || true

@@ -19,10 +19,10 @@ namespace kestrane::guitest {
 
 struct MainWindowDriver {
   explicit MainWindowDriver(const GuiRig &rig) : form(Config(rig)) {
-    form.setMessageSink(&messages);
-    form.setErrorSink(&errors);
-    form.setShellOpen([this](const QUrl &url) { opened.push_back(url); });
-    form.setStartProgram(
+    form.SetMessageSink(&messages);
+    form.SetErrorSink(&errors);
+    form.SetShellOpen([this](const QUrl &url) { opened.push_back(url); });
+    form.SetStartProgram(
         [this](const QString &program) { started.push_back(program); });
   }
   static MainWindowConfig Config(const GuiRig &rig) {
@@ -51,7 +51,7 @@ struct MainWindowDriver {
     Edit("Edit3")->setText(QStringLiteral("116.265"));
     Edit("Edit2")->setText(QStringLiteral("39.9"));
     Edit("Edit4")->setText(QStringLiteral("39.9"));
-    Get<UpDown>("UpDown1")->setValue(18);
+    Get<UpDown>("UpDown1")->SetValue(18);
     Edit("Edit6")->setText(QString::fromStdString(path));
   }
   void ClickStart() { QTest::mouseClick(Button(), Qt::LeftButton); }

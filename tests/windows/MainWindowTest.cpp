@@ -69,7 +69,7 @@ void MainWindowTest::controlsHaveTheirNamesCaptionsAndDefaults() {
   // The zoom field only follows its spinner.
   QCOMPARE(w.Edit("Edit5")->text(), QString("13"));
   QVERIFY(w.Edit("Edit5")->isReadOnly());
-  QCOMPARE(w.Get<UpDown>("UpDown1")->value(), 13);
+  QCOMPARE(w.Get<UpDown>("UpDown1")->Value(), 13);
   auto *dir = w.Get<QComboBox>("cbDirection");
   QCOMPARE(dir->count(), 4);
   QCOMPARE(dir->itemText(0), QString("North"));
@@ -175,10 +175,10 @@ void MainWindowTest::upDownStaysWithinOneTo21() {
   QLineEdit *zoom = w.Edit("Edit5");
   QTest::mouseClick(up, Qt::LeftButton);
   QCOMPARE(zoom->text(), QString("14"));
-  updown->setValue(21);
+  updown->SetValue(21);
   QTest::mouseClick(up, Qt::LeftButton); // no wrap to 1
   QCOMPARE(zoom->text(), QString("21"));
-  updown->setValue(1);
+  updown->SetValue(1);
   QTest::mouseClick(down, Qt::LeftButton); // no wrap to 21
   QCOMPARE(zoom->text(), QString("1"));
   // The arrow keys in the field step it too.
@@ -383,7 +383,7 @@ void MainWindowTest::openTaskFillsFields() {
   QCOMPARE(w.Edit("Edit2")->text(), fields[2]);
   QCOMPARE(w.Edit("Edit4")->text(), fields[3]);
   QCOMPARE(w.Edit("Edit5")->text(), zoom);
-  QCOMPARE(w.Get<UpDown>("UpDown1")->value(), spinner);
+  QCOMPARE(w.Get<UpDown>("UpDown1")->Value(), spinner);
   QCOMPARE(w.Get<QComboBox>("cbDirection")->currentIndex(), dir);
   QCOMPARE(w.Edit("Edit6")->text(), QString::fromStdString(rig.Dir()));
   QCOMPARE(w.Edit("EditTaskName")->text(), QString("saved.area.ktsk"));

@@ -55,7 +55,7 @@ void NewcomerWindowTest::estimateFollowsTheFieldsAndCreatesNothing() {
   w.Fill(rig.Dir());
   QCOMPARE(w.Estimate(),
            QString("Tiles: 12 (12 x 1), at least 1.7 s at the service's pace"));
-  w.Get<UpDown>("UpDown1")->setValue(17);
+  w.Get<UpDown>("UpDown1")->SetValue(17);
   QCOMPARE(w.Estimate(),
            QString("Tiles: 6 (6 x 1), at least 1.0 s at the service's pace"));
   w.Edit("Edit3")->setText(QString());
@@ -118,13 +118,13 @@ void NewcomerWindowTest::zoomFieldTakesTheWheelAndPageKeys() {
       {"PgDn", [&] { QTest::keyClick(zoom, Qt::Key_PageDown); }, "13"},
       {"at 21 the wheel stops",
        [&] {
-         w.Get<UpDown>("UpDown1")->setValue(21);
+         w.Get<UpDown>("UpDown1")->SetValue(21);
          Wheel(zoom, 120);
        },
        "21"},
       {"at 1 PgDn stops",
        [&] {
-         w.Get<UpDown>("UpDown1")->setValue(1);
+         w.Get<UpDown>("UpDown1")->SetValue(1);
          QTest::keyClick(zoom, Qt::Key_PageDown);
        },
        "1"},

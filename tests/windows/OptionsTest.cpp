@@ -18,7 +18,7 @@ namespace {
 
 struct Dialog {
   explicit Dialog(const std::string &settingsPath) : form(settingsPath) {
-    form.setErrorSink(&errors);
+    form.SetErrorSink(&errors);
   }
   QLineEdit *Edit(const char *name) {
     return form.findChild<QLineEdit *>(QString::fromLatin1(name));
@@ -201,7 +201,7 @@ void OptionsTest::refusedWriteKeepsTheDialogOpen() {
   QVERIFY(d.form.isVisible());
   // The handler itself raises it (the standard error box shows it).
   try {
-    d.form.Button1Click();
+    d.form.OkClicked();
     QFAIL("no error raised");
   } catch (const KError &e) {
     QCOMPARE(std::string(e.what()), message);

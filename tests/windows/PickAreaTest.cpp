@@ -34,8 +34,8 @@ namespace {
 
 struct Main {
   explicit Main(const GuiRig &rig) : form(Config(rig)) {
-    form.setMessageSink(&messages);
-    form.setErrorSink(&messages);
+    form.SetMessageSink(&messages);
+    form.SetErrorSink(&messages);
     form.show();
   }
   static MainWindowConfig Config(const GuiRig &rig) {

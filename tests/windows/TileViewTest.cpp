@@ -38,8 +38,8 @@ struct Rig {
     config.SettingsPath = dir.Path() + "config.ini";
     config.Limits.Threads = 2;
     window = std::make_unique<TileViewWindow>(config);
-    window->setMessageSink(&messages);
-    window->setShellOpen([this](const QUrl &url) { opened.push_back(url); });
+    window->SetMessageSink(&messages);
+    window->SetShellOpen([this](const QUrl &url) { opened.push_back(url); });
     window->resize(800, 600);
     window->show();
   }
@@ -151,7 +151,7 @@ void TileViewTest::followsNewTilesAndWritesTheList() {
   task = &rig.window->Session()->Task();
   test::PutTile(*task, rig.X(0), rig.Y(0), test::TileFile::Jpeg);
   test::PutTile(*task, rig.X(1), rig.Y(0), test::TileFile::Placeholder);
-  rig.window->setFollowInterval(50);
+  rig.window->SetFollowInterval(50);
   QTRY_VERIFY(rig.window->CountsText().startsWith("Stored 1 "));
 
   // The user zoomed in; tiles that come later do not move the view.

@@ -37,7 +37,7 @@ namespace {
 
 struct Converter {
   Converter(char separator = '.') : form(separator) {
-    form.setMessageSink(&messages);
+    form.SetMessageSink(&messages);
     form.show();
   }
   QLineEdit *Edit(const char *name) {
@@ -150,11 +150,11 @@ namespace {
 
 struct Redownload {
   Redownload() {
-    form.setErrorSink(&errors);
+    form.SetErrorSink(&errors);
     RedownloadOptions options;
     options.ConnectTimeout = std::chrono::milliseconds(5000);
     options.NoDataTimeout = std::chrono::milliseconds(5000);
-    form.setRunOptions(options);
+    form.SetRunOptions(options);
     form.show();
   }
   QPushButton *Button() { return form.findChild<QPushButton *>("Button1"); }
@@ -310,7 +310,7 @@ void ToolWindowsTest::menusShowTheWindows() {
 void ToolWindowsTest::aboutOpensItsLinks() {
   AboutBox about("https://h.example/", "mailto:m@h.example");
   std::vector<QUrl> opened;
-  about.setShellOpen([&](const QUrl &url) { opened.push_back(url); });
+  about.SetShellOpen([&](const QUrl &url) { opened.push_back(url); });
   about.SetVersion("7.0");
   QStringList texts;
   for (const QLabel *label : about.findChildren<QLabel *>())

@@ -64,7 +64,7 @@ JoinerWindow::JoinerWindow(QWidget *parent) : QWidget(parent) {
           &JoinerWindow::BrowseOutput);
   connect(ProjectEdit, &QLineEdit::textChanged, this,
           &JoinerWindow::ProjectChanged);
-  connect(JoinButton, &QPushButton::clicked, this, &JoinerWindow::JoinClick);
+  connect(JoinButton, &QPushButton::clicked, this, &JoinerWindow::JoinClicked);
 }
 
 JoinerWindow::~JoinerWindow() {
@@ -98,7 +98,7 @@ void JoinerWindow::ProjectChanged() {
   defaultOutput_ = suggested;
 }
 
-void JoinerWindow::JoinClick() {
+void JoinerWindow::JoinClicked() {
   if (Running()) {
     cancel_.store(true);
     JoinButton->setEnabled(false);
@@ -162,8 +162,8 @@ void JoinerWindow::Stop() {
 
 int RunJoinerWindow(int argc, char **argv) {
   QApplication app(argc, argv);
-  JoinerWindow form;
-  form.show();
+  JoinerWindow window;
+  window.show();
   return QApplication::exec();
 }
 

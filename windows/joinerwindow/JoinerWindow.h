@@ -39,7 +39,7 @@ private:
   void BrowseProject();
   void BrowseOutput();
   void ProjectChanged();
-  void JoinClick();
+  void JoinClicked();
   void Done(const QStringList &lines);
   void Stop();
 

@@ -75,16 +75,16 @@ MainWindow::MainWindow(const MainWindowConfig &config, QWidget *parent)
   BuildMenus();
   BuildStatusBar();
 
-  Timer1 = new QTimer(this);
-  Timer1->setObjectName(QStringLiteral("Timer1"));
-  Timer1->setInterval(kTickPeriod);
+  tickTimer_ = new QTimer(this);
+  tickTimer_->setObjectName(QStringLiteral("Timer1"));
+  tickTimer_->setInterval(kTickPeriod);
   // A message box of a tick (the end of the task, a failure) runs its own
   // event loop; the ticks that come meanwhile wait for the next second.
-  connect(Timer1, &QTimer::timeout, this, [this] {
+  connect(tickTimer_, &QTimer::timeout, this, [this] {
     if (inTick_)
       return;
     inTick_ = true;
-    Guarded(errors_, [this] { Timer1Timer(); });
+    Guarded(errors_, [this] { TimerTicked(); });
     inTick_ = false;
   });
 
@@ -106,7 +106,7 @@ MainWindow::MainWindow(const MainWindowConfig &config, QWidget *parent)
 }
 
 MainWindow::~MainWindow() {
-  Timer1->stop();
+  tickTimer_->stop();
   endCountTimer_->stop();
   // Workers wait on this thread for their calls: let each end after its
   // current tile before the control, which joins them, goes.
@@ -124,42 +124,42 @@ void MainWindow::showEvent(QShowEvent *event) {
   QMainWindow::showEvent(event);
   if (!shown_) {
     shown_ = true;
-    Guarded(errors_, [this] { FormShow(); });
+    Guarded(errors_, [this] { FirstShown(); });
   }
 }
 
-void MainWindow::FormShow() {
+void MainWindow::FirstShown() {
   const Settings settings = ReadSettings(settingsPath_);
   defaultPath_ = settings.DefaultPath;
   version_ = settings.Version;
   setWindowTitle(QStr("Kestrane " + version_));
-  Edit6->setText(QStr(defaultPath_));
+  pathEdit_->setText(QStr(defaultPath_));
   if (tools_.About)
     tools_.About->SetVersion(QStr(version_));
 }
 
-void MainWindow::Button1Click() {
+void MainWindow::BrowsePathClicked() {
   const QString folder = QFileDialog::getExistingDirectory(
       this, QStringLiteral("Select path to save"), QString(),
       QFileDialog::ShowDirsOnly);
   if (!folder.isEmpty())
-    Edit6->setText(folder);
+    pathEdit_->setText(folder);
 }
 
 TaskFields MainWindow::Fields() const {
   TaskFields fields;
-  fields.TaskName = StdStr(EditTaskName->text());
-  fields.Left = StdStr(Edit1->text());
-  fields.Right = StdStr(Edit3->text());
-  fields.Top = StdStr(Edit2->text());
-  fields.Bottom = StdStr(Edit4->text());
-  fields.Zoom = StdStr(Edit5->text());
-  fields.DirIndex = cbDirection->currentIndex();
-  fields.Path = StdStr(Edit6->text());
+  fields.TaskName = StdStr(taskNameEdit_->text());
+  fields.Left = StdStr(leftLongitudeEdit_->text());
+  fields.Right = StdStr(rightLongitudeEdit_->text());
+  fields.Top = StdStr(topLatitudeEdit_->text());
+  fields.Bottom = StdStr(bottomLatitudeEdit_->text());
+  fields.Zoom = StdStr(zoomEdit_->text());
+  fields.DirIndex = directionBox_->currentIndex();
+  fields.Path = StdStr(pathEdit_->text());
   return fields;
 }
 
-void MainWindow::LoadParametersfromprojectfilel1Click() {
+void MainWindow::OpenTaskClicked() {
   const QString file = QFileDialog::getOpenFileName(
       this, QStringLiteral("Open project file:"), QStr(defaultPath_),
       QStringLiteral("Projects(*.ktsk)"));
@@ -169,76 +169,77 @@ void MainWindow::LoadParametersfromprojectfilel1Click() {
 
 void MainWindow::LoadTaskFile(const std::string &projectFile) {
   const OpenedTask task = OpenTaskFile(projectFile);
-  Edit1->setText(QStr(task.Left));
-  Edit3->setText(QStr(task.Right));
-  Edit2->setText(QStr(task.Top));
-  Edit4->setText(QStr(task.Bottom));
-  Edit6->setText(QStr(task.Path));
-  EditTaskName->setText(QStr(task.TaskName));
+  leftLongitudeEdit_->setText(QStr(task.Left));
+  rightLongitudeEdit_->setText(QStr(task.Right));
+  topLatitudeEdit_->setText(QStr(task.Top));
+  bottomLatitudeEdit_->setText(QStr(task.Bottom));
+  pathEdit_->setText(QStr(task.Path));
+  taskNameEdit_->setText(QStr(task.TaskName));
   // The spinner stays within its range; the field shows the stored number.
-  UpDown1->setValue(task.Zoom);
-  Edit5->setText(QString::number(task.Zoom));
-  cbDirection->setCurrentIndex(task.DirChoice());
+  zoomSpinner_->SetValue(task.Zoom);
+  zoomEdit_->setText(QString::number(task.Zoom));
+  directionBox_->setCurrentIndex(task.DirChoice());
 }
 
-void MainWindow::Pickareaonmap1Click() {
+void MainWindow::PickAreaChosen() {
   PickAreaWindow picker(programFolder_ + "map/world.bin", this);
   picker.SetVisited(ReadVisitedAreas(defaultPath_));
-  picker.SetStart(
-      AreaFromFieldTexts({StdStr(Edit1->text()), StdStr(Edit3->text()),
-                          StdStr(Edit2->text()), StdStr(Edit4->text())}),
-      UpDown1->value());
+  picker.SetStart(AreaFromFieldTexts({StdStr(leftLongitudeEdit_->text()),
+                                      StdStr(rightLongitudeEdit_->text()),
+                                      StdStr(topLatitudeEdit_->text()),
+                                      StdStr(bottomLatitudeEdit_->text())}),
+                  zoomSpinner_->Value());
   if (picker.exec() != QDialog::Accepted)
     return;
   const std::optional<AreaFieldTexts> texts = picker.PickedTexts();
   if (!texts)
     return;
-  Edit1->setText(QStr(texts->Left));
-  Edit3->setText(QStr(texts->Right));
-  Edit2->setText(QStr(texts->Top));
-  Edit4->setText(QStr(texts->Bottom));
-  UpDown1->setValue(picker.PickedZoom());
-  Edit5->setText(QString::number(picker.PickedZoom()));
+  leftLongitudeEdit_->setText(QStr(texts->Left));
+  rightLongitudeEdit_->setText(QStr(texts->Right));
+  topLatitudeEdit_->setText(QStr(texts->Top));
+  bottomLatitudeEdit_->setText(QStr(texts->Bottom));
+  zoomSpinner_->SetValue(picker.PickedZoom());
+  zoomEdit_->setText(QString::number(picker.PickedZoom()));
 }
 
 // ------------------------------------------------------------ task, timer
 
 bool MainWindow::TimerActive() const {
-  return Timer1->isActive();
+  return tickTimer_->isActive();
 }
 
 bool MainWindow::EndCountPending() const {
   return endCountTimer_->isActive();
 }
 
-void MainWindow::BitBtn1Click() {
+void MainWindow::StartStopClicked() {
   const bool starting = control_->State() == TaskState::Idle;
   // The timer follows the control also when the Start path fails half-way:
   // workers that did start end their task through the ticks.
   struct AfterClick {
-    MainWindow *form;
-    bool starting;
+    MainWindow *Window;
+    bool Starting;
     ~AfterClick() {
-      if (starting && form->control_->TimerEnabled()) {
-        form->SyncFailedPane(true);
-        form->UpdateProgress();
+      if (Starting && Window->control_->TimerEnabled()) {
+        Window->SyncFailedPane(true);
+        Window->UpdateProgress();
       }
-      form->SyncTimer();
+      Window->SyncTimer();
     }
   } after{this, starting};
   control_->ButtonClick(Fields());
 }
 
 void MainWindow::SyncTimer() {
-  if (control_->TimerEnabled() && !Timer1->isActive())
-    Timer1->start();
-  else if (!control_->TimerEnabled() && Timer1->isActive())
-    Timer1->stop();
+  if (control_->TimerEnabled() && !tickTimer_->isActive())
+    tickTimer_->start();
+  else if (!control_->TimerEnabled() && tickTimer_->isActive())
+    tickTimer_->stop();
 }
 
-void MainWindow::Timer1Timer() {
+void MainWindow::TimerTicked() {
   if (!control_->TimerEnabled()) {
-    Timer1->stop();
+    tickTimer_->stop();
     return;
   }
   control_->Tick();
@@ -250,41 +251,42 @@ void MainWindow::Timer1Timer() {
 void MainWindow::SyncFailedPane(bool reset) {
   const std::vector<std::string> &pane = control_->FailedPane();
   if (reset || pane.size() < failedMirrored_) {
-    Memo2->setPlainText(PaneText(pane));
+    failedPane_->setPlainText(PaneText(pane));
     failedMirrored_ = pane.size();
     return;
   }
   for (; failedMirrored_ < pane.size(); ++failedMirrored_)
-    Memo2->appendPlainText(PaneLine(pane[failedMirrored_]));
+    failedPane_->appendPlainText(PaneLine(pane[failedMirrored_]));
 }
 
 void MainWindow::UpdateProgress() {
   const ProgressFigures progress = control_->ProgressShown();
   if (progress.Total <= 0)
     return;
-  ProgressBar1->setRange(0, progress.Total);
-  ProgressBar1->setValue(progress.Concluded);
-  ProgressBar1->setTextVisible(true);
-  LabelProgress->setText(QStr(progress.Line));
+  progressBar_->setRange(0, progress.Total);
+  progressBar_->setValue(progress.Concluded);
+  progressBar_->setTextVisible(true);
+  progressLabel_->setText(QStr(progress.Line));
 }
 
 void MainWindow::UpdateEstimate() {
-  LabelEstimate->setText(QStr(EstimateLine(Fields())));
+  estimateLabel_->setText(QStr(EstimateLine(Fields())));
 }
 
 // The control's panes and captions, mirrored.
 
 void MainWindow::LogPaneReset(const std::vector<std::string> &lines) {
-  Memo1->setPlainText(PaneText(lines));
-  Memo1->verticalScrollBar()->setValue(Memo1->verticalScrollBar()->maximum());
+  logPane_->setPlainText(PaneText(lines));
+  logPane_->verticalScrollBar()->setValue(
+      logPane_->verticalScrollBar()->maximum());
 }
 
 void MainWindow::LogLineAppended(const std::string &line) {
-  Memo1->appendPlainText(PaneLine(line));
+  logPane_->appendPlainText(PaneLine(line));
 }
 
 void MainWindow::StateChanged(TaskState state) {
-  BitBtn1->setText(QStr(CaptionFor(state)));
+  startStopButton_->setText(QStr(CaptionFor(state)));
   // At the end of a task the control turns the button back before its
   // closing message box: the timer stops and the display is final while
   // the box is up, but for what the tile folder holds, which follows once
@@ -301,12 +303,12 @@ void MainWindow::StateChanged(TaskState state) {
 }
 
 void MainWindow::TotalLabelChanged(const std::string &text) {
-  LabelTotalxy->setText(QStr(text));
+  totalLabel_->setText(QStr(text));
 }
 
 // ------------------------------------------------------------------ menus
 
-void MainWindow::Viewlogfile1Click() {
+void MainWindow::ViewLogFileChosen() {
   const TaskControl::LogFileView log = control_->LogFileToView();
   if (log.Path.empty())
     messages_.ShowMessage(log.Message);
@@ -314,46 +316,46 @@ void MainWindow::Viewlogfile1Click() {
     shellOpen_(QUrl::fromLocalFile(QStr(log.Path)));
 }
 
-void MainWindow::Tileviewer1Click() {
+void MainWindow::TileViewerChosen() {
   startProgram_(QStr(programFolder_ + "tileview"));
 }
 
-void MainWindow::CombineImages1Click() {
+void MainWindow::TileJoinerChosen() {
   startProgram_(QStr(programFolder_ + "tilejoin"));
 }
 
-void MainWindow::Usermanual1Click() {
+void MainWindow::UserManualChosen() {
   shellOpen_(QUrl::fromLocalFile(QStr(programFolder_ + "help/help.html")));
 }
 
-void MainWindow::Homepage1Click() {
+void MainWindow::HomePageChosen() {
   shellOpen_(QUrl(QString::fromLatin1(kHomePageLink)));
 }
 
-void MainWindow::Options2Click() {
+void MainWindow::OptionsChosen() {
   if (tools_.Options)
     tools_.Options->exec();
 }
 
-void MainWindow::ConvertLongitudeorLatitudetodegreen1Click() {
-  if (tools_.Convert == nullptr)
+void MainWindow::ConverterChosen() {
+  if (tools_.Converter == nullptr)
     return;
-  tools_.Convert->show();
-  tools_.Convert->raise();
-  tools_.Convert->activateWindow();
+  tools_.Converter->show();
+  tools_.Converter->raise();
+  tools_.Converter->activateWindow();
 }
 
-void MainWindow::ReDownloadfailedfiles1Click() {
-  if (tools_.Flt)
-    tools_.Flt->exec();
+void MainWindow::RedownloadChosen() {
+  if (tools_.Redownload)
+    tools_.Redownload->exec();
 }
 
-void MainWindow::About1Click() {
+void MainWindow::AboutChosen() {
   if (tools_.About)
     tools_.About->exec();
 }
 
-void MainWindow::Exit1Click() {
+void MainWindow::ExitChosen() {
   close();
 }
 
@@ -364,35 +366,35 @@ void MainWindow::closeEvent(QCloseEvent *event) {
   // Closing while a task runs: the panes and positions are saved once and
   // the tiles in flight are left behind; the next Start of the same task
   // continues from the saved positions.
-  Timer1->stop();
+  tickTimer_->stop();
   control_->SaveAndAbandon();
   abandonExit_();
 }
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event) {
-  if (Memo1 != nullptr && watched == Memo1->viewport() &&
+  if (logPane_ != nullptr && watched == logPane_->viewport() &&
       event->type() == QEvent::MouseButtonDblClick) {
-    Guarded(errors_, [this] { Viewlogfile1Click(); });
+    Guarded(errors_, [this] { ViewLogFileChosen(); });
     return true;
   }
   // The zoom field is read-only as text; the arrow keys, PgUp/PgDn and the
   // mouse wheel step it as the spinner does.
-  if (watched == Edit5 && event->type() == QEvent::KeyPress) {
+  if (watched == zoomEdit_ && event->type() == QEvent::KeyPress) {
     const int key = static_cast<QKeyEvent *>(event)->key();
     if (key == Qt::Key_Up || key == Qt::Key_PageUp) {
-      UpDown1->stepBy(1);
+      zoomSpinner_->StepBy(1);
       return true;
     }
     if (key == Qt::Key_Down || key == Qt::Key_PageDown) {
-      UpDown1->stepBy(-1);
+      zoomSpinner_->StepBy(-1);
       return true;
     }
   }
-  if ((watched == Edit5 || watched == UpDown1) &&
+  if ((watched == zoomEdit_ || watched == zoomSpinner_) &&
       event->type() == QEvent::Wheel) {
     const int delta = static_cast<QWheelEvent *>(event)->angleDelta().y();
     if (delta != 0)
-      UpDown1->stepBy(delta > 0 ? 1 : -1);
+      zoomSpinner_->StepBy(delta > 0 ? 1 : -1);
     return true;
   }
   return QMainWindow::eventFilter(watched, event);

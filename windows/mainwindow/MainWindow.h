@@ -47,9 +47,9 @@ struct MainWindowConfig {
 // The side windows that the menus show; created after the main window.
 struct ToolWindows {
   AboutBox *About = nullptr;
-  ConverterWindow *Convert = nullptr;
+  ConverterWindow *Converter = nullptr;
   OptionsDialog *Options = nullptr;
-  RedownloadWindow *Flt = nullptr;
+  RedownloadWindow *Redownload = nullptr;
 };
 
 class MainWindow : public QMainWindow, private TaskView {
@@ -62,44 +62,44 @@ public:
   void SetToolWindows(const ToolWindows &windows) { tools_ = windows; }
 
   // Where message boxes go (null: the message box). Tests record the texts.
-  void setMessageSink(MessageSink *sink) { messages_.SetTarget(sink); }
+  void SetMessageSink(MessageSink *sink) { messages_.SetTarget(sink); }
   // Where failures that escape a handler go (null: the standard error box).
-  void setErrorSink(MessageSink *sink) { errors_.SetTarget(sink); }
+  void SetErrorSink(MessageSink *sink) { errors_.SetTarget(sink); }
   // The shell's "open" of a file or link, and the launch of a sibling
   // program; tests replace them so that nothing is started.
-  void setShellOpen(std::function<void(const QUrl &)> open) {
+  void SetShellOpen(std::function<void(const QUrl &)> open) {
     shellOpen_ = std::move(open);
   }
-  void setStartProgram(std::function<void(const QString &)> start) {
+  void SetStartProgram(std::function<void(const QString &)> start) {
     startProgram_ = std::move(start);
   }
   // What ends the process when the window closes while a task runs.
-  void setAbandonExit(std::function<void()> exit) {
+  void SetAbandonExit(std::function<void()> exit) {
     abandonExit_ = std::move(exit);
   }
 
   // Handlers. Each may throw; the control's connections show the failure
   // in the error box, tests see it directly.
-  void FormShow();
-  void Button1Click();
-  void BitBtn1Click();
-  void Timer1Timer();
-  void LoadParametersfromprojectfilel1Click();
+  void FirstShown();
+  void BrowsePathClicked();
+  void StartStopClicked();
+  void TimerTicked();
+  void OpenTaskClicked();
   // The part of "Open task ..." after the file dialog.
   void LoadTaskFile(const std::string &projectFile);
-  void Viewlogfile1Click();
-  void Tileviewer1Click();
-  void CombineImages1Click();
-  void Usermanual1Click();
-  void Homepage1Click();
-  void Options2Click();
-  void ConvertLongitudeorLatitudetodegreen1Click();
+  void ViewLogFileChosen();
+  void TileViewerChosen();
+  void TileJoinerChosen();
+  void UserManualChosen();
+  void HomePageChosen();
+  void OptionsChosen();
+  void ConverterChosen();
   // "Pick area on map..." and the "Map..." button: the picker opens on the
   // area in the fields (when valid); OK fills the edges and the zoom.
-  void Pickareaonmap1Click();
-  void ReDownloadfailedfiles1Click();
-  void About1Click();
-  void Exit1Click();
+  void PickAreaChosen();
+  void RedownloadChosen();
+  void AboutChosen();
+  void ExitChosen();
 
   // The fields as Start reads them.
   TaskFields Fields() const;
@@ -155,30 +155,30 @@ private:
   std::function<void(const QString &)> startProgram_;
   std::function<void()> abandonExit_;
 
-  // The failed-tile pane's lines already shown in Memo2.
+  // The failed-tile pane's lines already shown in failedPane_.
   size_t failedMirrored_ = 0;
 
-  QLineEdit *EditTaskName = nullptr;
-  QPushButton *Button4 = nullptr;
-  QLineEdit *Edit1 = nullptr;
-  QPushButton *ButtonMap = nullptr;
-  QLineEdit *Edit3 = nullptr;
-  QLineEdit *Edit2 = nullptr;
-  QLineEdit *Edit4 = nullptr;
-  QLineEdit *Edit5 = nullptr;
-  UpDown *UpDown1 = nullptr;
-  QComboBox *cbDirection = nullptr;
-  QLineEdit *Edit6 = nullptr;
-  QPushButton *Button1 = nullptr;
-  QLabel *LabelEstimate = nullptr;
-  QPushButton *BitBtn1 = nullptr;
-  QLabel *LabelTotalxy = nullptr;
-  QProgressBar *ProgressBar1 = nullptr;
-  QLabel *LabelProgress = nullptr;
-  QPlainTextEdit *Memo1 = nullptr;
-  QWidget *Panel2 = nullptr;
-  QPlainTextEdit *Memo2 = nullptr;
-  QTimer *Timer1 = nullptr;
+  QLineEdit *taskNameEdit_ = nullptr;
+  QPushButton *openTaskButton_ = nullptr;
+  QLineEdit *leftLongitudeEdit_ = nullptr;
+  QPushButton *mapButton_ = nullptr;
+  QLineEdit *rightLongitudeEdit_ = nullptr;
+  QLineEdit *topLatitudeEdit_ = nullptr;
+  QLineEdit *bottomLatitudeEdit_ = nullptr;
+  QLineEdit *zoomEdit_ = nullptr;
+  UpDown *zoomSpinner_ = nullptr;
+  QComboBox *directionBox_ = nullptr;
+  QLineEdit *pathEdit_ = nullptr;
+  QPushButton *browsePathButton_ = nullptr;
+  QLabel *estimateLabel_ = nullptr;
+  QPushButton *startStopButton_ = nullptr;
+  QLabel *totalLabel_ = nullptr;
+  QProgressBar *progressBar_ = nullptr;
+  QLabel *progressLabel_ = nullptr;
+  QPlainTextEdit *logPane_ = nullptr;
+  QWidget *failedPanel_ = nullptr;
+  QPlainTextEdit *failedPane_ = nullptr;
+  QTimer *tickTimer_ = nullptr;
   QTimer *endCountTimer_ = nullptr; // looks for the end count until it is in
 };
 

@@ -1,5 +1,5 @@
 // The main window's widgets, menus and connections: layout only; what the
-// handlers do is in Unit1Form.cpp.
+// handlers do is in MainWindow.cpp.
 #include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -34,30 +34,30 @@ QWidget *MainWindow::BuildPanes() {
   layout->setSpacing(6);
   layout->addWidget(BuildFields());
 
-  Memo1 = new QPlainTextEdit(central);
-  Memo1->setObjectName(QStringLiteral("Memo1"));
-  Memo1->setReadOnly(true);
-  Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
-  Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  QPalette palette = Memo1->palette();
+  logPane_ = new QPlainTextEdit(central);
+  logPane_->setObjectName(QStringLiteral("Memo1"));
+  logPane_->setReadOnly(true);
+  logPane_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  logPane_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  logPane_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  QPalette palette = logPane_->palette();
   palette.setColor(QPalette::Base, palette.color(QPalette::ToolTipBase));
   palette.setColor(QPalette::Text, QColor(0, 128, 0));
-  Memo1->setPalette(palette);
-  Memo1->setToolTip(QStringLiteral("Double click to view log in notepad"));
-  Memo1->setPlainText(QStringLiteral("[log window]"));
-  Memo1->viewport()->installEventFilter(this);
-  layout->addWidget(Memo1, 1);
+  logPane_->setPalette(palette);
+  logPane_->setToolTip(QStringLiteral("Double click to view log in notepad"));
+  logPane_->setPlainText(QStringLiteral("[log window]"));
+  logPane_->viewport()->installEventFilter(this);
+  layout->addWidget(logPane_, 1);
 
   // The failed-tile pane: the working copy of the failed-tile list, never
   // shown.
-  Panel2 = new QWidget(central);
-  Panel2->setObjectName(QStringLiteral("Panel2"));
-  Panel2->hide();
-  Memo2 = new QPlainTextEdit(Panel2);
-  Memo2->setObjectName(QStringLiteral("Memo2"));
-  Memo2->setReadOnly(true);
-  Memo2->setPlainText(QStringLiteral("[Failed tile inforamtion window]"));
+  failedPanel_ = new QWidget(central);
+  failedPanel_->setObjectName(QStringLiteral("Panel2"));
+  failedPanel_->hide();
+  failedPane_ = new QPlainTextEdit(failedPanel_);
+  failedPane_->setObjectName(QStringLiteral("Memo2"));
+  failedPane_->setReadOnly(true);
+  failedPane_->setPlainText(QStringLiteral("[Failed tile inforamtion window]"));
 
   return central;
 }
@@ -95,126 +95,132 @@ QWidget *MainWindow::BuildFields() {
   };
 
   label("Task name:", 0);
-  EditTaskName = edit("EditTaskName", 0, 1);
-  EditTaskName->setText(QStringLiteral("newtask.ktsk"));
-  Button4 = new QPushButton(QStringLiteral("Open task ..."), panel);
-  Button4->setObjectName(QStringLiteral("Button4"));
-  Button4->setAutoDefault(false);
-  grid->addWidget(Button4, 0, 2);
+  taskNameEdit_ = edit("EditTaskName", 0, 1);
+  taskNameEdit_->setText(QStringLiteral("newtask.ktsk"));
+  openTaskButton_ = new QPushButton(QStringLiteral("Open task ..."), panel);
+  openTaskButton_->setObjectName(QStringLiteral("Button4"));
+  openTaskButton_->setAutoDefault(false);
+  grid->addWidget(openTaskButton_, 0, 2);
 
   label("Left Longitude:", 1);
-  Edit1 = edit("Edit1", 1, 1);
-  ButtonMap = new QPushButton(QStringLiteral("Map..."), panel);
-  ButtonMap->setObjectName(QStringLiteral("ButtonMap"));
-  ButtonMap->setToolTip(QStringLiteral("Pick the area on a map"));
-  ButtonMap->setAutoDefault(false);
-  grid->addWidget(ButtonMap, 1, 2);
+  leftLongitudeEdit_ = edit("Edit1", 1, 1);
+  mapButton_ = new QPushButton(QStringLiteral("Map..."), panel);
+  mapButton_->setObjectName(QStringLiteral("ButtonMap"));
+  mapButton_->setToolTip(QStringLiteral("Pick the area on a map"));
+  mapButton_->setAutoDefault(false);
+  grid->addWidget(mapButton_, 1, 2);
   label("Right Longitude:", 2);
-  Edit3 = edit("Edit3", 2);
+  rightLongitudeEdit_ = edit("Edit3", 2);
   label("Top Latitude:", 3);
-  Edit2 = edit("Edit2", 3);
+  topLatitudeEdit_ = edit("Edit2", 3);
   label("Bottom Latitude:", 4);
-  Edit4 = edit("Edit4", 4);
+  bottomLatitudeEdit_ = edit("Edit4", 4);
 
   label("Zoom level:", 5);
   auto *zoom = new QWidget(panel);
   auto *zoomLayout = new QHBoxLayout(zoom);
   zoomLayout->setContentsMargins(0, 0, 0, 0);
   zoomLayout->setSpacing(0);
-  Edit5 = new QLineEdit(QStringLiteral("13"), zoom);
-  Edit5->setObjectName(QStringLiteral("Edit5"));
-  Edit5->setReadOnly(true);
-  Edit5->setMaximumWidth(48);
-  Edit5->installEventFilter(this);
-  UpDown1 = new UpDown(zoom);
-  UpDown1->setObjectName(QStringLiteral("UpDown1"));
-  UpDown1->setRange(kMinZoom, kMaxZoom);
-  UpDown1->setValue(13);
-  UpDown1->installEventFilter(this);
+  zoomEdit_ = new QLineEdit(QStringLiteral("13"), zoom);
+  zoomEdit_->setObjectName(QStringLiteral("Edit5"));
+  zoomEdit_->setReadOnly(true);
+  zoomEdit_->setMaximumWidth(48);
+  zoomEdit_->installEventFilter(this);
+  zoomSpinner_ = new UpDown(zoom);
+  zoomSpinner_->setObjectName(QStringLiteral("UpDown1"));
+  zoomSpinner_->SetRange(kMinZoom, kMaxZoom);
+  zoomSpinner_->SetValue(13);
+  zoomSpinner_->installEventFilter(this);
   // As tall as its field: two small arrows beside it.
-  UpDown1->setFixedHeight(Edit5->sizeHint().height());
-  zoomLayout->addWidget(Edit5);
-  zoomLayout->addWidget(UpDown1);
+  zoomSpinner_->setFixedHeight(zoomEdit_->sizeHint().height());
+  zoomLayout->addWidget(zoomEdit_);
+  zoomLayout->addWidget(zoomSpinner_);
   zoomLayout->addStretch(1);
   grid->addWidget(zoom, 5, 1, 1, 2);
-  connect(UpDown1, &UpDown::valueChanged, this,
-          [this](int value) { Edit5->setText(QString::number(value)); });
+  connect(zoomSpinner_, &UpDown::ValueChanged, this,
+          [this](int value) { zoomEdit_->setText(QString::number(value)); });
 
   label("Direction: ", 6);
-  cbDirection = new QComboBox(panel);
-  cbDirection->setObjectName(QStringLiteral("cbDirection"));
-  cbDirection->addItems({QStringLiteral("North"), QStringLiteral("East"),
-                         QStringLiteral("South"), QStringLiteral("West")});
-  cbDirection->setCurrentIndex(0);
-  grid->addWidget(cbDirection, 6, 1, 1, 2);
+  directionBox_ = new QComboBox(panel);
+  directionBox_->setObjectName(QStringLiteral("cbDirection"));
+  directionBox_->addItems({QStringLiteral("North"), QStringLiteral("East"),
+                           QStringLiteral("South"), QStringLiteral("West")});
+  directionBox_->setCurrentIndex(0);
+  grid->addWidget(directionBox_, 6, 1, 1, 2);
 
   label("Path to save:", 7);
   auto *pathRow = new QHBoxLayout;
   pathRow->setSpacing(4);
-  Edit6 = new QLineEdit(panel);
-  Edit6->setObjectName(QStringLiteral("Edit6"));
-  Button1 = new QPushButton(QStringLiteral("..."), panel);
-  Button1->setObjectName(QStringLiteral("Button1"));
-  Button1->setToolTip(QStringLiteral("Click to select path"));
-  Button1->setAutoDefault(false);
-  Button1->setFixedWidth(28);
-  pathRow->addWidget(Edit6, 1);
-  pathRow->addWidget(Button1);
+  pathEdit_ = new QLineEdit(panel);
+  pathEdit_->setObjectName(QStringLiteral("Edit6"));
+  browsePathButton_ = new QPushButton(QStringLiteral("..."), panel);
+  browsePathButton_->setObjectName(QStringLiteral("Button1"));
+  browsePathButton_->setToolTip(QStringLiteral("Click to select path"));
+  browsePathButton_->setAutoDefault(false);
+  browsePathButton_->setFixedWidth(28);
+  pathRow->addWidget(pathEdit_, 1);
+  pathRow->addWidget(browsePathButton_);
   grid->addLayout(pathRow, 7, 1, 1, 2);
 
   // What the fields as typed would cost, or why Start would refuse them.
-  LabelEstimate = new QLabel(panel);
-  LabelEstimate->setObjectName(QStringLiteral("LabelEstimate"));
-  LabelEstimate->setWordWrap(true);
-  QPalette grey = LabelEstimate->palette();
+  estimateLabel_ = new QLabel(panel);
+  estimateLabel_->setObjectName(QStringLiteral("LabelEstimate"));
+  estimateLabel_->setWordWrap(true);
+  QPalette grey = estimateLabel_->palette();
   grey.setColor(QPalette::WindowText, QColor(110, 110, 110));
-  LabelEstimate->setPalette(grey);
-  grid->addWidget(LabelEstimate, 8, 0, 1, 3);
+  estimateLabel_->setPalette(grey);
+  grid->addWidget(estimateLabel_, 8, 0, 1, 3);
 
-  BitBtn1 = new QPushButton(QStringLiteral("Start"), panel);
-  BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
+  startStopButton_ = new QPushButton(QStringLiteral("Start"), panel);
+  startStopButton_->setObjectName(QStringLiteral("BitBtn1"));
   QFont bold(QStringLiteral("Tahoma"), 10);
   bold.setBold(true);
-  BitBtn1->setFont(bold);
-  BitBtn1->setDefault(true);
-  BitBtn1->setMinimumHeight(28);
-  grid->addWidget(BitBtn1, 9, 0, 1, 3);
+  startStopButton_->setFont(bold);
+  startStopButton_->setDefault(true);
+  startStopButton_->setMinimumHeight(28);
+  grid->addWidget(startStopButton_, 9, 0, 1, 3);
 
-  LabelTotalxy = new QLabel(panel);
-  LabelTotalxy->setObjectName(QStringLiteral("LabelTotalxy"));
-  grid->addWidget(LabelTotalxy, 10, 0, 1, 3);
+  totalLabel_ = new QLabel(panel);
+  totalLabel_->setObjectName(QStringLiteral("LabelTotalxy"));
+  grid->addWidget(totalLabel_, 10, 0, 1, 3);
 
-  ProgressBar1 = new QProgressBar(panel);
-  ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
-  ProgressBar1->setRange(0, 1);
-  ProgressBar1->setValue(0);
-  ProgressBar1->setMaximumHeight(16);
-  ProgressBar1->setFormat(QStringLiteral("%v / %m"));
-  ProgressBar1->setTextVisible(false); // until a task starts
-  grid->addWidget(ProgressBar1, 11, 0, 1, 3);
+  progressBar_ = new QProgressBar(panel);
+  progressBar_->setObjectName(QStringLiteral("ProgressBar1"));
+  progressBar_->setRange(0, 1);
+  progressBar_->setValue(0);
+  progressBar_->setMaximumHeight(16);
+  progressBar_->setFormat(QStringLiteral("%v / %m"));
+  progressBar_->setTextVisible(false); // until a task starts
+  grid->addWidget(progressBar_, 11, 0, 1, 3);
 
-  LabelProgress = new QLabel(panel);
-  LabelProgress->setObjectName(QStringLiteral("LabelProgress"));
-  LabelProgress->setWordWrap(true);
-  grid->addWidget(LabelProgress, 12, 0, 1, 3);
+  progressLabel_ = new QLabel(panel);
+  progressLabel_->setObjectName(QStringLiteral("LabelProgress"));
+  progressLabel_->setWordWrap(true);
+  grid->addWidget(progressLabel_, 12, 0, 1, 3);
   grid->setRowStretch(13, 1);
   grid->setColumnStretch(1, 1);
 
   // Enter in a field presses the default button, as in a dialog.
-  for (QLineEdit *e : {EditTaskName, Edit1, Edit3, Edit2, Edit4, Edit5, Edit6})
-    connect(e, &QLineEdit::returnPressed, BitBtn1, &QPushButton::click);
+  for (QLineEdit *e :
+       {taskNameEdit_, leftLongitudeEdit_, rightLongitudeEdit_,
+        topLatitudeEdit_, bottomLatitudeEdit_, zoomEdit_, pathEdit_})
+    connect(e, &QLineEdit::returnPressed, startStopButton_,
+            &QPushButton::click);
 
-  for (QLineEdit *e : {EditTaskName, Edit1, Edit3, Edit2, Edit4, Edit5, Edit6})
+  for (QLineEdit *e :
+       {taskNameEdit_, leftLongitudeEdit_, rightLongitudeEdit_,
+        topLatitudeEdit_, bottomLatitudeEdit_, zoomEdit_, pathEdit_})
     connect(e, &QLineEdit::textChanged, this, &MainWindow::UpdateEstimate);
-  connect(cbDirection, &QComboBox::currentIndexChanged, this,
+  connect(directionBox_, &QComboBox::currentIndexChanged, this,
           &MainWindow::UpdateEstimate);
   UpdateEstimate();
 
-  Connect(Button4, &QPushButton::clicked,
-          &MainWindow::LoadParametersfromprojectfilel1Click);
-  Connect(Button1, &QPushButton::clicked, &MainWindow::Button1Click);
-  Connect(ButtonMap, &QPushButton::clicked, &MainWindow::Pickareaonmap1Click);
-  Connect(BitBtn1, &QPushButton::clicked, &MainWindow::BitBtn1Click);
+  Connect(openTaskButton_, &QPushButton::clicked, &MainWindow::OpenTaskClicked);
+  Connect(browsePathButton_, &QPushButton::clicked,
+          &MainWindow::BrowsePathClicked);
+  Connect(mapButton_, &QPushButton::clicked, &MainWindow::PickAreaChosen);
+  Connect(startStopButton_, &QPushButton::clicked,
+          &MainWindow::StartStopClicked);
 
   panel->setFixedWidth(300);
   return panel;
@@ -233,45 +239,44 @@ void MainWindow::BuildMenus() {
 
   QMenu *file = bar->addMenu(QStringLiteral("&File"));
   file->setObjectName(QStringLiteral("File1"));
-  item(file, QStringLiteral("E&xit"), "Exit1", &MainWindow::Exit1Click);
+  item(file, QStringLiteral("E&xit"), "Exit1", &MainWindow::ExitChosen);
 
   QMenu *options = bar->addMenu(QStringLiteral("&Options"));
   options->setObjectName(QStringLiteral("Options1"));
   item(options, QStringLiteral("Options..."), "Options2",
-       &MainWindow::Options2Click);
+       &MainWindow::OptionsChosen);
 
   QMenu *misc = bar->addMenu(QStringLiteral("&Misc"));
   misc->setObjectName(QStringLiteral("Misc1"));
   item(misc, QStringLiteral("Pick area on map..."), "Pickareaonmap1",
-       &MainWindow::Pickareaonmap1Click);
+       &MainWindow::PickAreaChosen);
   misc->addSeparator();
   item(misc,
        QStringLiteral("Convert \"Degrees,Minutes,Seconds\"  to \"Degrees\"..."),
-       "ConvertLongitudeorLatitudetodegreen1",
-       &MainWindow::ConvertLongitudeorLatitudetodegreen1Click);
+       "ConvertLongitudeorLatitudetodegreen1", &MainWindow::ConverterChosen);
   misc->addSeparator();
   item(misc, QStringLiteral("View log file"), "Viewlogfile1",
-       &MainWindow::Viewlogfile1Click);
+       &MainWindow::ViewLogFileChosen);
 
   QMenu *tools = bar->addMenu(QStringLiteral("&Tools"));
   tools->setObjectName(QStringLiteral("Tools1"));
   item(tools, QStringLiteral("Tile Viewer"), "Tileviewer1",
-       &MainWindow::Tileviewer1Click);
+       &MainWindow::TileViewerChosen);
   tools->addSeparator();
   item(tools, QStringLiteral("Tile Joiner"), "CombineImages1",
-       &MainWindow::CombineImages1Click);
+       &MainWindow::TileJoinerChosen);
   tools->addSeparator();
   item(tools, QStringLiteral("Re-Download failed images"),
-       "ReDownloadfailedfiles1", &MainWindow::ReDownloadfailedfiles1Click);
+       "ReDownloadfailedfiles1", &MainWindow::RedownloadChosen);
 
   QMenu *help = bar->addMenu(QStringLiteral("&Help"));
   help->setObjectName(QStringLiteral("Help1"));
   item(help, QStringLiteral("User manual"), "Usermanual1",
-       &MainWindow::Usermanual1Click);
+       &MainWindow::UserManualChosen);
   item(help, QStringLiteral("Homepage"), "Homepage1",
-       &MainWindow::Homepage1Click);
+       &MainWindow::HomePageChosen);
   help->addSeparator();
-  item(help, QStringLiteral("About..."), "About1", &MainWindow::About1Click);
+  item(help, QStringLiteral("About..."), "About1", &MainWindow::AboutChosen);
 }
 
 } // namespace kestrane

@@ -24,23 +24,23 @@ UpDown::UpDown(QWidget *parent)
   }
   up_->setObjectName(QStringLiteral("UpDown1Up"));
   down_->setObjectName(QStringLiteral("UpDown1Down"));
-  connect(up_, &QToolButton::clicked, this, [this] { stepBy(1); });
-  connect(down_, &QToolButton::clicked, this, [this] { stepBy(-1); });
+  connect(up_, &QToolButton::clicked, this, [this] { StepBy(1); });
+  connect(down_, &QToolButton::clicked, this, [this] { StepBy(-1); });
   setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
 }
 
-void UpDown::setRange(int min, int max) {
+void UpDown::SetRange(int min, int max) {
   min_ = min;
   max_ = std::max(min, max);
-  setValue(value_);
+  SetValue(value_);
 }
 
-void UpDown::setValue(int value) {
+void UpDown::SetValue(int value) {
   value = std::clamp(value, min_, max_);
   if (value == value_)
     return;
   value_ = value;
-  emit valueChanged(value_);
+  emit ValueChanged(value_);
 }
 
 } // namespace kestrane

@@ -13,16 +13,16 @@ class UpDown : public QWidget {
 public:
   explicit UpDown(QWidget *parent = nullptr);
 
-  int value() const { return value_; }
-  int minimum() const { return min_; }
-  int maximum() const { return max_; }
-  void setRange(int min, int max);
-  // Clamps to the range; emits valueChanged when the value changes.
-  void setValue(int value);
-  void stepBy(int steps) { setValue(value_ + steps); }
+  int Value() const { return value_; }
+  int Minimum() const { return min_; }
+  int Maximum() const { return max_; }
+  void SetRange(int min, int max);
+  // Clamps to the range; emits ValueChanged when the value changes.
+  void SetValue(int value);
+  void StepBy(int steps) { SetValue(value_ + steps); }
 
 signals:
-  void valueChanged(int value);
+  void ValueChanged(int value);
 
 private:
   QToolButton *up_;

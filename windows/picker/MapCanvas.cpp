@@ -52,7 +52,7 @@ void MapCanvas::SetHighlight(int place) {
 void MapCanvas::SetSelection(const std::optional<WorldBox> &box) {
   selection_ = box;
   update();
-  emit selectionChanged();
+  emit SelectionChanged();
 }
 
 void MapCanvas::ShowBox(const WorldBox &box, double margin) {
@@ -152,7 +152,7 @@ void MapCanvas::mouseMoveEvent(QMouseEvent *event) {
   case Drag::Draw:
     selection_ = WorldBox{std::min(anchor_.X, at.X), std::min(anchor_.Y, at.Y),
                           std::max(anchor_.X, at.X), std::max(anchor_.Y, at.Y)};
-    emit selectionChanged();
+    emit SelectionChanged();
     break;
   case Drag::Edges: {
     WorldBox b = *selection_;
@@ -174,7 +174,7 @@ void MapCanvas::mouseMoveEvent(QMouseEvent *event) {
       dragEdges_ ^= kTop | kBottom;
     }
     selection_ = b;
-    emit selectionChanged();
+    emit SelectionChanged();
     break;
   }
   }

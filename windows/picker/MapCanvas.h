@@ -33,7 +33,7 @@ public:
   MapView &View() { return view_; }
 
 signals:
-  void selectionChanged();
+  void SelectionChanged();
 
 protected:
   void paintEvent(QPaintEvent *event) override;

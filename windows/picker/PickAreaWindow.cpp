@@ -79,7 +79,7 @@ PickAreaWindow::PickAreaWindow(const std::string &mapPath, QWidget *parent)
   auto *openArea = new QPushButton(QStringLiteral("Open area..."), this);
   openArea->setObjectName(QStringLiteral("ButtonOpenArea"));
   openArea->setAutoDefault(false);
-  connect(openArea, &QPushButton::clicked, this, [this] { OpenAreaClick(); });
+  connect(openArea, &QPushButton::clicked, this, [this] { OpenAreaClicked(); });
 
   zoom_->setObjectName(QStringLiteral("SpinZoom"));
   zoom_->setRange(kMinZoom, kMaxZoom);
@@ -111,9 +111,9 @@ PickAreaWindow::PickAreaWindow(const std::string &mapPath, QWidget *parent)
   tools->addWidget(openArea);
   tools->addStretch(1);
   side->addLayout(tools);
-  auto *form = new QFormLayout;
-  form->addRow(QStringLiteral("Zoom level:"), zoom_);
-  side->addLayout(form);
+  auto *zoomRow = new QFormLayout;
+  zoomRow->addRow(QStringLiteral("Zoom level:"), zoom_);
+  side->addLayout(zoomRow);
   side->addWidget(edges_);
   side->addWidget(tiles_);
   side->addStretch(1);
@@ -134,7 +134,7 @@ PickAreaWindow::PickAreaWindow(const std::string &mapPath, QWidget *parent)
       push->setAutoDefault(false);
   connect(buttons_, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons_, &QDialogButtonBox::rejected, this, &QDialog::reject);
-  connect(canvas_, &MapCanvas::selectionChanged, this,
+  connect(canvas_, &MapCanvas::SelectionChanged, this,
           [this] { UpdateFigures(); });
   resize(1100, 700);
   search_->setFocus(); // a place name can be typed at once
@@ -190,7 +190,7 @@ bool PickAreaWindow::ShowPlace(const QString &typed) {
   return true;
 }
 
-void PickAreaWindow::OpenAreaClick() {
+void PickAreaWindow::OpenAreaClicked() {
   const QString file = QFileDialog::getOpenFileName(
       this, QStringLiteral("Open area"), QString(),
       QStringLiteral("Areas (*.geojson *.json *.kml *.gpx);;All files (*)"));

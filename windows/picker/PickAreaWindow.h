@@ -35,7 +35,7 @@ public:
   ~PickAreaWindow() override;
 
   // Where failures go (null: a message box). Tests record the texts.
-  void setMessageSink(MessageSink *sink) { messages_ = sink; }
+  void SetMessageSink(MessageSink *sink) { messages_ = sink; }
 
   // The area and zoom the window opens on (the main window's fields when
   // they hold a valid area; otherwise the whole world and no area).
@@ -59,7 +59,7 @@ public:
 private:
   void UpdateFigures();
   void UpdateMatches(const QString &typed);
-  void OpenAreaClick();
+  void OpenAreaClicked();
   void Report(const std::string &text);
 
   WorldMap map_;

@@ -38,17 +38,17 @@ AboutBox::AboutBox(const QString &homePage, const QString &contact,
   layout->setContentsMargins(16, 16, 16, 12);
   layout->setSpacing(6);
 
-  LabelName = new QLabel(QStringLiteral("Kestrane"), this);
-  LabelName->setObjectName(QStringLiteral("LabelName"));
-  QFont big = LabelName->font();
+  nameLabel_ = new QLabel(QStringLiteral("Kestrane"), this);
+  nameLabel_->setObjectName(QStringLiteral("LabelName"));
+  QFont big = nameLabel_->font();
   big.setPointSize(big.pointSize() + 8);
   big.setBold(true);
-  LabelName->setFont(big);
-  layout->addWidget(LabelName, 0, Qt::AlignHCenter);
+  nameLabel_->setFont(big);
+  layout->addWidget(nameLabel_, 0, Qt::AlignHCenter);
 
-  LabelVersion = new QLabel(this);
-  LabelVersion->setObjectName(QStringLiteral("LabelVersion"));
-  layout->addWidget(LabelVersion, 0, Qt::AlignHCenter);
+  versionLabel_ = new QLabel(this);
+  versionLabel_->setObjectName(QStringLiteral("LabelVersion"));
+  layout->addWidget(versionLabel_, 0, Qt::AlignHCenter);
 
   auto *about = new QLabel(
       QStringLiteral("Downloads bird's eye view map tiles of an area,\n"
@@ -60,30 +60,30 @@ AboutBox::AboutBox(const QString &homePage, const QString &contact,
 
   QString shownContact = contact;
   shownContact.remove(QStringLiteral("mailto:"));
-  LabelHomePage =
+  homePageLabel_ =
       LinkLabel(QStringLiteral("LabelHomePage"), homePage, homePage, this);
-  LabelContact =
+  contactLabel_ =
       LinkLabel(QStringLiteral("LabelContact"), contact, shownContact, this);
-  layout->addWidget(LabelHomePage, 0, Qt::AlignHCenter);
-  layout->addWidget(LabelContact, 0, Qt::AlignHCenter);
-  for (QLabel *label : {LabelHomePage, LabelContact})
-    connect(label, &QLabel::linkActivated, this, &AboutBox::LinkClick);
+  layout->addWidget(homePageLabel_, 0, Qt::AlignHCenter);
+  layout->addWidget(contactLabel_, 0, Qt::AlignHCenter);
+  for (QLabel *label : {homePageLabel_, contactLabel_})
+    connect(label, &QLabel::linkActivated, this, &AboutBox::LinkClicked);
 
   layout->addSpacing(6);
-  OKButton = new QPushButton(QStringLiteral("&OK"), this);
-  OKButton->setObjectName(QStringLiteral("OKButton"));
-  OKButton->setDefault(true);
-  connect(OKButton, &QPushButton::clicked, this, &QDialog::accept);
-  layout->addWidget(OKButton, 0, Qt::AlignHCenter);
+  okButton_ = new QPushButton(QStringLiteral("&OK"), this);
+  okButton_->setObjectName(QStringLiteral("OKButton"));
+  okButton_->setDefault(true);
+  connect(okButton_, &QPushButton::clicked, this, &QDialog::accept);
+  layout->addWidget(okButton_, 0, Qt::AlignHCenter);
   layout->setSizeConstraint(QLayout::SetFixedSize);
   SetVersion(QStringLiteral("6.2"));
 }
 
 void AboutBox::SetVersion(const QString &version) {
-  LabelVersion->setText(QStringLiteral("Version %1").arg(version));
+  versionLabel_->setText(QStringLiteral("Version %1").arg(version));
 }
 
-void AboutBox::LinkClick(const QString &link) {
+void AboutBox::LinkClicked(const QString &link) {
   shellOpen_(QUrl(link));
 }
 

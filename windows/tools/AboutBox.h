@@ -18,19 +18,19 @@ public:
 
   void SetVersion(const QString &version);
   // The shell's "open" of a link; tests replace it.
-  void setShellOpen(std::function<void(const QUrl &)> open) {
+  void SetShellOpen(std::function<void(const QUrl &)> open) {
     shellOpen_ = std::move(open);
   }
   // A click on one of the two links.
-  void LinkClick(const QString &link);
+  void LinkClicked(const QString &link);
 
 private:
   std::function<void(const QUrl &)> shellOpen_;
-  QLabel *LabelName;
-  QLabel *LabelVersion;
-  QLabel *LabelHomePage;
-  QLabel *LabelContact;
-  QPushButton *OKButton;
+  QLabel *nameLabel_;
+  QLabel *versionLabel_;
+  QLabel *homePageLabel_;
+  QLabel *contactLabel_;
+  QPushButton *okButton_;
 };
 
 } // namespace kestrane

@@ -29,45 +29,46 @@ ConverterWindow::ConverterWindow(char decimalSeparator, QWidget *parent)
   layout->setContentsMargins(8, 8, 8, 8);
   layout->setSpacing(8);
 
-  GroupBox1 = new QGroupBox(this);
-  GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
-  auto *input = new QVBoxLayout(GroupBox1);
-  Label1 = new QLabel(QStringLiteral("Degrees, Minutes, Seconds:"), GroupBox1);
-  Label1->setObjectName(QStringLiteral("Label1"));
-  input->addWidget(Label1);
+  inputGroup_ = new QGroupBox(this);
+  inputGroup_->setObjectName(QStringLiteral("GroupBox1"));
+  auto *input = new QVBoxLayout(inputGroup_);
+  inputLabel_ =
+      new QLabel(QStringLiteral("Degrees, Minutes, Seconds:"), inputGroup_);
+  inputLabel_->setObjectName(QStringLiteral("Label1"));
+  input->addWidget(inputLabel_);
   auto *parts = new QHBoxLayout;
   parts->setSpacing(4);
   int n = 1;
-  for (QLineEdit **edit : {&Edit1, &Edit2, &Edit3}) {
-    *edit = new QLineEdit(GroupBox1);
+  for (QLineEdit **edit : {&degreesEdit_, &minutesEdit_, &secondsEdit_}) {
+    *edit = new QLineEdit(inputGroup_);
     (*edit)->setObjectName(QStringLiteral("Edit%1").arg(n++));
     (*edit)->setFixedWidth(56);
     parts->addWidget(*edit);
   }
   input->addLayout(parts);
-  layout->addWidget(GroupBox1);
+  layout->addWidget(inputGroup_);
 
-  Button1 = new QPushButton(QStringLiteral("convert"), this);
-  Button1->setObjectName(QStringLiteral("Button1"));
-  Button1->setDefault(true);
-  layout->addWidget(Button1, 0, Qt::AlignVCenter);
+  convertButton_ = new QPushButton(QStringLiteral("convert"), this);
+  convertButton_->setObjectName(QStringLiteral("Button1"));
+  convertButton_->setDefault(true);
+  layout->addWidget(convertButton_, 0, Qt::AlignVCenter);
 
-  GroupBox2 = new QGroupBox(this);
-  GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
-  auto *output = new QVBoxLayout(GroupBox2);
-  Label2 = new QLabel(QStringLiteral("Degrees:"), GroupBox2);
-  Label2->setObjectName(QStringLiteral("Label2"));
-  Edit4 = new QLineEdit(GroupBox2);
-  Edit4->setObjectName(QStringLiteral("Edit4"));
-  Edit4->setReadOnly(true);
-  Edit4->setMinimumWidth(150);
-  output->addWidget(Label2);
-  output->addWidget(Edit4);
-  layout->addWidget(GroupBox2);
+  resultGroup_ = new QGroupBox(this);
+  resultGroup_->setObjectName(QStringLiteral("GroupBox2"));
+  auto *output = new QVBoxLayout(resultGroup_);
+  resultLabel_ = new QLabel(QStringLiteral("Degrees:"), resultGroup_);
+  resultLabel_->setObjectName(QStringLiteral("Label2"));
+  resultEdit_ = new QLineEdit(resultGroup_);
+  resultEdit_->setObjectName(QStringLiteral("Edit4"));
+  resultEdit_->setReadOnly(true);
+  resultEdit_->setMinimumWidth(150);
+  output->addWidget(resultLabel_);
+  output->addWidget(resultEdit_);
+  layout->addWidget(resultGroup_);
   layout->setSizeConstraint(QLayout::SetFixedSize);
 
-  connect(Button1, &QPushButton::clicked, this,
-          [this] { Guarded(messages_, [this] { Button1Click(); }); });
+  connect(convertButton_, &QPushButton::clicked, this,
+          [this] { Guarded(messages_, [this] { ConvertClicked(); }); });
 
   // Centred on the screen, not on the main window.
   adjustSize();
@@ -78,15 +79,15 @@ ConverterWindow::ConverterWindow(char decimalSeparator, QWidget *parent)
   }
 }
 
-void ConverterWindow::Button1Click() {
+void ConverterWindow::ConvertClicked() {
   const std::optional<std::string> result =
-      ConvertDegrees(StdStr(Edit1->text()), StdStr(Edit2->text()),
-                     StdStr(Edit3->text()), decimalSeparator_);
+      ConvertDegrees(StdStr(degreesEdit_->text()), StdStr(minutesEdit_->text()),
+                     StdStr(secondsEdit_->text()), decimalSeparator_);
   if (!result) {
     messages_.ShowMessage(kConvertInputError);
     return;
   }
-  Edit4->setText(QStr(*result));
+  resultEdit_->setText(QStr(*result));
 }
 
 } // namespace kestrane

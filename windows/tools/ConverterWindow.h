@@ -19,26 +19,26 @@ public:
   explicit ConverterWindow(char decimalSeparator, QWidget *parent = nullptr);
 
   // Where "Input Error." goes (null: the message box).
-  void setMessageSink(MessageSink *sink) { messages_.SetTarget(sink); }
+  void SetMessageSink(MessageSink *sink) { messages_.SetTarget(sink); }
 
-  // "convert": reads the three fields and shows the result in Edit4, or
-  // "Input Error." with Edit4 unchanged.
-  void Button1Click();
+  // "convert": reads the three fields and shows the result in resultEdit_, or
+  // "Input Error." with resultEdit_ unchanged.
+  void ConvertClicked();
 
 private:
   char decimalSeparator_;
   QtMessageSink box_;
   ForwardingSink messages_;
 
-  QGroupBox *GroupBox1;
-  QLabel *Label1;
-  QLineEdit *Edit1;
-  QLineEdit *Edit2;
-  QLineEdit *Edit3;
-  QPushButton *Button1;
-  QGroupBox *GroupBox2;
-  QLabel *Label2;
-  QLineEdit *Edit4;
+  QGroupBox *inputGroup_;
+  QLabel *inputLabel_;
+  QLineEdit *degreesEdit_;
+  QLineEdit *minutesEdit_;
+  QLineEdit *secondsEdit_;
+  QPushButton *convertButton_;
+  QGroupBox *resultGroup_;
+  QLabel *resultLabel_;
+  QLineEdit *resultEdit_;
 };
 
 } // namespace kestrane

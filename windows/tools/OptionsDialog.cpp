@@ -27,114 +27,114 @@ OptionsDialog::OptionsDialog(std::string settingsPath, QWidget *parent)
   layout->setSpacing(8);
 
   auto *panel = new QFrame(this);
-  Panel1 = panel;
+  pathPanel_ = panel;
   panel->setObjectName(QStringLiteral("Panel1"));
   panel->setFrameShape(QFrame::StyledPanel);
   auto *pathRow = new QHBoxLayout(panel);
   pathRow->setContentsMargins(6, 6, 6, 6);
-  Label1 = new QLabel(QStringLiteral("Default path to save :"), panel);
-  Label1->setObjectName(QStringLiteral("Label1"));
-  Edit12 = new QLineEdit(panel);
-  Edit12->setObjectName(QStringLiteral("Edit12"));
-  Edit12->setMinimumWidth(220);
-  Button3 = new QPushButton(QStringLiteral("..."), panel);
-  Button3->setObjectName(QStringLiteral("Button3"));
-  Button3->setAutoDefault(false);
-  Button3->setMaximumWidth(28);
-  pathRow->addWidget(Label1);
-  pathRow->addWidget(Edit12, 1);
-  pathRow->addWidget(Button3);
+  pathLabel_ = new QLabel(QStringLiteral("Default path to save :"), panel);
+  pathLabel_->setObjectName(QStringLiteral("Label1"));
+  defaultPathEdit_ = new QLineEdit(panel);
+  defaultPathEdit_->setObjectName(QStringLiteral("Edit12"));
+  defaultPathEdit_->setMinimumWidth(220);
+  browsePathButton_ = new QPushButton(QStringLiteral("..."), panel);
+  browsePathButton_->setObjectName(QStringLiteral("Button3"));
+  browsePathButton_->setAutoDefault(false);
+  browsePathButton_->setMaximumWidth(28);
+  pathRow->addWidget(pathLabel_);
+  pathRow->addWidget(defaultPathEdit_, 1);
+  pathRow->addWidget(browsePathButton_);
   layout->addWidget(panel);
 
-  GroupBox1 = new QGroupBox(this);
-  GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
-  auto *grid = new QGridLayout(GroupBox1);
+  proxyGroup_ = new QGroupBox(this);
+  proxyGroup_->setObjectName(QStringLiteral("GroupBox1"));
+  auto *grid = new QGridLayout(proxyGroup_);
   grid->setContentsMargins(8, 8, 8, 8);
   grid->setVerticalSpacing(4);
-  CheckBoxUseProxy =
-      new QCheckBox(QStringLiteral("Use proxy server"), GroupBox1);
-  CheckBoxUseProxy->setObjectName(QStringLiteral("CheckBoxUseProxy"));
-  grid->addWidget(CheckBoxUseProxy, 0, 0, 1, 2);
+  useProxyBox_ = new QCheckBox(QStringLiteral("Use proxy server"), proxyGroup_);
+  useProxyBox_->setObjectName(QStringLiteral("CheckBoxUseProxy"));
+  grid->addWidget(useProxyBox_, 0, 0, 1, 2);
   auto row = [&](int r, const char *labelName, const char *text,
                  const char *editName, QLabel *&label, QLineEdit *&edit) {
-    label = new QLabel(QString::fromLatin1(text), GroupBox1);
+    label = new QLabel(QString::fromLatin1(text), proxyGroup_);
     label->setObjectName(QString::fromLatin1(labelName));
-    edit = new QLineEdit(GroupBox1);
+    edit = new QLineEdit(proxyGroup_);
     edit->setObjectName(QString::fromLatin1(editName));
     grid->addWidget(label, r, 0);
     grid->addWidget(edit, r, 1);
   };
   // The proxy fields stay enabled whatever the box says; the password is
   // shown in the clear, as it is stored.
-  row(1, "Label3", "Proxy Server Name (IP)", "EditProxyServer", Label3,
-      EditProxyServer);
-  row(2, "Label4", "Proxy Port", "EditProxyPort", Label4, EditProxyPort);
-  row(3, "Label5", "Proxy Username", "EditProxyUsername", Label5,
-      EditProxyUsername);
-  row(4, "Label6", "Proxy Password", "EditProxyPassword", Label6,
-      EditProxyPassword);
+  row(1, "Label3", "Proxy Server Name (IP)", "EditProxyServer",
+      proxyServerLabel_, proxyServerEdit_);
+  row(2, "Label4", "Proxy Port", "EditProxyPort", proxyPortLabel_,
+      proxyPortEdit_);
+  row(3, "Label5", "Proxy Username", "EditProxyUsername", proxyUsernameLabel_,
+      proxyUsernameEdit_);
+  row(4, "Label6", "Proxy Password", "EditProxyPassword", proxyPasswordLabel_,
+      proxyPasswordEdit_);
   grid->setColumnStretch(1, 1);
-  layout->addWidget(GroupBox1);
+  layout->addWidget(proxyGroup_);
 
   auto *buttons = new QHBoxLayout;
   buttons->addStretch(1);
-  Button1 = new QPushButton(QStringLiteral("OK"), this);
-  Button1->setObjectName(QStringLiteral("Button1"));
-  Button1->setDefault(true);
-  Button2 = new QPushButton(QStringLiteral("Cancel"), this);
-  Button2->setObjectName(QStringLiteral("Button2"));
-  Button2->setAutoDefault(false);
-  buttons->addWidget(Button1);
-  buttons->addWidget(Button2);
+  okButton_ = new QPushButton(QStringLiteral("OK"), this);
+  okButton_->setObjectName(QStringLiteral("Button1"));
+  okButton_->setDefault(true);
+  cancelButton_ = new QPushButton(QStringLiteral("Cancel"), this);
+  cancelButton_->setObjectName(QStringLiteral("Button2"));
+  cancelButton_->setAutoDefault(false);
+  buttons->addWidget(okButton_);
+  buttons->addWidget(cancelButton_);
   layout->addLayout(buttons);
   layout->setSizeConstraint(QLayout::SetFixedSize);
 
-  connect(Button3, &QPushButton::clicked, this,
-          [this] { Guarded(errors_, [this] { Button3Click(); }); });
-  connect(Button1, &QPushButton::clicked, this,
-          [this] { Guarded(errors_, [this] { Button1Click(); }); });
-  connect(Button2, &QPushButton::clicked, this,
-          [this] { Guarded(errors_, [this] { Button2Click(); }); });
+  connect(browsePathButton_, &QPushButton::clicked, this,
+          [this] { Guarded(errors_, [this] { BrowsePathClicked(); }); });
+  connect(okButton_, &QPushButton::clicked, this,
+          [this] { Guarded(errors_, [this] { OkClicked(); }); });
+  connect(cancelButton_, &QPushButton::clicked, this,
+          [this] { Guarded(errors_, [this] { CancelClicked(); }); });
 }
 
 void OptionsDialog::showEvent(QShowEvent *event) {
   // Every showing starts from the file: edits left by a Cancel are gone.
-  Guarded(errors_, [this] { FormShow(); });
+  Guarded(errors_, [this] { Showing(); });
   QDialog::showEvent(event);
 }
 
-void OptionsDialog::FormShow() {
+void OptionsDialog::Showing() {
   const Settings settings = ReadSettings(settingsPath_);
-  Edit12->setText(QStr(settings.DefaultPath));
+  defaultPathEdit_->setText(QStr(settings.DefaultPath));
   const ProxySettings &proxy = settings.Proxy;
-  CheckBoxUseProxy->setChecked(proxy.UseProxy);
-  EditProxyServer->setText(QStr(proxy.ProxyServer));
-  EditProxyPort->setText(QStr(proxy.ProxyPort));
-  EditProxyUsername->setText(QStr(proxy.ProxyUsername));
-  EditProxyPassword->setText(QStr(proxy.ProxyPassword));
+  useProxyBox_->setChecked(proxy.UseProxy);
+  proxyServerEdit_->setText(QStr(proxy.ProxyServer));
+  proxyPortEdit_->setText(QStr(proxy.ProxyPort));
+  proxyUsernameEdit_->setText(QStr(proxy.ProxyUsername));
+  proxyPasswordEdit_->setText(QStr(proxy.ProxyPassword));
 }
 
-void OptionsDialog::Button3Click() {
+void OptionsDialog::BrowsePathClicked() {
   const QString folder =
       QFileDialog::getExistingDirectory(this, QStringLiteral("Select path"),
                                         QString(), QFileDialog::ShowDirsOnly);
   if (!folder.isEmpty())
-    Edit12->setText(folder);
+    defaultPathEdit_->setText(folder);
 }
 
-void OptionsDialog::Button1Click() {
+void OptionsDialog::OkClicked() {
   Settings settings;
-  settings.DefaultPath = StdStr(Edit12->text());
-  settings.Proxy = {
-      CheckBoxUseProxy->isChecked(), StdStr(EditProxyServer->text()),
-      StdStr(EditProxyPort->text()), StdStr(EditProxyUsername->text()),
-      StdStr(EditProxyPassword->text())};
+  settings.DefaultPath = StdStr(defaultPathEdit_->text());
+  settings.Proxy = {useProxyBox_->isChecked(), StdStr(proxyServerEdit_->text()),
+                    StdStr(proxyPortEdit_->text()),
+                    StdStr(proxyUsernameEdit_->text()),
+                    StdStr(proxyPasswordEdit_->text())};
   PrepareSettingsFolder(settingsPath_);
   WriteOptions(settingsPath_, settings); // throws: the dialog stays open
   accept();
 }
 
-void OptionsDialog::Button2Click() {
+void OptionsDialog::CancelClicked() {
   reject();
 }
 

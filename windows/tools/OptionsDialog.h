@@ -20,14 +20,14 @@ public:
   explicit OptionsDialog(std::string settingsPath, QWidget *parent = nullptr);
 
   // Where a refused write is shown (null: the standard error box).
-  void setErrorSink(MessageSink *sink) { errors_.SetTarget(sink); }
+  void SetErrorSink(MessageSink *sink) { errors_.SetTarget(sink); }
 
-  // Handlers; Button1Click throws KError("Unable to write to " + path) when
+  // Handlers; OkClicked throws KError("Unable to write to " + path) when
   // the file refuses a key, and the dialog then stays open.
-  void FormShow();
-  void Button3Click();
-  void Button1Click();
-  void Button2Click();
+  void Showing();
+  void BrowsePathClicked();
+  void OkClicked();
+  void CancelClicked();
 
   const std::string &SettingsFile() const { return settingsPath_; }
 
@@ -39,22 +39,22 @@ private:
   QtMessageSink errorBox_;
   ForwardingSink errors_;
 
-  QWidget *Panel1;
-  QLabel *Label1;
-  QLineEdit *Edit12;
-  QPushButton *Button3;
-  QGroupBox *GroupBox1;
-  QCheckBox *CheckBoxUseProxy;
-  QLabel *Label3;
-  QLineEdit *EditProxyServer;
-  QLabel *Label4;
-  QLineEdit *EditProxyPort;
-  QLabel *Label5;
-  QLineEdit *EditProxyUsername;
-  QLabel *Label6;
-  QLineEdit *EditProxyPassword;
-  QPushButton *Button1;
-  QPushButton *Button2;
+  QWidget *pathPanel_;
+  QLabel *pathLabel_;
+  QLineEdit *defaultPathEdit_;
+  QPushButton *browsePathButton_;
+  QGroupBox *proxyGroup_;
+  QCheckBox *useProxyBox_;
+  QLabel *proxyServerLabel_;
+  QLineEdit *proxyServerEdit_;
+  QLabel *proxyPortLabel_;
+  QLineEdit *proxyPortEdit_;
+  QLabel *proxyUsernameLabel_;
+  QLineEdit *proxyUsernameEdit_;
+  QLabel *proxyPasswordLabel_;
+  QLineEdit *proxyPasswordEdit_;
+  QPushButton *okButton_;
+  QPushButton *cancelButton_;
 };
 
 } // namespace kestrane

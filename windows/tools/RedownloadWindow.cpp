@@ -35,45 +35,47 @@ RedownloadWindow::RedownloadWindow(QWidget *parent)
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
 
-  Panel1 = new QWidget(this);
-  Panel1->setObjectName(QStringLiteral("Panel1"));
-  auto *top = new QHBoxLayout(Panel1);
+  buttonPanel_ = new QWidget(this);
+  buttonPanel_->setObjectName(QStringLiteral("Panel1"));
+  auto *top = new QHBoxLayout(buttonPanel_);
   top->setContentsMargins(8, 8, 8, 8);
-  Button1 = new QPushButton(QString::fromLatin1(kOpenCaption), Panel1);
-  Button1->setObjectName(QStringLiteral("Button1"));
-  Button1->setMinimumWidth(220);
-  top->addWidget(Button1);
+  openStopButton_ =
+      new QPushButton(QString::fromLatin1(kOpenCaption), buttonPanel_);
+  openStopButton_->setObjectName(QStringLiteral("Button1"));
+  openStopButton_->setMinimumWidth(220);
+  top->addWidget(openStopButton_);
   top->addStretch(1);
-  layout->addWidget(Panel1);
+  layout->addWidget(buttonPanel_);
 
-  Panel2 = new QWidget(this);
-  Panel2->setObjectName(QStringLiteral("Panel2"));
-  auto *body = new QVBoxLayout(Panel2);
+  reportPanel_ = new QWidget(this);
+  reportPanel_->setObjectName(QStringLiteral("Panel2"));
+  auto *body = new QVBoxLayout(reportPanel_);
   body->setContentsMargins(8, 0, 8, 8);
-  Memo1 = new QPlainTextEdit(Panel2);
-  Memo1->setObjectName(QStringLiteral("Memo1"));
-  Memo1->setReadOnly(true);
-  Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
-  Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  body->addWidget(Memo1);
-  layout->addWidget(Panel2, 1);
+  reportPane_ = new QPlainTextEdit(reportPanel_);
+  reportPane_->setObjectName(QStringLiteral("Memo1"));
+  reportPane_->setReadOnly(true);
+  reportPane_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  reportPane_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  reportPane_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  body->addWidget(reportPane_);
+  layout->addWidget(reportPanel_, 1);
 
   // Wide enough that a typical report line (a tile's path, its URL and
   // " ->OK") shows whole, and centred on the screen.
-  const QFontMetrics metrics(Memo1->font());
+  const QFontMetrics metrics(reportPane_->font());
   const int line = metrics.horizontalAdvance(QString::fromLatin1(kTypicalLine));
-  const int chrome = Memo1->verticalScrollBar()->sizeHint().width() +
-                     2 * Memo1->frameWidth() +
-                     2 * static_cast<int>(Memo1->document()->documentMargin()) +
-                     16 + 40; // Panel2's margins and some air
+  const int chrome =
+      reportPane_->verticalScrollBar()->sizeHint().width() +
+      2 * reportPane_->frameWidth() +
+      2 * static_cast<int>(reportPane_->document()->documentMargin()) + 16 +
+      40; // reportPanel_'s margins and some air
   QSize size(std::max(560, line + chrome), 380);
   if (const QScreen *screen = QGuiApplication::primaryScreen())
     size.setWidth(std::min(size.width(), screen->availableGeometry().width()));
   setFixedSize(size);
   CentreOnScreen();
-  connect(Button1, &QPushButton::clicked, this,
-          [this] { Guarded(errors_, [this] { Button1Click(); }); });
+  connect(openStopButton_, &QPushButton::clicked, this,
+          [this] { Guarded(errors_, [this] { OpenOrStopClicked(); }); });
 }
 
 RedownloadWindow::~RedownloadWindow() {
@@ -93,15 +95,15 @@ void RedownloadWindow::CentreOnScreen() {
 }
 
 void RedownloadWindow::showEvent(QShowEvent *event) {
-  Guarded(errors_, [this] { FormShow(); });
+  Guarded(errors_, [this] { Showing(); });
   QDialog::showEvent(event);
 }
 
-void RedownloadWindow::FormShow() {
-  Memo1->clear();
+void RedownloadWindow::Showing() {
+  reportPane_->clear();
 }
 
-void RedownloadWindow::Button1Click() {
+void RedownloadWindow::OpenOrStopClicked() {
   if (Running()) {
     StopRun();
     return;
@@ -116,10 +118,10 @@ void RedownloadWindow::Button1Click() {
 void RedownloadWindow::StartRun(const std::string &ftlPath) {
   if (Running())
     return;
-  Memo1->clear();
+  reportPane_->clear();
   stop_ = std::make_shared<std::atomic<bool>>(false);
-  Button1->setText(QStringLiteral("Stop"));
-  Button1->setEnabled(true);
+  openStopButton_->setText(QStringLiteral("Stop"));
+  openStopButton_->setEnabled(true);
   // The run blocks for as long as its requests take: it goes on a thread of
   // its own and hands each line to this window's thread as it is added.
   // Queued calls to a window that is gone are dropped, and the window joins
@@ -148,18 +150,18 @@ void RedownloadWindow::StopRun() {
     return;
   stop_->store(true);
   // The run ends after the request in progress.
-  Button1->setEnabled(false);
+  openStopButton_->setEnabled(false);
 }
 
 void RedownloadWindow::AddLine(const QString &line) {
-  Memo1->appendPlainText(line);
+  reportPane_->appendPlainText(line);
 }
 
 void RedownloadWindow::Finished(const std::string &error) {
   if (worker_.joinable())
     worker_.join(); // its last act was to queue this call
-  Button1->setText(QString::fromLatin1(kOpenCaption));
-  Button1->setEnabled(true);
+  openStopButton_->setText(QString::fromLatin1(kOpenCaption));
+  openStopButton_->setEnabled(true);
   if (!error.empty())
     errors_.ShowMessage(error);
   emit RunFinished();

@@ -27,18 +27,18 @@ public:
 
   // Where "Cannot open file ..." and "Cannot create file ..." go (null:
   // the standard error box).
-  void setErrorSink(MessageSink *sink) { errors_.SetTarget(sink); }
+  void SetErrorSink(MessageSink *sink) { errors_.SetTarget(sink); }
 
   // How the runs request their tiles (tests shorten the time-outs).
-  void setRunOptions(RedownloadOptions options) {
+  void SetRunOptions(RedownloadOptions options) {
     options_ = std::move(options);
   }
 
-  // Handlers. Button1Click asks for a list and starts a run; during a run
+  // Handlers. OpenOrStopClicked asks for a list and starts a run; during a run
   // (the button then reads "Stop") it asks the run to stop.
-  void FormShow();
-  void Button1Click();
-  // Starts a run on `ftlPath`: the part of Button1Click after the dialog.
+  void Showing();
+  void OpenOrStopClicked();
+  // Starts a run on `ftlPath`: the part of OpenOrStopClicked after the dialog.
   void StartRun(const std::string &ftlPath);
   void StopRun();
   bool Running() const { return worker_.joinable(); }
@@ -63,10 +63,10 @@ private:
   std::shared_ptr<std::atomic<bool>> stop_;
   bool closeWhenDone_ = false;
 
-  QWidget *Panel1;
-  QPushButton *Button1;
-  QWidget *Panel2;
-  QPlainTextEdit *Memo1;
+  QWidget *buttonPanel_;
+  QPushButton *openStopButton_;
+  QWidget *reportPanel_;
+  QPlainTextEdit *reportPane_;
 };
 
 } // namespace kestrane

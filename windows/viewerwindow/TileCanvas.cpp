@@ -305,7 +305,7 @@ void TileCanvas::mouseMoveEvent(QMouseEvent *e) {
     dragFrom_ = now;
     update();
   }
-  emit hovered(CellUnder(e->position()));
+  emit Hovered(CellUnder(e->position()));
 }
 
 void TileCanvas::mouseReleaseEvent(QMouseEvent *) {
@@ -315,7 +315,7 @@ void TileCanvas::mouseReleaseEvent(QMouseEvent *) {
 void TileCanvas::mouseDoubleClickEvent(QMouseEvent *e) {
   const qint64 cell = CellUnder(e->position());
   if (cell >= 0)
-    emit activated(cell);
+    emit Activated(cell);
 }
 
 void TileCanvas::wheelEvent(QWheelEvent *e) {
@@ -325,11 +325,11 @@ void TileCanvas::wheelEvent(QWheelEvent *e) {
   transform_->ZoomAbout(e->position().x(), e->position().y(),
                         std::pow(1.25, notches));
   update();
-  emit hovered(CellUnder(e->position()));
+  emit Hovered(CellUnder(e->position()));
 }
 
 void TileCanvas::leaveEvent(QEvent *) {
-  emit hovered(-1);
+  emit Hovered(-1);
 }
 
 } // namespace kestrane

@@ -36,8 +36,8 @@ public:
 
 signals:
   // The cell under the mouse (-1: none).
-  void hovered(qint64 cell);
-  void activated(qint64 cell);
+  void Hovered(qint64 cell);
+  void Activated(qint64 cell);
 
 protected:
   void paintEvent(QPaintEvent *) override;

@@ -98,8 +98,8 @@ TileViewWindow::TileViewWindow(const TileViewConfig &config, QWidget *parent)
   BuildMenus();
   UpdateStatus();
 
-  connect(canvas_, &TileCanvas::hovered, this, &TileViewWindow::Hover);
-  connect(canvas_, &TileCanvas::activated, this, &TileViewWindow::ShowTile);
+  connect(canvas_, &TileCanvas::Hovered, this, &TileViewWindow::Hover);
+  connect(canvas_, &TileCanvas::Activated, this, &TileViewWindow::ShowTile);
   follow_->setInterval(5000);
   connect(follow_, &QTimer::timeout, this, &TileViewWindow::Follow);
 }
@@ -112,12 +112,12 @@ TileViewWindow::~TileViewWindow() {
 void TileViewWindow::BuildMenus() {
   QMenu *file = menuBar()->addMenu(QStringLiteral("&File"));
   QAction *open = file->addAction(QStringLiteral("&Open task..."), this,
-                                  &TileViewWindow::OpenClick);
+                                  &TileViewWindow::OpenChosen);
   open->setObjectName(QStringLiteral("OpenTask"));
   open->setShortcut(QKeySequence::Open);
   QAction *list =
       file->addAction(QStringLiteral("&Write list of missing tiles..."), this,
-                      &TileViewWindow::WriteListClick);
+                      &TileViewWindow::WriteListChosen);
   list->setObjectName(QStringLiteral("WriteMissingList"));
   file->addSeparator();
   file->addAction(QStringLiteral("E&xit"), this, &QWidget::close);
@@ -170,7 +170,7 @@ bool TileViewWindow::OpenTask(const std::string &projectFile) {
   }
 }
 
-void TileViewWindow::OpenClick() {
+void TileViewWindow::OpenChosen() {
   const Settings settings = ReadSettings(settingsPath_);
   const std::string folder = settings.DefaultPath.empty()
                                  ? DefaultDownloadFolder()
@@ -182,7 +182,7 @@ void TileViewWindow::OpenClick() {
     OpenTask(file.toStdString());
 }
 
-void TileViewWindow::WriteListClick() {
+void TileViewWindow::WriteListChosen() {
   if (!session_)
     return;
   const QString path =
@@ -306,7 +306,7 @@ void TileViewWindow::Follow() {
     session_->RefreshIfChanged();
 }
 
-void TileViewWindow::setFollowInterval(int ms) {
+void TileViewWindow::SetFollowInterval(int ms) {
   follow_->setInterval(ms);
 }
 

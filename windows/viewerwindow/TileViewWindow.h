@@ -44,17 +44,17 @@ public:
   QString CountsText() const;
   QString HoverText() const;
   // How often the inventory is taken again (5 s).
-  void setFollowInterval(int ms);
-  void setMessageSink(MessageSink *sink) { sink_.SetTarget(sink); }
-  void setShellOpen(std::function<void(const QUrl &)> f) {
+  void SetFollowInterval(int ms);
+  void SetMessageSink(MessageSink *sink) { sink_.SetTarget(sink); }
+  void SetShellOpen(std::function<void(const QUrl &)> f) {
     shellOpen_ = std::move(f);
   }
-  void setSaveDialog(std::function<QString(const QString &)> f) {
+  void SetSaveDialog(std::function<QString(const QString &)> f) {
     saveDialog_ = std::move(f);
   }
 
-  void OpenClick();
-  void WriteListClick();
+  void OpenChosen();
+  void WriteListChosen();
   void ShowTile(qint64 cell);
   void Hover(qint64 cell);
 

@@ -1,7 +1,7 @@
 #pragma once
 // The program's windows put into a state to be looked at under a real window
-// manager: the README's screenshots and the caption test use it through the
-// hidden option --showcase of the desktop program.
+// manager: the README's screenshots and the caption test use it through
+// `kestrane-showcase --showcase STATE`.
 #include <QString>
 
 #include "mainwindow/MainWindow.h"
@@ -16,7 +16,7 @@ namespace kestrane {
 //  "options"    the converter open, and the modal options dialog;
 //  "redownload" the Re-Download window after a run of the list `ftl`.
 // False for an unknown state.
-bool StartShowcase(MainWindow &form1, const ToolWindows &tools,
+bool StartShowcase(MainWindow &mainWindow, const ToolWindows &tools,
                    const QString &state, const QString &ftl);
 
 } // namespace kestrane
