@@ -5,6 +5,7 @@
 #include <map>
 #include <unordered_map>
 
+#include "inventory/ProjectFile.h"
 #include "inventory/TaskInventory.h"
 #include "joiner/PictureWriter.h"
 #include "joiner/TempOutput.h"

@@ -14,6 +14,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "inventory/ProjectFile.h"
 #include "inventory/TaskInventory.h"
 #include "viewer/Marks.h"
 #include "viewer/Mosaic.h"

@@ -10,6 +10,7 @@
 
 #include "Commands.h"
 #include "Parse.h"
+#include "inventory/ProjectFile.h"
 #include "inventory/TaskInventory.h"
 #include "platform/Files.h"
 #include "platform/StopSignal.h"

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "geo/TileGrid.h"
+#include "inventory/ProjectFile.h"
 #include "inventory/TaskInventory.h"
 #include "platform/Files.h"
 #include "task/DownloadTask.h"

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "inventory/ProjectFile.h"
 #include "inventory/TaskInventory.h"
 #include "sample/TileImage.h"
 #include "tests/core/task/TaskTestSupport.h"
