@@ -92,7 +92,7 @@ private:
   void Execute();
   void SetCurrent(int32_t x, int32_t y);
 
-  const DownloadTask &Task;
+  const DownloadTask &task_;
   const int32_t threadIndex_;
   MainThreadBridge &bridge_;
   WorkerHost &host_;
