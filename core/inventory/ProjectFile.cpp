@@ -1,8 +1,6 @@
 // Reading a task back from its project file.
 #include "inventory/ProjectFile.h"
 
-#include <unistd.h>
-
 #include <exception>
 #include <utility>
 
@@ -11,9 +9,10 @@
 #include "task/Settings.h"
 
 namespace kestrane {
+namespace {
 
-OpenedTask OpenTaskFile(const std::string &projectFile) {
-  const IniSnapshot ini(projectFile);
+OpenedTask OpenedTaskOf(const std::string &projectFile,
+                        const IniSnapshot &ini) {
   OpenedTask t;
   t.Left = ini.ReadString("AREA", "LeftLongitude", "");
   t.Right = ini.ReadString("AREA", "RightLongitude", "");
@@ -26,6 +25,12 @@ OpenedTask OpenTaskFile(const std::string &projectFile) {
   // A value that is no number reads as either default.
   t.DirGiven = t.Dir == ini.ReadInteger("Dir", "Dir", -1);
   return t;
+}
+
+} // namespace
+
+OpenedTask OpenTaskFile(const std::string &projectFile) {
+  return OpenedTaskOf(projectFile, IniSnapshot(projectFile));
 }
 
 TaskFields OpenedTask::Fields() const {
@@ -43,14 +48,16 @@ TaskFields OpenedTask::Fields() const {
 
 LoadedTask LoadTask(const std::string &projectFile, TaskEnvironment env) {
   const KError refused("Cannot open file " + projectFile);
-  if (!FileExists(projectFile) || !TryReadFileBytes(projectFile))
+  if (!FileExists(projectFile))
     throw refused;
-  // The fields the window loads from the file, through the checks Start
-  // runs: what Start would refuse is not a task's project file either. A
-  // file without a direction is refused rather than read as North.
+  // The fields the window loads from the file, read once, through the
+  // checks Start runs: what Start would refuse is not a task's project file
+  // either. A file without a direction is refused rather than read as
+  // North.
   TaskFields fields;
   try {
-    const OpenedTask opened = OpenTaskFile(projectFile);
+    const OpenedTask opened =
+        OpenedTaskOf(projectFile, IniSnapshot(projectFile));
     fields = opened.Fields();
     if (!opened.DirGiven)
       fields.DirIndex = -1;
@@ -63,30 +70,17 @@ LoadedTask LoadTask(const std::string &projectFile, TaskEnvironment env) {
   if (!check.Ok())
     throw refused;
 
-  LoadedTask t;
-  t.ProjectFile = projectFile;
-  t.Params = std::make_unique<TaskParameters>(
-      ParametersFor(check.Input, Settings{}, /*continueTask=*/true));
-  TaskParameters &p = *t.Params;
+  TaskParameters p =
+      ParametersFor(check.Input, Settings{}, /*continueTask=*/true);
   // The file's own name, whatever its extension.
   p.TaskFileName = fields.TaskName;
-
-  // Building the task makes its tile folder when there is none; looking at
-  // a task leaves the disk as it was, so a folder made here goes again.
-  const std::string base = p.TaskFileName.substr(
-      0, p.TaskFileName.size() - ExtractFileExt(p.TaskFileName).size());
-  const std::string tileFolder = p.Path + base + "/";
-  const bool hadFolder = DirectoryExists(tileFolder);
   try {
-    t.Task = std::make_unique<DownloadTask>(p, std::move(env));
+    return LoadedTask{DownloadTask(std::move(p), std::move(env)), projectFile};
   } catch (const KError &) {
     throw;
   } catch (const std::exception &) {
     throw refused;
   }
-  if (!hadFolder)
-    ::rmdir(tileFolder.c_str());
-  return t;
 }
 
 } // namespace kestrane

@@ -2,7 +2,6 @@
 // The fields a project file gives back: one reading for "Open task ...",
 // `open`, `resume` and for looking at a task's tiles.
 #include <cstdint>
-#include <memory>
 #include <string>
 
 #include "task/DownloadTask.h"
@@ -32,18 +31,17 @@ struct OpenedTask {
 // file of at most 1 MiB.
 OpenedTask OpenTaskFile(const std::string &projectFile);
 
-// A task read back from its project file, for looking at its tiles: the
-// parameters live as long as the task that refers to them. Nothing is
-// written while loading.
+// A task read back from its project file, for looking at its tiles.
 struct LoadedTask {
-  std::unique_ptr<TaskParameters> Params;
-  std::unique_ptr<DownloadTask> Task;
+  DownloadTask Task;
   std::string ProjectFile;
 };
 
-// Reads a project file and builds its task with `env` (hosts for the URLs).
-// Throws KError("Cannot open file " + path) when the file cannot be read or
-// is not a project file.
+// Reads a project file once and builds its task with `env` (hosts for the
+// URLs). Looking at a task leaves the disk as it was: no folder is made,
+// and the saved positions are not read (the task resumes nowhere). Throws
+// KError("Cannot open file " + path) when the file cannot be read or is not
+// a project file.
 LoadedTask LoadTask(const std::string &projectFile, TaskEnvironment env = {});
 
 } // namespace kestrane

@@ -40,6 +40,7 @@ public:
 // task on a thread of its own, which starts on construction.
 class DownloadWorker {
 public:
+  // `task`, `bridge` and `host` are used until the thread has returned.
   DownloadWorker(bool createSuspended, const DownloadTask &task,
                  int32_t threadIndex, MainThreadBridge &bridge,
                  WorkerHost &host, WorkerPacing pacing = {});
