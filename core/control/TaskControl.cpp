@@ -76,14 +76,6 @@ bool ContinuesEarlierRun(const std::string &projectFile,
   return sameDir && sameMaps && sameArea && sameZoom && sameFolder && sameName;
 }
 
-// What SaveAndAbandon lets go of, kept reachable until the process ends.
-struct AbandonedTask {
-  std::vector<std::unique_ptr<DownloadWorker>> Threads;
-  std::shared_ptr<const DownloadTask> Task;
-  AbandonedTask *Next = nullptr;
-};
-AbandonedTask *abandonedTasks = nullptr;
-
 void AddCounts(TaskProgress &sum, const DownloadWorker::Counts &c) {
   sum.Stored += c.Stored;
   sum.GivenUp += c.GivenUp;
@@ -116,7 +108,7 @@ void TaskControl::ButtonClick(const TaskFields &fields) {
 bool TaskControl::Start(const TaskFields &fields) {
   // Only an idle window starts a task: the workers of a running one still
   // use the current task.
-  if (!threads_.empty() || abandoned_)
+  if (!threads_.empty() || !abandoned_.empty())
     return false;
 
   TaskPreparation preparation;
@@ -233,20 +225,15 @@ void TaskControl::SaveAndAbandon() {
     return;
   SaveFinalState();
   timerEnabled_ = false;
-  abandoned_ = true;
   // The threads may still be waiting on the main thread or in a request;
-  // they run on unowned, so everything they use stays allocated for the
-  // rest of the process: the worker objects and the task.
-  auto *kept = new AbandonedTask;
+  // they run on unowned, using their worker objects, the task and this
+  // control, which all stay allocated (the process is about to end).
   for (auto &t : threads_) {
     t->Terminate();
     t->Detach();
   }
-  kept->Threads = std::move(threads_);
+  abandoned_ = std::move(threads_);
   threads_.clear();
-  kept->Task = task_;
-  kept->Next = abandonedTasks;
-  abandonedTasks = kept;
 }
 
 TaskProgress TaskControl::Progress() const {

@@ -96,10 +96,10 @@ public:
   void Tick();
   // Closing the program while a task runs: saves both panes and every
   // worker's position once, asks the workers to stop, and lets go of them
-  // without waiting (the process is about to end). The workers and the task
-  // stay allocated; this control must not be destroyed while the bridge
-  // still runs the workers' calls (end the process instead). Afterwards
-  // Start refuses and Tick does nothing.
+  // without waiting (the process is about to end). The workers and the
+  // task stay with this control, which the workers call: it must not be
+  // destroyed while the bridge still runs the workers' calls (end the
+  // process instead). Afterwards Start refuses and Tick does nothing.
   void SaveAndAbandon();
 
   TaskState State() const { return state_; }
@@ -182,7 +182,6 @@ private:
   TaskState state_ = TaskState::Idle;
   std::string totalLabel_;
   bool timerEnabled_ = false;
-  bool abandoned_ = false; // SaveAndAbandon let go of the workers
   int32_t runningThreads_ = 0;
   int32_t tickCount_ = 0;
   std::vector<std::string> logPane_{"[log window]"};
@@ -193,6 +192,10 @@ private:
   // folder at its end, which may outlast it as the current one.
   std::shared_ptr<const DownloadTask> task_;
   std::vector<std::unique_ptr<DownloadWorker>> threads_;
+  // The workers SaveAndAbandon let go of: their threads run on unowned and
+  // use them, the task and this control until they end (or the process
+  // does).
+  std::vector<std::unique_ptr<DownloadWorker>> abandoned_;
   // Tile counts of the workers released so far in the current task.
   TaskProgress released_;
   RunClock runClock_; // since the workers of the current task started
