@@ -16,6 +16,7 @@
 #include "platform/Files.h"
 #include "sample/TileImage.h"
 #include "task/DownloadTask.h"
+#include "task/TaskFiles.h"
 #include "tests/support/TaskBlock.h"
 
 using namespace kestrane;
@@ -43,7 +44,8 @@ int main(int argc, char **argv) {
   // Edges through the middle of the corner tiles: exactly side x side.
   fixture::SetBlock(p, zoom, x0, x0 + side - 1, y0, y0 + side - 1);
   const DownloadTask task(p);
-  task.WriteTaskFile();
+  WriteProjectFile(task);
+  CreateTileFolder(task);
 
   std::vector<std::string> sources;
   for (int32_t i = 0; i < 64; ++i) {

@@ -29,6 +29,7 @@
 #include "platform/MainThread.h"
 #include "sample/HttpServer.h"
 #include "task/DownloadTask.h"
+#include "task/TaskFiles.h"
 #include "tests/support/HostileJpeg.h"
 #include "tests/support/TaskBlock.h"
 #include "worker/DownloadWorker.h"
@@ -154,6 +155,7 @@ bool EightWorkersCase(int tilesPerWorker) {
   for (int s = 0; s < 4; ++s)
     env.Hosts[static_cast<size_t>(s)] = "127.0.0.1:" + std::to_string(port);
   const DownloadTask task(p, env);
+  CreateTileFolder(task);
   WorkerPacing pacing;
   pacing.AfterStored = pacing.StartOffset = pacing.ShortRetry =
       pacing.LongRetry = std::chrono::milliseconds(0);

@@ -14,6 +14,7 @@
 
 #include "geo/TileGrid.h"
 #include "task/DownloadTask.h"
+#include "task/TaskFiles.h"
 #include "tests/support/TaskBlock.h"
 
 namespace {
@@ -44,14 +45,13 @@ void BM_SetupAndWriteMillionTiles(benchmark::State &state) {
   const std::string folder = MakeTempFolder();
   int64_t tiles = 0;
   for (auto _ : state) {
-    kestrane::TaskParameters p = MillionTileTask(folder);
+    const kestrane::TaskParameters p = MillionTileTask(folder);
     const kestrane::DownloadTask task(p);
-    if (task.TotalCount < p.ThreadCount)
-      p.ThreadCount = task.TotalCount;
-    task.WriteTaskFile();
-    task.WriteTileList();
-    task.WriteLogHeader();
-    task.CreateFailedFile();
+    kestrane::CreateTileFolder(task);
+    kestrane::WriteProjectFile(task);
+    kestrane::WriteTileList(task);
+    kestrane::WriteLogHeader(task);
+    kestrane::CreateFailedFile(task);
     tiles += task.TotalCount;
   }
   state.counters["tiles"] = benchmark::Counter(static_cast<double>(tiles),

@@ -25,6 +25,7 @@
 #include "geo/TileGrid.h"
 #include "platform/Files.h"
 #include "sample/TileImage.h"
+#include "task/TaskFiles.h"
 #include "tests/support/TaskBlock.h"
 #include "viewerwindow/TileCanvas.h"
 #include "viewerwindow/TileViewWindow.h"
@@ -56,7 +57,8 @@ std::string MakeTask(const std::string &folder, const std::string &name,
   p.Path = folder;
   p.TaskFileName = name + ".ktsk";
   task = std::make_unique<DownloadTask>(p);
-  task->WriteTaskFile();
+  WriteProjectFile(*task);
+  CreateTileFolder(*task);
   return folder + p.TaskFileName;
 }
 

@@ -22,6 +22,7 @@
 #include "platform/MainThread.h"
 #include "sample/HttpServer.h"
 #include "task/DownloadTask.h"
+#include "task/TaskFiles.h"
 #include "tests/support/JpegEncode.h"
 #include "tests/support/TaskBlock.h"
 #include "worker/DownloadWorker.h"
@@ -150,6 +151,7 @@ void BM_WorkerCpuPerStoredTile(benchmark::State &state) {
   for (int s = 0; s < 4; ++s)
     env.Hosts[static_cast<size_t>(s)] = "127.0.0.1:" + std::to_string(port);
   const DownloadTask task(p, env);
+  CreateTileFolder(task);
 
   WorkerPacing pacing;
   pacing.AfterStored = pacing.StartOffset = pacing.ShortRetry =

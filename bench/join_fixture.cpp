@@ -14,6 +14,7 @@
 #include "platform/Files.h"
 #include "sample/TileImage.h"
 #include "task/DownloadTask.h"
+#include "task/TaskFiles.h"
 #include "tests/support/TaskBlock.h"
 
 int main(int argc, char **argv) {
@@ -33,7 +34,8 @@ int main(int argc, char **argv) {
   fixture::SetBlock(p, zoom, x0, x0 + columns - 1, y0, y0 + rows - 1);
   CreateDir(argv[1]);
   const DownloadTask task(p);
-  task.WriteTaskFile();
+  WriteProjectFile(task);
+  CreateTileFolder(task);
 
   const int64_t total = int64_t{columns} * rows;
   const bool repeat = total > 20000;

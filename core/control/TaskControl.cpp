@@ -6,6 +6,7 @@
 #include "platform/Files.h"
 #include "platform/Ini.h"
 #include "task/Settings.h"
+#include "task/TaskFiles.h"
 
 namespace kestrane {
 
@@ -75,15 +76,6 @@ bool ContinuesEarlierRun(const std::string &projectFile,
   return sameDir && sameMaps && sameArea && sameZoom && sameFolder && sameName;
 }
 
-// What SaveAndAbandon lets go of, kept reachable until the process ends.
-struct AbandonedTask {
-  std::vector<std::unique_ptr<DownloadWorker>> Threads;
-  std::unique_ptr<DownloadTask> Task;
-  std::shared_ptr<TaskParameters> Params;
-  AbandonedTask *Next = nullptr;
-};
-AbandonedTask *abandonedTasks = nullptr;
-
 void AddCounts(TaskProgress &sum, const DownloadWorker::Counts &c) {
   sum.Stored += c.Stored;
   sum.GivenUp += c.GivenUp;
@@ -116,7 +108,7 @@ void TaskControl::ButtonClick(const TaskFields &fields) {
 bool TaskControl::Start(const TaskFields &fields) {
   // Only an idle window starts a task: the workers of a running one still
   // use the current task.
-  if (!threads_.empty() || abandoned_)
+  if (!threads_.empty() || !abandoned_.empty())
     return false;
 
   TaskPreparation preparation;
@@ -129,19 +121,13 @@ bool TaskControl::Start(const TaskFields &fields) {
   preparation.Decide = [&](const CheckedTaskInput &input) {
     return DecideContinue(fields, input, lock);
   };
-  PreparedTask prepared;
-  bool ready = false;
-  try {
-    ready = PrepareTask(preparation, env_.Messages, prepared);
-  } catch (...) {
-    // Errors of the task's writes reach the caller: nothing is started
-    // then, and the new task stays the current one.
-    Adopt(prepared);
-    throw;
-  }
+  const PreparedTask prepared = PrepareTask(preparation, env_.Messages);
   Adopt(prepared);
-  if (!ready)
+  if (!prepared.Task)
     return false;
+  // Errors of the task's writes reach the caller: nothing is started then,
+  // and the new task stays the current one.
+  WriteTaskFiles(*task_);
 
   LoadPanes();
   totalLabel_ = "Total images: " + std::to_string(task_->TotalCount);
@@ -177,18 +163,16 @@ std::optional<bool> TaskControl::DecideContinue(const TaskFields &fields,
   return continueTask;
 }
 
-void TaskControl::Adopt(PreparedTask &prepared) {
+void TaskControl::Adopt(const PreparedTask &prepared) {
   if (!prepared.Params)
     return; // refused before anything changed
   runningThreads_ = 0;
   endInventory_.reset();
   endCount_ = {}; // a count still being taken belongs to the old task
   params_ = prepared.Params;
-  if (!prepared.Task)
-    return;
-  // The old task goes before the record it refers to.
-  task_ = std::move(prepared.Task);
-  taskParams_ = prepared.Params;
+  // A task that could not be built leaves the earlier one current.
+  if (prepared.Task)
+    task_ = prepared.Task;
 }
 
 void TaskControl::LoadPanes() {
@@ -202,7 +186,7 @@ void TaskControl::StartWorkers() {
   released_ = TaskProgress{};
   runClock_.Restart();
   try {
-    for (int32_t i = 0; i < params_->ThreadCount; ++i) {
+    for (int32_t i = 0; i < task_->Params.ThreadCount; ++i) {
       threads_.push_back(std::make_unique<DownloadWorker>(
           false, *task_, i, *env_.Bridge, *this, env_.Pacing));
       ++runningThreads_;
@@ -241,21 +225,15 @@ void TaskControl::SaveAndAbandon() {
     return;
   SaveFinalState();
   timerEnabled_ = false;
-  abandoned_ = true;
   // The threads may still be waiting on the main thread or in a request;
-  // they run on unowned, so everything they use stays allocated for the
-  // rest of the process: the worker objects, the task and its record.
-  auto *kept = new AbandonedTask;
+  // they run on unowned, using their worker objects, the task and this
+  // control, which all stay allocated (the process is about to end).
   for (auto &t : threads_) {
     t->Terminate();
     t->Detach();
   }
-  kept->Threads = std::move(threads_);
+  abandoned_ = std::move(threads_);
   threads_.clear();
-  kept->Task = std::move(task_);
-  kept->Params = taskParams_;
-  kept->Next = abandonedTasks;
-  abandonedTasks = kept;
 }
 
 TaskProgress TaskControl::Progress() const {
@@ -422,13 +400,12 @@ void TaskControl::EndTask() {
   threads_.clear();
   // The counts of the whole block, not of this run: tiles an earlier run
   // gave up or that were deleted since count too; no decoding, the workers
-  // have just checked what they stored. A thread counts a copy of the task.
+  // have just checked what they stored. The counting thread shares the
+  // task, which a later Start may replace meanwhile.
   endInventory_.reset();
   if (env_.EndInventoryInBackground) {
     std::packaged_task<std::optional<InventoryCounts>()> count(
-        [task = *task_, record = taskParams_] {
-          return CountTileFolder(task);
-        });
+        [task = task_] { return CountTileFolder(*task); });
     endCount_ = count.get_future();
     std::thread(std::move(count)).detach();
   } else {

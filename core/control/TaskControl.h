@@ -96,10 +96,10 @@ public:
   void Tick();
   // Closing the program while a task runs: saves both panes and every
   // worker's position once, asks the workers to stop, and lets go of them
-  // without waiting (the process is about to end). The workers, the task
-  // and its record stay allocated; this control must not be destroyed while
-  // the bridge still runs the workers' calls (end the process instead).
-  // Afterwards Start refuses and Tick does nothing.
+  // without waiting (the process is about to end). The workers and the
+  // task stay with this control, which the workers call: it must not be
+  // destroyed while the bridge still runs the workers' calls (end the
+  // process instead). Afterwards Start refuses and Tick does nothing.
   void SaveAndAbandon();
 
   TaskState State() const { return state_; }
@@ -111,7 +111,11 @@ public:
   const std::vector<std::string> &LogPane() const { return logPane_; }
   const std::vector<std::string> &FailedPane() const { return failedPane_; }
   const DownloadTask *CurrentTask() const { return task_.get(); }
-  const TaskParameters *CurrentParameters() const { return params_.get(); }
+  // The parameters of the most recent Start that passed the checks: the
+  // current task's, unless that Start could not build its task.
+  const TaskParameters *CurrentParameters() const {
+    return params_ ? &*params_ : nullptr;
+  }
   // The started workers of the running task (empty when idle).
   const std::vector<std::unique_ptr<DownloadWorker>> &Threads() const {
     return threads_;
@@ -151,7 +155,7 @@ private:
   std::optional<bool> DecideContinue(const TaskFields &fields,
                                      const CheckedTaskInput &input,
                                      FileLock &lock);
-  void Adopt(PreparedTask &prepared);
+  void Adopt(const PreparedTask &prepared);
   void LoadPanes();
   void StartWorkers();
   // The five-second save: both panes, then, when both reached the disk, the
@@ -178,20 +182,20 @@ private:
   TaskState state_ = TaskState::Idle;
   std::string totalLabel_;
   bool timerEnabled_ = false;
-  bool abandoned_ = false; // SaveAndAbandon let go of the workers
   int32_t runningThreads_ = 0;
   int32_t tickCount_ = 0;
   std::vector<std::string> logPane_{"[log window]"};
   size_t logPaneShown_ = 1; // the lines logPane_ shows, for the rotation
   std::vector<std::string> failedPane_{"[Failed tile inforamtion window]"};
-  // The record of the most recent Start that passed the checks, and the one
-  // the current task was built from (the task keeps a reference to it, so it
-  // lives as long as the task, even when a later Start's record replaced it
-  // as the current one and that Start's task creation failed).
-  std::shared_ptr<TaskParameters> params_;
-  std::shared_ptr<TaskParameters> taskParams_;
-  std::unique_ptr<DownloadTask> task_;
+  std::optional<TaskParameters> params_; // see CurrentParameters
+  // The current task: read by its workers, and by the count of its tile
+  // folder at its end, which may outlast it as the current one.
+  std::shared_ptr<const DownloadTask> task_;
   std::vector<std::unique_ptr<DownloadWorker>> threads_;
+  // The workers SaveAndAbandon let go of: their threads run on unowned and
+  // use them, the task and this control until they end (or the process
+  // does).
+  std::vector<std::unique_ptr<DownloadWorker>> abandoned_;
   // Tile counts of the workers released so far in the current task.
   TaskProgress released_;
   RunClock runClock_; // since the workers of the current task started

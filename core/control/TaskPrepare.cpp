@@ -1,8 +1,10 @@
 #include "control/TaskPrepare.h"
 
+#include <algorithm>
 #include <exception>
+#include <utility>
 
-#include "platform/Files.h"
+#include "task/TaskFiles.h"
 
 namespace kestrane {
 
@@ -15,12 +17,20 @@ void Tell(MessageSink *messages, const std::string &text) {
     messages->ShowMessage(text);
 }
 
-// The task's set-up; a failure has been told when null comes back.
-std::unique_ptr<DownloadTask> BuildTask(const TaskParameters &params,
-                                        TaskEnvironment env,
-                                        MessageSink *messages) {
+// The task, its tile folder and the positions it resumes from, with the
+// workers cut to the tile count; a failure has been told when nothing comes
+// back.
+std::shared_ptr<const DownloadTask> BuildTask(TaskParameters params,
+                                              const TaskEnvironment &env,
+                                              MessageSink *messages) {
   try {
-    return std::make_unique<DownloadTask>(params, std::move(env));
+    const DownloadTask full(params, env);
+    CreateTileFolder(full);
+    // The positions are read for every slot of the full worker count; the
+    // count is cut to the tiles afterwards.
+    const ResumePositions resume = ReadResumePositions(full);
+    params.ThreadCount = std::min(params.ThreadCount, full.TotalCount);
+    return std::make_shared<const DownloadTask>(std::move(params), env, resume);
   } catch (const TaskSetupError &e) {
     Tell(messages, e.what());
   } catch (const std::exception &) {
@@ -29,48 +39,33 @@ std::unique_ptr<DownloadTask> BuildTask(const TaskParameters &params,
   return nullptr;
 }
 
-void WriteTaskFiles(DownloadTask &task) {
-  task.WriteTaskFile();
-  task.WriteTileList();
-  task.WriteLogHeader();
-  task.CreateFailedFile();
-  // A run killed in mid-write may have left temporary files beside its
-  // tiles and task files; nothing of them is needed any more.
-  RemoveStaleTemporaries(task.TileFolder);
-  RemoveStaleTemporaries(task.Params.Path);
-}
-
 } // namespace
 
-bool PrepareTask(const TaskPreparation &preparation, MessageSink *messages,
-                 PreparedTask &out) {
+PreparedTask PrepareTask(const TaskPreparation &preparation,
+                         MessageSink *messages) {
+  PreparedTask out;
   // The input checks in their fixed order, the direction among them: a
   // project file opened into the fields can leave the list without a
   // choice, and that is refused rather than guessed.
   const TaskInputCheck check = CheckTaskInput(preparation.Fields);
   if (!check.Ok()) {
     Tell(messages, *check.Message);
-    return false;
+    return out;
   }
   bool continueTask = false;
   if (preparation.Decide) {
     const std::optional<bool> decided = preparation.Decide(check.Input);
     if (!decided)
-      return false;
+      return out;
     continueTask = *decided;
   }
-  out.Params = std::make_shared<TaskParameters>(
-      ParametersFor(check.Input, preparation.Config, continueTask));
-
+  out.Params = ParametersFor(check.Input, preparation.Config, continueTask);
   TaskEnvironment env = preparation.Env;
   env.Hosts = preparation.Config.Hosts;
-  out.Task = BuildTask(*out.Params, std::move(env), messages);
-  if (!out.Task)
-    return false;
-  if (out.Task->TotalCount < out.Params->ThreadCount)
-    out.Params->ThreadCount = out.Task->TotalCount;
-  WriteTaskFiles(*out.Task);
-  return true;
+  out.Task = BuildTask(*out.Params, env, messages);
+  if (out.Task)
+    out.Params = out.Task->Params;
+  return out;
 }
 
 } // namespace kestrane

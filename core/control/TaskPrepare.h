@@ -24,22 +24,23 @@ struct TaskPreparation {
   std::function<std::optional<bool>(const CheckedTaskInput &)> Decide;
 };
 
-// A prepared task. Params is set once the checks passed and Decide agreed,
-// Task once the task was built; a write that failed afterwards leaves both.
+// What preparing a task came to. Params is set once the checks passed and
+// Decide agreed, Task once the task was built and its tile folder is there
+// (with the workers cut to the tile count in both). A refusal leaves Task
+// empty; the refusal has been told.
 struct PreparedTask {
-  std::shared_ptr<TaskParameters> Params;
-  std::unique_ptr<DownloadTask> Task;
+  std::optional<TaskParameters> Params;
+  std::shared_ptr<const DownloadTask> Task;
 };
 
 // Prepares a task for Start and for `plan`: the input checks, the
-// parameters, building the task, the worker count cut to the tile count,
-// the project file, the tile list, the log header and the empty failed-tile
-// list, then the removal of temporary files that a run killed in mid-write
-// left beside the tiles and the task files. A refused input or a task that
-// could not be built is told to `messages` (may be null; the failure's own
-// text, then "Error: Create task failure.") and gives false; an error of the
-// writes propagates, with `out` holding what was prepared.
-bool PrepareTask(const TaskPreparation &preparation, MessageSink *messages,
-                 PreparedTask &out);
+// parameters, building the task, its tile folder, the positions a continued
+// task resumes from, and the worker count cut to the tile count. A refused
+// input or a task that could not be built or given its tile folder is told
+// to `messages` (may be null; the failure's own text, then "Error: Create
+// task failure."). Writes no file but the tile folder: the caller writes
+// the task's files (WriteTaskFiles) once it has taken the task.
+PreparedTask PrepareTask(const TaskPreparation &preparation,
+                         MessageSink *messages);
 
 } // namespace kestrane

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "task/DownloadTask.h"
 #include "task/TaskInput.h"
 
 namespace kestrane {
@@ -29,5 +30,18 @@ struct OpenedTask {
 // Throws KError("Cannot open file " + path) when the file is not a regular
 // file of at most 1 MiB.
 OpenedTask OpenTaskFile(const std::string &projectFile);
+
+// A task read back from its project file, for looking at its tiles.
+struct LoadedTask {
+  DownloadTask Task;
+  std::string ProjectFile;
+};
+
+// Reads a project file once and builds its task with `env` (hosts for the
+// URLs). Looking at a task leaves the disk as it was: no folder is made,
+// and the saved positions are not read (the task resumes nowhere). Throws
+// KError("Cannot open file " + path) when the file cannot be read or is not
+// a project file.
+LoadedTask LoadTask(const std::string &projectFile, TaskEnvironment env = {});
 
 } // namespace kestrane

@@ -2,7 +2,6 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -10,20 +9,6 @@
 #include "task/DownloadTask.h"
 
 namespace kestrane {
-
-// A task read back from its project file, for looking at its tiles: the
-// parameters live as long as the task that refers to them. Nothing is
-// written while loading.
-struct LoadedTask {
-  std::unique_ptr<TaskParameters> Params;
-  std::unique_ptr<DownloadTask> Task;
-  std::string ProjectFile;
-};
-
-// Reads a project file and builds its task with `env` (hosts for the URLs).
-// Throws KError("Cannot open file " + path) when the file cannot be read or
-// is not a project file.
-LoadedTask LoadTask(const std::string &projectFile, TaskEnvironment env = {});
 
 // What stands in the tile folder for one tile.
 enum class TileState : uint8_t {

@@ -5,6 +5,7 @@
 #include <map>
 #include <unordered_map>
 
+#include "inventory/ProjectFile.h"
 #include "inventory/TaskInventory.h"
 #include "joiner/PictureWriter.h"
 #include "joiner/TempOutput.h"
@@ -173,7 +174,7 @@ void ViewCellTile(const DownloadTask &t, int64_t column, int64_t row,
 JoinResult JoinTiles(const std::string &projectFile, std::string outputFile,
                      const JoinOptions &options) {
   const LoadedTask loaded = LoadForJoin(projectFile, options);
-  const DownloadTask &task = *loaded.Task;
+  const DownloadTask &task = loaded.Task;
   if (outputFile.empty())
     outputFile = DefaultJoinOutput(projectFile);
   CheckOutput(projectFile, outputFile);

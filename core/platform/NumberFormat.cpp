@@ -125,6 +125,12 @@ std::string FormatFixed20_14(double value) {
   return text;
 }
 
+void AppendInt(std::string &out, int64_t value) {
+  char buf[24];
+  const auto res = std::to_chars(buf, buf + sizeof buf, value);
+  out.append(buf, res.ptr);
+}
+
 char UserDecimalSeparator() {
   const std::lconv *conv = std::localeconv();
   if (conv == nullptr || conv->decimal_point == nullptr ||

@@ -19,6 +19,11 @@ std::string FormatGeneral(double value, char decimalSeparator);
 // 14 decimals, right-aligned in 20 characters.
 std::string FormatFixed20_14(double value);
 
+// Appends the decimal text of `value` (std::to_string's text) to `out`
+// without a temporary string: tile names and the tile list are made of
+// many such numbers.
+void AppendInt(std::string &out, int64_t value);
+
 // The decimal point of the C library's LC_NUMERIC (call after
 // setlocale(LC_ALL, "")).
 char UserDecimalSeparator();

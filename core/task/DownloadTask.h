@@ -1,5 +1,6 @@
 #pragma once
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -29,6 +30,8 @@ struct TaskParameters {
   std::string TaskFileName; // project file name inside Path, with extension
   ProxySettings Proxy;
   bool ContinueTask = false;
+  friend bool operator==(const TaskParameters &,
+                         const TaskParameters &) = default;
 };
 
 // The four shard hosts of the tile service, each a host name with an
@@ -55,14 +58,32 @@ public:
   using KError::KError;
 };
 
-// One built download task: tile ranges, block edges, tile count, direction
-// data, file paths and resume positions. Built once on the main thread, then
-// only read (also by the workers, at the same time).
+// The most worker slots a task has positions for.
+inline constexpr size_t kResumeSlots = 16;
+
+// Where each worker slot takes up its share again: the tile column and row
+// an earlier run saved for it; 0 and 0 start the share afresh.
+struct ResumePositions {
+  std::array<int32_t, kResumeSlots> X{};
+  std::array<int32_t, kResumeSlots> Y{};
+};
+
+// One download task, a value: its parameters and what they give (tile
+// ranges, block edges, tile count, direction data, file paths) and where
+// each worker resumes. Building one only computes; it reads and writes no
+// file (task/TaskFiles.h makes the tile folder, reads the saved positions
+// and writes the task's files). Nothing of it changes once built, so
+// copies are independent and the workers read one at the same time.
 class DownloadTask {
 public:
-  // Performs the set-up. Throws TaskSetupError (message to show) or another
-  // exception; either way no task exists. `params` must outlive the task.
-  DownloadTask(const TaskParameters &params, TaskEnvironment env = {});
+  // Throws TaskSetupError for an area of more tiles than a task holds (the
+  // message to show) and std::invalid_argument for inputs outside the grid;
+  // either way no task exists.
+  explicit DownloadTask(TaskParameters params, TaskEnvironment env = {},
+                        const ResumePositions &resume = {});
+
+  // The same task, its workers resuming at `resume`.
+  DownloadTask WithResumePositions(const ResumePositions &resume) const;
 
   // Addressing; safe to call from several workers at once.
   std::string TileUrl(int32_t x, int32_t y) const;
@@ -71,29 +92,28 @@ public:
   std::string TileExtension() const { return "jpg"; }
   std::string Quadkey(int32_t x, int32_t y) const;
 
-  // The task's files. Each throws KError with the file error on failure.
-  void WriteTaskFile() const;    // nothing for a continued task
-  void WriteTileList() const;    // nothing for a continued task or Dir != 0
-  void WriteLogHeader() const;   // header, or the continuation marker
-  void CreateFailedFile() const; // empty list, nothing for a continued task
-
-  const TaskParameters &Params;
+  const TaskParameters Params;
   const TaskEnvironment Env;
 
-  int32_t BlankImageNumber = 180;
-  std::array<int32_t, 16> ResumeX{};
-  std::array<int32_t, 16> ResumeY{};
-  int32_t MinX = 0, MinY = 0, MaxX = 0, MaxY = 0;
-  int32_t ViewMinX = 0, ViewMaxX = 0, ViewMinY = 0, ViewMaxY = 0;
-  double LeftLongitudeDownload = 0, RightLongitudeDownload = 0,
-         TopLatitudeDownload = 0, BottomLatitudeDownload = 0;
-  int32_t TotalCount = 0;
-  std::string DirLetter;
-  int32_t QuadDigitNW = 0, QuadDigitNE = 0, QuadDigitSW = 0, QuadDigitSE = 0;
-  std::string LogFilePath;
-  std::string FailedFilePath;
-  std::string ListFilePath;
-  std::string TileFolder;
+  const int32_t BlankImageNumber = 180;
+  const std::array<int32_t, kResumeSlots> ResumeX;
+  const std::array<int32_t, kResumeSlots> ResumeY;
+  const int32_t MinX, MinY, MaxX, MaxY;
+  const int32_t ViewMinX, ViewMaxX, ViewMinY, ViewMaxY;
+  const double LeftLongitudeDownload, RightLongitudeDownload,
+      TopLatitudeDownload, BottomLatitudeDownload;
+  const int32_t TotalCount;
+  const std::string DirLetter;
+  const int32_t QuadDigitNW, QuadDigitNE, QuadDigitSW, QuadDigitSE;
+  const std::string LogFilePath;
+  const std::string FailedFilePath;
+  const std::string ListFilePath;
+  const std::string TileFolder;
+
+private:
+  struct Layout; // what the parameters give, computed before the members
+  DownloadTask(const Layout &layout, const TaskParameters &params,
+               TaskEnvironment env, const ResumePositions &resume);
 };
 
 // The tile list holds at most this many tile lines per file.

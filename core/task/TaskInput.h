@@ -61,7 +61,8 @@ struct TaskInputCheck {
 // The task preparation of Start and `plan` (PrepareTask) runs this first;
 // afterwards it has the front end decide whether the task continues an
 // earlier run (Start compares the texts as typed in `fields`), fills the
-// parameters with ParametersFor, builds the task and writes its files.
+// parameters with ParametersFor, builds the task and makes its tile folder;
+// the caller then writes the task's files.
 TaskInputCheck CheckTaskInput(const TaskFields &fields);
 
 // The main window's live estimate of the fields as typed: "Tiles: " + count

@@ -11,7 +11,7 @@ namespace kestrane {
 
 ViewerSession::ViewerSession(LoadedTask task, SessionHooks hooks,
                              SessionLimits limits)
-    : task_(std::move(task)), grid_(*task_.Task), hooks_(std::move(hooks)),
+    : task_(std::move(task)), grid_(task_.Task), hooks_(std::move(hooks)),
       cache_(limits.CacheBytes),
       mosaic_(grid_.Columns(), grid_.Rows(), limits.MosaicSide),
       fill_(grid_.Columns(), grid_.Rows(), mosaic_.Step()),
@@ -73,7 +73,7 @@ ViewerSession::Result ViewerSession::Run(const Job &job) {
   const TileXY t = grid_.TileAtIndex(job.Key.Cell);
   bool missing = false;
   const std::optional<std::string> bytes =
-      TryReadFileBytes(task_.Task->TilePath(t.X, t.Y), &missing);
+      TryReadFileBytes(task_.Task.TilePath(t.X, t.Y), &missing);
   r.Found = !missing;
   if (!bytes)
     return r;
@@ -191,7 +191,7 @@ FolderChangeTime(const std::string &folder) {
 bool ViewerSession::RefreshIfChanged() {
   if (running_)
     return false;
-  const auto now = FolderChangeTime(task_.Task->TileFolder);
+  const auto now = FolderChangeTime(task_.Task.TileFolder);
   // A change within the file system's time granularity of the last look
   // could leave the time as it was: such a recent time does not count.
   if (now && seen_ && *now == *seen_ && now->first + 2 < seenAt_)
@@ -215,7 +215,7 @@ void ViewerSession::StartInventory(RefreshRequest request) {
   if (inventoryThread_.joinable())
     inventoryThread_.join();
   running_ = true;
-  seen_ = FolderChangeTime(task_.Task->TileFolder);
+  seen_ = FolderChangeTime(task_.Task.TileFolder);
   seenAt_ = static_cast<int64_t>(std::time(nullptr));
   std::weak_ptr<Inbox> weak = inbox_;
   inventoryThread_ =
@@ -225,7 +225,7 @@ void ViewerSession::StartInventory(RefreshRequest request) {
         options.Cancel = &cancel_;
         auto taken = std::make_shared<Taken>();
         try {
-          taken->Inventory = TakeInventory(*task_.Task, options);
+          taken->Inventory = TakeInventory(task_.Task, options);
         } catch (const std::exception &) {
           // An unreadable folder is shown as it was; the next round tries
           // again.

@@ -14,6 +14,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "inventory/ProjectFile.h"
 #include "inventory/TaskInventory.h"
 #include "viewer/Marks.h"
 #include "viewer/Mosaic.h"
@@ -52,7 +53,7 @@ public:
   ViewerSession(const ViewerSession &) = delete;
   ViewerSession &operator=(const ViewerSession &) = delete;
 
-  const DownloadTask &Task() const { return *task_.Task; }
+  const DownloadTask &Task() const { return task_.Task; }
   const std::string &ProjectFile() const { return task_.ProjectFile; }
   const ViewGrid &Grid() const { return grid_; }
 

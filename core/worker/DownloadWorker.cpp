@@ -37,7 +37,7 @@ HttpOptions ClientOptions(const TaskParameters &params,
 class DownloadWorker::Walker {
 public:
   explicit Walker(DownloadWorker &w)
-      : w_(w), task_(w.Task), n_(std::to_string(w.threadIndex_ + 1)) {}
+      : w_(w), task_(w.task_), n_(std::to_string(w.threadIndex_ + 1)) {}
 
   // Steps 1 to 7 of the body. Returns when the share is done, a stop was
   // asked for, or an outcome ended the worker (then EndedEarly is set). The
@@ -302,7 +302,7 @@ DownloadWorker::DownloadWorker(bool /*createSuspended*/,
                                const DownloadTask &task, int32_t threadIndex,
                                MainThreadBridge &bridge, WorkerHost &host,
                                WorkerPacing pacing)
-    : Task(task), threadIndex_(threadIndex), bridge_(bridge), host_(host),
+    : task_(task), threadIndex_(threadIndex), bridge_(bridge), host_(host),
       pacing_(pacing), created_(std::chrono::steady_clock::now()) {
   // The body starts at once (a suspended start is never asked for); the
   // thread is started last, when every member it reads is in place.

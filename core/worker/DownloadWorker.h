@@ -40,6 +40,7 @@ public:
 // task on a thread of its own, which starts on construction.
 class DownloadWorker {
 public:
+  // `task`, `bridge` and `host` are used until the thread has returned.
   DownloadWorker(bool createSuspended, const DownloadTask &task,
                  int32_t threadIndex, MainThreadBridge &bridge,
                  WorkerHost &host, WorkerPacing pacing = {});
@@ -92,7 +93,7 @@ private:
   void Execute();
   void SetCurrent(int32_t x, int32_t y);
 
-  const DownloadTask &Task;
+  const DownloadTask &task_;
   const int32_t threadIndex_;
   MainThreadBridge &bridge_;
   WorkerHost &host_;

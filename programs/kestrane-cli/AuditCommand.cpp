@@ -10,6 +10,7 @@
 
 #include "Commands.h"
 #include "Parse.h"
+#include "inventory/ProjectFile.h"
 #include "inventory/TaskInventory.h"
 #include "platform/Files.h"
 #include "platform/StopSignal.h"
@@ -99,7 +100,7 @@ std::optional<int> CountTiles(const LoadedTask &loaded,
     progress.Show(done, total);
   };
   try {
-    inventory = TakeInventory(*loaded.Task, options);
+    inventory = TakeInventory(loaded.Task, options);
   } catch (const KError &e) {
     progress.Clear();
     std::fprintf(stderr, "%s\n", e.what());
@@ -120,7 +121,7 @@ int ReportAudit(const LoadedTask &loaded, const TaskInventory &inventory,
   if (opts.ListPath.empty())
     opts.ListPath = MissingListPath(opts.ProjectFile);
   try {
-    WriteMissingList(*loaded.Task, inventory, opts.ListPath);
+    WriteMissingList(loaded.Task, inventory, opts.ListPath);
   } catch (const KError &e) {
     std::fprintf(stderr, "%s\n", e.what());
     return kExitRefused;
@@ -157,17 +158,17 @@ int RunAudit(const Args &args) {
 
   TaskEnvironment env;
   env.Hosts = ReadSettings(SettingsPath(ProgramFolder())).Hosts;
-  LoadedTask loaded;
+  std::optional<LoadedTask> loaded;
   try {
-    loaded = LoadTask(opts.ProjectFile, env);
+    loaded.emplace(LoadTask(opts.ProjectFile, env));
   } catch (const KError &e) {
     std::fprintf(stderr, "%s\n", e.what());
     return kExitRefused;
   }
   TaskInventory inventory;
-  if (const std::optional<int> status = CountTiles(loaded, opts, inventory))
+  if (const std::optional<int> status = CountTiles(*loaded, opts, inventory))
     return *status;
-  return ReportAudit(loaded, inventory, opts);
+  return ReportAudit(*loaded, inventory, opts);
 }
 
 } // namespace kestrane::cli

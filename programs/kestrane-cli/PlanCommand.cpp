@@ -9,6 +9,7 @@
 #include "platform/Files.h"
 #include "platform/NumberFormat.h"
 #include "task/Settings.h"
+#include "task/TaskFiles.h"
 
 namespace kestrane::cli {
 namespace {
@@ -62,9 +63,10 @@ int RunPlan(const Args &args) {
     preparation.Decide = [&messages](const CheckedTaskInput &input) {
       return FreshTaskOnly(input, messages);
     };
-    PreparedTask prepared;
-    if (!PrepareTask(preparation, &messages, prepared))
+    const PreparedTask prepared = PrepareTask(preparation, &messages);
+    if (!prepared.Task)
       return 2;
+    WriteTaskFiles(*prepared.Task);
     std::fputs(TaskSummary(*prepared.Task).c_str(), stdout);
     return 0;
   } catch (const std::exception &e) {

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,20 @@ inline std::string GetBytes(const std::string &path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in),
                      std::istreambuf_iterator<char>());
+}
+
+// What a folder holds, to show that a step left the disk as it was: every
+// path below it (relative), with a file's bytes, or "<folder>".
+inline std::map<std::string, std::string> DiskState(const std::string &folder) {
+  std::map<std::string, std::string> state;
+  for (const auto &entry :
+       std::filesystem::recursive_directory_iterator(folder)) {
+    const std::string name =
+        std::filesystem::relative(entry.path(), folder).string();
+    state[name] =
+        entry.is_directory() ? "<folder>" : GetBytes(entry.path().string());
+  }
+  return state;
 }
 
 } // namespace kestrane::testing

@@ -5,9 +5,11 @@
 #include <string>
 
 #include "geo/TileGrid.h"
+#include "inventory/ProjectFile.h"
 #include "inventory/TaskInventory.h"
 #include "platform/Files.h"
 #include "task/DownloadTask.h"
+#include "task/TaskFiles.h"
 #include "tests/support/TaskBlock.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/WorkerFixtures.h"
@@ -22,7 +24,7 @@ inline TaskEnvironment ViewerEnvironment() {
 }
 
 // Writes `folder` + name's project file for columns x rows tiles at zoom 18
-// looking in `dir`; returns its path.
+// looking in `dir` and makes its tile folder; returns its path.
 inline std::string WriteViewerTask(const std::string &folder, int32_t dir,
                                    int32_t columns, int32_t rows,
                                    const std::string &name = "t.ktsk") {
@@ -34,7 +36,8 @@ inline std::string WriteViewerTask(const std::string &folder, int32_t dir,
   p.Path = folder;
   p.TaskFileName = name;
   const DownloadTask task(p, ViewerEnvironment());
-  task.WriteTaskFile();
+  WriteProjectFile(task);
+  CreateTileFolder(task);
   return folder + name;
 }
 

@@ -11,6 +11,7 @@
 #include "joinerwindow/JoinerWindow.h"
 #include "sample/TileImage.h"
 #include "task/DownloadTask.h"
+#include "task/TaskFiles.h"
 #include "tests/support/TempDir.h"
 #include "tests/windows/GuiTestSupport.h"
 
@@ -37,7 +38,8 @@ std::string MakeTask(const std::string &folder) {
   p.TopLatitude = 40.1;
   p.BottomLatitude = 39.9;
   const DownloadTask t(p);
-  t.WriteTaskFile();
+  WriteProjectFile(t);
+  CreateTileFolder(t);
   for (int32_t y = t.MinY; y <= t.MaxY; ++y)
     for (int32_t x = t.MinX; x <= t.MaxX; ++x)
       testing::PutBytes(t.TilePath(x, y), TileJpeg(TileAddress{10, x, y, 0}));

@@ -4,8 +4,11 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <string>
 
 #include "control/TaskPrepare.h"
+#include "task/TaskFiles.h"
 #include "tests/support/TempDir.h"
 
 namespace kestrane {
@@ -84,10 +87,9 @@ TEST(PrepareTaskTest, RefusalsLeaveNothingBehind) {
       return false;
     };
     Recorder messages;
-    PreparedTask out;
-    EXPECT_FALSE(PrepareTask(prep, &messages, out));
+    const PreparedTask out = PrepareTask(prep, &messages);
     EXPECT_EQ(messages.Texts, row.messages);
-    EXPECT_EQ(out.Params != nullptr, row.paramsSet);
+    EXPECT_EQ(out.Params.has_value(), row.paramsSet);
     EXPECT_EQ(out.Task, nullptr);
     EXPECT_TRUE(fs::is_empty(dir.Path()));
   }
@@ -115,8 +117,9 @@ TEST(PrepareTaskTest, WritesTheFilesCutsTheWorkersAndClearsTemporaries) {
     prep.Fields = Fields(dir.Path(), row.area);
     std::string before; // the project file a continued task finds
     if (row.continues == true) {
-      PreparedTask earlier;
-      ASSERT_TRUE(PrepareTask(prep, nullptr, earlier));
+      const PreparedTask earlier = PrepareTask(prep, nullptr);
+      ASSERT_NE(earlier.Task, nullptr);
+      WriteTaskFiles(*earlier.Task);
       std::ofstream(dir.Path() + "t.ktsk", std::ios::app)
           << "[THREADS]\r\nT1X=5\r\n";
       before = Slurp(dir.Path() + "t.ktsk");
@@ -125,8 +128,9 @@ TEST(PrepareTaskTest, WritesTheFilesCutsTheWorkersAndClearsTemporaries) {
     if (row.continues)
       prep.Decide = [&](const CheckedTaskInput &) { return row.continues; };
     Recorder messages;
-    PreparedTask out;
-    ASSERT_TRUE(PrepareTask(prep, &messages, out));
+    const PreparedTask out = PrepareTask(prep, &messages);
+    ASSERT_NE(out.Task, nullptr);
+    WriteTaskFiles(*out.Task);
     if (row.continues == true) {
       EXPECT_EQ(Slurp(dir.Path() + "t.ktsk"), before); // positions kept
     }
@@ -134,13 +138,49 @@ TEST(PrepareTaskTest, WritesTheFilesCutsTheWorkersAndClearsTemporaries) {
     ASSERT_NE(out.Task, nullptr);
     EXPECT_EQ(out.Task->TotalCount, row.tiles);
     EXPECT_EQ(out.Params->ThreadCount, row.workers);
-    EXPECT_EQ(&out.Task->Params, out.Params.get());
+    EXPECT_EQ(out.Task->Params, *out.Params);
     EXPECT_EQ(out.Params->ContinueTask, row.continues.value_or(false));
     EXPECT_TRUE(fs::exists(dir.Path() + "t.ktsk"));
     EXPECT_TRUE(fs::exists(out.Task->LogFilePath));
     EXPECT_TRUE(fs::exists(out.Task->FailedFilePath));
     EXPECT_FALSE(fs::exists(dir.Path() + kStale));
     EXPECT_FALSE(fs::exists(dir.Path() + "t/" + kStale));
+  }
+}
+
+// Preparing makes the tile folder and reads the saved positions of a
+// continued task, and writes nothing else: the caller writes the task's
+// files once it holds the task.
+TEST(PrepareTaskTest, MakesOnlyTheTileFolderAndReadsThePositions) {
+  for (const bool continues : {false, true}) {
+    SCOPED_TRACE(continues ? "continued" : "fresh");
+    testing::TempDir dir;
+    TaskPreparation prep;
+    prep.Fields = Fields(dir.Path(), kTwelveTiles);
+    int32_t x = 0, y = 0; // the position saved for worker 2
+    if (continues) {
+      const PreparedTask earlier = PrepareTask(prep, nullptr);
+      ASSERT_NE(earlier.Task, nullptr);
+      WriteTaskFiles(*earlier.Task);
+      x = earlier.Task->MaxX;
+      y = earlier.Task->MinY;
+      std::string project = Slurp(dir.Path() + "t.ktsk");
+      project.replace(project.find("T2X="), 4, "T2X=" + std::to_string(x));
+      project.replace(project.find("T2Y="), 4, "T2Y=" + std::to_string(y));
+      std::ofstream(dir.Path() + "t.ktsk", std::ios::binary) << project;
+      prep.Decide = [](const CheckedTaskInput &) {
+        return std::optional<bool>(true);
+      };
+    }
+    std::map<std::string, std::string> expected =
+        testing::DiskState(dir.Path());
+    expected["t"] = "<folder>";
+    const PreparedTask out = PrepareTask(prep, nullptr);
+    ASSERT_NE(out.Task, nullptr);
+    EXPECT_EQ(testing::DiskState(dir.Path()), expected);
+    EXPECT_EQ(out.Task->ResumeX[0] | out.Task->ResumeY[0], 0);
+    EXPECT_EQ(out.Task->ResumeX[1], x);
+    EXPECT_EQ(out.Task->ResumeY[1], y);
   }
 }
 

@@ -9,14 +9,17 @@
 #include <utility>
 #include <vector>
 
+#include "inventory/ProjectFile.h"
 #include "inventory/TaskInventory.h"
 #include "sample/TileImage.h"
+#include "task/TaskFiles.h"
 #include "tests/core/task/TaskTestSupport.h"
 
 namespace kestrane {
 namespace {
 
 using tasktest::CrLf;
+using tasktest::DiskState;
 using tasktest::Exists;
 using tasktest::GetBytes;
 using tasktest::PutBytes;
@@ -37,6 +40,7 @@ struct SmallTask {
     TaskEnvironment env;
     env.ProgramFolder = KESTRANE_SOURCE_DIR;
     task = std::make_unique<DownloadTask>(params, env);
+    CreateTileFolder(*task);
   }
   std::string Path(int32_t x, int32_t y) const { return task->TilePath(x, y); }
   TaskParameters params;
@@ -294,30 +298,78 @@ TEST(LoadTask, BuildsTheSameTaskStartBuiltWithoutWriting) {
   for (int32_t dir = 0; dir < 4; ++dir) {
     TempDir d;
     SmallTask t(d.Path(), dir);
-    t.task->WriteTaskFile();
+    WriteProjectFile(*t.task);
     std::filesystem::remove(t.task->TileFolder);
     TaskEnvironment env;
     env.ProgramFolder = "/elsewhere/";
     const LoadedTask l = LoadTask(d.Path() + "audit.ktsk", env);
     EXPECT_EQ(l.ProjectFile, d.Path() + "audit.ktsk");
-    EXPECT_EQ(l.Task->MinX, t.task->MinX);
-    EXPECT_EQ(l.Task->MaxX, t.task->MaxX);
-    EXPECT_EQ(l.Task->MinY, t.task->MinY);
-    EXPECT_EQ(l.Task->MaxY, t.task->MaxY);
-    EXPECT_EQ(l.Task->Params.Dir, dir);
-    EXPECT_EQ(l.Task->TileFolder, t.task->TileFolder);
-    EXPECT_EQ(l.Task->TilePath(101, 201), t.task->TilePath(101, 201));
-    EXPECT_EQ(l.Task->Env.ProgramFolder, "/elsewhere/");
+    EXPECT_EQ(l.Task.MinX, t.task->MinX);
+    EXPECT_EQ(l.Task.MaxX, t.task->MaxX);
+    EXPECT_EQ(l.Task.MinY, t.task->MinY);
+    EXPECT_EQ(l.Task.MaxY, t.task->MaxY);
+    EXPECT_EQ(l.Task.Params.Dir, dir);
+    EXPECT_EQ(l.Task.TileFolder, t.task->TileFolder);
+    EXPECT_EQ(l.Task.TilePath(101, 201), t.task->TilePath(101, 201));
+    EXPECT_EQ(l.Task.Env.ProgramFolder, "/elsewhere/");
     // Looking leaves the disk as it was.
     EXPECT_FALSE(Exists(t.task->TileFolder));
     EXPECT_EQ(d.Names(), std::vector<std::string>{"audit.ktsk"});
   }
 }
 
+// Looking at a task leaves the disk as it was, whatever stands where its
+// tile folder goes, and reads no saved positions.
+TEST(LoadTask, LeavesTheDiskAsItWas) {
+  struct Row {
+    const char *what;
+    void (*prepare)(const SmallTask &t, const std::string &project);
+  };
+  const Row rows[] = {
+      {"no tile folder",
+       [](const SmallTask &t, const std::string &) {
+         std::filesystem::remove(t.task->TileFolder);
+       }},
+      {"tile folder with a tile",
+       [](const SmallTask &t, const std::string &) {
+         PutBytes(t.Path(101, 201), GoodJpeg());
+       }},
+      {"a file where the tile folder goes",
+       [](const SmallTask &t, const std::string &) {
+         std::filesystem::remove(t.task->TileFolder);
+         std::string file = t.task->TileFolder;
+         file.pop_back();
+         PutBytes(file, "in the way");
+       }},
+      {"saved positions",
+       [](const SmallTask &, const std::string &project) {
+         std::string bytes = GetBytes(project);
+         bytes.replace(bytes.find("T1X="), 4, "T1X=101");
+         bytes.replace(bytes.find("T1Y="), 4, "T1Y=201");
+         PutBytes(project, bytes);
+       }},
+  };
+  for (const Row &r : rows) {
+    SCOPED_TRACE(r.what);
+    TempDir d;
+    SmallTask t(d.Path(), 0);
+    const std::string project = d.Path() + "audit.ktsk";
+    WriteProjectFile(*t.task);
+    r.prepare(t, project);
+    const auto before = DiskState(d.Path());
+    const LoadedTask l = LoadTask(project);
+    EXPECT_EQ(DiskState(d.Path()), before);
+    EXPECT_EQ(l.Task.TileFolder, t.task->TileFolder);
+    EXPECT_EQ(l.Task.TotalCount, 12);
+    for (size_t i = 0; i < kResumeSlots; ++i)
+      EXPECT_EQ(l.Task.ResumeX[i] | l.Task.ResumeY[i], 0) << "slot " << i;
+  }
+}
+
 TEST(LoadTask, RefusesWhatIsNoProjectFile) {
   TempDir d;
   SmallTask t(d.Path(), 0);
-  t.task->WriteTaskFile();
+  WriteProjectFile(*t.task);
   const std::string good = GetBytes(d.Path() + "audit.ktsk");
   const auto replaced = [&](const std::string &from, const std::string &to) {
     std::string s = good;

@@ -18,6 +18,7 @@
 #include "joiner/TileCodec.h"
 #include "joiner/TileJoiner.h"
 #include "sample/TileImage.h"
+#include "task/TaskFiles.h"
 #include "tests/core/task/TaskTestSupport.h"
 
 namespace kestrane {
@@ -52,7 +53,8 @@ struct JoinFixture {
     TaskEnvironment env;
     env.ProgramFolder = kProgramFolder;
     task = std::make_unique<DownloadTask>(params, env);
-    task->WriteTaskFile();
+    WriteProjectFile(*task);
+    CreateTileFolder(*task);
     for (int32_t y = task->MinY; y <= task->MaxY; ++y)
       for (int32_t x = task->MinX; x <= task->MaxX; ++x)
         PutBytes(task->TilePath(x, y), TileJpeg(TileAddress{kZoom, x, y, dir}));

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "task/DownloadTask.h"
+#include "task/TaskFiles.h"
 #include "tests/core/task/TaskTestSupport.h"
 
 namespace kestrane {
@@ -73,17 +74,17 @@ std::vector<std::string> ReferenceLines() {
   return lines;
 }
 
-TEST(WriteTaskFileTest, ReferenceTaskByteForByte) {
+TEST(WriteProjectFileTest, ReferenceTaskByteForByte) {
   TempDir dir;
   const TaskParameters p = ExampleParams(dir.Path());
   const DownloadTask t(p);
-  t.WriteTaskFile();
+  WriteProjectFile(t);
   const std::vector<std::string> expected = ReferenceLines();
   ASSERT_EQ(expected.size(), 51u);
   EXPECT_EQ(GetBytes(dir.Path() + "newtask.ktsk"), CrLf(expected));
 }
 
-TEST(WriteTaskFileTest, Variants) {
+TEST(WriteProjectFileTest, Variants) {
   struct Row {
     const char *what;
     void (*change)(TaskParameters &, TaskEnvironment &);
@@ -119,7 +120,7 @@ TEST(WriteTaskFileTest, Variants) {
     TaskEnvironment env;
     r.change(p, env);
     const DownloadTask t(p, env);
-    t.WriteTaskFile();
+    WriteProjectFile(t);
     const std::vector<std::string> got =
         tasktest::SplitCrLf(GetBytes(dir.Path() + "newtask.ktsk"));
     ASSERT_EQ(got.size(), 51u);
@@ -128,14 +129,13 @@ TEST(WriteTaskFileTest, Variants) {
   }
 }
 
-TEST(WriteTaskFileTest, ThreeTileTaskWritesLoweredCountAndEverySlot) {
+TEST(WriteProjectFileTest, ThreeTileTaskWritesLoweredCountAndEverySlot) {
   TempDir dir;
   TaskParameters p = ExampleParams(dir.Path());
   tasktest::SetBlock(p, 18, 41990, 41990, 170590, 170592);
-  const DownloadTask t(p);
-  ASSERT_EQ(t.TotalCount, 3);
-  p.ThreadCount = t.TotalCount; // as Start lowers it
-  t.WriteTaskFile();
+  ASSERT_EQ(DownloadTask(p).TotalCount, 3);
+  p.ThreadCount = 3; // as Start lowers it
+  WriteProjectFile(DownloadTask(p));
   const std::vector<std::string> got =
       tasktest::SplitCrLf(GetBytes(dir.Path() + "newtask.ktsk"));
   ASSERT_EQ(got.size(), 51u);
@@ -146,7 +146,7 @@ TEST(WriteTaskFileTest, ThreeTileTaskWritesLoweredCountAndEverySlot) {
   }
 }
 
-TEST(WriteTaskFileTest, ContinuedTaskLeavesTheFileAlone) {
+TEST(WriteProjectFileTest, ContinuedTaskLeavesTheFileAlone) {
   TempDir dir;
   TaskParameters p = ExampleParams(dir.Path());
   std::string saved = CrLf(ReferenceLines());
@@ -154,19 +154,20 @@ TEST(WriteTaskFileTest, ContinuedTaskLeavesTheFileAlone) {
   saved.replace(saved.find("T1Y="), 4, "T1Y=170590");
   PutBytes(dir.Path() + "newtask.ktsk", saved);
   p.ContinueTask = true;
-  const DownloadTask t(p);
-  t.WriteTaskFile();
+  const DownloadTask built(p);
+  const DownloadTask t = built.WithResumePositions(ReadResumePositions(built));
+  WriteProjectFile(t);
   EXPECT_EQ(GetBytes(dir.Path() + "newtask.ktsk"), saved);
   EXPECT_EQ(t.ResumeX[0], 41990);
   EXPECT_EQ(t.ResumeY[0], 170590);
 }
 
-TEST(WriteTaskFileTest, ReplacesAnEarlierFile) {
+TEST(WriteProjectFileTest, ReplacesAnEarlierFile) {
   TempDir dir;
   const TaskParameters p = ExampleParams(dir.Path());
   PutBytes(dir.Path() + "newtask.ktsk", "[THREADS]\r\nT1X=5\r\nT1Y=6\r\n");
   const DownloadTask t(p);
-  t.WriteTaskFile();
+  WriteProjectFile(t);
   EXPECT_EQ(GetBytes(dir.Path() + "newtask.ktsk"), CrLf(ReferenceLines()));
 }
 
@@ -178,12 +179,12 @@ TEST(CreateFailedFileTest, EmptyForANewTaskUntouchedWhenContinuing) {
   p.ContinueTask = true;
   {
     const DownloadTask t(p);
-    t.CreateFailedFile();
+    CreateFailedFile(t);
     EXPECT_EQ(GetBytes(path), "old|record\r\n"); // earlier failures survive
   }
   p.ContinueTask = false;
   const DownloadTask t(p);
-  t.CreateFailedFile();
+  CreateFailedFile(t);
   EXPECT_TRUE(tasktest::Exists(path));
   EXPECT_EQ(GetBytes(path), ""); // zero bytes, no line end
 }

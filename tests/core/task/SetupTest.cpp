@@ -2,15 +2,21 @@
 
 #include <cmath>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/Files.h"
 #include "task/DownloadTask.h"
+#include "task/TaskFiles.h"
 #include "tests/core/task/TaskTestSupport.h"
 
 namespace kestrane {
 namespace {
 
+using tasktest::DiskState;
 using tasktest::ExampleParams;
 using tasktest::Exists;
 using tasktest::PutBytes;
@@ -21,6 +27,7 @@ TEST(DownloadTaskSetupTest, ReferenceAreaRangesCountAndPaths) {
   TempDir dir;
   const TaskParameters p = ExampleParams(dir.Path());
   const DownloadTask t(p);
+  CreateTileFolder(t);
   EXPECT_EQ(t.MinX, 41986);
   EXPECT_EQ(t.MaxX, 41994);
   EXPECT_EQ(t.MinY, 170585);
@@ -144,6 +151,7 @@ TEST(DownloadTaskSetupTest, BaseNameDropsOnlyTheLastExtension) {
     TaskParameters p = ExampleParams(dir.Path());
     p.TaskFileName = r.taskFile;
     const DownloadTask t(p);
+    CreateTileFolder(t);
     const std::string base = dir.Path() + r.base;
     EXPECT_EQ(t.TileFolder, base + "/");
     EXPECT_EQ(t.LogFilePath, base + "_log.txt");
@@ -187,7 +195,7 @@ TEST(DownloadTaskSetupTest, TileFolderThatCannotBeCreatedFails) {
   const TaskParameters p = ExampleParams(dir.Path());
   PutBytes(dir.Path() + "newtask", "a file where the folder belongs");
   try {
-    DownloadTask t(p);
+    CreateTileFolder(DownloadTask(p));
     FAIL() << "set-up succeeded";
   } catch (const TaskSetupError &e) {
     EXPECT_EQ(std::string(e.what()),
@@ -200,7 +208,7 @@ TEST(DownloadTaskSetupTest, ExistingTileFolderAndImagesAreKept) {
   const TaskParameters p = ExampleParams(dir.Path());
   CreateDir(dir.Path() + "newtask/");
   PutBytes(dir.Path() + "newtask/ks_1_2_18.jpg", "old image");
-  const DownloadTask t(p);
+  CreateTileFolder(DownloadTask(p));
   EXPECT_EQ(tasktest::GetBytes(dir.Path() + "newtask/ks_1_2_18.jpg"),
             "old image");
 }
@@ -293,7 +301,9 @@ TEST(DownloadTaskSetupTest, ContinuedTaskReadsSavedPositions) {
     p.ContinueTask = true;
     p.ThreadCount = r.threadCount;
     PutBytes(dir.Path() + "newtask.ktsk", r.threads);
-    const DownloadTask t(p);
+    const DownloadTask built(p);
+    const DownloadTask t =
+        built.WithResumePositions(ReadResumePositions(built));
     for (int i = 0; i < 8; ++i) {
       EXPECT_EQ(t.ResumeX[i], r.x[i]) << "slot " << i;
       EXPECT_EQ(t.ResumeY[i], r.y[i]) << "slot " << i;
@@ -306,9 +316,81 @@ TEST(DownloadTaskSetupTest,
   TempDir dir;
   TaskParameters p = ExampleParams(dir.Path());
   p.ContinueTask = true;
-  const DownloadTask t(p);
+  const DownloadTask built(p);
+  const DownloadTask t = built.WithResumePositions(ReadResumePositions(built));
   for (int i = 0; i < 16; ++i)
     EXPECT_EQ(t.ResumeX[i] | t.ResumeY[i], 0);
+}
+
+// Building a task only computes: whatever stands on disk stays as it was,
+// and a continued task resumes nowhere until it is given positions.
+TEST(DownloadTaskSetupTest, BuildingTouchesNoFile) {
+  struct Row {
+    const char *what;
+    std::string folder; // the output folder below the test's
+    std::vector<std::pair<std::string, std::string>> files; // name, bytes
+    bool continueTask;
+  };
+  const Row rows[] = {
+      {"fresh task in an empty folder", "", {}, false},
+      {"continued task with saved positions",
+       "",
+       {{"newtask.ktsk", "[THREADS]\r\nT1X=41990\r\nT1Y=170590\r\n"}},
+       true},
+      {"a file where the tile folder goes", "", {{"newtask", "x"}}, false},
+      {"output folder missing", "none/", {}, false},
+  };
+  for (const Row &r : rows) {
+    SCOPED_TRACE(r.what);
+    TempDir dir;
+    for (const auto &[name, bytes] : r.files)
+      PutBytes(dir.Path() + name, bytes);
+    TaskParameters p = ExampleParams(dir.Path() + r.folder);
+    p.ContinueTask = r.continueTask;
+    const auto before = DiskState(dir.Path());
+    const DownloadTask t(p);
+    EXPECT_EQ(DiskState(dir.Path()), before);
+    for (size_t i = 0; i < kResumeSlots; ++i)
+      EXPECT_EQ(t.ResumeX[i] | t.ResumeY[i], 0) << "slot " << i;
+  }
+}
+
+// A task owns what it was built from: a copy, and the same task given
+// positions, stay whole once the task and the record they came from are
+// gone or changed.
+TEST(DownloadTaskSetupTest, CopiesOutliveTheirSource) {
+  for (int32_t dir = 0; dir < 4; ++dir) {
+    SCOPED_TRACE(dir);
+    ResumePositions resume;
+    resume.X[2] = 41990;
+    resume.Y[2] = 170590;
+    std::optional<DownloadTask> copy, resumed;
+    TaskParameters record;
+    std::string url, path;
+    {
+      auto params =
+          std::make_unique<TaskParameters>(ExampleParams("/tiles/", dir));
+      auto source = std::make_unique<DownloadTask>(*params);
+      record = *params;
+      url = source->TileUrl(41990, 170590);
+      path = source->TilePath(41990, 170590);
+      copy.emplace(*source);
+      resumed.emplace(source->WithResumePositions(resume));
+      params->Zoom = 3;
+      params->TaskFileName = "changed.ktsk";
+      source.reset();
+      params.reset();
+    }
+    for (const DownloadTask *t : {&*copy, &*resumed}) {
+      EXPECT_EQ(t->Params, record);
+      EXPECT_EQ(t->TileUrl(41990, 170590), url);
+      EXPECT_EQ(t->TilePath(41990, 170590), path);
+      EXPECT_EQ(t->TotalCount, 108);
+    }
+    EXPECT_EQ(copy->ResumeX[2], 0);
+    EXPECT_EQ(resumed->ResumeX[2], 41990);
+    EXPECT_EQ(resumed->ResumeY[2], 170590);
+  }
 }
 
 } // namespace

@@ -15,6 +15,7 @@
 
 namespace kestrane::tasktest {
 
+using ::kestrane::testing::DiskState;
 using ::kestrane::testing::GetBytes;
 using ::kestrane::testing::PutBytes;
 using ::kestrane::testing::TempDir;

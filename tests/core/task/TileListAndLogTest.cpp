@@ -7,6 +7,7 @@
 #include "platform/Errors.h"
 #include "platform/NumberFormat.h"
 #include "task/DownloadTask.h"
+#include "task/TaskFiles.h"
 #include "tests/core/task/TaskTestSupport.h"
 
 namespace kestrane {
@@ -45,7 +46,7 @@ TEST(WriteTileListTest, ReferenceTileLineExactly) {
   TempDir dir;
   const TaskParameters p = ExampleParams(dir.Path());
   const DownloadTask t(p);
-  t.WriteTileList();
+  WriteTileList(t);
   EXPECT_EQ(ListFile(t, 1), dir.Path() + "newtask_list.txt1.txt");
   const std::vector<std::string> lines = SplitCrLf(GetBytes(ListFile(t, 1)));
   ASSERT_EQ(lines.size(), 109u);
@@ -78,7 +79,7 @@ TEST_P(WriteTileListChunkTest, FilesAndLines) {
   TaskParameters p = ExampleParams(dir.Path());
   SetBlock(p, 18, c.x0, c.x1, c.y0, c.y1);
   const DownloadTask t(p);
-  t.WriteTileList();
+  WriteTileList(t);
   int32_t x = t.MinX, y = t.MinY;
   for (size_t k = 1; k <= c.fileLines.size(); ++k) {
     SCOPED_TRACE("file " + std::to_string(k));
@@ -130,7 +131,7 @@ TEST(WriteTileListTest, NoListForOtherDirectionsOrContinuedTasks) {
     p.ContinueTask = r.continueTask;
     PutBytes(dir.Path() + "newtask_list.txt2.txt", "earlier run\r\n");
     const DownloadTask t(p);
-    t.WriteTileList();
+    WriteTileList(t);
     EXPECT_FALSE(Exists(ListFile(t, 1)));
     EXPECT_EQ(GetBytes(ListFile(t, 2)), "earlier run\r\n");
   }
@@ -181,7 +182,7 @@ TEST(WriteLogHeaderTest, NewTaskWithoutProxyHas35Lines) {
   TempDir dir;
   const TaskParameters p = ExampleParams(dir.Path());
   const DownloadTask t(p, FixedEnvironment(1700000000));
-  t.WriteLogHeader();
+  WriteLogHeader(t);
   const std::vector<std::string> expected =
       ReferenceLogHeader(dir.Path(), 1700000000);
   ASSERT_EQ(expected.size(), 35u);
@@ -210,7 +211,7 @@ TEST(WriteLogHeaderTest, ProxyLinesWithPasswordMasked) {
     p.Proxy.ProxyUsername = "kuser";
     p.Proxy.ProxyPassword = r.password;
     const DownloadTask t(p, FixedEnvironment(1700000000));
-    t.WriteLogHeader();
+    WriteLogHeader(t);
     std::vector<std::string> expected =
         ReferenceLogHeader(dir.Path(), 1700000000);
     expected.insert(expected.begin() + 6,
@@ -233,7 +234,7 @@ TEST(WriteLogHeaderTest, ContinuationAddsThreeLinesAndKeepsTheRest) {
                               "T1 ks_41986_170585_18.jpg saved\r\n";
   PutBytes(dir.Path() + "newtask_log.txt", earlier);
   const DownloadTask t(p, FixedEnvironment(1700000000));
-  t.WriteLogHeader();
+  WriteLogHeader(t);
   EXPECT_EQ(GetBytes(t.LogFilePath),
             earlier +
                 CrLf({"--------------------------------------------",
@@ -247,7 +248,7 @@ TEST(WriteLogHeaderTest, ContinuationWithoutLogFails) {
   p.ContinueTask = true;
   const DownloadTask t(p, FixedEnvironment());
   try {
-    t.WriteLogHeader();
+    WriteLogHeader(t);
     FAIL() << "a missing log was taken as empty";
   } catch (const KError &e) {
     EXPECT_EQ(std::string(e.what()), "Cannot open file " + t.LogFilePath);
@@ -262,7 +263,7 @@ TEST(TaskFilesTest, UnwritableFolderReportsTheFile) {
   // A folder where the list file belongs makes its write fail.
   std::filesystem::create_directory(t.ListFilePath + "1.txt");
   try {
-    t.WriteTileList();
+    WriteTileList(t);
     FAIL() << "the failed write was not reported";
   } catch (const KError &e) {
     EXPECT_EQ(std::string(e.what()),

@@ -59,21 +59,21 @@ TEST(ViewerMarksTest, EveryTileStateShowsItsMarkInEveryDirection) {
     const LoadedTask t =
         LoadTask(test::WriteViewerTask(folder.Path(), dir, 3, 2),
                  test::ViewerEnvironment());
-    PutPlaced(*t.Task);
-    const ViewGrid grid(*t.Task);
+    PutPlaced(t.Task);
+    const ViewGrid grid(t.Task);
     InventoryOptions checked;
     checked.Decode = true;
-    const ProblemMap map(grid, TakeInventory(*t.Task, checked));
+    const ProblemMap map(grid, TakeInventory(t.Task, checked));
     for (const Placed &p : kPlaced) {
       SCOPED_TRACE(p.what);
-      const ViewCell c = grid.CellOf(t.Task->MinX + p.dx, t.Task->MinY + p.dy);
+      const ViewCell c = grid.CellOf(t.Task.MinX + p.dx, t.Task.MinY + p.dy);
       const CellMark *m = map.Find(grid.Index(c.Column, c.Row));
       EXPECT_EQ(m ? m->Kind() : Mark::None, p.mark);
     }
     const MarksOverview o = MakeMarksOverview(grid, map);
     EXPECT_EQ(o.Step, 1);
     EXPECT_EQ(o.Image.Width, grid.Columns());
-    const ViewCell missing = grid.CellOf(t.Task->MinX + 2, t.Task->MinY + 1);
+    const ViewCell missing = grid.CellOf(t.Task.MinX + 2, t.Task.MinY + 1);
     EXPECT_EQ(o.Image.Data[missing.Row * o.Image.Width + missing.Column],
               palette::kMissing);
   }
@@ -83,7 +83,7 @@ TEST(ViewerMarksTest, ChangedNamesTheCellsWhoseFilesCameOrWent) {
   testing::TempDir folder;
   const LoadedTask t = LoadTask(test::WriteViewerTask(folder.Path(), 0, 3, 2),
                                 test::ViewerEnvironment());
-  const DownloadTask &task = *t.Task;
+  const DownloadTask &task = t.Task;
   const ViewGrid grid(task);
   test::PutTile(task, task.MinX, task.MinY, test::TileFile::Jpeg);
   test::PutTile(task, task.MinX + 1, task.MinY, test::TileFile::Placeholder);
@@ -142,7 +142,7 @@ TEST(ViewerSessionTest, ReadingFillsTheMosaicAndFindsDamagedTiles) {
   testing::TempDir folder;
   LoadedTask t = LoadTask(test::WriteViewerTask(folder.Path(), 0, 3, 2),
                           test::ViewerEnvironment());
-  PutPlaced(*t.Task);
+  PutPlaced(t.Task);
   PostQueue queue;
   SessionHooks hooks;
   hooks.Post = [&queue](std::function<void()> f) { queue.Post(std::move(f)); };

@@ -32,7 +32,7 @@ TEST(ViewerPlacementTest, EachDirectionPutsItsFarCornerTopLeft) {
     const LoadedTask t =
         LoadTask(test::WriteViewerTask(dir.Path(), r.dir, 3, 2),
                  test::ViewerEnvironment());
-    const DownloadTask &task = *t.Task;
+    const DownloadTask &task = t.Task;
     const ViewGrid grid(task);
     EXPECT_EQ(grid.Columns(), r.columns);
     EXPECT_EQ(grid.Rows(), r.rows);

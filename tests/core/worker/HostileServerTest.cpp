@@ -20,6 +20,7 @@
 
 #include "sample/HttpServer.h"
 #include "task/DownloadTask.h"
+#include "task/TaskFiles.h"
 #include "tests/support/WorkerFixtures.h"
 #include "worker/DownloadWorker.h"
 #include "worker/TileHttp.h"
@@ -222,6 +223,7 @@ TEST_P(HostileServerTest, EndsInItsFailureRowWithMemoryBounded) {
   TaskParameters params =
       WorkerBlock(dir.Path(), kWorkerX0, 1, kWorkerY0, 1, 1);
   DownloadTask task(params, WorkerEnvironment(server.Hosts()));
+  CreateTileFolder(task);
   const std::string url = task.TileUrl(kWorkerX0, kWorkerY0);
   const std::string path = task.TilePath(kWorkerX0, kWorkerY0);
 
@@ -296,6 +298,7 @@ TEST(HostileListenerTest, NeverAcceptedConnectionEndsTheWorker) {
       WorkerBlock(dir.Path(), kWorkerX0, 1, kWorkerY0, 1, 1);
   const std::string host = "127.0.0.1:" + std::to_string(deaf.Port());
   DownloadTask task(params, WorkerEnvironment({host, host, host, host}));
+  CreateTileFolder(task);
   WorkerRecorder rec;
   ASSERT_TRUE(
       WorkerRun(task, 1, rec, HostilePacing(), {}, std::chrono::seconds(60)));
@@ -317,6 +320,7 @@ TEST(HostileListenerTest, TricklingBodyEndsWithinADeadline) {
       WorkerBlock(dir.Path(), kWorkerX0, 1, kWorkerY0, 1, 1);
   const std::string host = "127.0.0.1:" + std::to_string(trickle.Port());
   DownloadTask task(params, WorkerEnvironment({host, host, host, host}));
+  CreateTileFolder(task);
   WorkerRecorder rec;
   EXPECT_TRUE(
       WorkerRun(task, 1, rec, HostilePacing(), {}, std::chrono::seconds(30)))

@@ -7,6 +7,7 @@
 #include <set>
 #include <sys/socket.h>
 
+#include "task/TaskFiles.h"
 #include "tests/support/WorkerFixtures.h"
 #include "worker/FailurePolicy.h"
 #include "worker/TileHttp.h"
@@ -24,7 +25,9 @@ struct Block {
   Block(const WorkerTileServer &server, int32_t nx, int32_t ny, int32_t threads)
       : params(WorkerBlock(dir.Path(), kWorkerX0, nx, kWorkerY0, ny, threads)),
         task(std::make_unique<DownloadTask>(
-            params, WorkerEnvironment(server.Hosts()))) {}
+            params, WorkerEnvironment(server.Hosts()))) {
+    CreateTileFolder(*task);
+  }
 
   // The tile at column i, row j of the block.
   int32_t X(int i) const { return kWorkerX0 + i; }
@@ -431,6 +434,7 @@ TEST_F(WorkerTest, RefusedConnectionEndsTheWorker) {
   TileHosts hosts;
   hosts.fill("127.0.0.1:" + std::to_string(port));
   DownloadTask task(params, WorkerEnvironment(hosts));
+  CreateTileFolder(task);
   WorkerRecorder host;
   ASSERT_TRUE(WorkerRun(task, 1, host));
   const std::string url = task.TileUrl(kWorkerX0, kWorkerY0);
@@ -559,12 +563,14 @@ TEST_F(WorkerTest, ResumeSkipsTheSavedShare) {
         [](const HttpRequest &, int) { return WorkerOk(WorkerJpeg(8, 8)); });
     Block b(server, 2, 3, c.workers);
     const size_t at = static_cast<size_t>(c.index);
-    b.task->ResumeX[at] = c.savedI < 0 ? 0 : b.X(c.savedI);
-    b.task->ResumeY[at] = c.savedJ < 0 ? 0 : b.Y(c.savedJ);
+    ResumePositions resume;
+    resume.X[at] = c.savedI < 0 ? 0 : b.X(c.savedI);
+    resume.Y[at] = c.savedJ < 0 ? 0 : b.Y(c.savedJ);
+    const DownloadTask task = b.task->WithResumePositions(resume);
     WorkerRecorder host;
     int32_t skipped = -1;
     ASSERT_TRUE(WorkerRun(
-        *b.task, c.workers, host, WorkerShortPacing(),
+        task, c.workers, host, WorkerShortPacing(),
         [&](auto &threads) { skipped = threads[at]->TileCounts().Skipped; }));
     const int n = c.index + 1;
     Lines want;
@@ -678,11 +684,13 @@ TEST_F(WorkerTest, ProxyPortThatIsNoNumberEndsEachWorker) {
   WorkerTileServer server(
       [](const HttpRequest &, int) { return WorkerOk(WorkerJpeg(8, 8)); });
   Block b(server, 1, 2, 2);
-  b.params.Proxy.UseProxy = true;
-  b.params.Proxy.ProxyServer = "127.0.0.1";
-  b.params.Proxy.ProxyPort = "abc";
+  TaskParameters params = b.params;
+  params.Proxy.UseProxy = true;
+  params.Proxy.ProxyServer = "127.0.0.1";
+  params.Proxy.ProxyPort = "abc";
+  const DownloadTask task(params, b.task->Env);
   WorkerRecorder host;
-  ASSERT_TRUE(WorkerRun(*b.task, 2, host));
+  ASSERT_TRUE(WorkerRun(task, 2, host));
   EXPECT_EQ(
       host.LinesOf(1),
       (Lines{"T1 Error: the proxy port is not a number: abc", "T1 Finished."}));
@@ -748,6 +756,7 @@ TEST_F(WorkerTest, MissingBlankFileLeavesNoPlaceholder) {
   TaskEnvironment env = WorkerEnvironment(server.Hosts());
   env.ProgramFolder = program.Path(); // no blankimg/ there
   DownloadTask task(params, env);
+  CreateTileFolder(task);
   WorkerRecorder host;
   ASSERT_TRUE(WorkerRun(task, 1, host));
   EXPECT_EQ(host.Log.size(), 3u); // not found, blank image, Finished
@@ -761,6 +770,7 @@ TEST_F(WorkerTest, PlaceholderThatCannotBePlacedIsLogged) {
   TaskParameters params =
       WorkerBlock(dir.Path(), kWorkerX0, 1, kWorkerY0, 1, 1);
   DownloadTask task(params, WorkerEnvironment(server.Hosts()));
+  CreateTileFolder(task);
   // A folder where the placeholder should go: the copy cannot land.
   const std::string path = task.TilePath(kWorkerX0, kWorkerY0);
   std::filesystem::create_directory(path);

@@ -1,0 +1,32 @@
+#pragma once
+// The files of a task on disk: the tile folder, the positions an earlier run
+// saved, and the four files a start writes. A DownloadTask only names them;
+// Start and `plan` build the task, then come here.
+#include "task/DownloadTask.h"
+
+namespace kestrane {
+
+// Makes the task's tile folder when there is none; an existing one and the
+// tiles in it are kept. Throws TaskSetupError("Create directory " + folder +
+// " Failed.") when it cannot be made.
+void CreateTileFolder(const DownloadTask &task);
+
+// The positions a continued task's project file holds for its worker slots
+// (THREADS/T<n>X and T<n>Y, for the first Params.ThreadCount slots); none
+// for a fresh task. A pair that is empty, no number, or outside the block
+// counts as none. A missing project file holds none.
+ResumePositions ReadResumePositions(const DownloadTask &task);
+
+// The task's four files. Each throws KError with the file error on failure.
+void WriteProjectFile(const DownloadTask &task); // nothing when continued
+void WriteTileList(
+    const DownloadTask &task); // nothing when continued or Dir != 0
+void WriteLogHeader(const DownloadTask &task); // header, or continuation marker
+void CreateFailedFile(
+    const DownloadTask &task); // empty, nothing when continued
+
+// The four in that order, then the removal of the temporary files that a run
+// killed in mid-write left beside the tiles and the task's files.
+void WriteTaskFiles(const DownloadTask &task);
+
+} // namespace kestrane
