@@ -25,7 +25,8 @@ e2e_start_service() {
   server_pid=$!
   port=
   for _ in $(seq 100); do
-    port=$(sed -n 's/^PORT \([0-9][0-9]*\)$/\1/p' "$out")
+    # The service's shell may not have created OUT yet: no file is no port.
+    port=$(sed -n 's/^PORT \([0-9][0-9]*\)$/\1/p' "$out" 2>/dev/null || true)
     [ -n "$port" ] && return 0
     sleep 0.1
   done
