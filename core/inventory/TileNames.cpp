@@ -2,8 +2,8 @@
 
 #include "inventory/TaskInventory.h"
 #include "inventory/TileBits.h"
+#include "tile/TileCheck.h"
 #include "worker/FailureTexts.h"
-#include "worker/TileCheck.h"
 
 namespace kestrane {
 namespace inventory_detail {

@@ -10,8 +10,8 @@
 
 #include "platform/Errors.h"
 #include "platform/Files.h"
+#include "tile/TileCheck.h"
 #include "worker/FailureTexts.h"
-#include "worker/TileCheck.h"
 #include "worker/TileHttp.h"
 
 namespace kestrane {

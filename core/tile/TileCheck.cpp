@@ -1,9 +1,9 @@
-#include "worker/TileCheck.h"
+#include "tile/TileCheck.h"
 
 #include <cstddef>
 #include <vector>
 
-#include "worker/JpegErrors.h"
+#include "tile/JpegErrors.h"
 
 namespace kestrane {
 
