@@ -76,7 +76,7 @@ public:
         empty_(result.Columns, result.Rows) {}
 
   // Writes the whole file into `out`; false when cancelled.
-  bool Write(TempOutput &out, const std::string &target);
+  bool Write(AtomicFile &out, const std::string &target);
 
 private:
   bool Cancelled() const {
@@ -101,7 +101,7 @@ private:
   void Georeference();
   void WriteTile(Level &l, int64_t index, const std::string &bytes);
   void Finish(Level &l);
-  void Open(TempOutput &out);
+  void Open(AtomicFile &out);
   bool WriteBase(Level &base);
   bool WriteOverviews(std::vector<Level> &levels);
   bool WriteOverview(const Level &from, Level &to, int64_t &done,
@@ -394,21 +394,21 @@ bool Writer::WriteMasks(const std::vector<Level> &levels) {
 }
 
 // Opens the TIFF on the temporary file, which libtiff then owns and closes.
-void Writer::Open(TempOutput &out) {
+void Writer::Open(AtomicFile &out) {
   TIFFOpenOptions *opts = TIFFOpenOptionsAlloc();
   TIFFOpenOptionsSetErrorHandlerExtR(opts, OnTiffError, &messages_);
   TIFFOpenOptionsSetWarningHandlerExtR(opts, OnTiffWarning, nullptr);
   XTIFFInitialize(); // the GeoTIFF tags
   fd_ = out.Fd();
-  tif_ = TIFFFdOpenExt(fd_, out.Path().c_str(), result_.BigTiff ? "w8" : "w",
-                       opts);
+  tif_ = TIFFFdOpenExt(fd_, out.TempPath().c_str(),
+                       result_.BigTiff ? "w8" : "w", opts);
   TIFFOpenOptionsFree(opts);
   if (tif_ == nullptr)
     Fail("open", errno);
   out.HandOver();
 }
 
-bool Writer::Write(TempOutput &out, const std::string &target) {
+bool Writer::Write(AtomicFile &out, const std::string &target) {
   target_ = target;
   Open(out);
   struct Closer {
@@ -456,7 +456,7 @@ bool ReadTile(const std::string &path, std::string &out) {
 }
 
 bool WritePicture(const PictureInput &input, const JoinOptions &options,
-                  JoinResult &result, TempOutput &out,
+                  JoinResult &result, AtomicFile &out,
                   const std::string &target) {
   Writer writer(input, options, result);
   return writer.Write(out, target);

@@ -1,14 +1,15 @@
 #include "joiner/TileJoiner.h"
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <unordered_map>
 
 #include "inventory/TaskInventory.h"
 #include "joiner/PictureWriter.h"
-#include "joiner/TempOutput.h"
 #include "joiner/TileCodec.h"
+#include "platform/AtomicFile.h"
 #include "platform/Files.h"
 
 namespace kestrane {
@@ -200,15 +201,24 @@ JoinResult JoinTiles(const std::string &projectFile, std::string outputFile,
                           static_cast<double>(result.Total) * 32.0;
   result.BigTiff = options.ForceBigTiff || estimate > kClassicLimit;
 
+  // A join killed in mid-write left its temporary picture beside the
+  // output; nothing of it is needed any more.
+  RemoveStaleTemporaries(ExtractFilePath(outputFile));
   for (;;) {
     JoinResult attempt = result;
     try {
-      TempOutput out(outputFile);
+      AtomicFile out(outputFile);
+      if (!out.Valid())
+        throw JoinRefused("Cannot create file " + outputFile + ": " +
+                          std::strerror(out.Error()));
       if (!WritePicture(input, options, attempt, out, outputFile)) {
         result.Cancelled = true;
         return result;
       }
-      out.Commit();
+      // The picture reached the disk before the TIFF library closed it.
+      if (const int e = out.Commit(/*sync=*/false); e != 0)
+        throw KError("Cannot create file " + outputFile + ": " +
+                     std::strerror(e));
       return attempt;
     } catch (const ClassicTooSmall &) {
       result.BigTiff = true; // once more, with 64-bit offsets

@@ -12,6 +12,7 @@
 #include "inventory/TaskInventory.h"
 #include "sample/TileImage.h"
 #include "tests/core/task/TaskTestSupport.h"
+#include "tests/support/KilledWriter.h"
 
 namespace kestrane {
 namespace {
@@ -253,8 +254,24 @@ TEST(WriteMissingList, ListsEveryTileNotStoredInTheWorkersOrder) {
   WriteMissingList(*t.task, TaskInventory{}, list);
   EXPECT_EQ(GetBytes(list), "");
   EXPECT_FALSE(Exists(list + ".tmp"));
+  EXPECT_EQ(dir.Names(),
+            (std::vector<std::string>{"audit", "audit_missing.ftl"}));
   EXPECT_THROW(WriteMissingList(*t.task, inv, dir.Path() + "no/such.ftl"),
                KError);
+}
+
+// An audit killed while it wrote its list left the list's temporary file;
+// the next list written to that folder removes it.
+TEST(WriteMissingList, RemovesTheTemporaryListOfAKilledAudit) {
+  TempDir dir;
+  SmallTask t(dir.Path(), 0);
+  const std::string list = dir.Path() + "audit_missing.ftl";
+  const std::string temp = testing::LeaveKilledWritersTemporary(list);
+  ASSERT_TRUE(Exists(temp)) << temp;
+  WriteMissingList(*t.task, TakeInventory(*t.task), list);
+  EXPECT_FALSE(Exists(temp));
+  EXPECT_EQ(dir.Names(),
+            (std::vector<std::string>{"audit", "audit_missing.ftl"}));
 }
 
 TEST(MissingListPath, TakesTheTasksBaseName) {
