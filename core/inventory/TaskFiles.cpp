@@ -1,6 +1,5 @@
 // Reading a task back from its project file, and writing the list of the
 // tiles it still lacks.
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <optional>
@@ -146,24 +145,6 @@ std::string InventorySummaryLine(const InventoryCounts &c) {
          " tiles stored, " + std::to_string(c.Placeholder) + " placeholders, " +
          std::to_string(c.Damaged) + " damaged, " + std::to_string(c.Missing) +
          " missing, " + std::to_string(c.SideFiles) + " side files";
-}
-
-std::string BlankImageBytes(const std::string &programFolder) {
-  const std::string folder =
-      programFolder.empty() ? ProgramFolder() : programFolder;
-  return TryReadFileBytes(folder + "blankimg/blank180.jpg")
-      .value_or(std::string());
-}
-
-bool TileFileIsStored(const std::string &path, const std::string &blankImage) {
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0)
-    return false;
-  if (blankImage.empty() ||
-      static_cast<size_t>(st.st_size) != blankImage.size())
-    return true;
-  const std::optional<std::string> bytes = TryReadFileBytes(path);
-  return bytes && *bytes != blankImage;
 }
 
 } // namespace kestrane

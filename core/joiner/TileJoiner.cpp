@@ -148,27 +148,11 @@ std::string DefaultJoinOutput(const std::string &projectFile) {
 
 void ViewCellTile(const DownloadTask &t, int64_t column, int64_t row,
                   int32_t &x, int32_t &y) {
-  const int64_t a = t.ViewMinX + column; // the name's column
-  const int64_t b = t.ViewMaxY - row;    // the name's row, counted upward
-  int64_t tx = a, ty = b;
-  switch (t.Params.Dir) {
-  case 1: // East: a mirrors y, b is x
-    tx = b;
-    ty = int64_t{t.MaxY} + t.MinY - a;
-    break;
-  case 2: // South: both mirrored
-    tx = int64_t{t.MaxX} + t.MinX - a;
-    ty = int64_t{t.MaxY} + t.MinY - b;
-    break;
-  case 3: // West: a is y, b mirrors x
-    tx = int64_t{t.MaxX} + t.MinX - b;
-    ty = a;
-    break;
-  default:
-    break;
-  }
-  x = static_cast<int32_t>(tx);
-  y = static_cast<int32_t>(ty);
+  // The name's column, and its row counted upward.
+  const TileNameNumbers n{t.ViewMinX + column, t.ViewMaxY - row};
+  const GridPlace tile = TileOfNameNumbers(TileBlockOf(t), n);
+  x = static_cast<int32_t>(tile.X);
+  y = static_cast<int32_t>(tile.Y);
 }
 
 JoinResult JoinTiles(const std::string &projectFile, std::string outputFile,

@@ -285,28 +285,6 @@ TEST(MissingListPath, TakesTheTasksBaseName) {
     EXPECT_EQ(MissingListPath(in), out) << in;
 }
 
-// A re-download run's count of the records whose tile is stored now.
-TEST(TileFileIsStored, OnlyANonEmptyFileThatIsNotThePlaceholder) {
-  TempDir d;
-  const std::string blank = BlankImageBytes(KESTRANE_SOURCE_DIR);
-  ASSERT_EQ(blank, GetBytes(kBlankPath));
-  std::string otherOfBlankSize = blank;
-  otherOfBlankSize.back() ^= 1;
-  PutBytes(d.Path() + "tile.jpg", GoodJpeg());
-  PutBytes(d.Path() + "blank.jpg", blank);
-  PutBytes(d.Path() + "same-size.jpg", otherOfBlankSize);
-  PutBytes(d.Path() + "empty.jpg", "");
-  std::filesystem::create_directory(d.Path() + "folder.jpg");
-  const std::pair<const char *, bool> rows[] = {
-      {"tile.jpg", true},   {"blank.jpg", false},  {"same-size.jpg", true},
-      {"empty.jpg", false}, {"folder.jpg", false}, {"none.jpg", false},
-  };
-  for (const auto &[name, stored] : rows)
-    EXPECT_EQ(TileFileIsStored(d.Path() + name, blank), stored) << name;
-  // Without a blank image to compare with, any tile file counts.
-  EXPECT_TRUE(TileFileIsStored(d.Path() + "blank.jpg", ""));
-}
-
 TEST(LoadTask, BuildsTheSameTaskStartBuiltWithoutWriting) {
   for (int32_t dir = 0; dir < 4; ++dir) {
     TempDir d;
