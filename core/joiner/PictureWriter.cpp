@@ -13,12 +13,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <geotiff.h>
-#include <geovalues.h>
 #include <tiffio.h>
-#include <xtiffio.h>
 
 #include "joiner/EmptyTiles.h"
+#include "joiner/GeoKeys.h"
 #include "joiner/OverviewTile.h"
 #include "joiner/TileCodec.h"
 #include "platform/Files.h"
@@ -162,19 +160,7 @@ void Writer::Georeference() {
   const double height = static_cast<double>(result_.Rows * kTile);
   double scale[3] = {(right - left) / width, (top - bottom) / height, 0};
   double tie[6] = {0, 0, 0, left, top, 0};
-  TIFFSetField(tif_, TIFFTAG_GEOPIXELSCALE, 3, scale);
-  TIFFSetField(tif_, TIFFTAG_GEOTIEPOINTS, 6, tie);
-  GTIF *gtif = GTIFNew(tif_);
-  if (gtif == nullptr)
-    Fail("GeoTIFF keys");
-  GTIFKeySet(gtif, GTModelTypeGeoKey, TYPE_SHORT, 1, ModelTypeProjected);
-  GTIFKeySet(gtif, GTRasterTypeGeoKey, TYPE_SHORT, 1, RasterPixelIsArea);
-  GTIFKeySet(gtif, ProjectedCSTypeGeoKey, TYPE_SHORT, 1, 3857);
-  GTIFKeySet(gtif, ProjLinearUnitsGeoKey, TYPE_SHORT, 1, Linear_Meter);
-  GTIFKeySet(gtif, GTCitationGeoKey, TYPE_ASCII, 0, "WGS 84 / Pseudo-Mercator");
-  const int ok = GTIFWriteKeys(gtif);
-  GTIFFree(gtif);
-  if (!ok)
+  if (!SetWebMercatorTags(tif_, scale, tie))
     Fail("GeoTIFF keys");
   result_.Georeferenced = true;
 }
@@ -398,7 +384,7 @@ void Writer::Open(AtomicFile &out) {
   TIFFOpenOptions *opts = TIFFOpenOptionsAlloc();
   TIFFOpenOptionsSetErrorHandlerExtR(opts, OnTiffError, &messages_);
   TIFFOpenOptionsSetWarningHandlerExtR(opts, OnTiffWarning, nullptr);
-  XTIFFInitialize(); // the GeoTIFF tags
+  RegisterGeoTiffTags();
   fd_ = out.Fd();
   tif_ = TIFFFdOpenExt(fd_, out.TempPath().c_str(),
                        result_.BigTiff ? "w8" : "w", opts);
