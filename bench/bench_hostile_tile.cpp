@@ -32,8 +32,8 @@
 #include "task/TaskFiles.h"
 #include "tests/support/HostileJpeg.h"
 #include "tests/support/TaskBlock.h"
+#include "tile/TileCheck.h"
 #include "worker/DownloadWorker.h"
-#include "worker/TileCheck.h"
 #include "worker/TileHttp.h"
 
 namespace {

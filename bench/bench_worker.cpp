@@ -25,8 +25,8 @@
 #include "task/TaskFiles.h"
 #include "tests/support/JpegEncode.h"
 #include "tests/support/TaskBlock.h"
+#include "tile/TileCheck.h"
 #include "worker/DownloadWorker.h"
-#include "worker/TileCheck.h"
 #include "worker/TileHttp.h"
 
 namespace {

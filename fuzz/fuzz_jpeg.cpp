@@ -7,8 +7,8 @@
 //   generous bound on what one hostile tile may cost; libFuzzer's own
 //   time-out catches a hang).
 #include "fuzz/FuzzTemp.h"
+#include "tile/TileCheck.h"
 #include "worker/FailurePolicy.h"
-#include "worker/TileCheck.h"
 
 #include <cstdint>
 #include <ctime>

@@ -1,15 +1,11 @@
-// The files the inventory writes and compares with beside a task: the list
-// of the tiles it still lacks, the placeholder, a tile file's state; and its
-// counts as text.
-#include <fcntl.h>
-#include <sys/stat.h>
+// The files the inventory writes beside a task: the list of the tiles it
+// still lacks; and its counts as text.
 #include <unistd.h>
 
-#include <atomic>
-#include <cstdio>
 #include <optional>
 
 #include "inventory/TaskInventory.h"
+#include "platform/AtomicFile.h"
 #include "platform/Files.h"
 
 namespace kestrane {
@@ -20,70 +16,22 @@ std::string MissingListPath(const std::string &projectFile) {
          "_missing.ftl";
 }
 
-namespace {
-
-std::atomic<unsigned> listCounter{0};
-
-// Writes the list through a temporary file beside it (its name holds the
-// process id, so a run killed in mid-write leaves one that the next start
-// of a task clears) and a rename, streaming: the list of a large block
-// never sits in memory as text.
-class StreamingReplace {
-public:
-  explicit StreamingReplace(const std::string &path) : path_(path) {
-    for (int attempt = 0; attempt < 100 && file_ == nullptr; ++attempt) {
-      temp_ = path + ".tmp" + std::to_string(::getpid()) + "." +
-              std::to_string(listCounter.fetch_add(1));
-      const int fd =
-          ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-      if (fd < 0) {
-        if (errno == EEXIST)
-          continue;
-        break;
-      }
-      file_ = ::fdopen(fd, "wb");
-      if (file_ == nullptr)
-        ::close(fd);
-    }
-    if (file_ == nullptr)
-      throw KError("Cannot create file " + path_);
-  }
-  StreamingReplace(const StreamingReplace &) = delete;
-  StreamingReplace &operator=(const StreamingReplace &) = delete;
-  ~StreamingReplace() {
-    if (file_ != nullptr) {
-      std::fclose(file_);
-      ::unlink(temp_.c_str());
-    }
-  }
-
-  void Write(const std::string &bytes) {
-    if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size())
-      ok_ = false;
-  }
-
-  void Commit() {
-    ok_ = std::fflush(file_) == 0 && ::fsync(::fileno(file_)) == 0 && ok_;
-    ok_ = std::fclose(file_) == 0 && ok_;
-    file_ = nullptr;
-    if (!ok_ || ::rename(temp_.c_str(), path_.c_str()) != 0) {
-      ::unlink(temp_.c_str());
-      throw KError("Cannot create file " + path_);
-    }
-  }
-
-private:
-  std::string path_, temp_;
-  std::FILE *file_ = nullptr;
-  bool ok_ = true;
-};
-
-} // namespace
-
 void WriteMissingList(const DownloadTask &task, const TaskInventory &inventory,
                       const std::string &listPath) {
-  StreamingReplace out(listPath);
+  // A run killed while it wrote a list left its temporary file beside it.
+  RemoveStaleTemporaries(ExtractFilePath(listPath));
+  // Streamed through the temporary file: the list of a large block never
+  // sits in memory as text.
+  const KError failed("Cannot create file " + listPath);
+  AtomicFile out(listPath);
+  if (!out.Valid())
+    throw failed;
   std::string chunk;
+  const auto flush = [&] {
+    if (out.Write(chunk) != 0)
+      throw failed;
+    chunk.clear();
+  };
   for (const InventoryTile &t : inventory.Problems) {
     if (t.State == TileState::Stored)
       continue; // listed for its side file only
@@ -91,13 +39,12 @@ void WriteMissingList(const DownloadTask &task, const TaskInventory &inventory,
     chunk += '|';
     chunk += task.TileUrl(t.X, t.Y);
     chunk += "\r\n";
-    if (chunk.size() >= 1 << 16) {
-      out.Write(chunk);
-      chunk.clear();
-    }
+    if (chunk.size() >= 1 << 16)
+      flush();
   }
-  out.Write(chunk);
-  out.Commit();
+  flush();
+  if (out.Commit() != 0)
+    throw failed;
 }
 
 } // namespace kestrane
@@ -118,24 +65,6 @@ std::string InventorySummaryLine(const InventoryCounts &c) {
          " tiles stored, " + std::to_string(c.Placeholder) + " placeholders, " +
          std::to_string(c.Damaged) + " damaged, " + std::to_string(c.Missing) +
          " missing, " + std::to_string(c.SideFiles) + " side files";
-}
-
-std::string BlankImageBytes(const std::string &programFolder) {
-  const std::string folder =
-      programFolder.empty() ? ProgramFolder() : programFolder;
-  return TryReadFileBytes(folder + "blankimg/blank180.jpg")
-      .value_or(std::string());
-}
-
-bool TileFileIsStored(const std::string &path, const std::string &blankImage) {
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0)
-    return false;
-  if (blankImage.empty() ||
-      static_cast<size_t>(st.st_size) != blankImage.size())
-    return true;
-  const std::optional<std::string> bytes = TryReadFileBytes(path);
-  return bytes && *bytes != blankImage;
 }
 
 } // namespace kestrane

@@ -13,6 +13,8 @@
 
 #include "inventory/TileBits.h"
 #include "platform/Files.h"
+#include "tile/Placeholder.h"
+#include "tile/TileCheck.h"
 
 namespace kestrane {
 
@@ -29,13 +31,6 @@ static_assert(kDecodeChunk % 64 == 0);
 
 bool Cancelled(const InventoryOptions &o) {
   return o.Cancel != nullptr && o.Cancel->load(std::memory_order_relaxed);
-}
-
-std::string BlankImagePath(const DownloadTask &task) {
-  const std::string folder =
-      task.Env.ProgramFolder.empty() ? ProgramFolder() : task.Env.ProgramFolder;
-  return folder + "blankimg/blank" + std::to_string(task.BlankImageNumber) +
-         "." + task.TileExtension();
 }
 
 // No tile comes near this size; a larger file under a tile's name is not
@@ -57,7 +52,8 @@ public:
   FolderScan(const DownloadTask &task, const InventoryOptions &options,
              BlockPlanes &planes)
       : task_(task), options_(options), planes_(planes) {
-    std::optional<std::string> blank = TryReadFileBytes(BlankImagePath(task));
+    std::optional<std::string> blank = TryReadFileBytes(PlaceholderPath(
+        task.Env.ProgramFolder, task.BlankImageNumber, task.TileExtension()));
     // Without the program's blank image no file can be told to be one.
     if (blank && !blank->empty())
       blank_ = std::move(*blank);
@@ -94,16 +90,18 @@ public:
           options_.Progress(std::min<int64_t>(tiles_, task_.TotalCount),
                             task_.TotalCount);
       }
-      const ParsedName n = ParseTileName(e->d_name, task_.Params.Zoom, ext);
-      if (n.Kind == NameKind::Other)
+      const ParsedTileName n =
+          ParseTileFileName(e->d_name, task_.Params.Zoom, ext);
+      if (n.Kind == TileNameKind::Other)
         continue;
-      int32_t x = 0, y = 0;
-      if (!TileOfName(task_, n.A, n.B, &x, &y))
+      const GridPlace tile = TileOfNameNumbers(block_, n.Numbers);
+      if (!BlockHolds(block_, tile))
         continue; // a tile of another block with the same zoom
-      const int64_t i = WalkIndex(task_, x, y);
-      if (n.Kind == NameKind::Crashed)
+      const int64_t i = WalkIndex(task_, static_cast<int32_t>(tile.X),
+                                  static_cast<int32_t>(tile.Y));
+      if (n.Kind == TileNameKind::Crashed)
         planes_.Crashed.Set(i);
-      else if (n.Kind == NameKind::Invalid)
+      else if (n.Kind == TileNameKind::Invalid)
         planes_.Invalid.Set(i);
       else
         Classify(fd, e->d_name, i);
@@ -142,6 +140,7 @@ private:
   const DownloadTask &task_;
   const InventoryOptions &options_;
   BlockPlanes &planes_;
+  const TileBlock block_ = TileBlockOf(task_);
   const std::string extension_ = task_.TileExtension();
   std::string blank_;
   std::string buffer_;
@@ -186,7 +185,7 @@ bool DecodeCheck(const DownloadTask &task, const InventoryOptions &options,
             planes.File.Clear(i);
           else
             planes.Damaged.Set(i);
-        } else if (!TileBodyChecks(bytes)) {
+        } else if (!StoredTileIsImage(bytes)) {
           planes.Damaged.Set(i);
         }
       }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "task/DownloadTask.h"
+#include "tile/TileName.h"
 
 namespace kestrane {
 
@@ -14,7 +15,7 @@ namespace kestrane {
 enum class TileState : uint8_t {
   Stored,      // a file that is not the placeholder (and decodes, if checked)
   Placeholder, // byte for byte the program's blank image
-  Damaged,     // with the decode check: fails the worker's image check
+  Damaged,     // with the decode check: fails the tile layer's image check
   Missing,     // no file
 };
 
@@ -32,7 +33,7 @@ struct InventoryCounts {
 };
 
 struct InventoryOptions {
-  bool Decode = false; // run the worker's image check on every stored tile
+  bool Decode = false; // run the image check on every stored tile
   int Threads = 0;     // decode threads; 0: one per core
   // Called now and then from the calling thread with tiles looked at so far.
   std::function<void(int64_t done, int64_t total)> Progress;
@@ -66,6 +67,9 @@ void WriteMissingList(const DownloadTask &task, const TaskInventory &inventory,
 // beside the project file.
 std::string MissingListPath(const std::string &projectFile);
 
+// The task's block and direction, for the tile layer's file names.
+TileBlock TileBlockOf(const DownloadTask &task);
+
 // Where a tile stands in the picture seen looking in the task's direction:
 // column from ViewMinX at the left, row from ViewMaxY at the top, both 0
 // based. The tile joiner and the tile viewer place tiles with it.
@@ -88,13 +92,5 @@ std::vector<std::string> InventorySummaryLines(const InventoryCounts &c);
 // The same counts in one line, for a progress line: "95 of 108 tiles
 // stored, 10 placeholders, 0 damaged, 3 missing, 2 side files".
 std::string InventorySummaryLine(const InventoryCounts &c);
-
-// The program's blank image (the placeholder) from its program folder
-// (empty: the running executable's); empty when it cannot be read.
-std::string BlankImageBytes(const std::string &programFolder);
-// Whether the file at `path` holds a tile by the inventory's test without
-// the decode check: a non-empty regular file that is not `blankImage`.
-// A re-download run counts its records with it.
-bool TileFileIsStored(const std::string &path, const std::string &blankImage);
 
 } // namespace kestrane

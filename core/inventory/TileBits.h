@@ -1,6 +1,5 @@
 #pragma once
 #include <cstdint>
-#include <string_view>
 #include <vector>
 
 #include "task/DownloadTask.h"
@@ -38,19 +37,6 @@ struct BlockPlanes {
   BitPlane Invalid; // ".invalid" beside it
 };
 
-// The two numbers of a tile's file name "ks_A_B_zoom.ext": its column and
-// row in the picture seen looking in the task's direction, mirrored within
-// the task's ranges (the same numbers DownloadTask::TileFileName writes).
-struct NameCoords {
-  int64_t A = 0, B = 0;
-};
-NameCoords NameCoordsOf(const DownloadTask &task, int32_t x, int32_t y);
-
-// The tile whose file name carries (a, b); false when no tile of the block
-// has that name.
-bool TileOfName(const DownloadTask &task, int64_t a, int64_t b, int32_t *x,
-                int32_t *y);
-
 // The walk index of a tile of the block, and back.
 inline int64_t WalkIndex(const DownloadTask &t, int32_t x, int32_t y) {
   return (int64_t{x} - t.MinX) * (int64_t{t.MaxY} - t.MinY + 1) +
@@ -62,22 +48,5 @@ inline void TileAt(const DownloadTask &t, int64_t index, int32_t *x,
   *x = static_cast<int32_t>(t.MinX + index / rows);
   *y = static_cast<int32_t>(t.MinY + index % rows);
 }
-
-// What a listed name is, for the inventory.
-enum class NameKind : uint8_t { Other, Tile, Crashed, Invalid };
-struct ParsedName {
-  NameKind Kind = NameKind::Other;
-  int64_t A = 0, B = 0;
-};
-// Reads "ks_A_B_zoom.jpg" (optionally followed by ".crashed" or ".invalid")
-// exactly as the task writes it: numbers without leading zeros or "+", the
-// task's zoom, the task's extension. Anything else is Other.
-ParsedName ParseTileName(std::string_view name, int32_t zoom,
-                         std::string_view extension);
-
-// The image check of the inventory: a JPEG must decode as the workers'
-// check decodes it; a PNG must carry the full signature and a sound IHDR
-// header. Anything else is not a tile.
-bool TileBodyChecks(std::string_view bytes);
 
 } // namespace kestrane::inventory_detail

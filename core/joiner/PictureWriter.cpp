@@ -13,12 +13,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <geotiff.h>
-#include <geovalues.h>
 #include <tiffio.h>
-#include <xtiffio.h>
 
 #include "joiner/EmptyTiles.h"
+#include "joiner/GeoKeys.h"
 #include "joiner/OverviewTile.h"
 #include "joiner/TileCodec.h"
 #include "platform/Files.h"
@@ -76,7 +74,7 @@ public:
         empty_(result.Columns, result.Rows) {}
 
   // Writes the whole file into `out`; false when cancelled.
-  bool Write(TempOutput &out, const std::string &target);
+  bool Write(AtomicFile &out, const std::string &target);
 
 private:
   bool Cancelled() const {
@@ -101,7 +99,7 @@ private:
   void Georeference();
   void WriteTile(Level &l, int64_t index, const std::string &bytes);
   void Finish(Level &l);
-  void Open(TempOutput &out);
+  void Open(AtomicFile &out);
   bool WriteBase(Level &base);
   bool WriteOverviews(std::vector<Level> &levels);
   bool WriteOverview(const Level &from, Level &to, int64_t &done,
@@ -162,19 +160,7 @@ void Writer::Georeference() {
   const double height = static_cast<double>(result_.Rows * kTile);
   double scale[3] = {(right - left) / width, (top - bottom) / height, 0};
   double tie[6] = {0, 0, 0, left, top, 0};
-  TIFFSetField(tif_, TIFFTAG_GEOPIXELSCALE, 3, scale);
-  TIFFSetField(tif_, TIFFTAG_GEOTIEPOINTS, 6, tie);
-  GTIF *gtif = GTIFNew(tif_);
-  if (gtif == nullptr)
-    Fail("GeoTIFF keys");
-  GTIFKeySet(gtif, GTModelTypeGeoKey, TYPE_SHORT, 1, ModelTypeProjected);
-  GTIFKeySet(gtif, GTRasterTypeGeoKey, TYPE_SHORT, 1, RasterPixelIsArea);
-  GTIFKeySet(gtif, ProjectedCSTypeGeoKey, TYPE_SHORT, 1, 3857);
-  GTIFKeySet(gtif, ProjLinearUnitsGeoKey, TYPE_SHORT, 1, Linear_Meter);
-  GTIFKeySet(gtif, GTCitationGeoKey, TYPE_ASCII, 0, "WGS 84 / Pseudo-Mercator");
-  const int ok = GTIFWriteKeys(gtif);
-  GTIFFree(gtif);
-  if (!ok)
+  if (!SetWebMercatorTags(tif_, scale, tie))
     Fail("GeoTIFF keys");
   result_.Georeferenced = true;
 }
@@ -394,21 +380,21 @@ bool Writer::WriteMasks(const std::vector<Level> &levels) {
 }
 
 // Opens the TIFF on the temporary file, which libtiff then owns and closes.
-void Writer::Open(TempOutput &out) {
+void Writer::Open(AtomicFile &out) {
   TIFFOpenOptions *opts = TIFFOpenOptionsAlloc();
   TIFFOpenOptionsSetErrorHandlerExtR(opts, OnTiffError, &messages_);
   TIFFOpenOptionsSetWarningHandlerExtR(opts, OnTiffWarning, nullptr);
-  XTIFFInitialize(); // the GeoTIFF tags
+  RegisterGeoTiffTags();
   fd_ = out.Fd();
-  tif_ = TIFFFdOpenExt(fd_, out.Path().c_str(), result_.BigTiff ? "w8" : "w",
-                       opts);
+  tif_ = TIFFFdOpenExt(fd_, out.TempPath().c_str(),
+                       result_.BigTiff ? "w8" : "w", opts);
   TIFFOpenOptionsFree(opts);
   if (tif_ == nullptr)
     Fail("open", errno);
   out.HandOver();
 }
 
-bool Writer::Write(TempOutput &out, const std::string &target) {
+bool Writer::Write(AtomicFile &out, const std::string &target) {
   target_ = target;
   Open(out);
   struct Closer {
@@ -456,7 +442,7 @@ bool ReadTile(const std::string &path, std::string &out) {
 }
 
 bool WritePicture(const PictureInput &input, const JoinOptions &options,
-                  JoinResult &result, TempOutput &out,
+                  JoinResult &result, AtomicFile &out,
                   const std::string &target) {
   Writer writer(input, options, result);
   return writer.Write(out, target);

@@ -4,8 +4,8 @@
 #include <unordered_map>
 
 #include "inventory/TaskInventory.h"
-#include "joiner/TempOutput.h"
 #include "joiner/TileJoiner.h"
+#include "platform/AtomicFile.h"
 
 namespace kestrane::joiner_detail {
 
@@ -33,7 +33,7 @@ struct PictureInput {
 // ClassicTooSmall when a classic TIFF outgrows its offsets, KError when
 // writing fails.
 bool WritePicture(const PictureInput &input, const JoinOptions &options,
-                  JoinResult &result, TempOutput &out,
+                  JoinResult &result, AtomicFile &out,
                   const std::string &target);
 
 } // namespace kestrane::joiner_detail

@@ -9,7 +9,7 @@
 #include <png.h>
 
 #include "platform/Errors.h"
-#include "worker/JpegErrors.h"
+#include "tile/JpegErrors.h"
 
 namespace kestrane {
 

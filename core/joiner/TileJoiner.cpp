@@ -1,6 +1,7 @@
 #include "joiner/TileJoiner.h"
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <unordered_map>
@@ -8,8 +9,8 @@
 #include "inventory/ProjectFile.h"
 #include "inventory/TaskInventory.h"
 #include "joiner/PictureWriter.h"
-#include "joiner/TempOutput.h"
 #include "joiner/TileCodec.h"
+#include "platform/AtomicFile.h"
 #include "platform/Files.h"
 
 namespace kestrane {
@@ -148,27 +149,11 @@ std::string DefaultJoinOutput(const std::string &projectFile) {
 
 void ViewCellTile(const DownloadTask &t, int64_t column, int64_t row,
                   int32_t &x, int32_t &y) {
-  const int64_t a = t.ViewMinX + column; // the name's column
-  const int64_t b = t.ViewMaxY - row;    // the name's row, counted upward
-  int64_t tx = a, ty = b;
-  switch (t.Params.Dir) {
-  case 1: // East: a mirrors y, b is x
-    tx = b;
-    ty = int64_t{t.MaxY} + t.MinY - a;
-    break;
-  case 2: // South: both mirrored
-    tx = int64_t{t.MaxX} + t.MinX - a;
-    ty = int64_t{t.MaxY} + t.MinY - b;
-    break;
-  case 3: // West: a is y, b mirrors x
-    tx = int64_t{t.MaxX} + t.MinX - b;
-    ty = a;
-    break;
-  default:
-    break;
-  }
-  x = static_cast<int32_t>(tx);
-  y = static_cast<int32_t>(ty);
+  // The name's column, and its row counted upward.
+  const TileNameNumbers n{t.ViewMinX + column, t.ViewMaxY - row};
+  const GridPlace tile = TileOfNameNumbers(TileBlockOf(t), n);
+  x = static_cast<int32_t>(tile.X);
+  y = static_cast<int32_t>(tile.Y);
 }
 
 JoinResult JoinTiles(const std::string &projectFile, std::string outputFile,
@@ -201,15 +186,24 @@ JoinResult JoinTiles(const std::string &projectFile, std::string outputFile,
                           static_cast<double>(result.Total) * 32.0;
   result.BigTiff = options.ForceBigTiff || estimate > kClassicLimit;
 
+  // A join killed in mid-write left its temporary picture beside the
+  // output; nothing of it is needed any more.
+  RemoveStaleTemporaries(ExtractFilePath(outputFile));
   for (;;) {
     JoinResult attempt = result;
     try {
-      TempOutput out(outputFile);
+      AtomicFile out(outputFile);
+      if (!out.Valid())
+        throw JoinRefused("Cannot create file " + outputFile + ": " +
+                          std::strerror(out.Error()));
       if (!WritePicture(input, options, attempt, out, outputFile)) {
         result.Cancelled = true;
         return result;
       }
-      out.Commit();
+      // The picture reached the disk before the TIFF library closed it.
+      if (const int e = out.Commit(/*sync=*/false); e != 0)
+        throw KError("Cannot create file " + outputFile + ": " +
+                     std::strerror(e));
       return attempt;
     } catch (const ClassicTooSmall &) {
       result.BigTiff = true; // once more, with 64-bit offsets

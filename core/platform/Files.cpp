@@ -4,12 +4,9 @@
 #include "platform/Text.h"
 #include "platform/UniqueFd.h"
 
-#include <atomic>
 #include <cerrno>
 #include <climits>
-#include <csignal>
 #include <cstdlib>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <system_error>
@@ -28,53 +25,11 @@ void SetReason(std::string *reason, int e) {
     *reason = ErrnoText(e);
 }
 
-bool WriteAll(int fd, std::string_view bytes) {
-  const char *p = bytes.data();
-  size_t left = bytes.size();
-  while (left > 0) {
-    ssize_t n = ::write(fd, p, left);
-    if (n < 0) {
-      if (errno == EINTR)
-        continue;
-      return false;
-    }
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
 // A file without any write permission is read-only to this program, even
 // when it runs as root: the user marked it so, the way a read-only
 // attribute protects a file.
 bool IsReadOnly(const std::string &path, const struct stat &st) {
   return (st.st_mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0;
-}
-
-std::atomic<unsigned> tempCounter{0};
-
-constexpr std::string_view kTempPrefix = ".kestrane-tmp-";
-constexpr std::string_view kTempSuffix = ".part";
-
-// Creates a new temporary file in the target's folder; its name holds the
-// process id and a counter, so no two writers (threads or processes) share
-// one. It is created exclusively: an existing file or link of that name is
-// never opened.
-int CreateTemp(const std::string &target, unsigned mode,
-               std::string *tempPath) {
-  const std::string folder = ExtractFilePath(target);
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    *tempPath = folder + std::string(kTempPrefix) + std::to_string(::getpid()) +
-                "-" + std::to_string(tempCounter.fetch_add(1)) +
-                std::string(kTempSuffix);
-    int fd = ::open(tempPath->c_str(),
-                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                    static_cast<mode_t>(mode));
-    if (fd >= 0 || errno != EEXIST)
-      return fd;
-  }
-  errno = EEXIST;
-  return -1;
 }
 
 // What stands at an atomic write's target before the write.
@@ -106,53 +61,28 @@ int CheckTarget(const std::string &path, bool replace, TargetState &state) {
   return 0;
 }
 
-// Fills the temporary file: the bytes, the replaced file's mode and (when
-// this process may) its owner, and with `sync` the data flushed to the disk.
-// 0, or the errno of the step that failed.
-int FillTemp(UniqueFd &fd, std::string_view bytes, const TargetState &state,
-             bool sync) {
-  if (!WriteAll(fd.Get(), bytes))
-    return errno;
+// Fills the temporary file: the bytes, and the replaced file's mode and
+// (when this process may) its owner. 0, or the errno of the step that
+// failed.
+int FillTemp(AtomicFile &file, std::string_view bytes,
+             const TargetState &state) {
+  if (const int e = file.Write(bytes); e != 0)
+    return e;
   if (state.exists) {
     const struct stat &old = state.old;
-    if (::fchmod(fd.Get(), old.st_mode & 07777) != 0)
+    if (::fchmod(file.Fd(), old.st_mode & 07777) != 0)
       return errno;
     if (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) {
-      if (::fchown(fd.Get(), old.st_uid, old.st_gid) != 0) {
+      if (::fchown(file.Fd(), old.st_uid, old.st_gid) != 0) {
         // Only a privileged process may give a file away; the content is
         // what matters, so an unprivileged writer keeps its own ownership.
       }
     }
   }
-  if (sync && ::fdatasync(fd.Get()) != 0)
-    return errno;
-  return fd.Close() != 0 ? errno : 0;
+  return 0;
 }
 
-// Puts the complete temporary file at the target: rename() replaces
-// whatever is there; without `replace`, link() puts it in place only when
-// nothing is there yet, so a file that appeared since the check is still
-// kept. 0, or the errno that stopped it; the temporary file is left for the
-// caller to remove.
-int PutInPlace(const std::string &temp, const std::string &target,
-               bool replace) {
-  if (replace)
-    return ::rename(temp.c_str(), target.c_str()) != 0 ? errno : 0;
-  if (::link(temp.c_str(), target.c_str()) == 0) {
-    ::unlink(temp.c_str());
-    return 0;
-  }
-  const int e = errno;
-  if (e != EPERM && e != EOPNOTSUPP && e != ENOTSUP && e != EMLINK)
-    return e;
-  // A file system without hard links: fall back to check-then-rename.
-  struct stat now;
-  if (::lstat(target.c_str(), &now) == 0)
-    return EEXIST;
-  return ::rename(temp.c_str(), target.c_str()) != 0 ? errno : 0;
-}
-
-// The shared writer: the bytes go to a temporary file in the target's folder
+// The writer of whole files from memory: the bytes go to an AtomicFile
 // (flushed to the disk first when `sync` is set) and then take the target's
 // place in one rename, so a reader or a crash of the process sees either the
 // old file or the complete new one. The rename itself is settled on the disk
@@ -169,19 +99,13 @@ bool WriteAtomically(const std::string &path, std::string_view bytes,
     SetReason(reason, e);
     return false;
   }
-  std::string temp;
-  UniqueFd fd(CreateTemp(path, newFileMode, &temp));
-  if (!fd.Valid()) {
-    SetReason(reason, errno);
-    return false;
-  }
-  int e = FillTemp(fd, bytes, state, sync);
+  AtomicFile file(path, newFileMode);
+  int e = file.Valid() ? FillTemp(file, bytes, state) : file.Error();
   if (e == 0)
-    e = PutInPlace(temp, path, replace);
+    e = file.Commit(sync, replace);
   if (e == 0)
     return true;
   SetReason(reason, e);
-  ::unlink(temp.c_str());
   return false;
 }
 
@@ -349,65 +273,6 @@ std::string IncludeTrailingDelimiter(const std::string &folder) {
   if (!folder.empty() && folder.back() == '/')
     return folder;
   return folder + "/";
-}
-
-} // namespace kestrane
-
-namespace kestrane {
-
-bool IsTemporaryName(const std::string &name, long *owner) {
-  const std::string_view n(name);
-  if (!n.starts_with(kTempPrefix) || !n.ends_with(kTempSuffix))
-    return false;
-  const std::string_view middle = n.substr(
-      kTempPrefix.size(), n.size() - kTempPrefix.size() - kTempSuffix.size());
-  const size_t dash = middle.find('-');
-  if (dash == std::string_view::npos)
-    return false;
-  const std::string_view pid = middle.substr(0, dash);
-  const std::string_view counter = middle.substr(dash + 1);
-  const auto digits = [](std::string_view s, size_t most) {
-    if (s.empty() || s.size() > most)
-      return false;
-    for (char c : s)
-      if (c < '0' || c > '9')
-        return false;
-    return true;
-  };
-  if (!digits(pid, 9) || !digits(counter, 10))
-    return false;
-  long value = 0;
-  for (char c : pid)
-    value = value * 10 + (c - '0');
-  if (value <= 0)
-    return false;
-  if (owner != nullptr)
-    *owner = value;
-  return true;
-}
-
-size_t RemoveStaleTemporaries(const std::string &folder) {
-  DIR *dir = ::opendir(folder.c_str());
-  if (!dir)
-    return 0;
-  size_t removed = 0;
-  while (const dirent *entry = ::readdir(dir)) {
-    const std::string name = entry->d_name;
-    long owner = 0;
-    if (!IsTemporaryName(name, &owner))
-      continue;
-    // A writer that still runs keeps its file; the others were cut short.
-    if (::kill(static_cast<pid_t>(owner), 0) == 0 || errno != ESRCH)
-      continue;
-    struct stat st;
-    if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
-        !S_ISREG(st.st_mode))
-      continue;
-    if (::unlinkat(::dirfd(dir), entry->d_name, 0) == 0)
-      ++removed;
-  }
-  ::closedir(dir);
-  return removed;
 }
 
 } // namespace kestrane

@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/AtomicFile.h"
+
 namespace kestrane {
 
 // Folder paths end with "/"; file names are made by concatenation.
@@ -71,27 +73,14 @@ enum class BoundedRead {
 BoundedRead ReadBoundedFile(int dirFd, const char *name, size_t maxBytes,
                             std::string &out);
 
-// The permissions a file gets when an atomic write creates it (the umask
-// still applies); a replaced file keeps its own.
-constexpr unsigned kNewFileMode = 0666;
-constexpr unsigned kPrivateFileMode = 0600; // files that hold a password
-
 // Atomic like WriteLines. On failure returns false and sets `reason` to the
 // system's text (strerror); the old file then stays as it was.
 bool WriteFileAtomic(const std::string &path, std::string_view bytes,
                      std::string *reason = nullptr,
                      unsigned newFileMode = kNewFileMode);
 
-// Atomic writes go through a temporary file named
-// ".kestrane-tmp-<process id>-<counter>.part" in the target's folder: a
-// name no user file has by chance, and the writer's process id tells
-// whether the writer still runs.
-bool IsTemporaryName(const std::string &name, long *owner = nullptr);
-
-// Removes the temporary files that atomic writes of processes no longer
-// running left in `folder` (a process killed in mid-write); only regular
-// files of that exact name form are touched. Returns how many.
-size_t RemoveStaleTemporaries(const std::string &folder);
+// Atomic writes go through an AtomicFile (platform/AtomicFile.h), whose
+// temporary files RemoveStaleTemporaries clears after a killed run.
 
 // WriteFileAtomic without waiting for the disk: the tiles of a task are many,
 // and waiting for each costs more than fetching it. The rename still makes

@@ -1,7 +1,6 @@
 #include "redownload/RedownloadRun.h"
 
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <sys/stat.h>
@@ -10,8 +9,11 @@
 
 #include "platform/Errors.h"
 #include "platform/Files.h"
+#include "tile/SideFiles.h"
+#include "tile/TileCheck.h"
+#include "tile/TileName.h"
+#include "tile/TileStore.h"
 #include "worker/FailureTexts.h"
-#include "worker/TileCheck.h"
 #include "worker/TileHttp.h"
 
 namespace kestrane {
@@ -104,14 +106,13 @@ private:
       onLine_(record.Path + ":" + record.Url + " ->failed, not an image");
       return RecordEnd::Next;
     }
-    if (!WriteFileAtomicUnsynced(file, buffer_))
+    if (!StoreTileFile(file, buffer_))
       throw KError("Cannot create file " + record.Path);
     lastWritten_ = file;
     Release();
     // The copies of bad bodies that the download left beside the tile
     // describe a download that this one has now replaced.
-    std::remove((file + std::string(kCrashedSuffix)).c_str());
-    std::remove((file + std::string(kInvalidSuffix)).c_str());
+    RemoveSideFiles(file);
     onLine_(record.Path + ":" + record.Url + " ->OK");
     ++result_.Succeeded;
     return RecordEnd::Next;
@@ -173,32 +174,6 @@ std::string Join(const std::vector<std::string> &parts, size_t count) {
   return out.empty() ? "/" : out;
 }
 
-bool IsDigits(std::string_view s) {
-  if (s.empty())
-    return false;
-  for (char c : s)
-    if (c < '0' || c > '9')
-      return false;
-  return true;
-}
-
-// "ks_<digits>_<digits>_<digits>.jpg"
-bool IsTileFileName(std::string_view name) {
-  if (!name.starts_with("ks_") || !name.ends_with(".jpg"))
-    return false;
-  name = name.substr(3, name.size() - 3 - 4);
-  for (int part = 0; part < 3; ++part) {
-    const size_t bar = name.find('_');
-    if ((bar == std::string_view::npos) != (part == 2))
-      return false;
-    if (!IsDigits(name.substr(0, bar)))
-      return false;
-    name = bar == std::string_view::npos ? std::string_view()
-                                         : name.substr(bar + 1);
-  }
-  return true;
-}
-
 bool StartsWith(const std::vector<std::string> &path,
                 const std::vector<std::string> &folder) {
   if (folder.empty() || path.size() <= folder.size())
@@ -249,7 +224,7 @@ ListTileRule::Take(const std::string &recordPath) const {
     return std::nullopt;
   const std::vector<std::string> parts = Components(
       recordPath.front() == '/' ? recordPath : folder_ + "/" + recordPath);
-  if (parts.empty() || !IsTileFileName(parts.back()))
+  if (parts.empty() || !HasTileFileNameForm(parts.back()))
     return std::nullopt;
   for (const std::string &p : parts)
     if (p == "..")

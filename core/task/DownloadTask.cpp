@@ -8,6 +8,7 @@
 #include "geo/TileGrid.h"
 #include "platform/Files.h"
 #include "platform/NumberFormat.h"
+#include "tile/TileName.h"
 
 namespace kestrane {
 namespace {
@@ -177,34 +178,9 @@ std::string DownloadTask::TileUrl(int32_t x, int32_t y) const {
 }
 
 std::string DownloadTask::TileFileName(int32_t x, int32_t y) const {
-  // The tile's column and row in the picture seen looking in the task's
-  // direction, mirrored within the task's own ranges.
-  int64_t a = x, b = y;
-  switch (Params.Dir) {
-  case 1: // East
-    a = int64_t{MaxY} + MinY - y;
-    b = x;
-    break;
-  case 2: // South
-    a = int64_t{MaxX} + MinX - x;
-    b = int64_t{MaxY} + MinY - y;
-    break;
-  case 3: // West
-    a = y;
-    b = int64_t{MaxX} + MinX - x;
-    break;
-  default: // North
-    break;
-  }
-  std::string name = "ks_";
-  AppendInt(name, a);
-  name += '_';
-  AppendInt(name, b);
-  name += '_';
-  AppendInt(name, Params.Zoom);
-  name += '.';
-  name += TileExtension();
-  return name;
+  const TileBlock block{MinX, MinY, MaxX, MaxY, Params.Dir};
+  return kestrane::TileFileName(NameNumbersOf(block, x, y), Params.Zoom,
+                                TileExtension());
 }
 
 std::string DownloadTask::TilePath(int32_t x, int32_t y) const {

@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "platform/Files.h"
-#include "worker/JpegErrors.h"
-#include "worker/TileCheck.h"
+#include "tile/JpegErrors.h"
+#include "tile/TileCheck.h"
 
 namespace kestrane {
 

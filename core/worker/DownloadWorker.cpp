@@ -6,7 +6,9 @@
 #include <utility>
 
 #include "platform/Errors.h"
-#include "platform/Files.h"
+#include "tile/Placeholder.h"
+#include "tile/SideFiles.h"
+#include "tile/TileStore.h"
 #include "worker/FailurePolicy.h"
 #include "worker/FailureTexts.h"
 #include "worker/TileHttp.h"
@@ -77,8 +79,7 @@ private:
   // Writes bytes to a file atomically; on failure logs the worker's error
   // line and returns false.
   bool Write(const std::string &path, std::string_view bytes);
-  TileEnd KeepBadBody(std::string_view suffix, int32_t x, int32_t y,
-                      const char *what);
+  TileEnd KeepBadBody(SideFile kind, int32_t x, int32_t y, const char *what);
   void GiveUp(int32_t x, int32_t y, const char *what);
   void PlaceBlank();
   void Conclude(int32_t x, int32_t y, const char *what);
@@ -105,12 +106,8 @@ void DownloadWorker::Walker::Run() {
   http_.emplace(options);
 
   // 2. The blank placeholder.
-  const std::string folder = task_.Env.ProgramFolder.empty()
-                                 ? ProgramFolder()
-                                 : task_.Env.ProgramFolder;
-  blankPath_ = folder + "blankimg/blank" +
-               std::to_string(task_.BlankImageNumber) + "." +
-               task_.TileExtension();
+  blankPath_ = PlaceholderPath(task_.Env.ProgramFolder, task_.BlankImageNumber,
+                               task_.TileExtension());
 
   // 3. and 4. Where an earlier run of this worker stopped, the bounds and
   // the share. 64 bits: a block's sequence numbers need not fit 32.
@@ -242,10 +239,10 @@ DownloadWorker::Walker::ActOnBody(BodyVerdict v, int32_t x, int32_t y,
     return TileEnd::Concluded;
   case BodyVerdict::CrashedGiveUp:
     LogCrashed();
-    return KeepBadBody(kCrashedSuffix, x, y, " got a crashed image!");
+    return KeepBadBody(SideFile::Crashed, x, y, " got a crashed image!");
   case BodyVerdict::Invalid:
     LogFailed();
-    return KeepBadBody(kInvalidSuffix, x, y, " got a invalid image!");
+    return KeepBadBody(SideFile::Invalid, x, y, " got a invalid image!");
   }
   return TileEnd::Concluded;
 }
@@ -255,7 +252,7 @@ bool DownloadWorker::Walker::Write(const std::string &path,
   std::string reason;
   // The task control settles the tiles on the disk before it records the
   // worker's position, so one wait covers many tiles.
-  if (WriteFileAtomicUnsynced(path, bytes, &reason))
+  if (StoreTileFile(path, bytes, &reason))
     return true;
   std::string().swap(buffer_);
   Log("T" + n_ + " Error: cannot write " + path + ": " + reason);
@@ -266,10 +263,10 @@ bool DownloadWorker::Walker::Write(const std::string &path,
 // file beside the tile for a look later, and the placeholder takes the
 // tile's place.
 DownloadWorker::Walker::TileEnd
-DownloadWorker::Walker::KeepBadBody(std::string_view suffix, int32_t x,
-                                    int32_t y, const char *what) {
+DownloadWorker::Walker::KeepBadBody(SideFile kind, int32_t x, int32_t y,
+                                    const char *what) {
   Record();
-  if (!Write(path_ + std::string(suffix), buffer_))
+  if (!Write(SideFilePath(path_, kind), buffer_))
     return TileEnd::EndWorker;
   GiveUp(x, y, what);
   return TileEnd::Concluded;
@@ -281,13 +278,11 @@ void DownloadWorker::Walker::GiveUp(int32_t x, int32_t y, const char *what) {
   Conclude(x, y, what);
 }
 
-// The placeholder goes only where no file is yet: a tile stored by an
-// earlier run is worth more than a blank. A missing blank file leaves no
-// placeholder and changes nothing else; a blank that cannot be copied into
-// place gets the worker's error line, and the tile is given up all the same.
+// The placeholder goes only where no file is yet (see PlacePlaceholder). A
+// blank that cannot be copied into place gets the worker's error line, and
+// the tile is given up all the same.
 void DownloadWorker::Walker::PlaceBlank() {
-  if (CopyFileTo(blankPath_, path_, /*failIfExists=*/true) ||
-      FileExists(path_) || !FileExists(blankPath_))
+  if (PlacePlaceholder(blankPath_, path_))
     return;
   Log("T" + n_ + " Error: cannot place the blank image at " + path_);
 }

@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "worker/TileCheck.h"
+#include "tile/TileCheck.h"
 
 namespace kestrane {
 

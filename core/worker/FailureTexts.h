@@ -3,9 +3,9 @@
 
 namespace kestrane {
 
-// The texts of a failed tile, in one place: the download workers, the
-// re-download run, the inventory and the viewer all write or read them, and
-// stored logs, failed-tile lists and tile folders hold them.
+// The texts of a failed tile, in one place: the download workers and the
+// re-download run write them, and stored logs and failed-tile lists hold
+// them. The side files' suffixes are the tile layer's (tile/SideFiles.h).
 
 // Parts of a request's failure text (see FetchResult) that both failure
 // classifications look for.
@@ -31,10 +31,5 @@ inline constexpr std::string_view kNotFoundMessage =
 
 // A failed-tile list's record: the tile's path, this, the tile's URL.
 inline constexpr char kRecordSeparator = '|';
-
-// The side files beside a tile that keep a body which was no image: one
-// that announced a JPEG but did not decode, and one that was neither.
-inline constexpr std::string_view kCrashedSuffix = ".crashed";
-inline constexpr std::string_view kInvalidSuffix = ".invalid";
 
 } // namespace kestrane

@@ -9,6 +9,7 @@
 #include "platform/Files.h"
 #include "platform/StopSignal.h"
 #include "redownload/RedownloadRun.h"
+#include "tile/Placeholder.h"
 #include "worker/TileHttp.h"
 
 namespace kestrane::cli {
@@ -57,7 +58,7 @@ int RunRedownload(const Args &args) {
       return 130;
     // What the records' tile files hold now, whoever stored them: a record
     // counts when its file is a tile and not the placeholder.
-    const std::string blank = BlankImageBytes(ProgramFolder());
+    const std::string blank = PlaceholderBytes(ProgramFolder());
     int64_t records = 0, stored = 0;
     // A refused record counts as not stored, whatever its path holds.
     const ListTileRule rule(list);

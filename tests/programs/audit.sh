@@ -6,7 +6,8 @@
 # stored tiles are deleted and one is overwritten with garbage. `audit`
 # counts each kind (the garbage only with --decode), lists exactly the
 # tiles not stored in the workers' order, `redownload` of that list against
-# a healthy service stores them all, and `audit` then exits 0.
+# a healthy service stores them all, and `audit` then exits 0. An audit
+# that writes its list removes the temporary list a killed audit left.
 set -euo pipefail
 bundle=${1:?usage: audit.sh BUNDLE_DIR}
 source "$(dirname "$0")/../support/e2e_lib.sh"
@@ -80,8 +81,13 @@ e2e_stop_service
 e2e_start_service "$work/server2.txt" "$work/served2.txt"
 e2e_point_hosts "$port"
 
+# An audit killed while it wrote its list left the list's temporary file
+# (its process id is above any the system gives).
+stale=$out/.kestrane-tmp-4194999-0.part
+printf 'half a list' >"$stale"
 run audit audit "$out/t.ktsk"
 [ "$rc" -eq 1 ] || fail "audit: exit $rc, expected 1"
+[ ! -e "$stale" ] || fail "audit: the killed audit's temporary list is left"
 expect_counts audit $total $((total - placeholders - 3)) $placeholders 0 3
 list=$out/t_missing.ftl
 grep -qxF "Tiles to fetch again: $list" "$work/audit.out" ||

@@ -75,6 +75,6 @@ run version --version
   grep -qx "tilejoin [0-9][0-9.]*" "$work/version.out" &&
   [ "$(wc -l <"$work/version.out")" -eq 1 ] || fail "--version"
 
-leftover=$(find "$work" -maxdepth 1 -name '.*.tif.*')
+leftover=$(find "$work" -maxdepth 1 -name '.*.tif.*' -o -name '.kestrane-tmp-*')
 [ -z "$leftover" ] || fail "temporary files left: $leftover"
 echo "tilejoin: ok"

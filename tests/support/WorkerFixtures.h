@@ -13,23 +13,9 @@
 #include "worker/DownloadWorker.h"
 
 #include "tests/support/TempDir.h"
+#include "tests/support/TileBodies.h"
 
 namespace kestrane::test {
-
-// Bodies of the kinds a tile service may send.
-// A baseline or progressive JPEG with a picture in it (gradients, so the
-// entropy-coded data is not trivial).
-std::string WorkerJpeg(int width = 256, int height = 256,
-                       bool progressive = false);
-// The JPEG cut off halfway through its entropy-coded data (after the
-// first start-of-scan).
-std::string WorkerJpegCutInScan(const std::string &jpeg);
-// The JPEG cut off before its first start-of-scan: no image data at all.
-std::string WorkerJpegCutBeforeScan(const std::string &jpeg);
-// A PNG signature and a few bytes (not a decodable PNG: PNG bodies are not
-// decoded).
-std::string WorkerPngBody();
-std::string WorkerGifBody();
 
 // A fresh folder, removed with its content afterwards. Path() ends in "/".
 using WorkerTempDir = ::kestrane::testing::TempDir;
@@ -39,8 +25,6 @@ std::vector<std::string> WorkerFolderNames(const std::string &folder);
 std::string WorkerReadFile(const std::string &path);
 void WorkerWriteFile(const std::string &path, const std::string &bytes);
 bool WorkerFileExists(const std::string &path);
-// The placeholder file the workers copy.
-std::string WorkerBlankBytes();
 
 // The test tile server: answers each request by a script that sees the
 // request and how many times its target has been asked for (1 for the

@@ -12,6 +12,7 @@
 #include "platform/Files.h"
 #include "platform/Ini.h"
 #include "tests/core/control/ControlRig.h"
+#include "tests/support/KilledWriter.h"
 
 namespace kestrane::controltest {
 namespace {
@@ -99,6 +100,9 @@ TEST(HostileInputTest, StartRemovesOnlyItsOwnStaleTemporaries) {
   };
   const Row rows[] = {
       {rig.Out() + "budget.xls.tmp99999.1", true}, // the user's file
+      // The temporary list a killed audit left is the program's own.
+      {testing::LeaveKilledWritersTemporary(rig.Out() + "t_missing.ftl"),
+       false},
       {rig.Out() + "t/ks_1_1_18.jpg.tmp99999.0", true},
       {rig.Out() + dead, false},
       {rig.Out() + "t/" + dead, false},

@@ -14,6 +14,7 @@
 #include "sample/TileImage.h"
 #include "task/TaskFiles.h"
 #include "tests/core/task/TaskTestSupport.h"
+#include "tests/support/KilledWriter.h"
 
 namespace kestrane {
 namespace {
@@ -257,8 +258,24 @@ TEST(WriteMissingList, ListsEveryTileNotStoredInTheWorkersOrder) {
   WriteMissingList(*t.task, TaskInventory{}, list);
   EXPECT_EQ(GetBytes(list), "");
   EXPECT_FALSE(Exists(list + ".tmp"));
+  EXPECT_EQ(dir.Names(),
+            (std::vector<std::string>{"audit", "audit_missing.ftl"}));
   EXPECT_THROW(WriteMissingList(*t.task, inv, dir.Path() + "no/such.ftl"),
                KError);
+}
+
+// An audit killed while it wrote its list left the list's temporary file;
+// the next list written to that folder removes it.
+TEST(WriteMissingList, RemovesTheTemporaryListOfAKilledAudit) {
+  TempDir dir;
+  SmallTask t(dir.Path(), 0);
+  const std::string list = dir.Path() + "audit_missing.ftl";
+  const std::string temp = testing::LeaveKilledWritersTemporary(list);
+  ASSERT_TRUE(Exists(temp)) << temp;
+  WriteMissingList(*t.task, TakeInventory(*t.task), list);
+  EXPECT_FALSE(Exists(temp));
+  EXPECT_EQ(dir.Names(),
+            (std::vector<std::string>{"audit", "audit_missing.ftl"}));
 }
 
 TEST(MissingListPath, TakesTheTasksBaseName) {
@@ -270,28 +287,6 @@ TEST(MissingListPath, TakesTheTasksBaseName) {
   };
   for (const auto &[in, out] : rows)
     EXPECT_EQ(MissingListPath(in), out) << in;
-}
-
-// A re-download run's count of the records whose tile is stored now.
-TEST(TileFileIsStored, OnlyANonEmptyFileThatIsNotThePlaceholder) {
-  TempDir d;
-  const std::string blank = BlankImageBytes(KESTRANE_SOURCE_DIR);
-  ASSERT_EQ(blank, GetBytes(kBlankPath));
-  std::string otherOfBlankSize = blank;
-  otherOfBlankSize.back() ^= 1;
-  PutBytes(d.Path() + "tile.jpg", GoodJpeg());
-  PutBytes(d.Path() + "blank.jpg", blank);
-  PutBytes(d.Path() + "same-size.jpg", otherOfBlankSize);
-  PutBytes(d.Path() + "empty.jpg", "");
-  std::filesystem::create_directory(d.Path() + "folder.jpg");
-  const std::pair<const char *, bool> rows[] = {
-      {"tile.jpg", true},   {"blank.jpg", false},  {"same-size.jpg", true},
-      {"empty.jpg", false}, {"folder.jpg", false}, {"none.jpg", false},
-  };
-  for (const auto &[name, stored] : rows)
-    EXPECT_EQ(TileFileIsStored(d.Path() + name, blank), stored) << name;
-  // Without a blank image to compare with, any tile file counts.
-  EXPECT_TRUE(TileFileIsStored(d.Path() + "blank.jpg", ""));
 }
 
 TEST(LoadTask, BuildsTheSameTaskStartBuiltWithoutWriting) {

@@ -20,6 +20,7 @@
 #include "sample/TileImage.h"
 #include "task/TaskFiles.h"
 #include "tests/core/task/TaskTestSupport.h"
+#include "tests/support/KilledWriter.h"
 
 namespace kestrane {
 namespace {
@@ -369,6 +370,20 @@ TEST(JoinTiles, FailuresLeaveNoOutput) {
   };
   EXPECT_TRUE(f.Join("", o).Cancelled);
   EXPECT_EQ(dir.Names(), before);
+}
+
+// A join killed in mid-write left its temporary picture beside the output;
+// the next join in that folder removes it with its own temporary file.
+TEST(JoinTiles, RemovesTheTemporaryPictureOfAKilledJoin) {
+  TempDir dir;
+  const JoinFixture f(dir.Path(), 0);
+  const std::string temp =
+      testing::LeaveKilledWritersTemporary(dir.Path() + "join.tif");
+  ASSERT_TRUE(std::filesystem::exists(temp)) << temp;
+  const JoinResult r = f.Join();
+  EXPECT_EQ(r.Joined(), 12);
+  EXPECT_EQ(dir.Names(),
+            (std::vector<std::string>{"join", "join.ktsk", "join.tif"}));
 }
 
 // The reverse placement meets ViewPlacement on every tile of a block that

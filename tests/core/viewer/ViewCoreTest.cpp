@@ -5,11 +5,11 @@
 #include <cmath>
 
 #include "tests/support/WorkerFixtures.h"
+#include "tile/TileCheck.h"
 #include "viewer/Mosaic.h"
 #include "viewer/TileCache.h"
 #include "viewer/TileDecode.h"
 #include "viewer/ViewTransform.h"
-#include "worker/TileCheck.h"
 
 namespace kestrane {
 namespace {

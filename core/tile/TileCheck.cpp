@@ -1,9 +1,11 @@
-#include "worker/TileCheck.h"
+#include "tile/TileCheck.h"
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <vector>
 
-#include "worker/JpegErrors.h"
+#include "tile/JpegErrors.h"
 
 namespace kestrane {
 
@@ -63,6 +65,11 @@ bool Decode(jpeg_decompress_struct *cinfo, JpegErrorManager *err,
   return true;
 }
 
+uint32_t BigEndian32(const unsigned char *p) {
+  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) |
+         (uint32_t{p[2]} << 8) | uint32_t{p[3]};
+}
+
 } // namespace
 
 bool JpegDecodes(std::string_view bytes) {
@@ -100,6 +107,36 @@ bool BodyIsImage(std::string_view bytes) {
   const ImageSignature signature = SignatureOf(bytes);
   return signature == ImageSignature::Png ||
          (signature == ImageSignature::Jpeg && JpegDecodes(bytes));
+}
+
+bool PngHeaderIsSound(std::string_view bytes) {
+  static const unsigned char kSignature[8] = {0x89, 'P',  'N',  'G',
+                                              0x0D, 0x0A, 0x1A, 0x0A};
+  if (bytes.size() < 8 + 8 + 13 + 4)
+    return false;
+  const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
+  if (std::memcmp(p, kSignature, 8) != 0 || BigEndian32(p + 8) != 13 ||
+      std::memcmp(p + 12, "IHDR", 4) != 0)
+    return false;
+  const uint32_t width = BigEndian32(p + 16), height = BigEndian32(p + 20);
+  if (width == 0 || height == 0 || width > 0x7FFFFFFFu || height > 0x7FFFFFFFu)
+    return false;
+  const unsigned depth = p[24], colour = p[25];
+  const bool depthFits =
+      (colour == 0 &&
+       (depth == 1 || depth == 2 || depth == 4 || depth == 8 || depth == 16)) ||
+      (colour == 3 && (depth == 1 || depth == 2 || depth == 4 || depth == 8)) ||
+      ((colour == 2 || colour == 4 || colour == 6) &&
+       (depth == 8 || depth == 16));
+  // Compression and filter methods have one value each; interlace two.
+  return depthFits && p[26] == 0 && p[27] == 0 && p[28] <= 1;
+}
+
+bool StoredTileIsImage(std::string_view bytes) {
+  const ImageSignature signature = SignatureOf(bytes);
+  if (signature == ImageSignature::Png)
+    return PngHeaderIsSound(bytes);
+  return signature == ImageSignature::Jpeg && JpegDecodes(bytes);
 }
 
 } // namespace kestrane

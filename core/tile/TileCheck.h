@@ -20,4 +20,15 @@ bool JpegDecodes(std::string_view bytes);
 // signature (89 50) or a JPEG (FF D8) that decodes.
 bool BodyIsImage(std::string_view bytes);
 
+// The eight-byte PNG signature, then the IHDR chunk with its 13 bytes: a
+// width and height that are not zero (and fit 31 bits), a bit depth and
+// colour type that go together, the one compression and filter method, one
+// of the two interlace methods.
+bool PngHeaderIsSound(std::string_view bytes);
+
+// The inventory's check of a stored tile file: a JPEG must decode as the
+// workers' check decodes it; a PNG must carry a sound header. Anything else
+// is not a tile.
+bool StoredTileIsImage(std::string_view bytes);
+
 } // namespace kestrane

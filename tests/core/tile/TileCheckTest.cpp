@@ -1,4 +1,4 @@
-#include "worker/TileCheck.h"
+#include "tile/TileCheck.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "tests/support/HostileJpeg.h"
-#include "tests/support/WorkerFixtures.h"
+#include "tests/support/TileBodies.h"
 
 namespace kestrane {
 namespace {

@@ -1,4 +1,4 @@
-#include "worker/JpegErrors.h"
+#include "tile/JpegErrors.h"
 
 namespace kestrane {
 

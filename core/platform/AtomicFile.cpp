@@ -1,0 +1,177 @@
+#include "platform/AtomicFile.h"
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+#include "platform/Files.h"
+
+namespace kestrane {
+
+namespace {
+
+std::atomic<unsigned> tempCounter{0};
+
+constexpr std::string_view kTempPrefix = ".kestrane-tmp-";
+constexpr std::string_view kTempSuffix = ".part";
+
+// Creates a new temporary file in the target's folder; its name holds the
+// process id and a counter, so no two writers (threads or processes) share
+// one.
+int CreateTemp(const std::string &target, unsigned mode,
+               std::string *tempPath) {
+  const std::string folder = ExtractFilePath(target);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    *tempPath = folder + std::string(kTempPrefix) + std::to_string(::getpid()) +
+                "-" + std::to_string(tempCounter.fetch_add(1)) +
+                std::string(kTempSuffix);
+    int fd = ::open(tempPath->c_str(),
+                    O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                    static_cast<mode_t>(mode));
+    if (fd >= 0 || errno != EEXIST)
+      return fd;
+  }
+  errno = EEXIST;
+  return -1;
+}
+
+// Puts the complete temporary file at the target: rename() replaces
+// whatever is there; without `replace`, link() puts it in place only when
+// nothing is there yet, so a file that appeared since the check is still
+// kept. 0, or the errno that stopped it; the temporary file is left for the
+// caller to remove.
+int PutInPlace(const std::string &temp, const std::string &target,
+               bool replace) {
+  if (replace)
+    return ::rename(temp.c_str(), target.c_str()) != 0 ? errno : 0;
+  if (::link(temp.c_str(), target.c_str()) == 0) {
+    ::unlink(temp.c_str());
+    return 0;
+  }
+  const int e = errno;
+  if (e != EPERM && e != EOPNOTSUPP && e != ENOTSUP && e != EMLINK)
+    return e;
+  // A file system without hard links: fall back to check-then-rename.
+  struct stat now;
+  if (::lstat(target.c_str(), &now) == 0)
+    return EEXIST;
+  return ::rename(temp.c_str(), target.c_str()) != 0 ? errno : 0;
+}
+
+} // namespace
+
+AtomicFile::AtomicFile(std::string target, unsigned newFileMode)
+    : target_(std::move(target)) {
+  if (target_.empty() || target_.back() == '/') {
+    error_ = target_.empty() ? ENOENT : EISDIR;
+    return;
+  }
+  fd_.Reset(CreateTemp(target_, newFileMode, &temp_));
+  created_ = fd_.Valid();
+  if (!created_)
+    error_ = errno;
+}
+
+AtomicFile::~AtomicFile() {
+  fd_.Reset();
+  if (created_ && !committed_)
+    ::unlink(temp_.c_str());
+}
+
+int AtomicFile::Write(std::string_view bytes) {
+  const char *p = bytes.data();
+  size_t left = bytes.size();
+  while (left > 0) {
+    const ssize_t n = ::write(fd_.Get(), p, left);
+    if (n < 0) {
+      if (errno == EINTR)
+        continue;
+      return errno;
+    }
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+  return 0;
+}
+
+int AtomicFile::Commit(bool sync, bool replace) {
+  if (!created_)
+    return error_;
+  int e = 0;
+  if (fd_.Valid() && sync && ::fdatasync(fd_.Get()) != 0)
+    e = errno;
+  // A delayed write error (NFS, quota) shows up only at close.
+  if (fd_.Close() != 0 && e == 0)
+    e = errno;
+  if (e == 0)
+    e = PutInPlace(temp_, target_, replace);
+  if (e == 0) {
+    committed_ = true;
+    return 0;
+  }
+  ::unlink(temp_.c_str());
+  created_ = false; // nothing is left to remove
+  return e;
+}
+
+bool IsTemporaryName(const std::string &name, long *owner) {
+  const std::string_view n(name);
+  if (!n.starts_with(kTempPrefix) || !n.ends_with(kTempSuffix))
+    return false;
+  const std::string_view middle = n.substr(
+      kTempPrefix.size(), n.size() - kTempPrefix.size() - kTempSuffix.size());
+  const size_t dash = middle.find('-');
+  if (dash == std::string_view::npos)
+    return false;
+  const std::string_view pid = middle.substr(0, dash);
+  const std::string_view counter = middle.substr(dash + 1);
+  const auto digits = [](std::string_view s, size_t most) {
+    if (s.empty() || s.size() > most)
+      return false;
+    for (char c : s)
+      if (c < '0' || c > '9')
+        return false;
+    return true;
+  };
+  if (!digits(pid, 9) || !digits(counter, 10))
+    return false;
+  long value = 0;
+  for (char c : pid)
+    value = value * 10 + (c - '0');
+  if (value <= 0)
+    return false;
+  if (owner != nullptr)
+    *owner = value;
+  return true;
+}
+
+size_t RemoveStaleTemporaries(const std::string &folder) {
+  DIR *dir = ::opendir(folder.empty() ? "." : folder.c_str());
+  if (!dir)
+    return 0;
+  size_t removed = 0;
+  while (const dirent *entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    long owner = 0;
+    if (!IsTemporaryName(name, &owner))
+      continue;
+    // A writer that still runs keeps its file; the others were cut short.
+    if (::kill(static_cast<pid_t>(owner), 0) == 0 || errno != ESRCH)
+      continue;
+    struct stat st;
+    if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(st.st_mode))
+      continue;
+    if (::unlinkat(::dirfd(dir), entry->d_name, 0) == 0)
+      ++removed;
+  }
+  ::closedir(dir);
+  return removed;
+}
+
+} // namespace kestrane
