@@ -1,5 +1,4 @@
 #pragma once
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -7,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/StopSignal.h"
 #include "task/DownloadTask.h"
 
 namespace kestrane {
@@ -51,7 +51,7 @@ struct InventoryOptions {
   int Threads = 0;     // decode threads; 0: one per core
   // Called now and then from the calling thread with tiles looked at so far.
   std::function<void(int64_t done, int64_t total)> Progress;
-  const std::atomic<bool> *Cancel = nullptr; // stops the walk when set
+  const StopFlag *Cancel = nullptr; // stops the walk when requested
 };
 
 struct TaskInventory {

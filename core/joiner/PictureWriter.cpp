@@ -80,7 +80,7 @@ public:
 
 private:
   bool Cancelled() const {
-    return options_.Cancel != nullptr && options_.Cancel->load();
+    return options_.Cancel != nullptr && options_.Cancel->Requested();
   }
   void Report(JoinPhase phase, int64_t done, int64_t total) const {
     if (options_.Progress)

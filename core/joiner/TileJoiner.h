@@ -1,11 +1,11 @@
 #pragma once
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "platform/Errors.h"
+#include "platform/StopSignal.h"
 #include "task/DownloadTask.h"
 
 namespace kestrane {
@@ -28,7 +28,7 @@ struct JoinOptions {
   std::string ProgramFolder;
   // Called now and then from the calling thread.
   std::function<void(JoinPhase, int64_t done, int64_t total)> Progress;
-  const std::atomic<bool> *Cancel = nullptr; // stops the join when set
+  const StopFlag *Cancel = nullptr; // stops the join when requested
 };
 
 struct JoinResult {

@@ -424,7 +424,7 @@ void HttpServer::Stop() {
   if (stopped_)
     return;
   stopped_ = true;
-  stopping_ = true;
+  stopping_.Request();
   {
     std::lock_guard lock(mutex_);
     stopCv_.notify_all();

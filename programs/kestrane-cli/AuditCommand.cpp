@@ -2,7 +2,6 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <optional>
@@ -23,12 +22,6 @@ constexpr int kExitComplete = 0;
 constexpr int kExitIncomplete = 1;
 constexpr int kExitRefused = 2;
 constexpr int kExitStopped = 130;
-
-std::atomic<bool> auditStop{false};
-
-extern "C" void OnAuditStop(int) {
-  auditStop.store(true);
-}
 
 // The progress line on stderr, shown once the audit has taken a second:
 // redrawn in place on a terminal, one line a second elsewhere.
@@ -86,15 +79,14 @@ struct AuditOptions {
 std::optional<int> CountTiles(const LoadedTask &loaded,
                               const AuditOptions &opts,
                               TaskInventory &inventory) {
-  auditStop.store(false);
-  // A second interrupt ends the process.
-  InstallStopHandler(OnAuditStop, {SIGINT, SIGTERM}, SA_RESETHAND);
+  // A second stop signal ends the process.
+  const StopFlag &stop = StopOnSignals(SA_RESETHAND);
 
   AuditProgress progress;
   InventoryOptions options;
   options.Decode = opts.Decode;
   options.Threads = opts.Threads;
-  options.Cancel = &auditStop;
+  options.Cancel = &stop;
   options.Progress = [&](int64_t done, int64_t total) {
     progress.Show(done, total);
   };

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -28,15 +27,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
-
-// Set by SIGINT, SIGTERM and SIGHUP; the main loop turns it into the Stop
-// path, so a task ended by the service manager, `kill` or a closed terminal
-// saves its positions and panes as one stopped by Ctrl-C.
-volatile std::sig_atomic_t stopRequested = 0;
-
-extern "C" void OnStopSignal(int) {
-  stopRequested = 1;
-}
 
 // KESTRANE_PACING_SCALE (a positive number such as 0.01) multiplies every
 // pause of the workers and the timer's period, so that tests and benchmarks
@@ -153,15 +143,19 @@ bool StartTask(TaskControl &control, Console &console,
 }
 
 // Runs the worker calls and the timer, whose first tick is one period after
-// `started`, until the task has ended; true when a stop signal ended it.
+// `started`, until the task has ended; true when a stop request ended it.
+// The stop signals' request turns into the Stop path, so a task ended by
+// the service manager, `kill` or a closed terminal saves its positions and
+// panes as one stopped by Ctrl-C.
 bool RunTimer(TaskControl &control, MainThreadQueue &queue, Console &console,
-              Clock::time_point started, Clock::duration period) {
+              StopFlag &stop, Clock::time_point started,
+              Clock::duration period) {
   bool userStopped = false;
   Clock::time_point next = started + period;
   while (control.TimerEnabled()) {
     for (;;) {
-      if (stopRequested) {
-        stopRequested = 0;
+      if (stop.Requested()) {
+        stop.Clear();
         userStopped = true;
         control.Stop();
       }
@@ -211,13 +205,13 @@ int RunTask(const TaskFields &fields, bool restart) {
   env.Pacing = ScaledPacing(scale);
   TaskControl control(env);
 
-  // SIGHUP too: a closed terminal stops the task as Ctrl-C does.
-  InstallStopHandler(OnStopSignal, {SIGINT, SIGTERM, SIGHUP});
+  // Every signal asks for the stop again: the task ends through its timer.
+  StopFlag &stop = StopOnSignals();
   const Clock::time_point started = Clock::now();
   if (!StartTask(control, console, fields))
     return kExitRefused;
   const bool userStopped =
-      RunTimer(control, queue, console, started, TickPeriod(scale));
+      RunTimer(control, queue, console, stop, started, TickPeriod(scale));
 
   // The end of the task looked at what the tile folder holds: every tile
   // of the block, whichever run stored it, gave it up, or lost it since.

@@ -1,4 +1,3 @@
-#include <atomic>
 #include <cstdio>
 #include <string>
 
@@ -14,13 +13,6 @@
 namespace kestrane::cli {
 
 namespace {
-
-std::atomic<bool> gStop{false};
-static_assert(std::atomic<bool>::is_always_lock_free);
-
-extern "C" void OnInterrupt(int) {
-  gStop.store(true);
-}
 
 // A report line as the window shows it: the CR LF inside a socket failure's
 // text starts a new line.
@@ -48,11 +40,9 @@ int RunRedownload(const Args &args) {
     return *status;
   try {
     HttpGlobalInit();
-    gStop.store(false);
-    // A second interrupt ends the process.
-    InstallStopHandler(OnInterrupt, {SIGINT, SIGTERM}, SA_RESETHAND);
-    const RedownloadResult result =
-        RedownloadRun().Run(list, PrintLine, &gStop);
+    // A second stop signal ends the process.
+    const StopFlag &stop = StopOnSignals(SA_RESETHAND);
+    const RedownloadResult result = RedownloadRun().Run(list, PrintLine, &stop);
     if (result.StoppedByRequest)
       return 130;
     // What the records' tile files hold now, whoever stored them: a record

@@ -1,7 +1,6 @@
 // tilejoin: joins a task's tiles into one georeferenced picture. Without
 // arguments it opens the Tile Joiner window; with a project file it joins
 // headless: progress on stderr, the result lines on stdout.
-#include <atomic>
 #include <clocale>
 #include <cstdio>
 #include <string>
@@ -13,12 +12,6 @@
 #include "platform/StopSignal.h"
 
 namespace {
-
-std::atomic<bool> cancel{false};
-
-extern "C" void OnInterrupt(int) {
-  cancel.store(true);
-}
 
 const char *PhaseName(kestrane::JoinPhase phase) {
   switch (phase) {
@@ -53,10 +46,10 @@ private:
 int RunHeadless(const std::string &project, const std::string &output,
                 bool overviews) {
   // As signal() did: calls in progress go on after the handler.
-  kestrane::InstallStopHandler(OnInterrupt, {SIGINT, SIGTERM}, SA_RESTART);
+  const kestrane::StopFlag &stop = kestrane::StopOnSignals(SA_RESTART);
   kestrane::JoinOptions options;
   options.Overviews = overviews;
-  options.Cancel = &cancel;
+  options.Cancel = &stop;
   ProgressLines progress;
   options.Progress = [&progress](kestrane::JoinPhase p, int64_t d, int64_t t) {
     progress(p, d, t);

@@ -78,7 +78,7 @@ RedownloadWindow::RedownloadWindow(QWidget *parent)
 
 RedownloadWindow::~RedownloadWindow() {
   if (worker_.joinable()) {
-    stop_->store(true);
+    stop_->Request();
     worker_.join();
   }
 }
@@ -117,7 +117,7 @@ void RedownloadWindow::StartRun(const std::string &ftlPath) {
   if (Running())
     return;
   Memo1->clear();
-  stop_ = std::make_shared<std::atomic<bool>>(false);
+  stop_ = std::make_shared<StopFlag>();
   Button1->setText(QStringLiteral("Stop"));
   Button1->setEnabled(true);
   // The run blocks for as long as its requests take: it goes on a thread of
@@ -146,7 +146,7 @@ void RedownloadWindow::StartRun(const std::string &ftlPath) {
 void RedownloadWindow::StopRun() {
   if (!Running())
     return;
-  stop_->store(true);
+  stop_->Request();
   // The run ends after the request in progress.
   Button1->setEnabled(false);
 }

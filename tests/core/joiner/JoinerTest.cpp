@@ -2,7 +2,6 @@
 
 #include <sys/resource.h>
 
-#include <atomic>
 #include <cmath>
 #include <csignal>
 #include <cstdlib>
@@ -358,12 +357,12 @@ TEST(JoinTiles, FailuresLeaveNoOutput) {
   setrlimit(RLIMIT_FSIZE, &old);
   std::signal(SIGXFSZ, SIG_DFL);
 
-  std::atomic<bool> cancel{false};
+  StopFlag cancel;
   JoinOptions o;
   o.Cancel = &cancel;
   o.Progress = [&cancel](JoinPhase phase, int64_t, int64_t) {
     if (phase == JoinPhase::Overviews)
-      cancel = true;
+      cancel.Request();
   };
   EXPECT_TRUE(f.Join("", o).Cancelled);
   EXPECT_EQ(dir.Names(), before);
