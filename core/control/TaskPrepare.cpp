@@ -21,7 +21,7 @@ std::unique_ptr<DownloadTask> BuildTask(const TaskParameters &params,
                                         MessageSink *messages) {
   try {
     return std::make_unique<DownloadTask>(params, std::move(env));
-  } catch (const TaskSetupError &e) {
+  } catch (const KError &e) {
     Tell(messages, e.what());
   } catch (const std::exception &) {
   }

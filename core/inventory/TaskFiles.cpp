@@ -46,9 +46,10 @@ TaskFields OpenedTask::Fields() const {
 }
 
 LoadedTask LoadTask(const std::string &projectFile, TaskEnvironment env) {
-  const KError refused("Cannot open file " + projectFile);
+  const std::string text = "Cannot open file " + projectFile;
   if (!FileExists(projectFile) || !TryReadFileBytes(projectFile))
-    throw refused;
+    throw KError(ErrorCause::CannotOpen, text);
+  const KError refused(ErrorCause::InvalidFile, text);
   // The fields the window loads from the file, through the checks Start
   // runs: what Start would refuse is not a task's project file either. A
   // file without a direction is refused rather than read as North.
@@ -125,7 +126,7 @@ public:
         ::close(fd);
     }
     if (file_ == nullptr)
-      throw KError("Cannot create file " + path_);
+      throw KError(ErrorCause::CannotWrite, "Cannot create file " + path_);
   }
   StreamingReplace(const StreamingReplace &) = delete;
   StreamingReplace &operator=(const StreamingReplace &) = delete;
@@ -147,7 +148,7 @@ public:
     file_ = nullptr;
     if (!ok_ || ::rename(temp_.c_str(), path_.c_str()) != 0) {
       ::unlink(temp_.c_str());
-      throw KError("Cannot create file " + path_);
+      throw KError(ErrorCause::CannotWrite, "Cannot create file " + path_);
     }
   }
 

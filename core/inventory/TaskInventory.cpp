@@ -70,7 +70,8 @@ public:
     if (dir == nullptr) {
       if (errno == ENOENT || errno == ENOTDIR)
         return true; // no folder: every tile is missing
-      throw KError("Cannot open file " + task_.TileFolder);
+      throw KError(ErrorCause::CannotOpen,
+                   "Cannot open file " + task_.TileFolder);
     }
     const int fd = ::dirfd(dir);
     const std::string_view ext = extension_;
@@ -110,7 +111,8 @@ public:
     }
     ::closedir(dir);
     if (whole && listError != 0)
-      throw KError("Cannot open file " + task_.TileFolder);
+      throw KError(ErrorCause::CannotOpen,
+                   "Cannot open file " + task_.TileFolder);
     return whole;
   }
 

@@ -21,8 +21,8 @@ struct LoadedTask {
 };
 
 // Reads a project file and builds its task with `env` (hosts for the URLs).
-// Throws KError("Cannot open file " + path) when the file cannot be read or
-// is not a project file.
+// Throws KError("Cannot open file " + path) when the file cannot be read
+// (CannotOpen) or is not a project file (InvalidFile).
 LoadedTask LoadTask(const std::string &projectFile, TaskEnvironment env = {});
 
 // What stands in the tile folder for one tile.

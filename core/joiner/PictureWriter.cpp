@@ -92,7 +92,8 @@ private:
     std::string why = e != 0 ? ErrnoText(e) : messages_.Last;
     if (why.empty())
       why = "write error";
-    throw KError("Cannot write file " + target_ + ": " + what + ": " + why);
+    throw KError(ErrorCause::CannotWrite,
+                 "Cannot write file " + target_ + ": " + what + ": " + why);
   }
   void GridFields(const Level &l, uint32_t subfile, uint16_t bits,
                   uint16_t samples, uint16_t compression, uint16_t photometric);

@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "joiner/TileJoiner.h"
+#include "platform/Errors.h"
 #include "platform/Files.h"
 
 namespace kestrane {
@@ -21,8 +21,8 @@ TempOutput::TempOutput(const std::string &target) : target_(target) {
   name.push_back('\0');
   fd_.Reset(::mkstemp(name.data()));
   if (!fd_.Valid())
-    throw JoinRefused("Cannot create file " + target + ": " +
-                      std::strerror(errno));
+    throw KError(ErrorCause::CannotWrite,
+                 "Cannot create file " + target + ": " + std::strerror(errno));
   path_ = name.data();
   // mkstemp makes the file for its owner only; the picture gets the mode
   // of any new file.
@@ -38,7 +38,8 @@ TempOutput::~TempOutput() {
 
 void TempOutput::Commit() {
   if (std::rename(path_.c_str(), target_.c_str()) != 0)
-    throw KError("Cannot create file " + target_ + ": " + std::strerror(errno));
+    throw KError(ErrorCause::CannotWrite,
+                 "Cannot create file " + target_ + ": " + std::strerror(errno));
   committed_ = true;
 }
 

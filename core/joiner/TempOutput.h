@@ -9,8 +9,8 @@ namespace kestrane {
 // removed unless committed, which renames it onto the target.
 class TempOutput {
 public:
-  // Throws JoinRefused("Cannot create file " + target + ": " + reason) when
-  // no file can be made in the target's folder.
+  // Throws KError(CannotWrite, "Cannot create file " + target + ": " +
+  // reason) when no file can be made in the target's folder.
   explicit TempOutput(const std::string &target);
   ~TempOutput();
   TempOutput(const TempOutput &) = delete;
@@ -20,7 +20,8 @@ public:
   const std::string &Path() const { return path_; }
   // The TIFF library owns and closes the descriptor once it has opened it.
   void HandOver() { fd_.Release(); }
-  // Renames the file onto the target. Throws KError with the reason.
+  // Renames the file onto the target. Throws KError(CannotWrite) with the
+  // reason.
   void Commit();
 
 private:

@@ -67,10 +67,10 @@ LoadedTask LoadForJoin(const std::string &projectFile,
   env.ProgramFolder = options.ProgramFolder;
   try {
     return LoadTask(projectFile, env);
-  } catch (const KError &e) {
-    throw JoinRefused(e.what());
+  } catch (const KError &) {
+    throw;
   } catch (const std::exception &) {
-    throw JoinRefused("Cannot open file " + projectFile);
+    throw KError(ErrorCause::CannotOpen, "Cannot open file " + projectFile);
   }
 }
 
@@ -80,12 +80,13 @@ void CheckOutput(const std::string &projectFile,
                  const std::string &outputFile) {
   std::error_code ec;
   if (std::filesystem::equivalent(projectFile, outputFile, ec))
-    throw JoinRefused("Cannot create file " + outputFile +
-                      ": it is the project file");
+    throw KError(ErrorCause::InputRefused, "Cannot create file " + outputFile +
+                                               ": it is the project file");
   if (!DirectoryExists(ExtractFilePath(outputFile).empty()
                            ? std::string(".")
                            : ExtractFilePath(outputFile)))
-    throw JoinRefused("Cannot create file " + outputFile + ": no such folder");
+    throw KError(ErrorCause::InputRefused,
+                 "Cannot create file " + outputFile + ": no such folder");
 }
 
 // The inventory's tiles that are not stored whole, by view index; false when

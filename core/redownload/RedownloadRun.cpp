@@ -105,7 +105,8 @@ private:
       return RecordEnd::Next;
     }
     if (!WriteFileAtomicUnsynced(file, buffer_))
-      throw KError("Cannot create file " + record.Path);
+      throw KError(ErrorCause::CannotWrite,
+                   "Cannot create file " + record.Path);
     lastWritten_ = file;
     Release();
     // The copies of bad bodies that the download left beside the tile

@@ -4,7 +4,6 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
-#include <stdexcept>
 #include <utility>
 #include <vector>
 
@@ -47,20 +46,20 @@ std::string IntText(int64_t value) {
 // through; this keeps any other caller from computing with garbage.
 void CheckGeometryInputs(const TaskParameters &p) {
   if (p.Zoom < kMinZoom || p.Zoom > kMaxZoom)
-    throw std::invalid_argument("zoom level outside 1..21");
+    throw KError(ErrorCause::InputRefused, "zoom level outside 1..21");
   if (p.Dir < 0 || p.Dir > 3)
-    throw std::invalid_argument("direction outside 0..3");
+    throw KError(ErrorCause::InputRefused, "direction outside 0..3");
   const auto inside = [](double v, double limit) {
     return std::isfinite(v) && v >= -limit && v <= limit;
   };
   if (!inside(p.LeftLongitude, 180) || !inside(p.RightLongitude, 180) ||
       !inside(p.TopLatitude, 85) || !inside(p.BottomLatitude, 85))
-    throw std::invalid_argument("coordinates outside the grid");
+    throw KError(ErrorCause::InputRefused, "coordinates outside the grid");
 }
 
 void WriteTextFile(const std::string &path, std::string_view bytes) {
   if (!WriteFileAtomic(path, bytes))
-    throw KError("Cannot create file " + path);
+    throw KError(ErrorCause::CannotWrite, "Cannot create file " + path);
 }
 
 const char kTileListHeader[] =
@@ -189,10 +188,10 @@ void SetTileRanges(DownloadTask &t) {
   const int64_t count =
       (int64_t{t.MaxX} - t.MinX + 1) * (int64_t{t.MaxY} - t.MinY + 1);
   if (count > std::numeric_limits<int32_t>::max())
-    throw TaskSetupError("The area is too large: " + IntText(count) +
-                         " tiles.");
+    throw KError(ErrorCause::InputRefused,
+                 "The area is too large: " + IntText(count) + " tiles.");
   if (count < 1)
-    throw std::invalid_argument("left edge east of right edge");
+    throw KError(ErrorCause::InputRefused, "left edge east of right edge");
   t.TotalCount = static_cast<int32_t>(count);
 }
 
@@ -299,7 +298,8 @@ DownloadTask::DownloadTask(const TaskParameters &params, TaskEnvironment env)
   SetDirection(*this);
   SetFilePaths(*this);
   if (!DirectoryExists(TileFolder) && !CreateDir(TileFolder))
-    throw TaskSetupError("Create directory " + TileFolder + " Failed.");
+    throw KError(ErrorCause::CannotWrite,
+                 "Create directory " + TileFolder + " Failed.");
   ResumeX.fill(0);
   ResumeY.fill(0);
   if (params.ContinueTask)

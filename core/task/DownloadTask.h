@@ -47,21 +47,17 @@ struct TaskEnvironment {
   std::string ProgramFolder;
 };
 
-// A set-up failure whose text is shown to the user before "Error: Create
-// task failure." ("Create directory ... Failed.", "The area is too large:
-// ... tiles.").
-class TaskSetupError : public KError {
-public:
-  using KError::KError;
-};
-
 // One built download task: tile ranges, block edges, tile count, direction
 // data, file paths and resume positions. Built once on the main thread, then
 // only read (also by the workers, at the same time).
 class DownloadTask {
 public:
-  // Performs the set-up. Throws TaskSetupError (message to show) or another
-  // exception; either way no task exists. `params` must outlive the task.
+  // Performs the set-up. Throws KError, whose text is shown before "Error:
+  // Create task failure.": InputRefused for inputs the tile grid is not
+  // defined for ("The area is too large: ... tiles."), CannotWrite for a
+  // tile folder that cannot be made ("Create directory ... Failed."),
+  // CannotOpen for a project file whose positions cannot be read. No task
+  // exists then. `params` must outlive the task.
   DownloadTask(const TaskParameters &params, TaskEnvironment env = {});
 
   // Addressing; safe to call from several workers at once.

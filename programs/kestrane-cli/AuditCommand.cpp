@@ -10,6 +10,7 @@
 #include "Commands.h"
 #include "Parse.h"
 #include "inventory/TaskInventory.h"
+#include "platform/ExitStatus.h"
 #include "platform/Files.h"
 #include "platform/StopSignal.h"
 #include "task/Settings.h"
@@ -17,11 +18,6 @@
 namespace kestrane::cli {
 
 namespace {
-
-constexpr int kExitComplete = 0;
-constexpr int kExitIncomplete = 1;
-constexpr int kExitRefused = 2;
-constexpr int kExitStopped = 130;
 
 // The progress line on stderr, shown once the audit has taken a second:
 // redrawn in place on a terminal, one line a second elsewhere.
@@ -94,8 +90,7 @@ std::optional<int> CountTiles(const LoadedTask &loaded,
     inventory = TakeInventory(*loaded.Task, options);
   } catch (const KError &e) {
     progress.Clear();
-    std::fprintf(stderr, "%s\n", e.what());
-    return kExitRefused;
+    return Fail(e);
   }
   progress.Clear();
   if (inventory.Cancelled)
@@ -108,14 +103,13 @@ int ReportAudit(const LoadedTask &loaded, const TaskInventory &inventory,
                 AuditOptions opts) {
   PrintInventorySummary(inventory.Counts);
   if (inventory.Counts.Complete())
-    return kExitComplete;
+    return kExitDone;
   if (opts.ListPath.empty())
     opts.ListPath = MissingListPath(opts.ProjectFile);
   try {
     WriteMissingList(*loaded.Task, inventory, opts.ListPath);
   } catch (const KError &e) {
-    std::fprintf(stderr, "%s\n", e.what());
-    return kExitRefused;
+    return Fail(e);
   }
   std::printf("Tiles to fetch again: %s\n", opts.ListPath.c_str());
   return kExitIncomplete;
@@ -153,8 +147,7 @@ int RunAudit(const Args &args) {
   try {
     loaded = LoadTask(opts.ProjectFile, env);
   } catch (const KError &e) {
-    std::fprintf(stderr, "%s\n", e.what());
-    return kExitRefused;
+    return Fail(e);
   }
   TaskInventory inventory;
   if (const std::optional<int> status = CountTiles(loaded, opts, inventory))

@@ -5,6 +5,7 @@
 #include "Parse.h"
 #include "inventory/TaskInventory.h"
 #include "platform/Errors.h"
+#include "platform/ExitStatus.h"
 #include "platform/Files.h"
 #include "platform/StopSignal.h"
 #include "redownload/RedownloadRun.h"
@@ -44,7 +45,7 @@ int RunRedownload(const Args &args) {
     const StopFlag &stop = StopOnSignals(SA_RESETHAND);
     const RedownloadResult result = RedownloadRun().Run(list, PrintLine, &stop);
     if (result.StoppedByRequest)
-      return 130;
+      return kExitStopped;
     // What the records' tile files hold now, whoever stored them: a record
     // counts when its file is a tile and not the placeholder.
     const std::string blank = BlankImageBytes(ProgramFolder());
@@ -62,11 +63,9 @@ int RunRedownload(const Args &args) {
                 static_cast<long long>(stored),
                 static_cast<long long>(records));
     std::fflush(stdout);
-    return stored == records ? 0 : 1;
+    return stored == records ? kExitDone : kExitIncomplete;
   } catch (const KError &e) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "%s\n", e.what());
-    return 2;
+    return Fail(e);
   }
 }
 
