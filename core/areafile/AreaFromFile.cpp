@@ -74,7 +74,7 @@ GeoBox AreaFromFile(const std::string &path) {
       GDALDataset::Open(path.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY));
   CPLPopErrorHandler();
   if (!dataset)
-    throw KError("Cannot open file " + path);
+    throw KError(ErrorCause::CannotOpen, "Cannot open file " + path);
   bool any = false;
   OGREnvelope total;
   for (OGRLayer *layer : dataset->GetLayers()) {
@@ -90,7 +90,7 @@ GeoBox AreaFromFile(const std::string &path) {
     }
   }
   if (!any)
-    throw KError("No features in " + path);
+    throw KError(ErrorCause::InputRefused, "No features in " + path);
   return GeoBox{total.MinX, total.MaxX, total.MaxY, total.MinY};
 }
 

@@ -102,7 +102,7 @@ double SegmentDistanceSquared(const MapPointF &p, const MapPointF &a,
 
 WorldMap LoadWorldMap(const std::string &path) {
   const std::string bytes = ReadFileBytes(path);
-  const KError invalid("Invalid map file " + path);
+  const KError invalid(ErrorCause::InvalidFile, "Invalid map file " + path);
   if (bytes.size() < sizeof(kMagic) ||
       std::memcmp(bytes.data(), kMagic, sizeof(kMagic)) != 0)
     throw invalid;
@@ -142,7 +142,7 @@ void SaveWorldMap(const WorldMap &map, const std::string &path) {
     out.PutRings(place.Fine);
   }
   if (!WriteFileAtomic(path, out.bytes))
-    throw KError("Unable to write to " + path);
+    throw KError(ErrorCause::CannotWrite, "Unable to write to " + path);
 }
 
 std::vector<MapPointF> SimplifyRing(const std::vector<MapPointF> &ring,

@@ -31,7 +31,7 @@ std::shared_ptr<const DownloadTask> BuildTask(TaskParameters params,
     const ResumePositions resume = ReadResumePositions(full);
     params.ThreadCount = std::min(params.ThreadCount, full.TotalCount);
     return std::make_shared<const DownloadTask>(std::move(params), env, resume);
-  } catch (const TaskSetupError &e) {
+  } catch (const KError &e) {
     Tell(messages, e.what());
   } catch (const std::exception &) {
   }

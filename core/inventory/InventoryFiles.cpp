@@ -22,7 +22,8 @@ void WriteMissingList(const DownloadTask &task, const TaskInventory &inventory,
   RemoveStaleTemporaries(ExtractFilePath(listPath));
   // Streamed through the temporary file: the list of a large block never
   // sits in memory as text.
-  const KError failed("Cannot create file " + listPath);
+  const KError failed(ErrorCause::CannotWrite,
+                      "Cannot create file " + listPath);
   AtomicFile out(listPath);
   if (!out.Valid())
     throw failed;

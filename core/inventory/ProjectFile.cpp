@@ -47,9 +47,10 @@ TaskFields OpenedTask::Fields() const {
 }
 
 LoadedTask LoadTask(const std::string &projectFile, TaskEnvironment env) {
-  const KError refused("Cannot open file " + projectFile);
+  const std::string text = "Cannot open file " + projectFile;
   if (!FileExists(projectFile))
-    throw refused;
+    throw KError(ErrorCause::CannotOpen, text);
+  const KError refused(ErrorCause::InvalidFile, text);
   // The fields the window loads from the file, read once, through the
   // checks Start runs: what Start would refuse is not a task's project file
   // either. A file without a direction is refused rather than read as

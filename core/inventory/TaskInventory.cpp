@@ -30,7 +30,7 @@ constexpr int64_t kDecodeChunk = 1024;
 static_assert(kDecodeChunk % 64 == 0);
 
 bool Cancelled(const InventoryOptions &o) {
-  return o.Cancel != nullptr && o.Cancel->load(std::memory_order_relaxed);
+  return o.Cancel != nullptr && o.Cancel->Requested();
 }
 
 // No tile comes near this size; a larger file under a tile's name is not
@@ -66,7 +66,8 @@ public:
     if (dir == nullptr) {
       if (errno == ENOENT || errno == ENOTDIR)
         return true; // no folder: every tile is missing
-      throw KError("Cannot open file " + task_.TileFolder);
+      throw KError(ErrorCause::CannotOpen,
+                   "Cannot open file " + task_.TileFolder);
     }
     const int fd = ::dirfd(dir);
     const std::string_view ext = extension_;
@@ -108,7 +109,8 @@ public:
     }
     ::closedir(dir);
     if (whole && listError != 0)
-      throw KError("Cannot open file " + task_.TileFolder);
+      throw KError(ErrorCause::CannotOpen,
+                   "Cannot open file " + task_.TileFolder);
     return whole;
   }
 
@@ -159,13 +161,13 @@ bool DecodeCheck(const DownloadTask &task, const InventoryOptions &options,
     return true; // the listing found no folder: no file to check
   std::atomic<int64_t> next{0};
   std::atomic<int64_t> done{0};
-  std::atomic<bool> stop{false};
+  StopFlag stop; // the threads' own: one that is cancelled stops them all
 
   const auto work = [&](bool reports) {
     std::string bytes;
     for (;;) {
-      if (stop.load(std::memory_order_relaxed) || Cancelled(options)) {
-        stop = true;
+      if (stop.Requested() || Cancelled(options)) {
+        stop.Request();
         return;
       }
       const int64_t begin = next.fetch_add(kDecodeChunk);
@@ -207,7 +209,7 @@ bool DecodeCheck(const DownloadTask &task, const InventoryOptions &options,
   for (std::thread &h : helpers)
     h.join();
   ::close(dirFd);
-  return !stop.load();
+  return !stop.Requested();
 }
 
 } // namespace

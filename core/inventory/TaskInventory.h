@@ -1,11 +1,11 @@
 #pragma once
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/StopSignal.h"
 #include "task/DownloadTask.h"
 #include "tile/TileName.h"
 
@@ -37,7 +37,7 @@ struct InventoryOptions {
   int Threads = 0;     // decode threads; 0: one per core
   // Called now and then from the calling thread with tiles looked at so far.
   std::function<void(int64_t done, int64_t total)> Progress;
-  const std::atomic<bool> *Cancel = nullptr; // stops the walk when set
+  const StopFlag *Cancel = nullptr; // stops the walk when requested
 };
 
 struct TaskInventory {

@@ -78,7 +78,7 @@ public:
 
 private:
   bool Cancelled() const {
-    return options_.Cancel != nullptr && options_.Cancel->load();
+    return options_.Cancel != nullptr && options_.Cancel->Requested();
   }
   void Report(JoinPhase phase, int64_t done, int64_t total) const {
     if (options_.Progress)
@@ -90,7 +90,8 @@ private:
     std::string why = e != 0 ? ErrnoText(e) : messages_.Last;
     if (why.empty())
       why = "write error";
-    throw KError("Cannot write file " + target_ + ": " + what + ": " + why);
+    throw KError(ErrorCause::CannotWrite,
+                 "Cannot write file " + target_ + ": " + what + ": " + why);
   }
   void GridFields(const Level &l, uint32_t subfile, uint16_t bits,
                   uint16_t samples, uint16_t compression, uint16_t photometric);

@@ -261,7 +261,7 @@ bool DecodeJpegScaled(std::string_view bytes, int denominator, RgbTile &rgb,
 void EncodeTileJpeg(const RgbTile &rgb, int h, int v, int quality,
                     std::string &out) {
   if (rgb.size() < size_t{kTilePixels} * kTilePixels * 3)
-    throw KError("JPEG encoder: short tile");
+    throw KError(ErrorCause::SystemFailed, "JPEG encoder: short tile");
   jpeg_compress_struct cinfo;
   JpegErrorManager err;
   cinfo.err = InstallJpegErrors(err);
@@ -275,7 +275,7 @@ void EncodeTileJpeg(const RgbTile &rgb, int h, int v, int quality,
     out.assign(reinterpret_cast<const char *>(buffer), size);
   std::free(buffer);
   if (!ok)
-    throw KError("JPEG encoder failed");
+    throw KError(ErrorCause::SystemFailed, "JPEG encoder failed");
 }
 
 } // namespace kestrane

@@ -69,10 +69,10 @@ LoadedTask LoadForJoin(const std::string &projectFile,
   env.ProgramFolder = options.ProgramFolder;
   try {
     return LoadTask(projectFile, env);
-  } catch (const KError &e) {
-    throw JoinRefused(e.what());
+  } catch (const KError &) {
+    throw;
   } catch (const std::exception &) {
-    throw JoinRefused("Cannot open file " + projectFile);
+    throw KError(ErrorCause::CannotOpen, "Cannot open file " + projectFile);
   }
 }
 
@@ -82,12 +82,13 @@ void CheckOutput(const std::string &projectFile,
                  const std::string &outputFile) {
   std::error_code ec;
   if (std::filesystem::equivalent(projectFile, outputFile, ec))
-    throw JoinRefused("Cannot create file " + outputFile +
-                      ": it is the project file");
+    throw KError(ErrorCause::InputRefused, "Cannot create file " + outputFile +
+                                               ": it is the project file");
   if (!DirectoryExists(ExtractFilePath(outputFile).empty()
                            ? std::string(".")
                            : ExtractFilePath(outputFile)))
-    throw JoinRefused("Cannot create file " + outputFile + ": no such folder");
+    throw KError(ErrorCause::InputRefused,
+                 "Cannot create file " + outputFile + ": no such folder");
 }
 
 // The inventory's tiles that are not stored whole, by view index; false when
@@ -194,16 +195,18 @@ JoinResult JoinTiles(const std::string &projectFile, std::string outputFile,
     try {
       AtomicFile out(outputFile);
       if (!out.Valid())
-        throw JoinRefused("Cannot create file " + outputFile + ": " +
-                          std::strerror(out.Error()));
+        throw KError(ErrorCause::CannotWrite, "Cannot create file " +
+                                                  outputFile + ": " +
+                                                  std::strerror(out.Error()));
       if (!WritePicture(input, options, attempt, out, outputFile)) {
         result.Cancelled = true;
         return result;
       }
       // The picture reached the disk before the TIFF library closed it.
       if (const int e = out.Commit(/*sync=*/false); e != 0)
-        throw KError("Cannot create file " + outputFile + ": " +
-                     std::strerror(e));
+        throw KError(ErrorCause::CannotWrite, "Cannot create file " +
+                                                  outputFile + ": " +
+                                                  std::strerror(e));
       return attempt;
     } catch (const ClassicTooSmall &) {
       result.BigTiff = true; // once more, with 64-bit offsets

@@ -1,11 +1,11 @@
 #pragma once
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "platform/Errors.h"
+#include "platform/StopSignal.h"
 #include "task/DownloadTask.h"
 
 namespace kestrane {
@@ -28,7 +28,7 @@ struct JoinOptions {
   std::string ProgramFolder;
   // Called now and then from the calling thread.
   std::function<void(JoinPhase, int64_t done, int64_t total)> Progress;
-  const std::atomic<bool> *Cancel = nullptr; // stops the join when set
+  const StopFlag *Cancel = nullptr; // stops the join when requested
 };
 
 struct JoinResult {
@@ -49,21 +49,16 @@ struct JoinResult {
   std::vector<std::string> Lines() const;
 };
 
-// The input could not be used: no project file, an output path that cannot
-// be written to. Nothing was written.
-class JoinRefused : public KError {
-public:
-  using KError::KError;
-};
-
 // The picture's default path: the project file's folder + base name + ".tif".
 std::string DefaultJoinOutput(const std::string &projectFile);
 
 // Joins the tiles of the task in `projectFile` into one tiled TIFF at
 // `outputFile` (DefaultJoinOutput when empty). The picture is written to a
-// temporary file beside the target and renamed at the end. Throws
-// JoinRefused for unusable input, KError with the reason when writing fails;
-// either way, and on Cancel, no output file is left behind.
+// temporary file beside the target and renamed at the end. Throws KError:
+// CannotOpen or InvalidFile for a project file that cannot be used,
+// InputRefused for an output that would replace the project file or lies
+// in no folder, CannotWrite with the reason when the picture cannot be
+// written. Either way, and on Cancel, no output file is left behind.
 JoinResult JoinTiles(const std::string &projectFile, std::string outputFile,
                      const JoinOptions &options = {});
 

@@ -153,7 +153,7 @@ void WriteLines(const std::string &path,
     bytes += "\r\n";
   }
   if (!WriteAtomically(path, bytes, true, nullptr))
-    throw KError("Cannot create file " + path);
+    throw KError(ErrorCause::CannotWrite, "Cannot create file " + path);
 }
 
 std::optional<std::string> TryReadFileBytes(const std::string &path,
@@ -221,7 +221,7 @@ BoundedRead ReadBoundedFile(int dirFd, const char *name, size_t maxBytes,
 std::string ReadFileBytes(const std::string &path, size_t maxBytes) {
   std::optional<std::string> bytes = TryReadFileBytes(path, nullptr, maxBytes);
   if (!bytes)
-    throw KError("Cannot open file " + path);
+    throw KError(ErrorCause::CannotOpen, "Cannot open file " + path);
   return std::move(*bytes);
 }
 

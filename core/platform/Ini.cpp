@@ -196,7 +196,7 @@ IniSnapshot::IniSnapshot(const std::string &path) {
   if (!bytes) {
     if (missing)
       return;
-    throw KError("Cannot open file " + path);
+    throw KError(ErrorCause::CannotOpen, "Cannot open file " + path);
   }
   Parse(*bytes);
 }
@@ -250,7 +250,7 @@ void IniFile::WriteString(std::string_view section, std::string_view key,
 void IniFile::WriteStrings(
     std::string_view section,
     std::span<const std::pair<std::string, std::string>> values) {
-  const KError refused("Unable to write to " + path_);
+  const KError refused(ErrorCause::CannotWrite, "Unable to write to " + path_);
   for (const auto &[key, value] : values)
     if (WouldBreakFile(section, key, value))
       throw refused;

@@ -6,21 +6,29 @@
 
 namespace kestrane {
 
-bool InstallStopHandler(void (*handler)(int),
-                        std::initializer_list<int> signals, int flags) {
+namespace {
+
+// The one request the stop signals set; constant-initialised, so it is in
+// place before any handler can run.
+constinit StopFlag signalStop;
+
+extern "C" void OnStopSignal(int) {
+  signalStop.Request();
+}
+
+} // namespace
+
+StopFlag &StopOnSignals(int flags) {
+  signalStop.Clear();
   struct sigaction sa {};
-  sa.sa_handler = handler;
+  sa.sa_handler = OnStopSignal;
   sa.sa_flags = flags;
   sigemptyset(&sa.sa_mask);
-  bool all = true;
-  for (const int sig : signals) {
-    if (sigaction(sig, &sa, nullptr) != 0) {
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP})
+    if (sigaction(sig, &sa, nullptr) != 0)
       std::fprintf(stderr, "Cannot catch signal %d: %s\n", sig,
                    std::strerror(errno));
-      all = false;
-    }
-  }
-  return all;
+  return signalStop;
 }
 
 } // namespace kestrane

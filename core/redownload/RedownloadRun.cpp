@@ -53,8 +53,8 @@ enum class RecordEnd { Next, StopRun };
 class RecordFetch {
 public:
   RecordFetch(TileHttp &http, const RedownloadOptions &options,
-              const RedownloadRun::LineSink &onLine,
-              const std::atomic<bool> *stop, RedownloadResult &result)
+              const RedownloadRun::LineSink &onLine, const StopFlag *stop,
+              RedownloadResult &result)
       : http_(http), options_(options), onLine_(onLine), stop_(stop),
         result_(result) {}
 
@@ -89,7 +89,7 @@ public:
   const std::string &LastWritten() const { return lastWritten_; }
 
 private:
-  bool StopRequested() const { return stop_ && stop_->load(); }
+  bool StopRequested() const { return stop_ && stop_->Requested(); }
 
   // Drops the body; a large one gives its memory back at once.
   void Release() {
@@ -107,7 +107,8 @@ private:
       return RecordEnd::Next;
     }
     if (!StoreTileFile(file, buffer_))
-      throw KError("Cannot create file " + record.Path);
+      throw KError(ErrorCause::CannotWrite,
+                   "Cannot create file " + record.Path);
     lastWritten_ = file;
     Release();
     // The copies of bad bodies that the download left beside the tile
@@ -144,7 +145,7 @@ private:
   TileHttp &http_;
   const RedownloadOptions &options_;
   const RedownloadRun::LineSink &onLine_;
-  const std::atomic<bool> *stop_;
+  const StopFlag *stop_;
   RedownloadResult &result_;
   std::string buffer_;
   std::string lastWritten_;
@@ -261,7 +262,7 @@ RedownloadRun::RedownloadRun(RedownloadOptions options)
 
 RedownloadResult RedownloadRun::Run(const std::string &ftlPath,
                                     const LineSink &onLine,
-                                    const std::atomic<bool> *stop) const {
+                                    const StopFlag *stop) const {
   RedownloadResult result;
   const std::vector<std::string> lines = ReadLines(ftlPath);
   result.Records = static_cast<int>(lines.size());
@@ -281,7 +282,7 @@ RedownloadResult RedownloadRun::Run(const std::string &ftlPath,
     RecordFetch fetch(client, options_, onLine, stop, result);
     const ListTileRule rule(ftlPath);
     for (const std::string &line : lines) {
-      if (stop && stop->load()) {
+      if (stop && stop->Requested()) {
         result.StoppedByRequest = true;
         break;
       }

@@ -1,10 +1,11 @@
 #pragma once
-#include <atomic>
 #include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "platform/StopSignal.h"
 
 namespace kestrane {
 
@@ -98,7 +99,7 @@ public:
   explicit RedownloadRun(RedownloadOptions options = {});
 
   RedownloadResult Run(const std::string &ftlPath, const LineSink &onLine,
-                       const std::atomic<bool> *stop = nullptr) const;
+                       const StopFlag *stop = nullptr) const;
 
 private:
   RedownloadOptions options_;

@@ -44,7 +44,7 @@ std::vector<in_addr> LoopbackAddresses(const std::vector<std::string> &list) {
     in_addr ia{};
     if (inet_pton(AF_INET, a.c_str(), &ia) != 1 ||
         (ntohl(ia.s_addr) >> 24) != 127)
-      throw KError("Not a loopback address: " + a);
+      throw KError(ErrorCause::InputRefused, "Not a loopback address: " + a);
     addrs.push_back(ia);
   }
   return addrs;
@@ -102,14 +102,16 @@ HttpServer::HttpServer(HttpHandler handler, HttpServerOptions options)
       port_ = port;
   }
   if (listeners_.empty())
-    throw KError("Cannot listen on port " + std::to_string(options_.Port) +
-                 ": " + lastError);
+    throw KError(ErrorCause::SystemFailed, "Cannot listen on port " +
+                                               std::to_string(options_.Port) +
+                                               ": " + lastError);
   listenerAddresses_ = options_.Addresses;
 
   int pipeFds[2];
   if (::pipe2(pipeFds, O_CLOEXEC) != 0)
-    throw KError(std::string("Cannot create the server's pipe: ") +
-                 std::strerror(errno));
+    throw KError(ErrorCause::SystemFailed,
+                 std::string("Cannot create the server's pipe: ") +
+                     std::strerror(errno));
   wakeRead_.Reset(pipeFds[0]);
   wakeWrite_.Reset(pipeFds[1]);
   acceptThread_ = std::thread(&HttpServer::AcceptLoop, this);
@@ -424,7 +426,7 @@ void HttpServer::Stop() {
   if (stopped_)
     return;
   stopped_ = true;
-  stopping_ = true;
+  stopping_.Request();
   {
     std::lock_guard lock(mutex_);
     stopCv_.notify_all();

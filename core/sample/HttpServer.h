@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/StopSignal.h"
 #include "platform/UniqueFd.h"
 
 namespace kestrane {
@@ -146,7 +147,7 @@ private:
   void ReapFinished();
   // Sleeps ms milliseconds; false when the server is stopping.
   bool Pause(int ms);
-  bool Stopping() const { return stopping_.load(); }
+  bool Stopping() const { return stopping_.Requested(); }
 
   HttpHandler handler_;
   HttpServerOptions options_;
@@ -156,7 +157,7 @@ private:
   UniqueFd wakeRead_, wakeWrite_; // wakes the accept loop to stop
   std::thread acceptThread_;
 
-  std::atomic<bool> stopping_{false};
+  StopFlag stopping_;
   std::atomic<uint64_t> connections_{0};
   std::atomic<uint64_t> requests_{0};
 

@@ -353,7 +353,8 @@ std::string EncodeJpeg(const std::string &rgb, int width, int height,
                        int quality) {
   if (width <= 0 || height <= 0 ||
       rgb.size() < static_cast<size_t>(width) * height * 3)
-    throw KError("JPEG encoder: no picture to encode");
+    throw KError(ErrorCause::SystemFailed,
+                 "JPEG encoder: no picture to encode");
   unsigned char *out = nullptr;
   unsigned long outSize = 0;
   JpegErrorJump err;
@@ -365,7 +366,8 @@ std::string EncodeJpeg(const std::string &rgb, int width, int height,
     jpeg.assign(reinterpret_cast<const char *>(out), outSize);
   std::free(out);
   if (!ok)
-    throw KError(std::string("JPEG encoder: ") + err.Message);
+    throw KError(ErrorCause::SystemFailed,
+                 std::string("JPEG encoder: ") + err.Message);
   return jpeg;
 }
 

@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <limits>
-#include <stdexcept>
 #include <utility>
 
 #include "geo/TileGrid.h"
@@ -32,15 +31,15 @@ constexpr DirectionRow kDirections[4] = {
 // through; this keeps any other caller from computing with garbage.
 void CheckGeometryInputs(const TaskParameters &p) {
   if (p.Zoom < kMinZoom || p.Zoom > kMaxZoom)
-    throw std::invalid_argument("zoom level outside 1..21");
+    throw KError(ErrorCause::InputRefused, "zoom level outside 1..21");
   if (p.Dir < 0 || p.Dir > 3)
-    throw std::invalid_argument("direction outside 0..3");
+    throw KError(ErrorCause::InputRefused, "direction outside 0..3");
   const auto inside = [](double v, double limit) {
     return std::isfinite(v) && v >= -limit && v <= limit;
   };
   if (!inside(p.LeftLongitude, 180) || !inside(p.RightLongitude, 180) ||
       !inside(p.TopLatitude, 85) || !inside(p.BottomLatitude, 85))
-    throw std::invalid_argument("coordinates outside the grid");
+    throw KError(ErrorCause::InputRefused, "coordinates outside the grid");
 }
 
 } // namespace
@@ -92,10 +91,10 @@ void DownloadTask::Layout::SetTileRanges(const TaskParameters &p) {
   // tiles, which the 32-bit tile counters of the workers cannot walk.
   const int64_t count = (int64_t{MaxX} - MinX + 1) * (int64_t{MaxY} - MinY + 1);
   if (count > std::numeric_limits<int32_t>::max())
-    throw TaskSetupError("The area is too large: " + std::to_string(count) +
-                         " tiles.");
+    throw KError(ErrorCause::InputRefused,
+                 "The area is too large: " + std::to_string(count) + " tiles.");
   if (count < 1)
-    throw std::invalid_argument("left edge east of right edge");
+    throw KError(ErrorCause::InputRefused, "left edge east of right edge");
   TotalCount = static_cast<int32_t>(count);
 }
 

@@ -50,14 +50,6 @@ struct TaskEnvironment {
   std::string ProgramFolder;
 };
 
-// A set-up failure whose text is shown to the user before "Error: Create
-// task failure." ("Create directory ... Failed.", "The area is too large:
-// ... tiles.").
-class TaskSetupError : public KError {
-public:
-  using KError::KError;
-};
-
 // The most worker slots a task has positions for.
 inline constexpr size_t kResumeSlots = 16;
 
@@ -76,9 +68,9 @@ struct ResumePositions {
 // copies are independent and the workers read one at the same time.
 class DownloadTask {
 public:
-  // Throws TaskSetupError for an area of more tiles than a task holds (the
-  // message to show) and std::invalid_argument for inputs outside the grid;
-  // either way no task exists.
+  // Throws KError(InputRefused) for an area of more tiles than a task holds
+  // ("The area is too large: ... tiles.", the message to show) and for
+  // inputs the tile grid is not defined for; either way no task exists.
   explicit DownloadTask(TaskParameters params, TaskEnvironment env = {},
                         const ResumePositions &resume = {});
 

@@ -15,7 +15,7 @@ namespace {
 
 void WriteTextFile(const std::string &path, std::string_view bytes) {
   if (!WriteFileAtomic(path, bytes))
-    throw KError("Cannot create file " + path);
+    throw KError(ErrorCause::CannotWrite, "Cannot create file " + path);
 }
 
 const char kTileListHeader[] =
@@ -166,7 +166,8 @@ void AppendLogArea(std::vector<std::string> &lines, const DownloadTask &t) {
 void CreateTileFolder(const DownloadTask &task) {
   const std::string &folder = task.TileFolder;
   if (!DirectoryExists(folder) && !CreateDir(folder))
-    throw TaskSetupError("Create directory " + folder + " Failed.");
+    throw KError(ErrorCause::CannotWrite,
+                 "Create directory " + folder + " Failed.");
 }
 
 ResumePositions ReadResumePositions(const DownloadTask &task) {

@@ -7,8 +7,8 @@
 namespace kestrane {
 
 // Makes the task's tile folder when there is none; an existing one and the
-// tiles in it are kept. Throws TaskSetupError("Create directory " + folder +
-// " Failed.") when it cannot be made.
+// tiles in it are kept. Throws KError(CannotWrite, "Create directory " +
+// folder + " Failed.") when it cannot be made.
 void CreateTileFolder(const DownloadTask &task);
 
 // The positions a continued task's project file holds for its worker slots

@@ -21,8 +21,9 @@ ViewGrid::ViewGrid(const DownloadTask &task)
   m11_ = ey.Row - o.Row;
   const int64_t det = m00_ * m11_ - m01_ * m10_;
   if (det != 1 && det != -1)
-    throw KError("The tile placement of " + task.Params.TaskFileName +
-                 " is not one tile per cell.");
+    throw KError(ErrorCause::InvalidFile, "The tile placement of " +
+                                              task.Params.TaskFileName +
+                                              " is not one tile per cell.");
 }
 
 ViewCell ViewGrid::CellOf(int32_t x, int32_t y) const {

@@ -27,7 +27,7 @@ ViewerSession::ViewerSession(LoadedTask task, SessionHooks hooks,
 }
 
 ViewerSession::~ViewerSession() {
-  cancel_ = true;
+  cancel_.Request();
   {
     std::lock_guard lock(mutex_);
     stop_ = true;
@@ -239,7 +239,7 @@ void ViewerSession::StartInventory(RefreshRequest request) {
           if (request.OnThread)
             request.OnThread(taken->Inventory);
         }
-        if (cancel_ || !hooks_.Post)
+        if (cancel_.Requested() || !hooks_.Post)
           return;
         hooks_.Post([weak, taken, done = std::move(request.Done)]() mutable {
           if (const auto inbox = weak.lock())

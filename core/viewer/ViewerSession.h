@@ -154,7 +154,7 @@ private:
 
   std::atomic<int> fillsRunning_{0};
   int overviewSide_;
-  std::atomic<bool> cancel_{false};
+  StopFlag cancel_;
   std::thread inventoryThread_;
   std::shared_ptr<Inbox> inbox_;
 };

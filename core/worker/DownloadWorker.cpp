@@ -47,17 +47,16 @@ public:
   void Run();
 
 private:
-  enum class TileEnd { Concluded, EndWorker };
-
   void Log(const std::string &text) {
     w_.bridge_.RunBlocking([&] { w_.host_.AddLogLine(text); });
   }
 
-  TileEnd HandleTile(int32_t x, int32_t y, int64_t seqNo);
-  TileEnd ActOnFailure(const FailureVerdict &v, const std::string &text,
-                       int32_t x, int32_t y, bool *retry);
-  TileEnd ActOnBody(BodyVerdict v, int32_t x, int32_t y, int64_t seqNo,
-                    bool *retry);
+  // The requests of one tile until it is concluded or ends the worker;
+  // never RequestAgain.
+  TileOutcome HandleTile(int32_t x, int32_t y, int64_t seqNo);
+  TileOutcome ActOnFailure(const FailureVerdict &v, const std::string &text);
+  TileOutcome ActOnBody(BodyVerdict v, int64_t seqNo);
+  bool Settle(TileOutcome outcome);
 
   // The current tile's record in the failed-tile list.
   void Record() {
@@ -79,10 +78,9 @@ private:
   // Writes bytes to a file atomically; on failure logs the worker's error
   // line and returns false.
   bool Write(const std::string &path, std::string_view bytes);
-  TileEnd KeepBadBody(SideFile kind, int32_t x, int32_t y, const char *what);
-  void GiveUp(int32_t x, int32_t y, const char *what);
+  TileOutcome KeepBadBody(SideFile kind, const char *what);
+  TileOutcome GiveUp(const char *what);
   void PlaceBlank();
-  void Conclude(int32_t x, int32_t y, const char *what);
 
   DownloadWorker &w_;
   const DownloadTask &task_;
@@ -90,6 +88,7 @@ private:
   std::optional<TileHttp> http_;
   std::string blankPath_;
   // The current tile.
+  int32_t x_ = 0, y_ = 0;
   std::string url_, path_, name_;
   std::string buffer_; // TileBuffer
 };
@@ -142,17 +141,17 @@ void DownloadWorker::Walker::Run() {
         ++w_.skipped_;
         continue;
       }
-      if (HandleTile(static_cast<int32_t>(x), static_cast<int32_t>(y), seqNo) ==
-          TileEnd::EndWorker) {
-        w_.endedEarly_ = true;
+      if (!Settle(HandleTile(static_cast<int32_t>(x), static_cast<int32_t>(y),
+                             seqNo)))
         return;
-      }
     }
   }
 }
 
-DownloadWorker::Walker::TileEnd
-DownloadWorker::Walker::HandleTile(int32_t x, int32_t y, int64_t seqNo) {
+TileOutcome DownloadWorker::Walker::HandleTile(int32_t x, int32_t y,
+                                               int64_t seqNo) {
+  x_ = x;
+  y_ = y;
   url_ = task_.TileUrl(x, y);
   path_ = task_.TilePath(x, y);
   name_ = task_.TileFileName(x, y);
@@ -172,20 +171,17 @@ DownloadWorker::Walker::HandleTile(int32_t x, int32_t y, int64_t seqNo) {
     } catch (...) {
       // Not one of the system's failures: it has no text of its own.
     }
-    bool retry = false;
-    const TileEnd end =
-        ok ? ActOnBody(CheckBody(buffer_, attempt), x, y, seqNo, &retry)
+    const TileOutcome outcome =
+        ok ? ActOnBody(CheckBody(buffer_, attempt), seqNo)
            : ActOnFailure(ClassifyFailure(failure, attempt),
-                          failure.value_or(std::string()), x, y, &retry);
-    if (!retry)
-      return end;
+                          failure.value_or(std::string()));
+    if (outcome != TileOutcome::RequestAgain)
+      return outcome;
   }
 }
 
-DownloadWorker::Walker::TileEnd
-DownloadWorker::Walker::ActOnFailure(const FailureVerdict &v,
-                                     const std::string &text, int32_t x,
-                                     int32_t y, bool *retry) {
+TileOutcome DownloadWorker::Walker::ActOnFailure(const FailureVerdict &v,
+                                                 const std::string &text) {
   switch (v.Line) {
   case FailureLine::None:
     break;
@@ -204,47 +200,59 @@ DownloadWorker::Walker::ActOnFailure(const FailureVerdict &v,
   switch (v.Action) {
   case FailureAction::Retry:
     PauseBeforeRetry(v.Pause);
-    *retry = true;
-    return TileEnd::Concluded;
+    return TileOutcome::RequestAgain;
   case FailureAction::EndWorker:
     std::string().swap(buffer_);
     Log(std::string(v.EndMessage));
-    return TileEnd::EndWorker;
+    return TileOutcome::EndsWorker;
   case FailureAction::GiveUp:
-    break;
+    return GiveUp(" got a blank image!");
   }
-  GiveUp(x, y, " got a blank image!");
-  return TileEnd::Concluded;
+  return TileOutcome::EndsWorker; // no verdict: the tile stays open
 }
 
-DownloadWorker::Walker::TileEnd
-DownloadWorker::Walker::ActOnBody(BodyVerdict v, int32_t x, int32_t y,
-                                  int64_t seqNo, bool *retry) {
+TileOutcome DownloadWorker::Walker::ActOnBody(BodyVerdict v, int64_t seqNo) {
   switch (v) {
   case BodyVerdict::Stored:
     // The bytes were checked in memory; the tile file changes only now,
     // in one rename, so it is either the old file or the whole new one.
     if (!Write(path_, buffer_))
-      return TileEnd::EndWorker;
+      return TileOutcome::EndsWorker;
     std::string().swap(buffer_);
     Log("T" + n_ + ":seq=" + std::to_string(seqNo) + "," + name_ + " OK");
-    w_.SetCurrent(x, y);
-    ++w_.stored_;
-    Pause(w_.pacing_.AfterStored);
-    return TileEnd::Concluded;
+    return TileOutcome::Stored;
   case BodyVerdict::CrashedRetry:
     LogCrashed();
     PauseBeforeRetry(RetryPause::Short);
-    *retry = true;
-    return TileEnd::Concluded;
+    return TileOutcome::RequestAgain;
   case BodyVerdict::CrashedGiveUp:
     LogCrashed();
-    return KeepBadBody(SideFile::Crashed, x, y, " got a crashed image!");
+    return KeepBadBody(SideFile::Crashed, " got a crashed image!");
   case BodyVerdict::Invalid:
     LogFailed();
-    return KeepBadBody(SideFile::Invalid, x, y, " got a invalid image!");
+    return KeepBadBody(SideFile::Invalid, " got a invalid image!");
   }
-  return TileEnd::Concluded;
+  return TileOutcome::EndsWorker; // no verdict: the tile stays open
+}
+
+// The one place where a tile's outcome takes effect. A concluded tile's
+// position becomes the worker's, which a later run skips up to (the tile's
+// record was handed over before, so a saved position never passes an
+// unsaved record); any other outcome ends the worker, the tile left open.
+// False when the worker ends.
+bool DownloadWorker::Walker::Settle(TileOutcome outcome) {
+  if (!Concludes(outcome)) {
+    w_.endedEarly_ = true;
+    return false;
+  }
+  w_.SetCurrent(x_, y_);
+  if (outcome == TileOutcome::Stored) {
+    ++w_.stored_;
+    Pause(w_.pacing_.AfterStored);
+  } else {
+    ++w_.givenUp_;
+  }
+  return true;
 }
 
 bool DownloadWorker::Walker::Write(const std::string &path,
@@ -262,20 +270,21 @@ bool DownloadWorker::Walker::Write(const std::string &path,
 // A body that is no image, at the end of its tile: recorded, kept in a side
 // file beside the tile for a look later, and the placeholder takes the
 // tile's place.
-DownloadWorker::Walker::TileEnd
-DownloadWorker::Walker::KeepBadBody(SideFile kind, int32_t x, int32_t y,
-                                    const char *what) {
+TileOutcome DownloadWorker::Walker::KeepBadBody(SideFile kind,
+                                                const char *what) {
   Record();
   if (!Write(SideFilePath(path_, kind), buffer_))
-    return TileEnd::EndWorker;
-  GiveUp(x, y, what);
-  return TileEnd::Concluded;
+    return TileOutcome::EndsWorker;
+  return GiveUp(what);
 }
 
-void DownloadWorker::Walker::GiveUp(int32_t x, int32_t y, const char *what) {
+// The tile's end without its image: the placeholder takes its place and
+// the given-up line is logged.
+TileOutcome DownloadWorker::Walker::GiveUp(const char *what) {
   std::string().swap(buffer_);
   PlaceBlank();
-  Conclude(x, y, what);
+  Log("T" + n_ + ":" + std::to_string(x_) + "-" + std::to_string(y_) + what);
+  return TileOutcome::GivenUp;
 }
 
 // The placeholder goes only where no file is yet (see PlacePlaceholder). A
@@ -285,12 +294,6 @@ void DownloadWorker::Walker::PlaceBlank() {
   if (PlacePlaceholder(blankPath_, path_))
     return;
   Log("T" + n_ + " Error: cannot place the blank image at " + path_);
-}
-
-void DownloadWorker::Walker::Conclude(int32_t x, int32_t y, const char *what) {
-  Log("T" + n_ + ":" + std::to_string(x) + "-" + std::to_string(y) + what);
-  w_.SetCurrent(x, y);
-  ++w_.givenUp_;
 }
 
 DownloadWorker::DownloadWorker(bool /*createSuspended*/,

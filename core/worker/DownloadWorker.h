@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "platform/MainThread.h"
+#include "platform/StopSignal.h"
 #include "task/DownloadTask.h"
 #include "task/Estimate.h"
 
@@ -50,10 +51,8 @@ public:
   DownloadWorker &operator=(const DownloadWorker &) = delete;
 
   // Asks the worker to end; it looks before each tile.
-  void Terminate() { terminated_.store(true, std::memory_order_relaxed); }
-  bool Terminated() const {
-    return terminated_.load(std::memory_order_relaxed);
-  }
+  void Terminate() { stop_.Request(); }
+  bool Terminated() const { return stop_.Requested(); }
   // Lets the thread run on unowned, for a program that is closing while
   // the worker may still wait on the main thread: the destructor then no
   // longer waits. The object must stay alive (the thread goes on using it).
@@ -100,7 +99,7 @@ private:
   const WorkerPacing pacing_;
   // The start offset is counted from here.
   const std::chrono::steady_clock::time_point created_;
-  std::atomic<bool> terminated_{false};
+  StopFlag stop_;
   std::atomic<uint64_t> current_{0};
   std::atomic<int32_t> stored_{0}, givenUp_{0}, skipped_{0};
   std::atomic<bool> endedEarly_{false};

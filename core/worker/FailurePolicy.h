@@ -64,4 +64,20 @@ enum class BodyVerdict {
 
 BodyVerdict CheckBody(std::string_view body, int32_t attempt);
 
+// What one request left of its tile, once the worker has carried out the
+// verdict. Only a concluded tile moves the worker's position (the resume
+// position of a later run) and its counts.
+enum class TileOutcome {
+  RequestAgain, // open: the tile is requested again after its pause
+  Stored,       // concluded: the body is in the tile's file
+  GivenUp,      // concluded: the placeholder stands for it (where no file
+                // was yet), a bad body kept in its side file
+  EndsWorker,   // open: the worker ends here (banned, no network, a file
+                // that cannot be written); a later run fetches the tile
+};
+
+constexpr bool Concludes(TileOutcome outcome) {
+  return outcome == TileOutcome::Stored || outcome == TileOutcome::GivenUp;
+}
+
 } // namespace kestrane

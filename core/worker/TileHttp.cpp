@@ -116,8 +116,9 @@ template <typename T>
 void Set(CURL *curl, CURLoption option, T value, const char *name) {
   const CURLcode rc = curl_easy_setopt(curl, option, value);
   if (rc != CURLE_OK)
-    throw KError(std::string("HTTP client set-up failed (") + name +
-                 "): " + curl_easy_strerror(rc));
+    throw KError(ErrorCause::SystemFailed,
+                 std::string("HTTP client set-up failed (") + name +
+                     "): " + curl_easy_strerror(rc));
 }
 
 // strerror_r comes in two shapes (GNU returns the text, POSIX fills buf).
@@ -224,7 +225,8 @@ curl_slist *HeaderList(const std::vector<std::string> &headers) {
     curl_slist *next = curl_slist_append(list, header.c_str());
     if (next == nullptr) {
       curl_slist_free_all(list);
-      throw KError("HTTP client set-up failed: out of memory");
+      throw KError(ErrorCause::SystemFailed,
+                   "HTTP client set-up failed: out of memory");
     }
     list = next;
   }
@@ -316,8 +318,9 @@ void HttpGlobalInit() {
   std::call_once(once, [] {
     const CURLcode rc = curl_global_init(CURL_GLOBAL_DEFAULT);
     if (rc != CURLE_OK)
-      throw KError(std::string("HTTP library start-up failed: ") +
-                   curl_easy_strerror(rc));
+      throw KError(ErrorCause::SystemFailed,
+                   std::string("HTTP library start-up failed: ") +
+                       curl_easy_strerror(rc));
   });
 }
 
@@ -332,14 +335,15 @@ TileHttp::ProxyPortError(const HttpOptions &options) {
 TileHttp::TileHttp(const HttpOptions &options)
     : state_(std::make_unique<detail::TransferState>()) {
   if (auto error = ProxyPortError(options))
-    throw KError(*error);
+    throw KError(ErrorCause::InputRefused, *error);
   HttpGlobalInit();
   state_->maxBody = options.MaxBody;
   state_->noDataTimeout = options.NoDataTimeout;
 
   CURL *curl = curl_easy_init();
   if (curl == nullptr)
-    throw KError("HTTP client set-up failed: no libcurl handle");
+    throw KError(ErrorCause::SystemFailed,
+                 "HTTP client set-up failed: no libcurl handle");
   curl_ = curl;
   try {
     headers_ = HeaderList(options.Headers);

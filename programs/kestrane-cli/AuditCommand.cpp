@@ -2,7 +2,6 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <optional>
@@ -12,6 +11,7 @@
 #include "Parse.h"
 #include "inventory/ProjectFile.h"
 #include "inventory/TaskInventory.h"
+#include "platform/ExitStatus.h"
 #include "platform/Files.h"
 #include "platform/StopSignal.h"
 #include "task/Settings.h"
@@ -19,17 +19,6 @@
 namespace kestrane::cli {
 
 namespace {
-
-constexpr int kExitComplete = 0;
-constexpr int kExitIncomplete = 1;
-constexpr int kExitRefused = 2;
-constexpr int kExitStopped = 130;
-
-std::atomic<bool> auditStop{false};
-
-extern "C" void OnAuditStop(int) {
-  auditStop.store(true);
-}
 
 // The progress line on stderr, shown once the audit has taken a second:
 // redrawn in place on a terminal, one line a second elsewhere.
@@ -87,15 +76,14 @@ struct AuditOptions {
 std::optional<int> CountTiles(const LoadedTask &loaded,
                               const AuditOptions &opts,
                               TaskInventory &inventory) {
-  auditStop.store(false);
-  // A second interrupt ends the process.
-  InstallStopHandler(OnAuditStop, {SIGINT, SIGTERM}, SA_RESETHAND);
+  // A second stop signal ends the process.
+  const StopFlag &stop = StopOnSignals(SA_RESETHAND);
 
   AuditProgress progress;
   InventoryOptions options;
   options.Decode = opts.Decode;
   options.Threads = opts.Threads;
-  options.Cancel = &auditStop;
+  options.Cancel = &stop;
   options.Progress = [&](int64_t done, int64_t total) {
     progress.Show(done, total);
   };
@@ -103,8 +91,7 @@ std::optional<int> CountTiles(const LoadedTask &loaded,
     inventory = TakeInventory(loaded.Task, options);
   } catch (const KError &e) {
     progress.Clear();
-    std::fprintf(stderr, "%s\n", e.what());
-    return kExitRefused;
+    return Fail(e);
   }
   progress.Clear();
   if (inventory.Cancelled)
@@ -117,14 +104,13 @@ int ReportAudit(const LoadedTask &loaded, const TaskInventory &inventory,
                 AuditOptions opts) {
   PrintInventorySummary(inventory.Counts);
   if (inventory.Counts.Complete())
-    return kExitComplete;
+    return kExitDone;
   if (opts.ListPath.empty())
     opts.ListPath = MissingListPath(opts.ProjectFile);
   try {
     WriteMissingList(loaded.Task, inventory, opts.ListPath);
   } catch (const KError &e) {
-    std::fprintf(stderr, "%s\n", e.what());
-    return kExitRefused;
+    return Fail(e);
   }
   std::printf("Tiles to fetch again: %s\n", opts.ListPath.c_str());
   return kExitIncomplete;
@@ -162,8 +148,7 @@ int RunAudit(const Args &args) {
   try {
     loaded.emplace(LoadTask(opts.ProjectFile, env));
   } catch (const KError &e) {
-    std::fprintf(stderr, "%s\n", e.what());
-    return kExitRefused;
+    return Fail(e);
   }
   TaskInventory inventory;
   if (const std::optional<int> status = CountTiles(*loaded, opts, inventory))

@@ -5,6 +5,7 @@
 #include "Commands.h"
 #include "Parse.h"
 #include "geo/DmsConverter.h"
+#include "platform/ExitStatus.h"
 #include "platform/NumberFormat.h"
 
 namespace kestrane::cli {
@@ -22,12 +23,10 @@ int RunConvert(const Args &args) {
     return *status;
   const std::optional<std::string> degrees =
       ConvertDegrees(deg, min, sec, UserDecimalSeparator());
-  if (!degrees) {
-    std::fprintf(stderr, "%s\n", kConvertInputError);
-    return 2;
-  }
+  if (!degrees)
+    return Fail(ErrorCause::InputRefused, kConvertInputError);
   std::printf("%s\n", degrees->c_str());
-  return 0;
+  return kExitDone;
 }
 
 } // namespace kestrane::cli

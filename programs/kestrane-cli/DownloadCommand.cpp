@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -15,6 +14,7 @@
 #include "Parse.h"
 #include "TaskOptions.h"
 #include "control/TaskControl.h"
+#include "platform/ExitStatus.h"
 #include "platform/Files.h"
 #include "platform/MainThread.h"
 #include "platform/NumberFormat.h"
@@ -28,15 +28,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
-
-// Set by SIGINT, SIGTERM and SIGHUP; the main loop turns it into the Stop
-// path, so a task ended by the service manager, `kill` or a closed terminal
-// saves its positions and panes as one stopped by Ctrl-C.
-volatile std::sig_atomic_t stopRequested = 0;
-
-extern "C" void OnStopSignal(int) {
-  stopRequested = 1;
-}
 
 // KESTRANE_PACING_SCALE (a positive number such as 0.01) multiplies every
 // pause of the workers and the timer's period, so that tests and benchmarks
@@ -126,42 +117,49 @@ private:
   bool shown_ = false;
 };
 
-// Exit statuses of download and resume.
-constexpr int kExitComplete = 0;
-constexpr int kExitIncomplete = 1;
-constexpr int kExitRefused = 2;
-constexpr int kExitStopped = 130;
-
 // The timer's period, scaled with the pacing; at least a millisecond.
 Clock::duration TickPeriod(double scale) {
   return std::max<Clock::duration>(milliseconds(1),
                                    Scaled(milliseconds(kTickPeriod), scale));
 }
 
-// What pressing Start does. True when the task runs (workers started, or
-// some started before the system refused a thread).
-bool StartTask(TaskControl &control, Console &console,
-               const TaskFields &fields) {
+// What pressing Start does: nullopt when the task runs (workers started,
+// or some started before the system refused a thread), else the exit
+// status. A refused input has been told; a failure is told here.
+std::optional<int> StartTask(TaskControl &control, Console &console,
+                             const TaskFields &fields) {
+  std::optional<KError> failure;
   try {
-    return control.Start(fields);
+    if (control.Start(fields))
+      return std::nullopt;
+    return ExitStatusFor(ErrorCause::InputRefused);
+  } catch (const KError &e) {
+    failure = e; // a task's file that cannot be written, ...
   } catch (const std::exception &e) {
-    console.ShowMessage(e.what());
-    // Only a refused thread leaves workers running; they end the task
-    // through the timer as usual.
-    return control.TimerEnabled();
+    failure = KError(ErrorCause::SystemFailed, e.what()); // a thread refused
   }
+  console.ShowMessage(failure->what());
+  // Only a refused thread leaves workers running; they end the task
+  // through the timer as usual.
+  if (control.TimerEnabled())
+    return std::nullopt;
+  return ExitStatusFor(failure->Cause());
 }
 
 // Runs the worker calls and the timer, whose first tick is one period after
-// `started`, until the task has ended; true when a stop signal ended it.
+// `started`, until the task has ended; true when a stop request ended it.
+// The stop signals' request turns into the Stop path, so a task ended by
+// the service manager, `kill` or a closed terminal saves its positions and
+// panes as one stopped by Ctrl-C.
 bool RunTimer(TaskControl &control, MainThreadQueue &queue, Console &console,
-              Clock::time_point started, Clock::duration period) {
+              StopFlag &stop, Clock::time_point started,
+              Clock::duration period) {
   bool userStopped = false;
   Clock::time_point next = started + period;
   while (control.TimerEnabled()) {
     for (;;) {
-      if (stopRequested) {
-        stopRequested = 0;
+      if (stop.Requested()) {
+        stop.Clear();
         userStopped = true;
         control.Stop();
       }
@@ -193,9 +191,8 @@ bool RunTimer(TaskControl &control, MainThreadQueue &queue, Console &console,
 int RunTask(const TaskFields &fields, bool restart) {
   try {
     HttpGlobalInit();
-  } catch (const std::exception &e) {
-    std::fprintf(stderr, "%s\n", e.what());
-    return kExitRefused;
+  } catch (const KError &e) {
+    return Fail(e);
   }
   const double scale = PacingScale();
 
@@ -211,13 +208,13 @@ int RunTask(const TaskFields &fields, bool restart) {
   env.Pacing = ScaledPacing(scale);
   TaskControl control(env);
 
-  // SIGHUP too: a closed terminal stops the task as Ctrl-C does.
-  InstallStopHandler(OnStopSignal, {SIGINT, SIGTERM, SIGHUP});
+  // Every signal asks for the stop again: the task ends through its timer.
+  StopFlag &stop = StopOnSignals();
   const Clock::time_point started = Clock::now();
-  if (!StartTask(control, console, fields))
-    return kExitRefused;
+  if (const std::optional<int> status = StartTask(control, console, fields))
+    return *status;
   const bool userStopped =
-      RunTimer(control, queue, console, started, TickPeriod(scale));
+      RunTimer(control, queue, console, stop, started, TickPeriod(scale));
 
   // The end of the task looked at what the tile folder holds: every tile
   // of the block, whichever run stored it, gave it up, or lost it since.
@@ -226,7 +223,7 @@ int RunTask(const TaskFields &fields, bool restart) {
     PrintInventorySummary(*end);
   if (userStopped)
     return kExitStopped;
-  return end && end->Complete() ? kExitComplete : kExitIncomplete;
+  return end && end->Complete() ? kExitDone : kExitIncomplete;
 }
 
 // A project file named without a folder lies in the current one.
@@ -271,8 +268,7 @@ static std::string ProjectFileArgument(const Args &args, const char *name,
   }
   std::string path = WithFolder(file);
   if (!FileExists(path)) {
-    std::fprintf(stderr, "Cannot open file %s\n", file.c_str());
-    status = kExitRefused;
+    status = Fail(ErrorCause::CannotOpen, "Cannot open file " + file);
     return {};
   }
   return path;
@@ -312,7 +308,7 @@ int RunOpen(const Args &args) {
               t.Left.c_str(), t.Right.c_str(), t.Top.c_str(), t.Bottom.c_str(),
               static_cast<int>(t.Zoom), dir, t.Path.c_str(),
               t.TaskName.c_str());
-  return 0;
+  return kExitDone;
 }
 
 } // namespace kestrane::cli

@@ -5,6 +5,7 @@
 
 #include "Commands.h"
 #include "Parse.h"
+#include "platform/ExitStatus.h"
 #include "platform/Version.h"
 
 namespace {
@@ -57,7 +58,7 @@ int main(int argc, char **argv) {
   if (argc > 1 && argv[1][0] != '-' && !known(argv[1])) {
     std::fprintf(stderr, "Unknown command: %s\n%s", argv[1],
                  app->help().c_str());
-    return 2;
+    return kestrane::ExitStatusFor(kestrane::ErrorCause::InputRefused);
   }
   if (const auto status = ParseCommand(*app, Args(argv + 1, argv + argc)))
     return *status;
@@ -66,12 +67,12 @@ int main(int argc, char **argv) {
     for (const Command &c : kCommands)
       if (chosen->get_name() == c.Name)
         return c.Run(chosen->remaining());
+  } catch (const kestrane::KError &e) {
+    // A failure that ended the command (the settings or a project file
+    // that cannot be read, a task's file that cannot be written).
+    return Fail(e);
   } catch (const std::exception &e) {
-    // A file the command could not read (the settings or a project file):
-    // its text, and the input counts as refused.
-    std::fflush(stdout);
-    std::fprintf(stderr, "%s\n", e.what());
-    return 2;
+    return Fail(kestrane::ErrorCause::SystemFailed, e.what());
   }
-  return 2;
+  return kestrane::ExitStatusFor(kestrane::ErrorCause::InputRefused);
 }

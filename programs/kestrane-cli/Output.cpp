@@ -2,8 +2,19 @@
 #include <string>
 
 #include "Commands.h"
+#include "platform/ExitStatus.h"
 
 namespace kestrane::cli {
+
+int Fail(const KError &failure) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "%s\n", failure.what());
+  return ExitStatusFor(failure.Cause());
+}
+
+int Fail(ErrorCause cause, const std::string &text) {
+  return Fail(KError(cause, text));
+}
 
 void PrintPaneLine(const std::string &line) {
   // A socket failure's text carries a CR LF inside its line; the terminal

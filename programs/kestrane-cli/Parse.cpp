@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <memory>
 
+#include "platform/ExitStatus.h"
+
 namespace kestrane::cli {
 
 namespace {
@@ -45,15 +47,15 @@ std::optional<int> ParseCommand(CLI::App &app, const Args &args) {
     app.parse(reversed);
   } catch (const CLI::CallForVersion &e) {
     std::printf("%s %s\n", app.get_name().c_str(), e.what());
-    return 0;
+    return kExitDone;
   } catch (const CLI::CallForHelp &) {
     std::fputs(app.help().c_str(), stdout);
-    return 0;
+    return kExitDone;
   } catch (const CLI::ParseError &e) {
     std::fflush(stdout);
     std::fprintf(stderr, "%s: %s\n%s", app.get_name().c_str(), e.what(),
                  app.help().c_str());
-    return 2;
+    return ExitStatusFor(ErrorCause::InputRefused);
   }
   return std::nullopt;
 }

@@ -1,11 +1,11 @@
 #include <cstdio>
-#include <exception>
 #include <optional>
 #include <string>
 
 #include "Commands.h"
 #include "TaskOptions.h"
 #include "control/TaskPrepare.h"
+#include "platform/ExitStatus.h"
 #include "platform/Files.h"
 #include "platform/NumberFormat.h"
 #include "task/Settings.h"
@@ -13,11 +13,6 @@
 
 namespace kestrane::cli {
 namespace {
-
-int Fail(const std::string &text) {
-  std::fprintf(stderr, "%s\n", text.c_str());
-  return 2;
-}
 
 // A plan's refusals go to stderr, each on a line of its own.
 class StderrMessages : public MessageSink {
@@ -41,39 +36,32 @@ std::optional<bool> FreshTaskOnly(const CheckedTaskInput &input,
 
 } // namespace
 
+// A settings file that cannot be read, or a task file that cannot be
+// written ("Cannot create file ..."), ends the command as a thrown KError.
 int RunPlan(const Args &args) {
   TaskPreparation preparation;
-  try {
-    preparation.Config = ReadSettings(SettingsPath(ProgramFolder()));
-  } catch (const std::exception &e) {
-    return Fail(e.what()); // a settings file that is no file to read
-  }
-  try {
-    preparation.Fields.Path = preparation.Config.DefaultPath;
-    const auto app = CommandApp(
-        "plan", "Prepares a task: writes its project file, tile lists, log "
-                "header and\nempty failed-tile list, and shows its size. "
-                "Downloads nothing.");
-    AddTaskOptions(*app, preparation.Fields);
-    if (const std::optional<int> status = ParseCommand(*app, args))
-      return *status;
+  preparation.Config = ReadSettings(SettingsPath(ProgramFolder()));
+  preparation.Fields.Path = preparation.Config.DefaultPath;
+  const auto app = CommandApp(
+      "plan", "Prepares a task: writes its project file, tile lists, log "
+              "header and\nempty failed-tile list, and shows its size. "
+              "Downloads nothing.");
+  AddTaskOptions(*app, preparation.Fields);
+  if (const std::optional<int> status = ParseCommand(*app, args))
+    return *status;
 
-    StderrMessages messages;
-    preparation.Env.DecimalSeparator = UserDecimalSeparator();
-    preparation.Decide = [&messages](const CheckedTaskInput &input) {
-      return FreshTaskOnly(input, messages);
-    };
-    const PreparedTask prepared = PrepareTask(preparation, &messages);
-    if (!prepared.Task)
-      return 2;
-    WriteTaskFiles(*prepared.Task);
-    std::fputs(TaskSummary(*prepared.Task).c_str(), stdout);
-    return 0;
-  } catch (const std::exception &e) {
-    // A file the task could not write or read ("Cannot create file ...").
-    std::fprintf(stderr, "%s\n", e.what());
-    return 1;
-  }
+  StderrMessages messages;
+  preparation.Env.DecimalSeparator = UserDecimalSeparator();
+  preparation.Decide = [&messages](const CheckedTaskInput &input) {
+    return FreshTaskOnly(input, messages);
+  };
+  // Refused (and told): the input, or a task that could not be built.
+  const PreparedTask prepared = PrepareTask(preparation, &messages);
+  if (!prepared.Task)
+    return ExitStatusFor(ErrorCause::InputRefused);
+  WriteTaskFiles(*prepared.Task);
+  std::fputs(TaskSummary(*prepared.Task).c_str(), stdout);
+  return kExitDone;
 }
 
 } // namespace kestrane::cli

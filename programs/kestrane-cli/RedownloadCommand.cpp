@@ -1,4 +1,3 @@
-#include <atomic>
 #include <cstdio>
 #include <string>
 
@@ -6,6 +5,7 @@
 #include "Parse.h"
 #include "inventory/TaskInventory.h"
 #include "platform/Errors.h"
+#include "platform/ExitStatus.h"
 #include "platform/Files.h"
 #include "platform/StopSignal.h"
 #include "redownload/RedownloadRun.h"
@@ -15,13 +15,6 @@
 namespace kestrane::cli {
 
 namespace {
-
-std::atomic<bool> gStop{false};
-static_assert(std::atomic<bool>::is_always_lock_free);
-
-extern "C" void OnInterrupt(int) {
-  gStop.store(true);
-}
 
 // A report line as the window shows it: the CR LF inside a socket failure's
 // text starts a new line.
@@ -49,13 +42,11 @@ int RunRedownload(const Args &args) {
     return *status;
   try {
     HttpGlobalInit();
-    gStop.store(false);
-    // A second interrupt ends the process.
-    InstallStopHandler(OnInterrupt, {SIGINT, SIGTERM}, SA_RESETHAND);
-    const RedownloadResult result =
-        RedownloadRun().Run(list, PrintLine, &gStop);
+    // A second stop signal ends the process.
+    const StopFlag &stop = StopOnSignals(SA_RESETHAND);
+    const RedownloadResult result = RedownloadRun().Run(list, PrintLine, &stop);
     if (result.StoppedByRequest)
-      return 130;
+      return kExitStopped;
     // What the records' tile files hold now, whoever stored them: a record
     // counts when its file is a tile and not the placeholder.
     const std::string blank = PlaceholderBytes(ProgramFolder());
@@ -73,11 +64,9 @@ int RunRedownload(const Args &args) {
                 static_cast<long long>(stored),
                 static_cast<long long>(records));
     std::fflush(stdout);
-    return stored == records ? 0 : 1;
+    return stored == records ? kExitDone : kExitIncomplete;
   } catch (const KError &e) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "%s\n", e.what());
-    return 2;
+    return Fail(e);
   }
 }
 

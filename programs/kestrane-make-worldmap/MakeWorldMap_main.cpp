@@ -79,7 +79,7 @@ void ReadLayer(GDALDataset &source, const char *layerName,
                WorldMap &map) {
   OGRLayer *layer = source.GetLayerByName(layerName);
   if (layer == nullptr)
-    throw KError(std::string("No layer ") + layerName);
+    throw KError(ErrorCause::InvalidFile, std::string("No layer ") + layerName);
   for (auto &feature : *layer) {
     const OGRGeometry *geometry = feature->GetGeometryRef();
     if (geometry == nullptr || geometry->IsEmpty())
@@ -130,7 +130,8 @@ int main(int argc, char **argv) {
     std::unique_ptr<GDALDataset, DatasetCloser> source(
         GDALDataset::Open(argv[1], GDAL_OF_VECTOR | GDAL_OF_READONLY));
     if (!source)
-      throw KError(std::string("Cannot open file ") + argv[1]);
+      throw KError(ErrorCause::CannotOpen,
+                   std::string("Cannot open file ") + argv[1]);
     WorldMap map;
     ReadLayer(*source, "countries", "NAME", nullptr, PlaceKind::Country, map);
     ReadLayer(*source, "states_provinces", "name", "admin", PlaceKind::Province,

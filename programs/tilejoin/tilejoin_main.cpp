@@ -1,7 +1,6 @@
 // tilejoin: joins a task's tiles into one georeferenced picture. Without
 // arguments it opens the Tile Joiner window; with a project file it joins
 // headless: progress on stderr, the result lines on stdout.
-#include <atomic>
 #include <clocale>
 #include <cstdio>
 #include <string>
@@ -10,15 +9,13 @@
 
 #include "joiner/TileJoiner.h"
 #include "joinerwindow/RunJoinerWindow.h"
+#include "platform/ExitStatus.h"
 #include "platform/StopSignal.h"
 
 namespace {
 
-std::atomic<bool> cancel{false};
-
-extern "C" void OnInterrupt(int) {
-  cancel.store(true);
-}
+using kestrane::ErrorCause;
+using kestrane::ExitStatusFor;
 
 const char *PhaseName(kestrane::JoinPhase phase) {
   switch (phase) {
@@ -53,10 +50,10 @@ private:
 int RunHeadless(const std::string &project, const std::string &output,
                 bool overviews) {
   // As signal() did: calls in progress go on after the handler.
-  kestrane::InstallStopHandler(OnInterrupt, {SIGINT, SIGTERM}, SA_RESTART);
+  const kestrane::StopFlag &stop = kestrane::StopOnSignals(SA_RESTART);
   kestrane::JoinOptions options;
   options.Overviews = overviews;
-  options.Cancel = &cancel;
+  options.Cancel = &stop;
   ProgressLines progress;
   options.Progress = [&progress](kestrane::JoinPhase p, int64_t d, int64_t t) {
     progress(p, d, t);
@@ -67,14 +64,15 @@ int RunHeadless(const std::string &project, const std::string &output,
     for (const std::string &line : result.Lines())
       std::printf("%s\n", line.c_str());
     if (result.Cancelled)
-      return 130;
-    return result.Complete() ? 0 : 1;
-  } catch (const kestrane::JoinRefused &e) {
+      return kestrane::kExitStopped;
+    return result.Complete() ? kestrane::kExitDone : kestrane::kExitIncomplete;
+  } catch (const kestrane::KError &e) {
+    // Refused input, or a picture that cannot be written: as kestrane-cli.
     std::fprintf(stderr, "%s\n", e.what());
-    return 2;
+    return ExitStatusFor(e.Cause());
   } catch (const std::exception &e) {
     std::fprintf(stderr, "%s\n", e.what());
-    return 1;
+    return ExitStatusFor(ErrorCause::SystemFailed);
   }
 }
 
@@ -87,8 +85,8 @@ int main(int argc, char **argv) {
 
   CLI::App app{"Joins the tiles of a task into one tiled TIFF (GeoTIFF for "
                "North tasks).\nWithout arguments: the Tile Joiner window.\n"
-               "Exit status: 0 every tile joined, 1 some tiles not joined or "
-               "the picture\nnot written, 2 input refused, 130 interrupted.",
+               "Exit status: 0 every tile joined, 1 some tiles not joined, 2 "
+               "input refused\nor the picture not written, 130 interrupted.",
                "tilejoin"};
   std::string project, output;
   bool noOverviews = false;
@@ -104,10 +102,10 @@ int main(int argc, char **argv) {
     return app.exit(e);
   } catch (const CLI::CallForVersion &) {
     std::printf("tilejoin %s\n", KESTRANE_VERSION);
-    return 0;
+    return kestrane::kExitDone;
   } catch (const CLI::ParseError &e) {
     app.exit(e);
-    return 2;
+    return ExitStatusFor(ErrorCause::InputRefused);
   }
   return RunHeadless(project, output, !noOverviews);
 }

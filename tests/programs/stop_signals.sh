@@ -4,7 +4,8 @@
 # on standard output and in the saved log, the positions reach the project
 # file, the exit status is 130, and it all happens within a few seconds
 # (the tile under way is finished first). Rows: INT, TERM, HUP on
-# `download`, and TERM on `resume`.
+# `download`, and TERM on `resume`. Then SIGHUP stops `audit` and
+# `redownload` as SIGINT does: exit 130 within a few seconds.
 set -euo pipefail
 bundle=${1:?usage: stop_signals.sh BUNDLE_DIR}
 source "$(dirname "$0")/../support/e2e_lib.sh"
@@ -63,4 +64,54 @@ stop hup HUP h "$cli" download --path "$out" --task h "${area[@]}"
 # indented first, so that only the resumed run's end lines count.
 sed -i 's/^/ /' "$out/t_log.txt"
 stop resume TERM t "$cli" resume "$out/t.ktsk"
+
+# stopped NAME SIGNAL FILE LINE COMMAND...: runs the command, sends the
+# signal once FILE holds a line starting with LINE (the run is under way),
+# and checks that the run ends with 130 within five seconds.
+stopped() {
+  local name=$1 sig=$2 file=$3 line=$4
+  shift 4
+  "$@" >"$work/$name.out" 2>"$work/$name.err" &
+  local pid=$!
+  for _ in $(seq 300); do
+    grep -q "^$line" "$file" && break
+    sleep 0.1
+  done
+  grep -q "^$line" "$file" || fail "$name: no '$line' line"
+  local sent
+  sent=$(date +%s%N)
+  kill -"$sig" "$pid"
+  local rc=0
+  wait "$pid" || rc=$?
+  local ms=$((($(date +%s%N) - sent) / 1000000))
+  [ "$rc" -eq 130 ] || fail "$name ($sig): exit $rc, expected 130"
+  [ "$ms" -lt 5000 ] || fail "$name ($sig): ended $ms ms after the signal"
+  echo "$name: $sig stopped the run in $ms ms"
+}
+
+# An audit that decodes 9310 tiles on one thread: several seconds of
+# work. Its progress line shows that it is under way.
+"$cli" plan --path "$out" --task a --left -122.40 --right -122.27 \
+  --top 47.65 --bottom 47.56 --zoom 18 --dir East >/dev/null
+"$cli" audit "$out/a.ktsk" >/dev/null || true # lists every tile missing
+convert -size 512x512 plasma: -quality 85 "$work/tile.jpg"
+tr -d '\r' <"$out/a_missing.ftl" | cut -d'|' -f1 |
+  xargs -n 500 sh -c 'tee "$@" >/dev/null <"$0"' "$work/tile.jpg"
+for sig in INT HUP; do
+  stopped "audit-$sig" "$sig" "$work/audit-$sig.err" 'Audit: ' \
+    "$cli" audit "$out/a.ktsk" --decode --threads 1
+done
+
+# A re-download of the same list from a service whose every answer takes a
+# second: the run ends after the request under way.
+e2e_stop_service
+e2e_start_service "$work/server2.out" /dev/null --fault-rate 1 \
+  --faults slow --slow-ms 1000
+e2e_point_hosts "$port"
+"$cli" audit "$out/h.ktsk" --list "$work/h.ftl" >/dev/null || true
+sed -i "s|//[^/]*/|//127.0.0.1:$port/|" "$work/h.ftl"
+for sig in INT HUP; do
+  stopped "redownload-$sig" "$sig" "$work/redownload-$sig.out" 'Start\.\.\.' \
+    "$cli" redownload "$work/h.ftl"
+done
 echo "stop_signals: ok"

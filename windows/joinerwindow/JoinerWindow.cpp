@@ -100,13 +100,13 @@ void JoinerWindow::ProjectChanged() {
 
 void JoinerWindow::JoinClicked() {
   if (Running()) {
-    cancel_.store(true);
+    cancel_.Request();
     JoinButton->setEnabled(false);
     return;
   }
   Results->clear();
   Progress->setValue(0);
-  cancel_.store(false);
+  cancel_.Clear();
   JoinButton->setText(QStringLiteral("Cancel"));
 
   const std::string project = ProjectEdit->text().toStdString();
@@ -155,7 +155,7 @@ void JoinerWindow::Done(const QStringList &lines) {
 }
 
 void JoinerWindow::Stop() {
-  cancel_.store(true);
+  cancel_.Request();
   if (worker_.joinable())
     worker_.join();
 }

@@ -1,5 +1,4 @@
 #pragma once
-#include <atomic>
 #include <thread>
 
 #include <QWidget>
@@ -44,7 +43,7 @@ private:
   void Stop();
 
   std::thread worker_;
-  std::atomic<bool> cancel_{false};
+  StopFlag cancel_;
   QString defaultOutput_; // the output the project file suggested
 };
 

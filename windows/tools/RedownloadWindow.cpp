@@ -80,7 +80,7 @@ RedownloadWindow::RedownloadWindow(QWidget *parent)
 
 RedownloadWindow::~RedownloadWindow() {
   if (worker_.joinable()) {
-    stop_->store(true);
+    stop_->Request();
     worker_.join();
   }
 }
@@ -119,7 +119,7 @@ void RedownloadWindow::StartRun(const std::string &ftlPath) {
   if (Running())
     return;
   reportPane_->clear();
-  stop_ = std::make_shared<std::atomic<bool>>(false);
+  stop_ = std::make_shared<StopFlag>();
   openStopButton_->setText(QStringLiteral("Stop"));
   openStopButton_->setEnabled(true);
   // The run blocks for as long as its requests take: it goes on a thread of
@@ -148,7 +148,7 @@ void RedownloadWindow::StartRun(const std::string &ftlPath) {
 void RedownloadWindow::StopRun() {
   if (!Running())
     return;
-  stop_->store(true);
+  stop_->Request();
   // The run ends after the request in progress.
   openStopButton_->setEnabled(false);
 }

@@ -4,7 +4,6 @@
 // a thread of its own so that the window stays responsive; its button
 // stops the run after the current record.
 #include <QDialog>
-#include <atomic>
 #include <memory>
 #include <string>
 #include <thread>
@@ -60,7 +59,7 @@ private:
   ForwardingSink errors_;
   RedownloadOptions options_;
   std::thread worker_;
-  std::shared_ptr<std::atomic<bool>> stop_;
+  std::shared_ptr<StopFlag> stop_;
   bool closeWhenDone_ = false;
 
   QWidget *buttonPanel_;

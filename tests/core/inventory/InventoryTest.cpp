@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <atomic>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -227,7 +226,8 @@ TEST(TakeInventory, StopsWhenCancelled) {
   // check before every chunk.
   for (int i = 0; i < 5000; ++i)
     PutBytes(t.task->TileFolder + "other" + std::to_string(i), "");
-  const std::atomic<bool> cancel{true};
+  StopFlag cancel;
+  cancel.Request();
   InventoryOptions o;
   o.Cancel = &cancel;
   EXPECT_TRUE(TakeInventory(*t.task, o).Cancelled);

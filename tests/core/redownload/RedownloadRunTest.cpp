@@ -2,7 +2,6 @@
 
 #include <sys/stat.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -58,7 +57,7 @@ protected:
   // Writes the list (each line ended by CR LF) and runs it.
   RedownloadResult RunList(const std::vector<std::string> &records,
                            RedownloadOptions options = ShortOptions(),
-                           const std::atomic<bool> *stop = nullptr) {
+                           const StopFlag *stop = nullptr) {
     std::string text;
     for (const std::string &r : records)
       text += r + "\r\n";
@@ -326,7 +325,7 @@ TEST_F(ReDownloadTest, MissingListIsCannotOpen) {
 
 TEST_F(ReDownloadTest, StopFlagEndsRunAfterCurrentRecord) {
   Serve([&](const HttpRequest &, int) { return WorkerOk(jpeg_); });
-  std::atomic<bool> stop{false};
+  StopFlag stop;
   WorkerWriteFile(ListPath(), Record(1) + "\r\n" + Record(2) + "\r\n");
   const RedownloadResult r = RedownloadRun(ShortOptions())
                                  .Run(
@@ -334,7 +333,7 @@ TEST_F(ReDownloadTest, StopFlagEndsRunAfterCurrentRecord) {
                                      [&](const std::string &l) {
                                        lines_.push_back(l);
                                        if (l.ends_with(" ->OK"))
-                                         stop = true; // the Stop button
+                                         stop.Request(); // the Stop button
                                      },
                                      &stop);
   EXPECT_EQ(lines_, (std::vector<std::string>{kStart, OkLine(1), kEnd}));

@@ -174,7 +174,8 @@ TEST(DownloadTaskSetupTest, AreaTooLargeIsRefusedBeforeAnythingIsCreated) {
   try {
     DownloadTask t(p);
     FAIL() << "set-up accepted " << t.TotalCount << " tiles";
-  } catch (const TaskSetupError &e) {
+  } catch (const KError &e) {
+    EXPECT_EQ(e.Cause(), ErrorCause::InputRefused);
     EXPECT_EQ(std::string(e.what()),
               "The area is too large: " + std::to_string(count) + " tiles.");
   }
@@ -197,7 +198,8 @@ TEST(DownloadTaskSetupTest, TileFolderThatCannotBeCreatedFails) {
   try {
     CreateTileFolder(DownloadTask(p));
     FAIL() << "set-up succeeded";
-  } catch (const TaskSetupError &e) {
+  } catch (const KError &e) {
+    EXPECT_EQ(e.Cause(), ErrorCause::CannotWrite);
     EXPECT_EQ(std::string(e.what()),
               "Create directory " + dir.Path() + "newtask/ Failed.");
   }
@@ -213,22 +215,31 @@ TEST(DownloadTaskSetupTest, ExistingTileFolderAndImagesAreKept) {
             "old image");
 }
 
-// Inputs the geometry is not defined for never reach it; they are not a
-// message of their own (the caller reports "Error: Create task failure.").
+// Inputs the geometry is not defined for never reach it: they are refused
+// with a text that names the fault (the caller shows it before "Error:
+// Create task failure."), not lost in a bare exception.
 TEST(DownloadTaskSetupTest, InputsOutsideTheGridAreRefused) {
   struct Row {
     const char *what;
     void (*change)(TaskParameters &);
+    const char *text;
   };
   const Row rows[] = {
-      {"zoom 0", [](TaskParameters &p) { p.Zoom = 0; }},
-      {"zoom 22", [](TaskParameters &p) { p.Zoom = 22; }},
-      {"direction 4", [](TaskParameters &p) { p.Dir = 4; }},
-      {"direction -1", [](TaskParameters &p) { p.Dir = -1; }},
-      {"latitude 86", [](TaskParameters &p) { p.TopLatitude = 86; }},
+      {"zoom 0", [](TaskParameters &p) { p.Zoom = 0; },
+       "zoom level outside 1..21"},
+      {"zoom 22", [](TaskParameters &p) { p.Zoom = 22; },
+       "zoom level outside 1..21"},
+      {"direction 4", [](TaskParameters &p) { p.Dir = 4; },
+       "direction outside 0..3"},
+      {"direction -1", [](TaskParameters &p) { p.Dir = -1; },
+       "direction outside 0..3"},
+      {"latitude 86", [](TaskParameters &p) { p.TopLatitude = 86; },
+       "coordinates outside the grid"},
       {"longitude NaN",
-       [](TaskParameters &p) { p.LeftLongitude = std::nan(""); }},
-      {"left east of right", [](TaskParameters &p) { p.LeftLongitude = -1; }},
+       [](TaskParameters &p) { p.LeftLongitude = std::nan(""); },
+       "coordinates outside the grid"},
+      {"left east of right", [](TaskParameters &p) { p.LeftLongitude = -1; },
+       "left edge east of right edge"},
   };
   for (const Row &r : rows) {
     SCOPED_TRACE(r.what);
@@ -238,10 +249,12 @@ TEST(DownloadTaskSetupTest, InputsOutsideTheGridAreRefused) {
     bool refused = false;
     try {
       DownloadTask t(p);
-    } catch (const TaskSetupError &) {
-      ADD_FAILURE() << "reported as a set-up message";
-    } catch (const std::exception &) {
+    } catch (const KError &e) {
+      EXPECT_EQ(e.Cause(), ErrorCause::InputRefused);
+      EXPECT_EQ(std::string(e.what()), r.text);
       refused = true;
+    } catch (const std::exception &) {
+      ADD_FAILURE() << "refused without a cause";
     }
     EXPECT_TRUE(refused);
     EXPECT_FALSE(Exists(dir.Path() + "newtask"));

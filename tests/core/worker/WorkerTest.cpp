@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <set>
 #include <sys/socket.h>
 
@@ -678,6 +679,93 @@ TEST_F(WorkerTest, GivenUpTileBecomesThePosition) {
   EXPECT_EQ(counts.Stored, 1);
   EXPECT_EQ(counts.GivenUp, 1);
   EXPECT_TRUE(counts.EndedEarly);
+}
+
+// What each outcome of a tile does to its worker. The middle tile of three
+// gets the row's answers (the n-th request answers[n-1], the last one for
+// every later request), the others a good tile. Only a concluded tile
+// (stored or given up) counts and moves the position that a later run
+// resumes after; a request again counts nothing; a tile that ends the
+// worker leaves the position on the tile before it, and the next tile is
+// never asked for.
+TEST_F(WorkerTest, OnlyAConcludedTileMovesThePosition) {
+  const std::string good = WorkerJpeg(8, 8);
+  const HttpResponse ok = WorkerOk(good);
+  const HttpResponse crashed =
+      WorkerOk(std::string("\xFF\xD8", 2) + "no image here");
+  const HttpResponse gif = WorkerOk(WorkerGifBody());
+  const HttpResponse e404 = WorkerStatus(404, "Not Found");
+  const HttpResponse e500 = WorkerStatus(500, "Internal Server Error");
+  struct Row {
+    const char *what;
+    std::vector<HttpResponse> answers;
+    std::optional<std::string> blocked; // suffix of the middle tile's path
+                                        // that a folder stands on
+    TileOutcome outcome;
+  };
+  const Row rows[] = {
+      {"stored", {ok}, {}, TileOutcome::Stored},
+      {"stored after a 500", {e500, ok}, {}, TileOutcome::Stored},
+      {"stored after a crashed body", {crashed, ok}, {}, TileOutcome::Stored},
+      {"given up: not on the server", {e404}, {}, TileOutcome::GivenUp},
+      {"given up: 500 three times", {e500}, {}, TileOutcome::GivenUp},
+      {"given up: crashed four times", {crashed}, {}, TileOutcome::GivenUp},
+      {"given up: no image", {gif}, {}, TileOutcome::GivenUp},
+      {"given up although the placeholder cannot be placed",
+       {e404},
+       "",
+       TileOutcome::GivenUp},
+      {"ends the worker: banned",
+       {WorkerStatus(403, "Forbidden")},
+       {},
+       TileOutcome::EndsWorker},
+      {"ends the worker: the tile cannot be written",
+       {ok},
+       "",
+       TileOutcome::EndsWorker},
+      {"ends the worker: the side file cannot be written",
+       {gif},
+       ".invalid",
+       TileOutcome::EndsWorker},
+  };
+  for (const Row &r : rows) {
+    SCOPED_TRACE(r.what);
+    Block *block = nullptr;
+    WorkerTileServer server([&](const HttpRequest &req, int nth) {
+      if (req.Target != block->Target(0, 1))
+        return ok;
+      return r.answers[std::min<size_t>(static_cast<size_t>(nth),
+                                        r.answers.size()) -
+                       1];
+    });
+    Block b(server, 1, 3, 1);
+    block = &b;
+    if (r.blocked)
+      std::filesystem::create_directory(b.Path(0, 1) + *r.blocked);
+    WorkerRecorder host;
+    std::vector<DownloadWorker::Position> seen;
+    DownloadWorker::Counts counts;
+    ASSERT_TRUE(
+        WorkerRun(*b.task, 1, host, WorkerShortPacing(), [&](auto &threads) {
+          seen.push_back(threads[0]->Current());
+          counts = threads[0]->TileCounts();
+        }));
+    const bool concluded = Concludes(r.outcome);
+    EXPECT_EQ(counts.Stored, r.outcome == TileOutcome::Stored    ? 3
+                             : r.outcome == TileOutcome::GivenUp ? 2
+                                                                 : 1);
+    EXPECT_EQ(counts.GivenUp, r.outcome == TileOutcome::GivenUp ? 1 : 0);
+    EXPECT_EQ(counts.EndedEarly, !concluded);
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.back().X, b.X(0));
+    EXPECT_EQ(seen.back().Y, b.Y(concluded ? 2 : 0));
+    for (const DownloadWorker::Position &p : seen) {
+      if (!concluded) {
+        EXPECT_NE(p.Y, b.Y(1)) << "the position passed an open tile";
+      }
+    }
+    EXPECT_EQ(server.Count(b.Target(0, 2)), concluded ? 1 : 0);
+  }
 }
 
 TEST_F(WorkerTest, ProxyPortThatIsNoNumberEndsEachWorker) {
