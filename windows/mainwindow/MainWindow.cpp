@@ -44,17 +44,7 @@ MainWindow::MainWindow(const MainWindowConfig &config, QWidget *parent)
   if (settingsPath_.empty())
     settingsPath_ = SettingsPath(programFolder_);
 
-  TaskControlEnv env;
-  env.SavePositionsInBackground = true;
-  env.EndInventoryInBackground = true;
-  env.SettingsPath = settingsPath_;
-  env.ProgramFolder = programFolder_;
-  env.DecimalSeparator = config.DecimalSeparator;
-  env.Messages = &messages_;
-  env.Bridge = &bridge_;
-  env.View = this;
-  env.Pacing = config.Pacing;
-  control_ = std::make_unique<TaskControl>(std::move(env));
+  control_ = std::make_unique<TaskControl>(ControlEnv(config));
 
   shellOpen_ = [](const QUrl &url) { QDesktopServices::openUrl(url); };
   startProgram_ = [](const QString &program) {
@@ -75,6 +65,33 @@ MainWindow::MainWindow(const MainWindowConfig &config, QWidget *parent)
   BuildMenus();
   BuildStatusBar();
 
+  BuildTimers();
+
+  resize(596, 357);
+  if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+    QRect frame(QPoint(), size());
+    frame.moveCenter(screen->availableGeometry().center());
+    move(frame.topLeft());
+  }
+}
+
+// The task control behind the window: its panes and positions are saved
+// off the window's thread, and the end of a task is counted there too.
+TaskControlEnv MainWindow::ControlEnv(const MainWindowConfig &config) {
+  TaskControlEnv env;
+  env.SavePositionsInBackground = true;
+  env.EndInventoryInBackground = true;
+  env.SettingsPath = settingsPath_;
+  env.ProgramFolder = programFolder_;
+  env.DecimalSeparator = config.DecimalSeparator;
+  env.Messages = &messages_;
+  env.Bridge = &bridge_;
+  env.View = this;
+  env.Pacing = config.Pacing;
+  return env;
+}
+
+void MainWindow::BuildTimers() {
   tickTimer_ = new QTimer(this);
   tickTimer_->setObjectName(QStringLiteral("Timer1"));
   tickTimer_->setInterval(kTickPeriod);
@@ -96,13 +113,6 @@ MainWindow::MainWindow(const MainWindowConfig &config, QWidget *parent)
     endCountTimer_->stop();
     UpdateProgress();
   });
-
-  resize(596, 357);
-  if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-    QRect frame(QPoint(), size());
-    frame.moveCenter(screen->availableGeometry().center());
-    move(frame.topLeft());
-  }
 }
 
 MainWindow::~MainWindow() {

@@ -129,6 +129,8 @@ private:
   QWidget *BuildFields();
   QWidget *BuildPanes();
   void BuildStatusBar();
+  void BuildTimers();
+  TaskControlEnv ControlEnv(const MainWindowConfig &config);
   // Connects a control's signal to a handler run through Guarded.
   template <class Sender, class Signal, class F>
   void Connect(Sender *sender, Signal signal, F handler);
