@@ -325,10 +325,13 @@ void CreateFailedFile(const DownloadTask &task) {
 }
 
 void WriteTaskFiles(const DownloadTask &task) {
-  WriteProjectFile(task);
+  // The project file comes last: a run killed while the others are written
+  // leaves no project file that `resume` or Start would continue without
+  // its log, so the next Start simply writes them all again.
   WriteTileList(task);
   WriteLogHeader(task);
   CreateFailedFile(task);
+  WriteProjectFile(task);
   // A run killed in mid-write may have left temporary files beside its
   // tiles and task files; nothing of them is needed any more.
   RemoveStaleTemporaries(task.TileFolder);

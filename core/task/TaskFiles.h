@@ -25,8 +25,8 @@ void WriteLogHeader(const DownloadTask &task); // header, or continuation marker
 void CreateFailedFile(
     const DownloadTask &task); // empty, nothing when continued
 
-// The four in that order, then the removal of the temporary files that a run
-// killed in mid-write left beside the tiles and the task's files.
+// The four, the project file last, then the removal of the temporary files
+// that a run killed in mid-write left beside the tiles and the task's files.
 void WriteTaskFiles(const DownloadTask &task);
 
 } // namespace kestrane
