@@ -175,6 +175,12 @@ bool DecodeCheck(const DownloadTask &task, const InventoryOptions &options,
         return;
       const int64_t end = std::min(total, begin + kDecodeChunk);
       for (int64_t i = begin; i < end; ++i) {
+        // A stop is seen before each tile, not only between chunks: a chunk
+        // of large tiles takes seconds to decode.
+        if (stop.Requested() || Cancelled(options)) {
+          stop.Request();
+          return;
+        }
         if (!planes.File.Get(i) || planes.Damaged.Get(i))
           continue;
         int32_t x = 0, y = 0;
