@@ -7,6 +7,7 @@
 #include "inventory/TaskInventory.h"
 #include "platform/AtomicFile.h"
 #include "platform/Files.h"
+#include "platform/OutputChecks.h"
 
 namespace kestrane {
 
@@ -18,6 +19,7 @@ std::string MissingListPath(const std::string &projectFile) {
 
 void WriteMissingList(const DownloadTask &task, const TaskInventory &inventory,
                       const std::string &listPath) {
+  RefuseAsOutput(task, listPath);
   // A run killed while it wrote a list left its temporary file beside it.
   RemoveStaleTemporaries(ExtractFilePath(listPath));
   // Streamed through the temporary file: the list of a large block never
@@ -44,6 +46,9 @@ void WriteMissingList(const DownloadTask &task, const TaskInventory &inventory,
       flush();
   }
   flush();
+  // Whatever came to stand at the list's path meanwhile is still not
+  // replaced.
+  RefuseNonFileOutput(listPath);
   if (out.Commit() != 0)
     throw failed;
 }

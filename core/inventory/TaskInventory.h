@@ -58,14 +58,24 @@ TaskInventory TakeInventory(const DownloadTask &task,
 std::optional<InventoryCounts> CountTileFolder(const DownloadTask &task);
 
 // Writes the failed-tile list (path "|" URL, CR LF) of every tile that is
-// not stored, in the workers' order, replacing `listPath` atomically.
-// Throws KError("Cannot create file " + path) on failure.
+// not stored, in the workers' order, replacing `listPath` atomically. The
+// list's path is refused as RefuseAsOutput refuses it, before anything is
+// written. Throws KError("Cannot create file " + path) on failure.
 void WriteMissingList(const DownloadTask &task, const TaskInventory &inventory,
                       const std::string &listPath);
 
 // The default name of that list: the task's base name + "_missing.ftl"
 // beside the project file.
 std::string MissingListPath(const std::string &projectFile);
+
+// Refuses `output` as the path of a file written for the task (the joiner's
+// picture, a list of missing tiles): one of the task's own files (its
+// project file, log, failed-tile list, a tile list, or a tile or side file
+// in its tile folder, by name or as the same file), or anything but a
+// regular file (RefuseNonFileOutput). Throws KError(InputRefused, "Cannot
+// create file " + output + ": it is the project file", "...: it is a FIFO",
+// ...); nothing is written or changed.
+void RefuseAsOutput(const DownloadTask &task, const std::string &output);
 
 // The task's block and direction, for the tile layer's file names.
 TileBlock TileBlockOf(const DownloadTask &task);

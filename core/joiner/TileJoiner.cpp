@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
 #include <map>
 #include <unordered_map>
 
@@ -12,6 +11,7 @@
 #include "joiner/TileCodec.h"
 #include "platform/AtomicFile.h"
 #include "platform/Files.h"
+#include "platform/OutputChecks.h"
 
 namespace kestrane {
 
@@ -76,14 +76,10 @@ LoadedTask LoadForJoin(const std::string &projectFile,
   }
 }
 
-// Refuses an output that would overwrite the project file or lies in no
-// existing folder.
-void CheckOutput(const std::string &projectFile,
-                 const std::string &outputFile) {
-  std::error_code ec;
-  if (std::filesystem::equivalent(projectFile, outputFile, ec))
-    throw KError(ErrorCause::InputRefused, "Cannot create file " + outputFile +
-                                               ": it is the project file");
+// Refuses an output that would replace one of the task's files or
+// something that is not a regular file, or that lies in no existing folder.
+void CheckOutput(const DownloadTask &task, const std::string &outputFile) {
+  RefuseAsOutput(task, outputFile);
   if (!DirectoryExists(ExtractFilePath(outputFile).empty()
                            ? std::string(".")
                            : ExtractFilePath(outputFile)))
@@ -163,7 +159,7 @@ JoinResult JoinTiles(const std::string &projectFile, std::string outputFile,
   const DownloadTask &task = loaded.Task;
   if (outputFile.empty())
     outputFile = DefaultJoinOutput(projectFile);
-  CheckOutput(projectFile, outputFile);
+  CheckOutput(task, outputFile);
 
   JoinResult result;
   result.ProjectFile = projectFile;
@@ -202,7 +198,10 @@ JoinResult JoinTiles(const std::string &projectFile, std::string outputFile,
         result.Cancelled = true;
         return result;
       }
-      // The picture reached the disk before the TIFF library closed it.
+      // Whatever came to stand at the output meanwhile is still not
+      // replaced. The picture reached the disk before the TIFF library
+      // closed it.
+      RefuseNonFileOutput(outputFile);
       if (const int e = out.Commit(/*sync=*/false); e != 0)
         throw KError(ErrorCause::CannotWrite, "Cannot create file " +
                                                   outputFile + ": " +

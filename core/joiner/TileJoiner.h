@@ -56,9 +56,11 @@ std::string DefaultJoinOutput(const std::string &projectFile);
 // `outputFile` (DefaultJoinOutput when empty). The picture is written to a
 // temporary file beside the target and renamed at the end. Throws KError:
 // CannotOpen or InvalidFile for a project file that cannot be used,
-// InputRefused for an output that would replace the project file or lies
-// in no folder, CannotWrite with the reason when the picture cannot be
-// written. Either way, and on Cancel, no output file is left behind.
+// InputRefused for an output that would replace one of the task's files or
+// something that is not a regular file (RefuseAsOutput), or that lies in no
+// folder; CannotWrite with the reason when the picture cannot be written.
+// Either way, and on Cancel, no output file is left behind and what stood
+// at the output stays.
 JoinResult JoinTiles(const std::string &projectFile, std::string outputFile,
                      const JoinOptions &options = {});
 

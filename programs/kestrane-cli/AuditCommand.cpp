@@ -150,6 +150,14 @@ int RunAudit(const Args &args) {
   } catch (const KError &e) {
     return Fail(e);
   }
+  if (opts.ListPath.empty())
+    opts.ListPath = MissingListPath(opts.ProjectFile);
+  try {
+    // Refused before the tiles are looked at, and left as it is.
+    RefuseAsOutput(loaded->Task, opts.ListPath);
+  } catch (const KError &e) {
+    return Fail(e);
+  }
   TaskInventory inventory;
   if (const std::optional<int> status = CountTiles(*loaded, opts, inventory))
     return *status;

@@ -195,6 +195,15 @@ void TileViewWindow::WriteMissingListTo(const std::string &listPath,
                                         std::function<void()> done) {
   if (!session_)
     return;
+  try {
+    // Refused before every tile is checked; what stands there stays.
+    RefuseAsOutput(session_->Task(), listPath);
+  } catch (const KError &e) {
+    sink_.ShowMessage(e.what());
+    if (done)
+      done();
+    return;
+  }
   statusBar()->showMessage(QStringLiteral("Checking every tile..."));
   // The list is written on the inventory's thread: for a large block it is
   // many megabytes, and the window keeps painting meanwhile.
