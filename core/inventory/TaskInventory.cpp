@@ -15,6 +15,7 @@
 #include "platform/Files.h"
 #include "tile/Placeholder.h"
 #include "tile/TileCheck.h"
+#include "tile/TileRead.h"
 
 namespace kestrane {
 
@@ -37,13 +38,13 @@ bool Cancelled(const InventoryOptions &o) {
 // read into memory but counted as damaged.
 constexpr size_t kMaxTileBytes = size_t{64} << 20;
 
-// Reads a whole file into `out` (reused between calls). False when it
-// cannot be opened or read whole, is no regular file or is too large for a
-// tile; `missing` tells that nothing is there.
+// Reads a whole tile file into `out` (reused between calls). False when it
+// is no file a tile can be read from (a link, a folder, a FIFO, too large,
+// unreadable); `missing` tells that nothing is there.
 bool ReadInto(int dirFd, const char *name, std::string &out, bool *missing) {
-  const BoundedRead read = ReadBoundedFile(dirFd, name, kMaxTileBytes, out);
-  *missing = read == BoundedRead::Missing;
-  return read == BoundedRead::Whole;
+  const StoredTileRead read = ReadStoredTile(dirFd, name, kMaxTileBytes, out);
+  *missing = read == StoredTileRead::Missing;
+  return read == StoredTileRead::Whole;
 }
 
 // Everything a tile folder listing needs, walked once.
@@ -118,8 +119,16 @@ private:
   void Classify(int dirFd, const char *name, int64_t i) {
     ++tiles_;
     struct stat st;
-    // Follows links, as the workers' own look at a tile does.
-    if (::fstatat(dirFd, name, &st, 0) != 0 || !S_ISREG(st.st_mode))
+    if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+      return; // gone since the listing: missing
+    if (S_ISLNK(st.st_mode)) {
+      // A link under a tile's name is not followed: whatever it points at
+      // is no tile of this task.
+      planes_.File.Set(i);
+      planes_.Damaged.Set(i);
+      return;
+    }
+    if (!S_ISREG(st.st_mode))
       return; // nothing a tile can be read from: missing
     if (st.st_size == 0) {
       // No image is empty, whatever the check asked for.
@@ -166,15 +175,15 @@ bool DecodeCheck(const DownloadTask &task, const InventoryOptions &options,
   const auto work = [&](bool reports) {
     std::string bytes;
     for (;;) {
-      if (stop.Requested() || Cancelled(options)) {
-        stop.Request();
-        return;
-      }
       const int64_t begin = next.fetch_add(kDecodeChunk);
       if (begin >= total)
         return;
       const int64_t end = std::min(total, begin + kDecodeChunk);
       for (int64_t i = begin; i < end; ++i) {
+        if (stop.Requested() || Cancelled(options)) {
+          stop.Request();
+          return;
+        }
         if (!planes.File.Get(i) || planes.Damaged.Get(i))
           continue;
         int32_t x = 0, y = 0;
@@ -182,12 +191,12 @@ bool DecodeCheck(const DownloadTask &task, const InventoryOptions &options,
         const std::string name = task.TileFileName(x, y);
         bool missing = false;
         if (!ReadInto(dirFd, name.c_str(), bytes, &missing)) {
-          // Gone since the listing: missing now; unreadable: damaged.
+          // Gone since the listing: missing now; no file: damaged.
           if (missing)
             planes.File.Clear(i);
           else
             planes.Damaged.Set(i);
-        } else if (!StoredTileIsImage(bytes)) {
+        } else if (!StoredTileIsImage(bytes, options.Cancel)) {
           planes.Damaged.Set(i);
         }
       }

@@ -15,7 +15,8 @@ namespace kestrane {
 enum class TileState : uint8_t {
   Stored,      // a file that is not the placeholder (and decodes, if checked)
   Placeholder, // byte for byte the program's blank image
-  Damaged,     // with the decode check: fails the tile layer's image check
+  Damaged,     // a link under the tile's name, an empty file, or with the
+               // decode check: fails the tile layer's image check
   Missing,     // no file
 };
 

@@ -13,9 +13,10 @@ namespace kestrane::joiner_detail {
 // again as BigTIFF.
 struct ClassicTooSmall {};
 
-// Reads a tile file whole into `out` (reused between calls); false when it
-// cannot be opened. A file over the joiner's bound for a tile, or no regular
-// file, reads as empty (and so counts as damaged).
+// Reads a tile file whole into `out` (reused between calls); false when
+// nothing is there. A link under the tile's name (never followed), a file
+// over the joiner's bound for a tile, or anything else that is no regular
+// file reads as empty (and so counts as damaged).
 bool ReadTile(const std::string &path, std::string &out);
 
 // What the picture is made of: the task's view cells with the inventory's

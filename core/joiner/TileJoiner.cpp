@@ -41,7 +41,7 @@ void ChooseSampling(const DownloadTask &task, int64_t columns, int64_t rows,
       continue;
     int32_t x = 0, y = 0;
     ViewCellTile(task, i % columns, i / columns, x, y);
-    if (!ReadTile(task.TilePath(x, y), bytes))
+    if (!ReadTile(task.TilePath(x, y), bytes) || bytes.empty())
       continue;
     ++looked;
     sizes += bytes.size();

@@ -54,7 +54,9 @@ std::string DefaultJoinOutput(const std::string &projectFile);
 
 // Joins the tiles of the task in `projectFile` into one tiled TIFF at
 // `outputFile` (DefaultJoinOutput when empty). The picture is written to a
-// temporary file beside the target and renamed at the end. Throws KError:
+// temporary file beside the target and renamed at the end. Every stored
+// tile passes the workers' image check, or is decoded within its bounds,
+// before it goes in; one that does not counts as damaged. Throws KError:
 // CannotOpen or InvalidFile for a project file that cannot be used,
 // InputRefused for an output that would replace one of the task's files or
 // something that is not a regular file (RefuseAsOutput), or that lies in no
