@@ -112,7 +112,7 @@ private:
   const DownloadTask &task_;
   const JoinOptions &options_;
   JoinResult &result_;
-  const std::unordered_map<int64_t, TileState> &problems_;
+  const CellStates &problems_;
   int h_, v_;
   EmptyTiles empty_;
   TIFF *tif_ = nullptr;
@@ -201,9 +201,9 @@ bool Writer::WriteBase(Level &base) {
         return false;
       if ((index & 63) == 0)
         Report(JoinPhase::Joining, index, total);
-      const auto problem = problems_.find(index);
-      if (problem != problems_.end()) {
-        switch (problem->second) {
+      const TileState state = problems_.Get(index);
+      if (state != TileState::Stored) {
+        switch (state) {
         case TileState::Placeholder:
           ++result_.Placeholder;
           break;
@@ -224,8 +224,8 @@ bool Writer::WriteBase(Level &base) {
         empty_.Set(col, row);
         continue;
       }
-      switch (PrepareTile(bytes, h_, v_, options_.Quality, options_.Cancel,
-                          rgb, encoded)) {
+      switch (PrepareTile(bytes, h_, v_, options_.Quality, options_.Cancel, rgb,
+                          encoded)) {
       case TileUse::Carried:
         WriteTile(base, index, bytes);
         ++result_.Carried;

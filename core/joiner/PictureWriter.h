@@ -1,9 +1,9 @@
 #pragma once
 #include <cstdint>
 #include <string>
-#include <unordered_map>
 
 #include "inventory/TaskInventory.h"
+#include "joiner/CellStates.h"
 #include "joiner/TileJoiner.h"
 #include "platform/AtomicFile.h"
 
@@ -20,11 +20,10 @@ struct ClassicTooSmall {};
 bool ReadTile(const std::string &path, std::string &out);
 
 // What the picture is made of: the task's view cells with the inventory's
-// problem tiles by view index, and the JPEG sampling the tiles are written
-// with.
+// state of each, and the JPEG sampling the tiles are written with.
 struct PictureInput {
   const DownloadTask &Task;
-  const std::unordered_map<int64_t, TileState> &Problems;
+  const CellStates &Problems;
   int HSampling = 2, VSampling = 2;
 };
 

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <map>
-#include <unordered_map>
 
 #include "inventory/ProjectFile.h"
 #include "inventory/TaskInventory.h"
@@ -30,14 +30,14 @@ const char *const kDirectionNames[] = {"North", "East", "South", "West"};
 // The JPEG sampling most of the first stored tiles have; 2 x 2 (4:2:0) when
 // none tells.
 void ChooseSampling(const DownloadTask &task, int64_t columns, int64_t rows,
-                    const std::unordered_map<int64_t, TileState> &problems,
-                    int &h, int &v, double &averageSize) {
+                    const CellStates &problems, int &h, int &v,
+                    double &averageSize) {
   std::map<std::pair<int, int>, int> votes;
   std::string bytes;
   int looked = 0;
   uint64_t sizes = 0;
   for (int64_t i = 0; i < columns * rows && looked < 32; ++i) {
-    if (problems.count(i) != 0)
+    if (problems.Get(i) != TileState::Stored)
       continue;
     int32_t x = 0, y = 0;
     ViewCellTile(task, i % columns, i / columns, x, y);
@@ -87,27 +87,36 @@ void CheckOutput(const DownloadTask &task, const std::string &outputFile) {
                  "Cannot create file " + outputFile + ": no such folder");
 }
 
-// The inventory's tiles that are not stored whole, by view index; false when
-// cancelled.
+// Refuses, before anything is read or written, a block whose picture is
+// more than the joiner writes in bounded memory.
+void CheckPictureSize(const JoinResult &result) {
+  if (result.Total <= kMaxPictureTiles)
+    return;
+  throw KError(ErrorCause::InputRefused,
+               "Cannot create file " + result.OutputFile + ": a picture of " +
+                   std::to_string(result.Total) +
+                   " tiles is more than the joiner writes (at most " +
+                   std::to_string(kMaxPictureTiles) + " tiles)");
+}
+
+// The inventory's state of every view cell; false when cancelled. The
+// tiles are handed over as the walk finds them, so that memory holds no
+// list of them.
 bool FindProblems(const DownloadTask &task, const JoinOptions &options,
-                  int64_t columns,
-                  std::unordered_map<int64_t, TileState> &problems) {
+                  int64_t columns, CellStates &problems) {
   InventoryOptions inv;
   inv.Cancel = options.Cancel;
   if (options.Progress)
     inv.Progress = [&options](int64_t done, int64_t total) {
       options.Progress(JoinPhase::Checking, done, total);
     };
-  const TaskInventory inventory = TakeInventory(task, inv);
-  if (inventory.Cancelled)
-    return false;
-  for (const InventoryTile &t : inventory.Problems) {
+  InventoryWalk walk(task, inv);
+  return walk.Run([&](const InventoryTile &t) {
     if (t.State == TileState::Stored)
-      continue;
+      return;
     const ViewCell cell = ViewPlacement(task, t.X, t.Y);
-    problems[cell.Row * columns + cell.Column] = t.State;
-  }
-  return true;
+    problems.Set(cell.Row * columns + cell.Column, t.State);
+  });
 }
 
 } // namespace
@@ -168,8 +177,9 @@ JoinResult JoinTiles(const std::string &projectFile, std::string outputFile,
   result.Columns = ViewColumns(task);
   result.Rows = ViewRows(task);
   result.Total = result.Columns * result.Rows;
+  CheckPictureSize(result);
 
-  std::unordered_map<int64_t, TileState> problems;
+  CellStates problems(result.Total);
   if (!FindProblems(task, options, result.Columns, problems)) {
     result.Cancelled = true;
     return result;

@@ -1,8 +1,8 @@
 // The joiner decodes with the workers' bounds and takes only what passes
 // their check: a hostile body costs bounded time, a stop request is
 // honoured at once, a body that does not decode or a link under a tile's
-// name is damaged, and an output is never put over what is not a regular
-// file.
+// name is damaged; a block too large for one picture is refused at the
+// start, and an output is never put over what is not a regular file.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -182,6 +182,34 @@ TEST(JoinerBounds, StopIsHonouredWithinHalfASecond) {
   EXPECT_TRUE(r.Cancelled);
   EXPECT_LT(std::chrono::duration<double>(ended - requested).count(), 0.5);
   EXPECT_EQ(dir.Names(), before);
+}
+
+// A block of more tiles than one picture holds is refused before its tile
+// folder is looked at, with the limit in the message.
+TEST(JoinerBounds, BlockLargerThanAPictureIsRefusedAtTheStart) {
+  TempDir dir;
+  TaskParameters p;
+  p.Path = dir.Path();
+  p.TaskFileName = "huge.ktsk";
+  p.Dir = 1;
+  SetBlock(p, 17, 10000, 10000 + 2999, 20000, 20000 + 1500);
+  const DownloadTask task(p);
+  ASSERT_GT(task.TotalCount, kMaxPictureTiles);
+  WriteProjectFile(task);
+  const Clock::time_point start = Clock::now();
+  try {
+    JoinTiles(dir.Path() + "huge.ktsk", "");
+    ADD_FAILURE() << "joined";
+  } catch (const KError &e) {
+    EXPECT_EQ(e.Cause(), ErrorCause::InputRefused);
+    EXPECT_EQ(std::string(e.what()),
+              "Cannot create file " + dir.Path() + "huge.tif: a picture of " +
+                  std::to_string(task.TotalCount) +
+                  " tiles is more than the joiner writes (at most " +
+                  std::to_string(kMaxPictureTiles) + " tiles)");
+  }
+  EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 1.0);
+  EXPECT_EQ(dir.Names(), std::vector<std::string>{"huge.ktsk"});
 }
 
 // The picture is never put over a FIFO, a device or the task's log, named
