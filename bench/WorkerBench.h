@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <system_error>
 

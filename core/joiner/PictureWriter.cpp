@@ -20,6 +20,7 @@
 #include "joiner/OverviewTile.h"
 #include "joiner/TileCodec.h"
 #include "platform/Files.h"
+#include "tile/TileRead.h"
 
 namespace kestrane::joiner_detail {
 
@@ -111,7 +112,7 @@ private:
   const DownloadTask &task_;
   const JoinOptions &options_;
   JoinResult &result_;
-  const std::unordered_map<int64_t, TileState> &problems_;
+  const CellStates &problems_;
   int h_, v_;
   EmptyTiles empty_;
   TIFF *tif_ = nullptr;
@@ -196,14 +197,13 @@ bool Writer::WriteBase(Level &base) {
   for (int64_t row = 0; row < result_.Rows; ++row) {
     for (int64_t col = 0; col < result_.Columns; ++col) {
       const int64_t index = row * result_.Columns + col;
-      if ((index & 63) == 0) {
-        if (Cancelled())
-          return false;
+      if (Cancelled())
+        return false;
+      if ((index & 63) == 0)
         Report(JoinPhase::Joining, index, total);
-      }
-      const auto problem = problems_.find(index);
-      if (problem != problems_.end()) {
-        switch (problem->second) {
+      const TileState state = problems_.Get(index);
+      if (state != TileState::Stored) {
+        switch (state) {
         case TileState::Placeholder:
           ++result_.Placeholder;
           break;
@@ -224,16 +224,22 @@ bool Writer::WriteBase(Level &base) {
         empty_.Set(col, row);
         continue;
       }
-      if (CarriesAsTile(ReadJpegFrame(bytes), h_, v_)) {
+      switch (PrepareTile(bytes, h_, v_, options_.Quality, options_.Cancel, rgb,
+                          encoded)) {
+      case TileUse::Carried:
         WriteTile(base, index, bytes);
         ++result_.Carried;
-      } else if (DecodeTileBody(bytes, rgb)) {
-        EncodeTileJpeg(rgb, h_, v_, options_.Quality, encoded);
+        break;
+      case TileUse::Reencoded:
         WriteTile(base, index, encoded);
         ++result_.Reencoded;
-      } else {
+        break;
+      case TileUse::Damaged:
         ++result_.Damaged;
         empty_.Set(col, row);
+        break;
+      case TileUse::Cancelled:
+        return false;
       }
     }
   }
@@ -428,15 +434,13 @@ bool Writer::Write(AtomicFile &out, const std::string &target) {
 } // namespace
 
 bool ReadTile(const std::string &path, std::string &out) {
-  switch (ReadBoundedFile(AT_FDCWD, path.c_str(), kMaxTileBytes, out)) {
-  case BoundedRead::Missing:
-  case BoundedRead::Unopened:
+  switch (ReadStoredTile(AT_FDCWD, path.c_str(), kMaxTileBytes, out)) {
+  case StoredTileRead::Missing:
     return false;
-  case BoundedRead::Refused:
+  case StoredTileRead::NotATile:
     out.clear();
-    return true;
-  case BoundedRead::Whole:
-  case BoundedRead::Short:
+    break;
+  case StoredTileRead::Whole:
     break;
   }
   return true;

@@ -49,16 +49,27 @@ struct JoinResult {
   std::vector<std::string> Lines() const;
 };
 
+// The most tiles a picture holds. The TIFF library keeps the place and the
+// size of every tile of a level in memory (16 bytes a tile), and an
+// overview level reads back the places of the level above: at this many
+// tiles the join stays under 256 MB. A larger block is refused at the
+// start, its text giving this limit.
+inline constexpr int64_t kMaxPictureTiles = 4500000;
+
 // The picture's default path: the project file's folder + base name + ".tif".
 std::string DefaultJoinOutput(const std::string &projectFile);
 
 // Joins the tiles of the task in `projectFile` into one tiled TIFF at
 // `outputFile` (DefaultJoinOutput when empty). The picture is written to a
-// temporary file beside the target and renamed at the end. Throws KError:
+// temporary file beside the target and renamed at the end. Every stored
+// tile passes the workers' image check, or is decoded within its bounds,
+// before it goes in; one that does not counts as damaged. Throws KError:
 // CannotOpen or InvalidFile for a project file that cannot be used,
-// InputRefused for an output that would replace the project file or lies
-// in no folder, CannotWrite with the reason when the picture cannot be
-// written. Either way, and on Cancel, no output file is left behind.
+// InputRefused for an output that would replace one of the task's files or
+// something that is not a regular file (RefuseAsOutput), that lies in no
+// folder, or a block of more than kMaxPictureTiles; CannotWrite with the
+// reason when the picture cannot be written. Either way, and on Cancel, no
+// output file is left behind and what stood at the output stays.
 JoinResult JoinTiles(const std::string &projectFile, std::string outputFile,
                      const JoinOptions &options = {});
 

@@ -193,8 +193,9 @@ std::optional<std::string> TryReadFileBytes(const std::string &path,
 }
 
 BoundedRead ReadBoundedFile(int dirFd, const char *name, size_t maxBytes,
-                            std::string &out) {
-  UniqueFd fd(::openat(dirFd, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+                            std::string &out, int openFlags) {
+  UniqueFd fd(
+      ::openat(dirFd, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | openFlags));
   if (!fd.Valid())
     return errno == ENOENT ? BoundedRead::Missing : BoundedRead::Unopened;
   struct stat st;

@@ -69,9 +69,10 @@ enum class BoundedRead {
 // working folder with AT_FDCWD) whole into `out`, which a caller reading
 // many files (the tiles of a task) reuses. Memory stays bounded by
 // `maxBytes`, and a FIFO under that name is refused without waiting for a
-// writer.
+// writer. `openFlags` are added to open()'s: O_NOFOLLOW makes a link under
+// that name Unopened.
 BoundedRead ReadBoundedFile(int dirFd, const char *name, size_t maxBytes,
-                            std::string &out);
+                            std::string &out, int openFlags = 0);
 
 // Atomic like WriteLines. On failure returns false and sets `reason` to the
 // system's text (strerror); the old file then stays as it was.

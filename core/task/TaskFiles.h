@@ -27,6 +27,17 @@ void CreateFailedFile(
 
 // The four, the project file last, then the removal of the temporary files
 // that a run killed in mid-write left beside the tiles and the task's files.
+// Tile lists of more than 1 GB that their disk has no room for are refused
+// before any file is written (KError(CannotWrite) naming both sizes).
 void WriteTaskFiles(const DownloadTask &task);
+
+// The bytes WriteTileList writes for the task, every list file together; 0
+// when it writes none.
+uint64_t TileListBytes(const DownloadTask &task);
+// Throws KError(CannotWrite, "Cannot create file <the first list>: it
+// needs ..., and the disk has ... free") when the task's tile lists are
+// over 1 GB and their disk has less room (CheckRoomFor); Start and `plan`
+// ask before the tile folder is made.
+void CheckRoomForTileLists(const DownloadTask &task);
 
 } // namespace kestrane
