@@ -247,18 +247,22 @@ TEST_F(ReDownloadTest, ListFileKeepsContentsAndTime) {
 TEST_F(ReDownloadTest, SuccessBodyThatIsNoImageLeavesTheFile) {
   const std::string page = "<html><body>maintenance</body></html>";
   const std::string crashed = std::string("\xFF\xD8", 2) + "no picture";
+  const std::string cutShort = test::WorkerJpegCutInScan(jpeg_);
   Serve([&](const HttpRequest &req, int) {
-    return WorkerOk(req.Target == Target(1) ? page : crashed);
+    return WorkerOk(req.Target == Target(1)   ? page
+                    : req.Target == Target(2) ? crashed
+                                              : cutShort);
   });
-  WorkerWriteFile(TilePath(1), "placeholder");
-  WorkerWriteFile(TilePath(2), "placeholder");
-  const RedownloadResult r = RunList({Record(1), Record(2)});
+  for (int n = 1; n <= 3; ++n)
+    WorkerWriteFile(TilePath(n), "placeholder");
+  const RedownloadResult r = RunList({Record(1), Record(2), Record(3)});
   const std::vector<std::string> want = {
       kStart, TilePath(1) + ":" + Url(1) + " ->failed, not an image",
-      TilePath(2) + ":" + Url(2) + " ->failed, not an image", kEnd};
+      TilePath(2) + ":" + Url(2) + " ->failed, not an image",
+      TilePath(3) + ":" + Url(3) + " ->failed, not an image", kEnd};
   EXPECT_EQ(lines_, want);
-  EXPECT_EQ(WorkerReadFile(TilePath(1)), "placeholder");
-  EXPECT_EQ(WorkerReadFile(TilePath(2)), "placeholder");
+  for (int n = 1; n <= 3; ++n)
+    EXPECT_EQ(WorkerReadFile(TilePath(n)), "placeholder");
   EXPECT_EQ(r.Succeeded, 0);
 }
 
