@@ -445,6 +445,32 @@ TEST_F(ReDownloadTest, RecordsOutsideTheListsFolderAreRefused) {
   EXPECT_EQ(WorkerReadFile(dir_.Path() + "t/ks_2_2_18.jpg"), jpeg_);
 }
 
+// The record's folder is opened before its request: put aside and replaced
+// by a link to another folder while the tile is on its way, it still gets
+// the tile, and the side files it had are the ones removed.
+TEST_F(ReDownloadTest, AFolderSwappedForALinkMidRequestKeepsTheTile) {
+  WorkerTempDir elsewhere;
+  WorkerWriteFile(elsewhere.Path() + "ks_1_2_18.jpg", "someone's file");
+  WorkerWriteFile(elsewhere.Path() + "ks_1_2_18.jpg.crashed", "theirs");
+  const std::string folder = dir_.Path() + "t";
+  const std::string moved = dir_.Path() + "moved";
+  ASSERT_EQ(::mkdir(folder.c_str(), 0777), 0);
+  WorkerWriteFile(folder + "/ks_1_2_18.jpg.crashed", "old body");
+  Serve([&](const HttpRequest &, int) {
+    EXPECT_EQ(::rename(folder.c_str(), moved.c_str()), 0);
+    EXPECT_EQ(::symlink(elsewhere.Path().c_str(), folder.c_str()), 0);
+    return WorkerOk(jpeg_);
+  });
+  const RedownloadResult r = RunList({"t/ks_1_2_18.jpg|" + Url(1)});
+  EXPECT_EQ(r.Succeeded, 1);
+  EXPECT_EQ(WorkerReadFile(elsewhere.Path() + "ks_1_2_18.jpg"),
+            "someone's file");
+  EXPECT_TRUE(WorkerFileExists(elsewhere.Path() + "ks_1_2_18.jpg.crashed"));
+  EXPECT_EQ(test::WorkerFolderNames(moved),
+            std::vector<std::string>{"ks_1_2_18.jpg"});
+  EXPECT_EQ(WorkerReadFile(moved + "/ks_1_2_18.jpg"), jpeg_);
+}
+
 TEST(ListTileRule, TakesTheListsFolderAsWrittenAndResolved) {
   test::WorkerTempDir dir;
   ASSERT_EQ(::mkdir((dir.Path() + "real").c_str(), 0777), 0);
