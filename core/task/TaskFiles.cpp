@@ -1,5 +1,7 @@
 #include "task/TaskFiles.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <string>
 #include <utility>
@@ -166,6 +168,16 @@ void AppendLogArea(std::vector<std::string> &lines, const DownloadTask &t) {
 
 void CreateTileFolder(const DownloadTask &task) {
   const std::string &folder = task.TileFolder;
+  // A link planted in a shared output folder under the tile folder's name
+  // would lead the tiles into a folder of someone else's choosing. (The
+  // trailing "/" would make lstat follow it.)
+  std::string name = folder;
+  while (name.size() > 1 && name.back() == '/')
+    name.pop_back();
+  struct stat st;
+  if (::lstat(name.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+    throw KError(ErrorCause::InputRefused,
+                 "The tile folder is a symbolic link: " + folder);
   if (!DirectoryExists(folder) && !CreateDir(folder))
     throw KError(ErrorCause::CannotWrite,
                  "Create directory " + folder + " Failed.");

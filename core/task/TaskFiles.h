@@ -8,7 +8,9 @@ namespace kestrane {
 
 // Makes the task's tile folder when there is none; an existing one and the
 // tiles in it are kept. Throws KError(CannotWrite, "Create directory " +
-// folder + " Failed.") when it cannot be made.
+// folder + " Failed.") when it cannot be made, and KError(InputRefused,
+// "The tile folder is a symbolic link: " + folder) when a link stands in its
+// place: the tiles go only into a folder of the task's own.
 void CreateTileFolder(const DownloadTask &task);
 
 // The positions a continued task's project file holds for its worker slots

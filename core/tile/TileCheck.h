@@ -11,8 +11,9 @@ enum class ImageSignature { None, Png, Jpeg };
 ImageSignature SignatureOf(std::string_view bytes);
 
 // True when the bytes decode completely as a JPEG image with libjpeg-turbo.
-// Only the decoder's errors fail; its warnings (such as data that ends early
-// after the image data began) are ignored. A picture wider or taller than
+// The decoder's errors fail, and so does data that ends before the picture
+// does (the decoder's premature-end warning): a tile cut short in transfer
+// is no tile. Its other warnings are ignored. A picture wider or taller than
 // 4096 pixels, with more than 64 scans, or needing more than 16 MiB of the
 // decoder's working memory fails too (tile/JpegBounds.h): the time and
 // memory one body costs are bounded. A request on `cancel` leaves the

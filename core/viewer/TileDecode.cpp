@@ -60,7 +60,7 @@ std::optional<Pixels> DecodeJpeg(std::string_view bytes, int level,
   Pixels out;
   jpeg_decompress_struct cinfo;
   JpegErrorManager err;
-  // Warnings (data ending early) are ignored, as the worker's check does.
+  // The worker check's error handling: data that ends early fails here too.
   InstallJpegErrors(cinfo, err);
   if (setjmp(err.jump) != 0)
     return std::nullopt;
