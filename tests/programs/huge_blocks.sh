@@ -65,8 +65,10 @@ if [ "$free" -lt 200000000000 ]; then
     fail "audit: $(cat "$work/audit.out")"
   grep -q "^Cannot create file $work/east/e_missing.ftl: it needs 2[0-9][0-9]\.[0-9] GB, and the disk has" \
     "$work/audit.err" || fail "audit: $(cat "$work/audit.err")"
-  [ "$peak" -gt 0 ] && [ "$peak" -lt 262144 ] ||
-    fail "audit held $peak KB"
+  if [ -z "${KESTRANE_SANITIZED:-}" ]; then
+    [ "$peak" -gt 0 ] && [ "$peak" -lt 262144 ] ||
+      fail "audit held $peak KB"
+  fi
   [ -z "$(find "$work/east" -name '*missing*' -o -name '.kestrane-tmp-*')" ] ||
     fail "audit wrote its list"
   echo "audit: $peak KB at most; $(cat "$work/audit.err")"
