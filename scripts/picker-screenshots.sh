@@ -1,61 +1,63 @@
 #!/usr/bin/env bash
-# The area picker's screenshots in docs/, taken under Xvfb from the bundle:
-# the world, a searched province, and a city with two earlier tasks and the
-# tile grid over a drawn area.   scripts/picker-screenshots.sh [BUNDLE]
+# The area picker's screenshots in docs/, under a real window manager
+# (openbox on Xvfb) on a 1366x768 screen, from the bundle's
+# kestrane-showcase: a search whose match is chosen with the arrow keys,
+# the match shown, and a city with three earlier tasks (two over the same
+# area), the tile grid, the scale bar and the pointer's place.
+#   scripts/picker-screenshots.sh [BUNDLE]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
 bundle=${1:-$root/build/bin}
 work=$(mktemp -d /tmp/kestrane-shots-XXXXXX)
-pids=()
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+source tests/support/x11_lib.sh
 cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  x11_stop
   rm -rf "$work"
 }
 trap cleanup EXIT
+x11_start 95 1366x768
 cp -r "$bundle" "$work/app"
-mkdir -p "$work/tasks"
-printf '[IniParas]\r\nDefaultPath=%s\r\n' "$work/tasks" >"$work/app/ini/config.ini"
-"$work/app/kestrane-cli" plan --path "$work/tasks" --task louvre --left 2.325 \
-  --right 2.345 --top 48.866 --bottom 48.857 --zoom 17 >/dev/null
-"$work/app/kestrane-cli" plan --path "$work/tasks" --task montmartre \
-  --left 2.33 --right 2.35 --top 48.892 --bottom 48.882 --zoom 17 >/dev/null
+tasks=$work/tasks
+mkdir -p "$tasks"
+printf '[IniParas]\r\nDefaultPath=%s\r\n' "$tasks" >"$work/app/ini/config.ini"
+plan() { # plan NAME LEFT RIGHT TOP BOTTOM
+  "$work/app/kestrane-cli" plan --path "$tasks" --task "$1" --left "$2" \
+    --right "$3" --top "$4" --bottom "$5" --zoom 17 >/dev/null
+}
+plan louvre 2.325 2.345 48.866 48.857
+plan louvre-again 2.325 2.345 48.866 48.857
+plan montmartre 2.33 2.35 48.892 48.882
 
-export DISPLAY=:95
-Xvfb :95 -screen 0 1280x800x24 >/dev/null 2>&1 &
-pids+=($!)
-sleep 1
-openbox >/dev/null 2>&1 &
-pids+=($!)
-sleep 1
-QT_QPA_PLATFORM=xcb "$work/app/kestrane" >/dev/null 2>&1 &
-pids+=($!)
-sleep 3
-shot() { xdotool mousemove 1270 790; sleep 0.5; import -window root "$root/docs/$1"; }
+# shot STATE FILE: the showcase in STATE; KEYS (xdotool key names), when
+# set, are typed after TYPED; POINTER ("X Y") is where the pointer rests.
+shot() {
+  "$work/app/kestrane-showcase" --showcase "$1" >/dev/null 2>&1 &
+  local pid=$!
+  sleep "${SHOT_WAIT:-4}"
+  if [ -n "${TYPED:-}" ]; then
+    xdotool type --delay 80 "$TYPED"
+    sleep 0.5
+    # shellcheck disable=SC2086
+    xdotool key $KEYS
+    sleep 1
+  fi
+  xdotool mousemove ${POINTER:-1360 760}
+  sleep 0.5
+  import -window root "$work/shot.png"
+  # Small files: 256 colours are plenty for windows.
+  convert "$work/shot.png" -colors 256 "PNG8:docs/$2"
+  kill "$pid"
+  wait "$pid" 2>/dev/null || true
+  echo "docs/$2"
+}
 
-xdotool mousemove 608 300 click 1 # the main window's "Map..." button
-sleep 2
-shot screenshot-picker-world.png
-xdotool type --delay 60 "bay"
-sleep 1
-xdotool mousemove 999 195 click 1 # "Bayern, Germany" in the drop-down
-sleep 1
-shot screenshot-picker-province.png
-xdotool mousemove 1050 94 click 1
-xdotool key ctrl+a
-xdotool type --delay 60 "Paris"
-xdotool key Return
-sleep 1
-xdotool key Tab Tab # from the search field to the zoom level: 17
-xdotool key ctrl+a
-xdotool type "17"
-xdotool key Tab
-xdotool mousemove 470 380 click --repeat 3 4 # wheel: three steps in
-sleep 0.5
-xdotool mousemove 330 300 keydown shift mousedown 1
-for i in $(seq 1 10); do
-  xdotool mousemove $((330 + i * 30)) $((300 + i * 18))
-  sleep 0.05
-done
-xdotool mouseup 1 keyup shift
-sleep 0.5
-shot screenshot-picker-city.png
+TYPED=bay KEYS="Down Down Down Down Down Down Down" \
+  shot picker-world screenshot-picker-search.png
+TYPED=bay KEYS="Down Down Down Down Down Down Down Return" \
+  shot picker-world screenshot-picker-province.png
+POINTER="1000 330" shot picker-city screenshot-picker-city.png

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "platform/NumberFormat.h"
 #include "task/Estimate.h"
 
 namespace kestrane {
@@ -14,11 +15,11 @@ ProgressFigures ComputeProgress(const TaskProgress &p, bool running,
   f.Total = p.Total;
   f.Concluded = std::min(p.Concluded(), p.Total);
   f.Running = running;
-  f.Line = std::to_string(f.Concluded) + " of " + std::to_string(p.Total) +
-           " tiles concluded: " + std::to_string(p.Stored) + " stored, " +
-           std::to_string(p.GivenUp) + " given up";
+  f.Line = GroupDigits(f.Concluded) + " of " + GroupDigits(p.Total) +
+           " tiles concluded: " + GroupDigits(p.Stored) + " stored, " +
+           GroupDigits(p.GivenUp) + " given up";
   if (p.Skipped > 0)
-    f.Line += ", " + std::to_string(p.Skipped) + " done before";
+    f.Line += ", " + GroupDigits(p.Skipped) + " done before";
   if (!running) {
     if (f.Concluded < p.Total)
       f.Line += "; stopped";

@@ -16,12 +16,6 @@ namespace {
 // lines, so that the pane and the saved log stay small.
 constexpr size_t kRotateLines = 30000;
 
-const char kRunningElsewhere[] = "The task is running in another process: ";
-const char kCannotLock[] = "Cannot lock the task with ";
-// Beside the project file; the project file itself is replaced by rename on
-// every save, so a lock on it would not stay with the path.
-const char kLockSuffix[] = ".lock";
-
 std::string PositionKey(size_t index, char axis) {
   return "T" + std::to_string(index + 1) + axis;
 }
@@ -42,45 +36,11 @@ size_t ShownLines(const std::string &entry) {
   return lines;
 }
 
-// Whether the project file's "THREADS" section holds a saved position of
-// any worker slot.
-bool HoldsPositions(const std::string &projectFile, int32_t slots) {
-  const IniFile ini(projectFile);
-  for (int32_t i = 0; i < slots; ++i)
-    for (const char axis : {'X', 'Y'})
-      if (!ini.ReadString("THREADS", PositionKey(static_cast<size_t>(i), axis),
-                          "")
-               .empty())
-        return true;
-  return false;
-}
-
-// The continue rule: the task continues an earlier run when the project file
-// at Path + TaskFileName exists and records the same inputs, the area as the
-// very texts typed now.
-bool ContinuesEarlierRun(const std::string &projectFile,
-                         const TaskFields &fields, int32_t zoom, int32_t dir) {
-  if (!FileExists(projectFile))
-    return false;
-  const IniSnapshot ini(projectFile);
-  const bool sameDir = ini.ReadInteger("Dir", "Dir", 0) == dir;
-  const bool sameMaps = ini.ReadInteger("MapsType", "MapsType", 100) == 21;
-  const bool sameArea =
-      ini.ReadString("AREA", "LeftLongitude", "") == fields.Left &&
-      ini.ReadString("AREA", "RightLongitude", "") == fields.Right &&
-      ini.ReadString("AREA", "TopLatitude", "") == fields.Top &&
-      ini.ReadString("AREA", "BottomLatitude", "") == fields.Bottom;
-  const bool sameZoom = ini.ReadInteger("Zoom", "Zoom", 100) == zoom;
-  const bool sameFolder =
-      ExtractFilePath(projectFile) == IncludeTrailingDelimiter(fields.Path);
-  const bool sameName = ExtractFileName(projectFile) == fields.TaskName;
-  return sameDir && sameMaps && sameArea && sameZoom && sameFolder && sameName;
-}
-
+// The workers' own counts of the tiles they skipped lag behind their walk;
+// the tiles done before are known from the start (doneBefore_).
 void AddCounts(TaskProgress &sum, const DownloadWorker::Counts &c) {
   sum.Stored += c.Stored;
   sum.GivenUp += c.GivenUp;
-  sum.Skipped += c.Skipped;
   sum.EndedEarly = sum.EndedEarly || c.EndedEarly;
 }
 
@@ -102,114 +62,8 @@ TaskControl::~TaskControl() {
 void TaskControl::ButtonClick(const TaskFields &fields) {
   if (state_ == TaskState::Idle)
     Start(fields);
-  else
+  else if (state_ == TaskState::Running)
     Stop();
-}
-
-bool TaskControl::Start(const TaskFields &fields) {
-  // Only an idle window starts a task: the workers of a running one still
-  // use the current task.
-  if (!threads_.empty() || !abandoned_.empty())
-    return false;
-
-  TaskPreparation preparation;
-  preparation.Fields = fields;
-  preparation.Config = ReadSettings(env_.SettingsPath);
-  preparation.Env.DecimalSeparator = env_.DecimalSeparator;
-  preparation.Env.Now = env_.Now;
-  preparation.Env.ProgramFolder = env_.ProgramFolder;
-  FileLock lock;
-  preparation.Decide = [&](const CheckedTaskInput &input) {
-    return DecideContinue(fields, input, lock);
-  };
-  const PreparedTask prepared = PrepareTask(preparation, env_.Messages);
-  Adopt(prepared);
-  if (!prepared.Task)
-    return false;
-  // Errors of the task's writes reach the caller: nothing is started then,
-  // and the new task stays the current one.
-  WriteTaskFiles(*task_);
-
-  LoadPanes();
-  totalLabel_ = "Total images: " + std::to_string(task_->TotalCount);
-  if (env_.View)
-    env_.View->TotalLabelChanged(totalLabel_);
-  SetState(TaskState::Running);
-  // Held until the task ends (or the process does).
-  taskLock_ = std::move(lock);
-  StartWorkers();
-  return true;
-}
-
-std::optional<bool> TaskControl::DecideContinue(const TaskFields &fields,
-                                                const CheckedTaskInput &input,
-                                                FileLock &lock) {
-  // One process per task: a second run of the same project file would
-  // write the same tiles, lists and positions at once. Nothing is written
-  // before this. A task that cannot be locked does not run: whatever stands
-  // at the lock's path (a link, a folder, a FIFO, a file this user may not
-  // open) would otherwise let two runs share the task without a word.
-  const std::string projectFile = input.Path + input.TaskFileName;
-  const std::string lockFile = projectFile + kLockSuffix;
-  std::string reason;
-  switch (lock.Acquire(lockFile, &reason)) {
-  case FileLock::Result::Locked:
-    break;
-  case FileLock::Result::Busy:
-    Message(kRunningElsewhere + projectFile);
-    return std::nullopt;
-  case FileLock::Result::Unavailable:
-    Message(kCannotLock + lockFile + ": " + reason);
-    return std::nullopt;
-  }
-  const bool continueTask =
-      ContinuesEarlierRun(projectFile, fields, input.Zoom, input.Dir);
-  // The continue rule compares the texts as typed: "47.60" against a stored
-  // "47.6" starts afresh and would lose the saved positions without a word.
-  if (!continueTask && FileExists(projectFile) &&
-      HoldsPositions(projectFile, TaskParameters{}.ThreadSlots) &&
-      !Ask(RestartQuestion(projectFile)))
-    return std::nullopt;
-  return continueTask;
-}
-
-void TaskControl::Adopt(const PreparedTask &prepared) {
-  if (!prepared.Params)
-    return; // refused before anything changed
-  runningThreads_ = 0;
-  endInventory_.reset();
-  endCount_ = {}; // a count still being taken belongs to the old task
-  params_ = prepared.Params;
-  // A task that could not be built leaves the earlier one current.
-  if (prepared.Task)
-    task_ = prepared.Task;
-}
-
-void TaskControl::LoadPanes() {
-  std::vector<std::string> logLines = ReadLines(task_->LogFilePath);
-  std::vector<std::string> failedLines = ReadLines(task_->FailedFilePath);
-  ResetLog(std::move(logLines));
-  failedPane_ = std::move(failedLines);
-}
-
-void TaskControl::StartWorkers() {
-  released_ = TaskProgress{};
-  runClock_.Restart();
-  try {
-    for (int32_t i = 0; i < task_->Params.ThreadCount; ++i) {
-      threads_.push_back(std::make_unique<DownloadWorker>(
-          false, *task_, i, *env_.Bridge, *this, env_.Pacing));
-      ++runningThreads_;
-    }
-  } catch (...) {
-    // The system refused a thread: the workers already started still end
-    // the task through the tick, so the timer runs for them.
-    timerEnabled_ = true;
-    tickCount_ = 0;
-    throw;
-  }
-  timerEnabled_ = true;
-  tickCount_ = 0;
 }
 
 void TaskControl::Stop() {
@@ -249,6 +103,7 @@ void TaskControl::SaveAndAbandon() {
 TaskProgress TaskControl::Progress() const {
   TaskProgress p = released_;
   p.Total = task_ ? task_->TotalCount : 0;
+  p.Skipped = doneBefore_;
   for (const auto &t : threads_)
     AddCounts(p, t->TileCounts());
   return p;
@@ -465,15 +320,6 @@ void TaskControl::Message(const std::string &text) {
 bool TaskControl::Ask(const std::string &question) {
   // Nobody to ask: nothing is lost.
   return env_.Messages != nullptr && env_.Messages->AskYesNo(question);
-}
-
-std::string RestartQuestion(const std::string &projectFile) {
-  return "The task file " + projectFile +
-         " holds the saved positions of an earlier run, but its area, zoom, "
-         "direction or name differ from the fields as typed (for example "
-         "47.60 against 47.6). Starting now begins the task afresh and loses "
-         "those positions. Use \"Open task ...\" to continue it. Start "
-         "afresh?";
 }
 
 } // namespace kestrane

@@ -9,6 +9,7 @@
 
 #include "control/PositionSaver.h"
 #include "control/Progress.h"
+#include "control/StartQuestions.h"
 #include "control/TaskPrepare.h"
 #include "control/TaskState.h"
 #include "inventory/ProjectFile.h"
@@ -39,6 +40,9 @@ public:
   // The button's state; its caption is CaptionFor(state).
   virtual void StateChanged(TaskState /*state*/) {}
   virtual void TotalLabelChanged(const std::string & /*text*/) {}
+  // Start has put the saved task's values back into the fields (the answer
+  // "Continue the saved task"); the window shows them.
+  virtual void FieldsRestored(const TaskFields & /*fields*/) {}
 };
 
 struct TaskControlEnv {
@@ -59,11 +63,15 @@ struct TaskControlEnv {
   // (EndInventory stays empty until EndInventoryPending has taken the
   // count); the command line counts at once.
   bool EndInventoryInBackground = false;
+  // Before a fresh task whose least download time is over an hour, Start
+  // asks whether to begin it (the window; the command line was told).
+  bool AskBeforeLongTasks = false;
+  // A task of at least this many tiles writes its files (tile lists, log
+  // header, project file) on a thread of its own: Start returns while the
+  // state is Preparing and PreparationPending finishes the start. 0: never
+  // (the files are written within Start).
+  int64_t BackgroundWritesFrom = 0;
 };
-
-// Start's question when the project file holds the saved positions of an
-// earlier run that the fields as typed would not continue.
-std::string RestartQuestion(const std::string &projectFile);
 
 // The task control behind the main window: the Start and Stop paths of the
 // Start/Stop button, the one-second timer tick, the end of a task, and the
@@ -80,16 +88,24 @@ public:
 
   // The button: the Start path when idle, else Stop.
   void ButtonClick(const TaskFields &fields);
-  // The Start path. True when workers were started; a refused input shows
-  // its message and returns false (so does a call while a task runs, and a
-  // project file that another task control, in this process or another,
-  // is running: "The task is running in another process: " + its path). A
-  // project file with saved positions that the fields would not continue
-  // is replaced only after the message sink's Yes to RestartQuestion; No
-  // returns false with nothing changed. An
-  // error of the task's set-up steps or of loading the panes propagates (the
+  // The Start path. True when workers were started, or, for a task whose
+  // files are written in the background, when the state is Preparing; a
+  // refused input shows its message and returns false (so does a call while
+  // a task runs or prepares, and a project file that another task control,
+  // in this process or another, is running: "The task is running in
+  // another process: " + its path). A project file with saved positions
+  // that the fields would not continue is replaced only after the message
+  // sink's "Start afresh" to RestartQuestion; "Continue the saved task"
+  // puts the file's values into the fields (TaskView::FieldsRestored) and
+  // starts them; "Cancel" returns false with nothing changed. An error of
+  // the task's set-up steps or of loading the panes propagates (the
   // window's standard error box).
   bool Start(const TaskFields &fields);
+  // With BackgroundWritesFrom: true while the task's files are being
+  // written. Once they are, starts the workers (the rest of Start) and
+  // returns false; an error of the writes propagates then, and the state
+  // goes back to Idle.
+  bool PreparationPending();
   // The Stop path: asks every worker to end and logs the lines.
   void Stop();
   // The timer tick (every second while the timer is enabled).
@@ -144,6 +160,10 @@ public:
     std::string Message;
   };
   LogFileView LogFileToView() const;
+  // The project file the tools (viewer, joiner) open on: the one the
+  // fields name when it exists, else the current task's; empty when there
+  // is neither.
+  std::string ProjectFileInHand(const TaskFields &fields) const;
 
   // WorkerHost, run on the main thread through the bridge.
   void AddLogLine(const std::string &line) override;
@@ -151,11 +171,19 @@ public:
   void WorkerDone() override;
 
 private:
-  // The steps of Start after the checks.
+  // The steps of Start after the checks. A "Continue the saved task"
+  // answer leaves the file's fields in `saved` (when given) and refuses
+  // this preparation.
+  PreparedTask Prepare(const TaskFields &fields, FileLock &lock,
+                       std::optional<TaskFields> *saved);
   std::optional<bool> DecideContinue(const TaskFields &fields,
                                      const CheckedTaskInput &input,
-                                     FileLock &lock);
+                                     FileLock &lock,
+                                     std::optional<TaskFields> *saved);
+  bool AskBeforeLongTask(const CheckedTaskInput &input);
   void Adopt(const PreparedTask &prepared);
+  // The rest of Start once the task's files are written.
+  void FinishStart();
   void LoadPanes();
   void StartWorkers();
   // The five-second save: both panes, then, when both reached the disk, the
@@ -177,6 +205,7 @@ private:
   void SetState(TaskState state);
   void Message(const std::string &text);
   bool Ask(const std::string &question);
+  RestartAnswer AskRestart(const std::string &question, bool canContinue);
 
   TaskControlEnv env_;
   TaskState state_ = TaskState::Idle;
@@ -198,6 +227,10 @@ private:
   std::vector<std::unique_ptr<DownloadWorker>> abandoned_;
   // Tile counts of the workers released so far in the current task.
   TaskProgress released_;
+  // The tiles an earlier run concluded (TilesDoneBefore), from Start on.
+  int32_t doneBefore_ = 0;
+  // The task's file writes while the state is Preparing.
+  std::future<void> writes_;
   RunClock runClock_; // since the workers of the current task started
   PositionSaver saver_;
   std::optional<InventoryCounts> endInventory_;

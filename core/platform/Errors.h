@@ -1,6 +1,8 @@
 #pragma once
+#include <cstddef>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace kestrane {
 
@@ -43,6 +45,16 @@ public:
   virtual bool AskYesNo(const std::string &question) {
     ShowMessage(question);
     return false;
+  }
+  // A question with the given answers (one button each, in this order);
+  // the index of the one chosen. A sink that cannot ask shows the text and
+  // answers `fallback`, the answer that leaves everything as it was (also
+  // what closing the box answers).
+  virtual size_t AskChoice(const std::string &question,
+                           const std::vector<std::string> & /*answers*/,
+                           size_t fallback) {
+    ShowMessage(question);
+    return fallback;
   }
 };
 

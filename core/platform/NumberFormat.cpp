@@ -131,6 +131,19 @@ void AppendInt(std::string &out, int64_t value) {
   out.append(buf, res.ptr);
 }
 
+std::string GroupDigits(int64_t value) {
+  std::string digits;
+  AppendInt(digits, value);
+  const size_t sign = digits[0] == '-' ? 1 : 0;
+  std::string out = digits.substr(0, sign);
+  for (size_t i = sign; i < digits.size(); ++i) {
+    if (i > sign && (digits.size() - i) % 3 == 0)
+      out += ',';
+    out += digits[i];
+  }
+  return out;
+}
+
 char UserDecimalSeparator() {
   const std::lconv *conv = std::localeconv();
   if (conv == nullptr || conv->decimal_point == nullptr ||

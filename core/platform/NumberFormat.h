@@ -24,6 +24,11 @@ std::string FormatFixed20_14(double value);
 // many such numbers.
 void AppendInt(std::string &out, int64_t value);
 
+// A count with its digits in groups of three: "1,570,646", "-12,000", "999".
+// The windows and the command line show tile counts so, whatever the
+// locale; files keep plain digits.
+std::string GroupDigits(int64_t value);
+
 // The decimal point of the C library's LC_NUMERIC (call after
 // setlocale(LC_ALL, "")).
 char UserDecimalSeparator();

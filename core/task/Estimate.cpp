@@ -36,6 +36,19 @@ std::string SecondsText(int64_t milliseconds) {
   return text;
 }
 
+// "7.3 s", "1 min 38 s", "27 h 16 min".
+std::string CompactText(int64_t milliseconds) {
+  const int64_t tenths = (milliseconds + 50) / 100;
+  const int64_t seconds = tenths / 10;
+  if (seconds < 60)
+    return std::to_string(seconds) + "." + std::to_string(tenths % 10) + " s";
+  if (seconds < 3600)
+    return std::to_string(seconds / 60) + " min " +
+           std::to_string(seconds % 60) + " s";
+  return std::to_string(seconds / 3600) + " h " +
+         std::to_string(seconds / 60 % 60) + " min";
+}
+
 } // namespace
 
 AreaEstimate EstimateArea(double left, double right, double top, double bottom,
@@ -71,6 +84,8 @@ int64_t LeastPacedMilliseconds(int64_t totalCount, int32_t workers,
 std::string FormatDuration(int64_t milliseconds, DurationStyle style) {
   if (style == DurationStyle::Clock)
     return ClockText(milliseconds / 1000);
+  if (style == DurationStyle::Compact)
+    return CompactText(milliseconds);
   return SecondsText(milliseconds);
 }
 

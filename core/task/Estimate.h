@@ -44,6 +44,10 @@ enum class DurationStyle {
   // Whole seconds as a clock: "2:03", from an hour on "1:02:03" (the time
   // left of a running task).
   Clock,
+  // Short enough for one line beside a count: "7.3 s", "1 min 38 s", from
+  // an hour on without the seconds, "27 h 16 min" (the main window's
+  // estimate and its question before a long task).
+  Compact,
 };
 
 // A duration as text; the Clock style drops the milliseconds below a

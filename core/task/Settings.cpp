@@ -103,6 +103,16 @@ void WriteOptions(const std::string &settingsPath, const Settings &s) {
   ini.WriteString("Proxy", "ProxyPort", proxy.ProxyPort);
   ini.WriteString("Proxy", "ProxyUsername", proxy.ProxyUsername);
   ini.WriteString("Proxy", "ProxyPassword", proxy.ProxyPassword);
+  // The tile hosts only when they are not the defaults, or the file names
+  // them already: a file of default settings keeps its eight lines.
+  const TileHosts defaults = DefaultTileHosts();
+  for (size_t i = 0; i < s.Hosts.size(); ++i) {
+    const std::string key = "Host" + std::to_string(i);
+    const bool isDefault = s.Hosts[i].empty() || s.Hosts[i] == defaults[i];
+    if (isDefault && ini.ReadString("TileService", key, "").empty())
+      continue;
+    ini.WriteString("TileService", key, s.Hosts[i]);
+  }
 }
 
 } // namespace kestrane

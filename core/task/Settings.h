@@ -39,7 +39,10 @@ struct Settings {
 Settings ReadSettings(const std::string &settingsPath);
 
 // The options dialog's OK: writes DefaultPath, UseProxy (1 or 0),
-// ProxyServer, ProxyPort, ProxyUsername, ProxyPassword in that order. Throws
+// ProxyServer, ProxyPort, ProxyUsername, ProxyPassword in that order, then
+// the tile hosts Host0 to Host3 of [TileService] that differ from the
+// defaults or that the file holds already (an empty host stands for the
+// default). Throws
 // KError("Unable to write to " + path) at the first refused key; keys
 // written before it stay written.
 void WriteOptions(const std::string &settingsPath, const Settings &s);

@@ -109,6 +109,10 @@ TaskInputCheck CheckTaskInput(const TaskFields &fields) {
 }
 
 std::string EstimateLine(const TaskFields &fields) {
+  // A form on which no edge has been typed yet is not wrong, only empty.
+  if (fields.Left.empty() && fields.Right.empty() && fields.Top.empty() &&
+      fields.Bottom.empty())
+    return "Pick an area with Map... or type its four edges";
   const TaskInputCheck check = RunChecks(fields, /*createFolder=*/false);
   if (!check.Ok())
     return *check.Message;
@@ -116,10 +120,9 @@ std::string EstimateLine(const TaskFields &fields) {
   const AreaEstimate e =
       EstimateArea(in.LeftLongitude, in.RightLongitude, in.TopLatitude,
                    in.BottomLatitude, in.Zoom);
-  return "Tiles: " + std::to_string(e.Tiles) + " (" +
-         std::to_string(e.Columns) + " x " + std::to_string(e.Rows) +
-         "), at least " + FormatDuration(e.LeastMilliseconds) +
-         " at the service's pace";
+  return "Tiles: " + GroupDigits(e.Tiles) + " (" + GroupDigits(e.Columns) +
+         " x " + GroupDigits(e.Rows) + "), at least " +
+         FormatDuration(e.LeastMilliseconds, DurationStyle::Compact);
 }
 
 TaskParameters ParametersFor(const CheckedTaskInput &input,

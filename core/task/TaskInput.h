@@ -65,11 +65,14 @@ struct TaskInputCheck {
 // the caller then writes the task's files.
 TaskInputCheck CheckTaskInput(const TaskFields &fields);
 
-// The main window's live estimate of the fields as typed: "Tiles: " + count
-// + " (" + columns + " x " + rows + "), at least " + time + " at the
-// service's pace", the figures of EstimateArea, or the message of the first
-// check of CheckTaskInput that fails. Creates nothing: a missing output
-// folder passes when its parent exists (Start would create it then).
+// The main window's live estimate of the fields as typed, one short line:
+// "Tiles: " + count + " (" + columns + " x " + rows + "), at least " +
+// time, with the figures of EstimateArea (counts grouped, the time in the
+// compact style, at the service's pace), or the message of the first check
+// of CheckTaskInput that fails. While none of the four edges has been typed
+// it says how to begin instead: "Pick an area with Map... or type its four
+// edges". Creates nothing: a missing output folder passes when its parent
+// exists (Start would create it then).
 std::string EstimateLine(const TaskFields &fields);
 
 // The parameters of a task from checked input and the settings' proxy:

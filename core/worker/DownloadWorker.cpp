@@ -123,14 +123,7 @@ void DownloadWorker::Walker::Run() {
   const int32_t minX = task_.MinX, maxX = task_.MaxX;
   const int32_t minY = task_.MinY, maxY = task_.MaxY;
   const int32_t index = w_.threadIndex_;
-  int64_t skipCount = 0;
-  if (index >= 0 && static_cast<size_t>(index) < task_.ResumeX.size()) {
-    const int32_t tx = task_.ResumeX[static_cast<size_t>(index)];
-    const int32_t ty = task_.ResumeY[static_cast<size_t>(index)];
-    if (tx != 0 && ty != 0)
-      skipCount = (int64_t{tx} - minX) * (int64_t{maxY} - minY + 1) +
-                  (int64_t{ty} - minY) + 1;
-  }
+  const int64_t skipCount = ResumeSkipCount(task_, index);
   // A count below 1 would leave no share to anyone; it cannot come from a
   // task that Start built.
   const int64_t n = std::max<int64_t>(1, task_.Params.ThreadCount);
@@ -229,6 +222,7 @@ TileOutcome DownloadWorker::Walker::ActOnBody(BodyVerdict v, int64_t seqNo) {
     if (!Write(name_, buffer_))
       return TileOutcome::EndsWorker;
     std::string().swap(buffer_);
+    ++w_.stored_;
     Log("T" + n_ + ":seq=" + std::to_string(seqNo) + "," + name_ + " OK");
     return TileOutcome::Stored;
   case BodyVerdict::CrashedRetry:
@@ -255,13 +249,10 @@ bool DownloadWorker::Walker::Settle(TileOutcome outcome) {
     w_.endedEarly_ = true;
     return false;
   }
+  // The tile was counted with its line (ActOnBody, GiveUp).
   w_.SetCurrent(x_, y_);
-  if (outcome == TileOutcome::Stored) {
-    ++w_.stored_;
+  if (outcome == TileOutcome::Stored)
     Pause(w_.pacing_.AfterStored);
-  } else {
-    ++w_.givenUp_;
-  }
   return true;
 }
 
@@ -296,6 +287,7 @@ TileOutcome DownloadWorker::Walker::KeepBadBody(SideFile kind,
 TileOutcome DownloadWorker::Walker::GiveUp(const char *what) {
   std::string().swap(buffer_);
   PlaceBlank();
+  ++w_.givenUp_;
   Log("T" + n_ + ":" + std::to_string(x_) + "-" + std::to_string(y_) + what);
   return TileOutcome::GivenUp;
 }
@@ -307,6 +299,34 @@ void DownloadWorker::Walker::PlaceBlank() {
   if (folder_.Valid() && PlacePlaceholder(blankPath_, folder_.Get(), name_))
     return;
   Log("T" + n_ + " Error: cannot place the blank image at " + path_);
+}
+
+int64_t ResumeSkipCount(const DownloadTask &task, int32_t index) {
+  if (index < 0 || static_cast<size_t>(index) >= task.ResumeX.size() ||
+      static_cast<size_t>(index) >= task.ResumeY.size())
+    return 0;
+  const int32_t tx = task.ResumeX[static_cast<size_t>(index)];
+  const int32_t ty = task.ResumeY[static_cast<size_t>(index)];
+  if (tx == 0 || ty == 0)
+    return 0;
+  return (int64_t{tx} - task.MinX) * (int64_t{task.MaxY} - task.MinY + 1) +
+         (int64_t{ty} - task.MinY) + 1;
+}
+
+int64_t TilesDoneBefore(const DownloadTask &task) {
+  // Worker i takes the sequence numbers s with s % n == i; of 1..skip those
+  // are floor(skip / n) for i = 0, and floor((skip - i) / n) + 1 for the
+  // others when skip >= i.
+  const int64_t n = std::max<int64_t>(1, task.Params.ThreadCount);
+  int64_t done = 0;
+  for (int32_t i = 0; i < n; ++i) {
+    const int64_t skip =
+        std::min<int64_t>(ResumeSkipCount(task, i), task.TotalCount);
+    if (skip <= 0)
+      continue;
+    done += i == 0 ? skip / n : (skip >= i ? (skip - i) / n + 1 : 0);
+  }
+  return done;
 }
 
 DownloadWorker::DownloadWorker(bool /*createSuspended*/,

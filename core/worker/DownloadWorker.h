@@ -37,6 +37,14 @@ public:
   virtual void WorkerDone() = 0;
 };
 
+// The sequence number up to which the worker with `index` skips its tiles
+// as done by an earlier run (its saved position); 0 when it has none.
+int64_t ResumeSkipCount(const DownloadTask &task, int32_t index);
+// The tiles an earlier run concluded, which the task's workers skip: the
+// tiles of each worker's share up to its saved position, known before any
+// worker has walked there.
+int64_t TilesDoneBefore(const DownloadTask &task);
+
 // One download worker: fetches, checks and stores every N-th tile of the
 // task on a thread of its own, which starts on construction.
 class DownloadWorker {
@@ -74,7 +82,9 @@ public:
 
   // How the worker's tiles ended so far, for progress and the exit status.
   // Kept up to date by the body: Stored on each stored tile, GivenUp on each
-  // tile given up (placeholder outcomes), Skipped for each own position
+  // tile given up (placeholder outcomes), each counted before the tile's
+  // line reaches the log, so that a log line never shows a tile the counts
+  // do not hold yet; Skipped for each own position
   // skipped as done by an earlier run, EndedEarly when an outcome or an
   // error ended the worker before its share was done (not for a stop).
   struct Counts {

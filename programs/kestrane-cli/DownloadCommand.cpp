@@ -79,10 +79,21 @@ public:
     std::fprintf(stderr, "%s\n", text.c_str());
   }
 
-  bool AskYesNo(const std::string &question) override {
-    if (!restart_)
-      ShowMessage(question);
-    return restart_;
+  // The question before saved positions are lost: --restart answers
+  // "Start afresh"; without it the question is the refusal, with the way
+  // to continue.
+  size_t AskChoice(const std::string &question,
+                   const std::vector<std::string> &answers,
+                   size_t fallback) override {
+    const std::string &afresh =
+        RestartAnswerTexts()[static_cast<size_t>(RestartAnswer::StartAfresh)];
+    const auto it = std::find(answers.begin(), answers.end(), afresh);
+    if (restart_ && it != answers.end())
+      return static_cast<size_t>(it - answers.begin());
+    ShowMessage(question);
+    ShowMessage("Not started: `kestrane-cli resume FILE.ktsk` continues the "
+                "saved task, --restart begins it afresh.");
+    return fallback;
   }
 
   void Flush() { std::fflush(stdout); }

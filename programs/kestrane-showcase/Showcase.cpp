@@ -1,10 +1,11 @@
 #include "Showcase.h"
 
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
+#include <functional>
 
-#include "tools/ConverterWindow.h"
 #include "tools/RedownloadWindow.h"
 
 namespace kestrane {
@@ -27,47 +28,102 @@ void TypeArea(MainWindow &mainWindow) {
     zoom->SetValue(18);
 }
 
-// The converter over the right half of the main window, where the main
-// window's dialogs appear too.
-void ShowConverterBeside(MainWindow &mainWindow, ConverterWindow &converter) {
-  converter.show();
-  const QRect main = mainWindow.frameGeometry();
-  converter.move(main.left() + 300, main.top() + 120);
-  converter.raise();
+// A quarter of Paris at zoom 17: the picker opens on it at city scale.
+void TypeParis(MainWindow &mainWindow) {
+  Type(mainWindow, "Edit1", "2.3252");
+  Type(mainWindow, "Edit3", "2.3458");
+  Type(mainWindow, "Edit2", "48.8664");
+  Type(mainWindow, "Edit4", "48.8566");
+  if (auto *zoom = mainWindow.findChild<UpDown *>(QStringLiteral("UpDown1")))
+    zoom->SetValue(17);
+}
+
+// Runs `step` half a second after the window has come up.
+template <class F> void Later(MainWindow &mainWindow, F step) {
+  QTimer::singleShot(500, &mainWindow, step);
+}
+
+// States that open a task given on the command line first.
+bool StartTaskShowcase(MainWindow &mainWindow, const QString &state,
+                       const QString &task) {
+  mainWindow.LoadTaskFile(task.toStdString());
+  if (state == QLatin1String("download")) {
+    Later(mainWindow, [&mainWindow] { mainWindow.StartStopClicked(); });
+  } else if (state == QLatin1String("restart")) {
+    // The name typed without ".ktsk": the question says so.
+    Type(mainWindow, "EditTaskName",
+         QFileInfo(task).completeBaseName().toLatin1().constData());
+    Later(mainWindow, [&mainWindow] { mainWindow.StartStopClicked(); });
+  } else if (state == QLatin1String("viewer")) {
+    Later(mainWindow, [&mainWindow] { mainWindow.TileViewerChosen(); });
+  } else if (state == QLatin1String("joiner")) {
+    Later(mainWindow, [&mainWindow] { mainWindow.TileJoinerChosen(); });
+  } else {
+    return false;
+  }
+  return true;
 }
 
 } // namespace
 
 bool StartShowcase(MainWindow &mainWindow, const ToolWindows &tools,
-                   const QString &state, const QString &ftl) {
+                   const QString &state, const QString &ftl,
+                   const QString &task) {
   mainWindow.show();
-  TypeArea(mainWindow);
-  if (state == QLatin1String("estimate"))
-    return true;
-  if (state == QLatin1String("message")) {
-    QTimer::singleShot(500, &mainWindow, [&mainWindow, tools] {
-      ShowConverterBeside(mainWindow, *tools.Converter);
-      Type(mainWindow, "Edit3", "abc"); // Start refuses it with a message box
-      QTimer::singleShot(500, &mainWindow,
-                         [&mainWindow] { mainWindow.StartStopClicked(); });
-    });
-    return true;
-  }
-  if (state == QLatin1String("options")) {
-    QTimer::singleShot(500, &mainWindow, [&mainWindow, tools] {
-      ShowConverterBeside(mainWindow, *tools.Converter);
-      QTimer::singleShot(500, &mainWindow,
-                         [&mainWindow] { mainWindow.OptionsChosen(); });
-    });
-    return true;
-  }
-  if (state == QLatin1String("redownload")) {
-    QTimer::singleShot(500, &mainWindow, [&mainWindow, tools, ftl] {
-      QTimer::singleShot(500, tools.Redownload, [tools, ftl] {
-        tools.Redownload->StartRun(ftl.toStdString());
-      });
-      mainWindow.RedownloadChosen();
-    });
+  if (!task.isEmpty())
+    return StartTaskShowcase(mainWindow, state, task);
+  enum class Fields { Fresh, Seattle, Paris };
+  struct Showcase {
+    const char *State;
+    Fields Typed;
+    std::function<void()> Step; // half a second after the window is up
+  };
+  MainWindow &w = mainWindow;
+  const Showcase showcases[] = {
+      {"greeting", Fields::Fresh, nullptr},
+      {"estimate", Fields::Seattle, nullptr},
+      {"picker-world", Fields::Fresh, [&w] { w.PickAreaChosen(); }},
+      {"picker-city", Fields::Paris, [&w] { w.PickAreaChosen(); }},
+      // A degree square at zoom 18: some 700,000 tiles.
+      {"longtask", Fields::Seattle,
+       [&w] {
+         Type(w, "Edit1", "-123");
+         Type(w, "Edit3", "-122");
+         Type(w, "Edit2", "48");
+         Type(w, "Edit4", "47");
+         w.StartStopClicked();
+       }},
+      {"message", Fields::Seattle,
+       [&w] {
+         w.ConverterChosen();
+         Type(w, "Edit3", "abc"); // Start refuses it with a message box
+         QTimer::singleShot(500, &w, [&w] { w.StartStopClicked(); });
+       }},
+      {"options", Fields::Seattle,
+       [&w] {
+         w.ConverterChosen();
+         QTimer::singleShot(500, &w, [&w] { w.OptionsChosen(); });
+       }},
+      // Where nothing opens files, the box says where the manual is.
+      {"opener", Fields::Seattle, [&w] { w.UserManualChosen(); }},
+      {"about", Fields::Seattle, [&w] { w.AboutChosen(); }},
+      {"redownload", Fields::Seattle,
+       [&w, tools, ftl] {
+         QTimer::singleShot(500, tools.Redownload, [tools, ftl] {
+           tools.Redownload->StartRun(ftl.toStdString());
+         });
+         w.RedownloadChosen();
+       }},
+  };
+  for (const Showcase &showcase : showcases) {
+    if (state != QLatin1String(showcase.State))
+      continue;
+    if (showcase.Typed == Fields::Seattle)
+      TypeArea(w);
+    else if (showcase.Typed == Fields::Paris)
+      TypeParis(w);
+    if (showcase.Step)
+      Later(w, showcase.Step);
     return true;
   }
   return false;

@@ -4,7 +4,8 @@
 // installed.
 //   kestrane-showcase [--program-folder DIR] MODE
 // MODE is one of
-//   --showcase STATE [--ftl FILE.ftl]   a state under a window manager
+//   --showcase STATE [--ftl FILE.ftl] [--task FILE.ktsk]
+//                                       a state under a window manager
 //                                       (see Showcase.h); ends when killed
 //   --screenshot DIR [--task FILE.ktsk] [--seconds N]
 //                                       every window saved as a PNG in DIR
@@ -60,7 +61,7 @@ int RunMode(QApplication &app, kestrane::ApplicationWindows &windows,
     return kestrane::OptionsRoundTrip(*tools.Options, o.RoundTripFolder);
   if (!o.Showcase.isEmpty()) {
     if (!kestrane::StartShowcase(windows.Main(), tools, o.Showcase,
-                                 o.ShowcaseFtl))
+                                 o.ShowcaseFtl, o.ShotTask))
       return 2;
     return app.exec();
   }
@@ -74,10 +75,12 @@ int main(int argc, char **argv) {
   const ShowcaseOptions options = ReadOptions(argc, argv);
   if (options.RoundTripFolder.isEmpty() && options.Showcase.isEmpty() &&
       options.ShotFolder.isEmpty()) {
-    std::fprintf(stderr, "usage: kestrane-showcase [--program-folder DIR] "
-                         "(--showcase STATE [--ftl FILE] | --screenshot DIR "
-                         "[--task FILE] [--seconds N] | --options-round-trip "
-                         "FOLDER)\n");
+    std::fprintf(
+        stderr,
+        "usage: kestrane-showcase [--program-folder DIR] "
+        "(--showcase STATE [--ftl FILE] [--task FILE] | --screenshot DIR "
+        "[--task FILE] [--seconds N] | --options-round-trip "
+        "FOLDER)\n");
     return 2;
   }
   return kestrane::RunApplication(

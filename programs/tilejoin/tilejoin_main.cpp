@@ -1,6 +1,8 @@
 // tilejoin: joins a task's tiles into one georeferenced picture. Without
-// arguments it opens the Tile Joiner window; with a project file it joins
-// headless: progress on stderr, the result lines on stdout.
+// arguments, or with --window, it opens the Tile Joiner window (on the
+// project file given); with a project file it joins headless: progress on
+// stderr, the result lines on stdout.
+#include <algorithm>
 #include <clocale>
 #include <cstdio>
 #include <string>
@@ -80,11 +82,17 @@ int RunHeadless(const std::string &project, const std::string &output,
 
 int main(int argc, char **argv) {
   std::setlocale(LC_ALL, "");
-  if (argc < 2)
+  // The window: without arguments, or with --window (the main window's
+  // Tools menu: --window [--place X,Y,W,H] TASK opens it on a task).
+  if (argc < 2 || std::any_of(argv + 1, argv + argc, [](const char *a) {
+        return std::string(a) == "--window";
+      }))
     return kestrane::RunJoinerWindow(argc, argv);
 
   CLI::App app{"Joins the tiles of a task into one tiled TIFF (GeoTIFF for "
-               "North tasks).\nWithout arguments: the Tile Joiner window.\n"
+               "North tasks).\nWithout arguments, or with --window [TASK]: the "
+               "Tile Joiner "
+               "window.\n"
                "Exit status: 0 every tile joined, 1 some tiles not joined, 2 "
                "input refused\nor the picture not written, 130 interrupted.",
                "tilejoin"};

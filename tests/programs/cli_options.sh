@@ -71,6 +71,11 @@ run refused download "${area[@]}" --top 39.90 --bottom 39.90
 [ "$rc" -eq 2 ] || fail "afresh without --restart: exit $rc, expected 2"
 grep -qF "The task file $project holds the saved positions" \
   "$work/refused.err" || fail "afresh without --restart: no question text"
+# It names the fields that differ, with both values, as the window does.
+grep -qF 'Top Latitude: "39.90" now, "39.9" in the file' "$work/refused.err" ||
+  fail "afresh without --restart: the differing field is not named"
+grep -qF 'Task name: "t" now, "t.ktsk" in the file' "$work/refused.err" ||
+  fail "afresh without --restart: the name typed without .ktsk is not named"
 [ "$(md5sum <"$project")" = "$before" ] || fail "the refusal changed the file"
 served=$(requests)
 run restart download "${area[@]}" --top 39.90 --bottom 39.90 --restart

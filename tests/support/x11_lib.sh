@@ -1,18 +1,19 @@
 # A real X server with a real window manager for the window tests and the
 # screenshots, sourced after `fail` is set:
-#   x11_start DISPLAY_NUMBER   starts Xvfb (1280x800, 24 bits) and openbox on
-#                              it and exports DISPLAY
+#   x11_start DISPLAY_NUMBER [WxH]
+#                              starts Xvfb (1280x800 unless WxH, 24 bits)
+#                              and openbox on it and exports DISPLAY
 #   x11_stop                   for the EXIT trap
 #   x11_titles PID             the captions of the process's mapped
 #                              windows, one a line, bottom to top as stacked
 x11_pids=()
 
 x11_start() {
-  local n=$1
+  local n=$1 size=${2:-1280x800}
   for tool in Xvfb openbox xdotool xprop; do
     command -v "$tool" >/dev/null || fail "$tool is missing (scripts/setup.sh)"
   done
-  Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+  Xvfb ":$n" -screen 0 "${size}x24" -nolisten tcp >/dev/null 2>&1 &
   x11_pids+=($!)
   export DISPLAY=":$n"
   # A busy machine can take seconds to bring up the server and the window

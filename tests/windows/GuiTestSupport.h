@@ -30,12 +30,31 @@ const std::vector<RegisteredTest> &RegisteredTests();
   static const int registered_##Class = ::kestrane::guitest::RegisterTest(     \
       #Class, [] { return std::unique_ptr<QObject>(new Class); })
 
-// Message boxes recorded instead of shown.
+// Message boxes recorded instead of shown. Questions are recorded as
+// messages too; a question with answers is answered with the one whose text
+// is Choice (its fallback when none is), a Yes/No question with Yes.
 class RecordingSink : public MessageSink {
 public:
   void ShowMessage(const std::string &text) override { Texts.push_back(text); }
+  bool AskYesNo(const std::string &question) override {
+    Texts.push_back(question);
+    return Yes;
+  }
+  size_t AskChoice(const std::string &question,
+                   const std::vector<std::string> &answers,
+                   size_t fallback) override {
+    Texts.push_back(question);
+    Offered.push_back(answers);
+    for (size_t i = 0; i < answers.size(); ++i)
+      if (answers[i] == Choice)
+        return i;
+    return fallback;
+  }
   std::string Last() const { return Texts.empty() ? "" : Texts.back(); }
   std::vector<std::string> Texts;
+  std::vector<std::vector<std::string>> Offered;
+  bool Yes = false;
+  std::string Choice; // empty: the fallback
 };
 
 // Writes `lines` to `path`, each ended by CR LF.

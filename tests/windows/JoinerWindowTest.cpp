@@ -1,5 +1,7 @@
 // The Tile Joiner window: the output that follows the project file, a join
-// with its result lines, and refused input shown in the pane.
+// with its result lines, refused input shown in the pane, the question
+// before a picture is replaced, the paths kept while a join runs, an empty
+// bar after Cancel, and "Open folder" after a join.
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -7,6 +9,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QUrl>
 
 #include "joinerwindow/JoinerWindow.h"
 #include "sample/TileImage.h"
@@ -23,16 +26,20 @@ private slots:
   void outputFollowsTheProjectFileUntilEdited();
   void joinShowsTheResultLines();
   void refusedInputIsShownInThePane();
+  void asksBeforeReplacingAPicture();
+  void cancelEmptiesTheBarAndFreesThePaths();
+  void openFolderAfterAJoin();
 };
 
 namespace {
 
-// A North task of 1 x 2 tiles at zoom 10 with every tile stored.
-std::string MakeTask(const std::string &folder) {
+// A North task of 1 x 2 tiles at zoom 10 with every tile stored (at zoom
+// 15, some 400 tiles).
+std::string MakeTask(const std::string &folder, int32_t zoom = 10) {
   TaskParameters p;
   p.Path = folder;
   p.TaskFileName = "w.ktsk";
-  p.Zoom = 10;
+  p.Zoom = zoom;
   p.LeftLongitude = -100.1;
   p.RightLongitude = -99.9;
   p.TopLatitude = 40.1;
@@ -42,7 +49,7 @@ std::string MakeTask(const std::string &folder) {
   CreateTileFolder(t);
   for (int32_t y = t.MinY; y <= t.MaxY; ++y)
     for (int32_t x = t.MinX; x <= t.MaxX; ++x)
-      testing::PutBytes(t.TilePath(x, y), TileJpeg(TileAddress{10, x, y, 0}));
+      testing::PutBytes(t.TilePath(x, y), TileJpeg(TileAddress{zoom, x, y, 0}));
   return folder + "w.ktsk";
 }
 
@@ -94,6 +101,90 @@ void JoinerWindowTest::refusedInputIsShownInThePane() {
   QCOMPARE(PaneLines(form.Results),
            QStringList{QStringLiteral("Cannot open file ") + none});
   QVERIFY(!PathExists(dir.Path() + "none.tif"));
+}
+
+// A picture of an earlier join is replaced only after a Yes.
+void JoinerWindowTest::asksBeforeReplacingAPicture() {
+  testing::TempDir dir;
+  JoinerWindow form;
+  RecordingSink messages;
+  form.SetMessageSink(&messages);
+  form.ProjectEdit->setText(QString::fromStdString(MakeTask(dir.Path())));
+  QVERIFY(Join(form));
+  QVERIFY(messages.Texts.empty()); // nothing to replace the first time
+  const std::string picture = dir.Path() + "w.tif";
+  testing::PutBytes(picture, "an earlier picture");
+  for (const bool yes : {false, true}) {
+    messages.Texts.clear();
+    messages.Yes = yes;
+    QSignalSpy finished(&form, &JoinerWindow::Finished);
+    QTest::mouseClick(form.JoinButton, Qt::LeftButton);
+    QCOMPARE(messages.Texts,
+             std::vector<std::string>{"The picture " + picture +
+                                      " exists already. Replace it?"});
+    if (!yes) {
+      QVERIFY(!form.Running());
+      QCOMPARE(finished.count(), 0);
+      QCOMPARE(testing::GetBytes(picture), std::string("an earlier picture"));
+      continue;
+    }
+    QVERIFY(finished.count() > 0 || finished.wait(30000));
+    QVERIFY(testing::GetBytes(picture) != "an earlier picture");
+  }
+}
+
+// Cancel leaves no picture and an empty bar; the paths, kept while the join
+// ran, take input again.
+void JoinerWindowTest::cancelEmptiesTheBarAndFreesThePaths() {
+  testing::TempDir dir;
+  JoinerWindow form;
+  form.show();
+  form.ProjectEdit->setText(QString::fromStdString(MakeTask(dir.Path(), 15)));
+  QSignalSpy finished(&form, &JoinerWindow::Finished);
+  QTest::mouseClick(form.JoinButton, Qt::LeftButton);
+  QVERIFY(form.Running());
+  QVERIFY(!form.OverviewsBox->isEnabled());
+  QVERIFY(form.ProjectEdit->isReadOnly());
+  QVERIFY(form.OutputEdit->isReadOnly());
+  QCOMPARE(form.JoinButton->text(), QStringLiteral("Cancel"));
+  QTest::mouseClick(form.JoinButton, Qt::LeftButton);
+  QVERIFY(finished.count() > 0 || finished.wait(30000));
+  QCOMPARE(PaneLines(form.Results).last(),
+           QStringLiteral("Cancelled: no picture was written."));
+  QCOMPARE(form.Progress->value(), 0);
+  QVERIFY(!form.OpenFolderButton->isEnabled());
+  QVERIFY(!form.ProjectEdit->isReadOnly());
+  QVERIFY(!form.OutputEdit->isReadOnly());
+  QVERIFY(form.OverviewsBox->isEnabled());
+  QVERIFY(!PathExists(dir.Path() + "w.tif"));
+}
+
+void JoinerWindowTest::openFolderAfterAJoin() {
+  testing::TempDir dir;
+  JoinerWindow form;
+  RecordingSink messages;
+  form.SetMessageSink(&messages);
+  std::vector<QUrl> opened;
+  bool opener = true;
+  form.SetShellOpen([&](const QUrl &url) {
+    opened.push_back(url);
+    return opener;
+  });
+  QVERIFY(!form.OpenFolderButton->isEnabled());
+  // The file dialogs start in the task's folder.
+  form.SetStartFolder(QStringLiteral("/nowhere/"));
+  QCOMPARE(form.DialogFolder(), QStringLiteral("/nowhere/"));
+  form.ProjectEdit->setText(QString::fromStdString(MakeTask(dir.Path())));
+  QCOMPARE(form.DialogFolder(), QString::fromStdString(dir.Path()));
+  QVERIFY(Join(form));
+  QVERIFY(form.OpenFolderButton->isEnabled());
+  const QUrl folder = QUrl::fromLocalFile(QString::fromStdString(dir.Path()));
+  QTest::mouseClick(form.OpenFolderButton, Qt::LeftButton);
+  QCOMPARE(opened, std::vector<QUrl>{folder});
+  QVERIFY(messages.Texts.empty());
+  opener = false;
+  QTest::mouseClick(form.OpenFolderButton, Qt::LeftButton);
+  QCOMPARE(messages.Texts, std::vector<std::string>{CannotOpenText(folder)});
 }
 
 KESTRANE_GUI_TEST(JoinerWindowTest);

@@ -18,12 +18,21 @@
 namespace kestrane::guitest {
 
 struct MainWindowDriver {
-  explicit MainWindowDriver(const GuiRig &rig) : form(Config(rig)) {
+  explicit MainWindowDriver(const GuiRig &rig)
+      : MainWindowDriver(Config(rig)) {}
+  explicit MainWindowDriver(const MainWindowConfig &config) : form(config) {
     form.SetMessageSink(&messages);
     form.SetErrorSink(&errors);
-    form.SetShellOpen([this](const QUrl &url) { opened.push_back(url); });
+    form.SetShellOpen([this](const QUrl &url) {
+      opened.push_back(url);
+      return opener;
+    });
     form.SetStartProgram(
-        [this](const QString &program) { started.push_back(program); });
+        [this](const QString &program, const QStringList &arguments) {
+          started.push_back(program);
+          startedWith.push_back(arguments);
+          return true;
+        });
   }
   static MainWindowConfig Config(const GuiRig &rig) {
     MainWindowConfig config;
@@ -43,6 +52,9 @@ struct MainWindowDriver {
   QPlainTextEdit *Memo1() { return Get<QPlainTextEdit>("Memo1"); }
   QStringList Log() { return PaneLines(Memo1()); }
   QString Estimate() { return Get<QLabel>("LabelEstimate")->text(); }
+  // The progress line as the core made it (the label keeps a figure with
+  // its unit through no-break joins).
+  QString Progress() { return PlainText(Get<QLabel>("LabelProgress")->text()); }
 
   // Twelve tiles at zoom 18 in one row: eight workers.
   void Fill(const std::string &path, const std::string &task = "t.ktsk") {
@@ -69,7 +81,9 @@ struct MainWindowDriver {
   RecordingSink messages;
   RecordingSink errors;
   std::vector<QUrl> opened;
+  bool opener = true; // whether the shell's "open" finds a program
   QStringList started;
+  std::vector<QStringList> startedWith;
   MainWindow form;
 };
 

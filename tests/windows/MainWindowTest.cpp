@@ -320,7 +320,7 @@ void MainWindowTest::startStopStartContinues() {
   auto *bar = w.Get<QProgressBar>("ProgressBar1");
   QCOMPARE(bar->maximum(), kTiles);
   QCOMPARE(bar->value(), kTiles);
-  QVERIFY(w.Get<QLabel>("LabelProgress")->text().startsWith("12 of 12 tiles"));
+  QVERIFY(w.Progress().startsWith("12 of 12 tiles"));
 }
 
 void MainWindowTest::openTaskFillsFields_data() {
@@ -501,7 +501,7 @@ void MainWindowTest::menuCommandsOpenTheirTargets_data() {
       << "Usermanual1" << QString()
       << QUrl::fromLocalFile(bundle + "help/help.html");
   QTest::newRow("home page")
-      << "Homepage1" << QString() << QUrl(QString::fromLatin1(kHomePageLink));
+      << "Homepage1" << QString() << QUrl(HomePageLink(KESTRANE_BUNDLE_DIR));
 }
 
 void MainWindowTest::menuCommandsOpenTheirTargets() {

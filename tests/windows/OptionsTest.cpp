@@ -1,13 +1,16 @@
 // The options dialog against a settings file: what each showing reads, what
 // OK writes, that Cancel writes nothing and that a refused write keeps the
-// dialog open.
+// dialog open; the tile service's hosts set in the dialog; a new default
+// folder that the main window takes at once.
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <filesystem>
 
+#include "mainwindow/MainWindow.h"
 #include "task/Settings.h"
 #include "tests/windows/GuiTestSupport.h"
 #include "tools/OptionsDialog.h"
@@ -67,6 +70,8 @@ private slots:
   void okWritesZeroForAnyOtherUseProxy();
   void cancelWritesNothingAndTheNextShowingRereads();
   void refusedWriteKeepsTheDialogOpen();
+  void tileHostsAreSetInTheDialog();
+  void newDefaultFolderTakesEffectAtOnce();
 };
 
 void OptionsTest::captionsAndControls() {
@@ -208,6 +213,58 @@ void OptionsTest::refusedWriteKeepsTheDialogOpen() {
   }
   QVERIFY(d.form.isVisible());
   QVERIFY(!PathExists(path));
+}
+
+// A first run needs no file editing: the four hosts show (the defaults
+// when the file names none) and OK writes the ones changed.
+void OptionsTest::tileHostsAreSetInTheDialog() {
+  GuiRig rig;
+  Dialog d(rig.SettingsPath());
+  d.form.show();
+  const TileHosts defaults = DefaultTileHosts();
+  for (size_t i = 0; i < 4; ++i)
+    QCOMPARE(d.Edit(("EditHost" + std::to_string(i)).c_str())->text(),
+             QString::fromStdString(defaults[i]));
+  d.Edit("EditHost0")->setText(" 127.0.0.1:8080 ");
+  d.Edit("EditHost2")->setText("127.0.0.3:8080");
+  QTest::mouseClick(d.Button("Button1"), Qt::LeftButton);
+  const TileHosts hosts = ReadSettings(rig.SettingsPath()).Hosts;
+  QCOMPARE(hosts[0], std::string("127.0.0.1:8080"));
+  QCOMPARE(hosts[1], defaults[1]);
+  QCOMPARE(hosts[2], std::string("127.0.0.3:8080"));
+  const std::string text = ReadTextFile(rig.SettingsPath());
+  QVERIFY(text.find("Host1=") == std::string::npos); // a default is not written
+  d.form.show();
+  QCOMPARE(d.Edit("EditHost0")->text(), QString("127.0.0.1:8080"));
+}
+
+// OK with a new default folder: the main window's path field, still on the
+// old default, follows at once; a path the user typed stays.
+void OptionsTest::newDefaultFolderTakesEffectAtOnce() {
+  for (const bool typed : {false, true}) {
+    GuiRig rig;
+    WriteTextFile(rig.SettingsPath(), {"[IniParas]", "DefaultPath=/old"});
+    MainWindowConfig config;
+    config.ProgramFolder = KESTRANE_BUNDLE_DIR;
+    config.SettingsPath = rig.SettingsPath();
+    MainWindow main(config);
+    OptionsDialog options(rig.SettingsPath(), &main);
+    ToolWindows tools;
+    tools.Options = &options;
+    main.SetToolWindows(tools);
+    main.show();
+    auto *path = main.findChild<QLineEdit *>(QStringLiteral("Edit6"));
+    QCOMPARE(path->text(), QString("/old"));
+    if (typed)
+      path->setText("/mine");
+    QTimer::singleShot(0, &options, [&] {
+      options.findChild<QLineEdit *>(QStringLiteral("Edit12"))->setText("/new");
+      options.findChild<QPushButton *>(QStringLiteral("Button1"))->click();
+    });
+    main.OptionsChosen();
+    QCOMPARE(main.DefaultPath(), std::string("/new"));
+    QCOMPARE(path->text(), typed ? QString("/mine") : QString("/new"));
+  }
 }
 
 KESTRANE_GUI_TEST(OptionsTest);

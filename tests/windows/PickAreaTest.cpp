@@ -1,9 +1,14 @@
 // The area picker through the main window: Cancel leaves the fields as
 // they were, OK writes the edges and the zoom, the picker opens on the
-// fields' area; and inside the picker, Shift+drag draws an area and the
-// search shows a place.
+// fields' area beside the main window; and inside the picker, Shift+drag
+// draws an area, the search shows a place, a match is chosen with the
+// keyboard, a search without a match says so, the drop-down is as wide as
+// its longest match, the scale bar and the pointer's place show at city
+// scale, and names of earlier tasks never draw over each other.
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
+#include <QCompleter>
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -11,10 +16,13 @@
 #include <QSpinBox>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <functional>
 
+#include "areamap/PlaceSearch.h"
 #include "mainwindow/MainWindow.h"
 #include "picker/MapCanvas.h"
+#include "picker/MapPainter.h"
 #include "picker/PickAreaWindow.h"
 #include "tests/windows/GuiTestSupport.h"
 
@@ -28,6 +36,10 @@ private slots:
   void okWritesTheEdgesAndTheZoom();
   void shiftDragDrawsTheAreaAndCountsItsTiles();
   void searchShowsTheFirstMatch();
+  void matchChosenWithTheKeyboard();
+  void searchWithoutMatchSaysSo();
+  void cityScaleShowsScaleBarAndPointer();
+  void labelsNeverDrawOverEachOther();
 };
 
 namespace {
@@ -178,6 +190,123 @@ void PickAreaTest::searchShowsTheFirstMatch() {
   QVERIFY(picker.ShowPlace(QStringLiteral("ARDÈ")));
   QVERIFY(picker.Canvas()->View().Scale() > before * 10);
   QVERIFY(!picker.ShowPlace(QStringLiteral("Atlantis")));
+}
+
+// Down arrow and Enter in the drop-down show the chosen match, as a click
+// does; the drop-down is as wide as its longest entry.
+void PickAreaTest::matchChosenWithTheKeyboard() {
+  PickAreaWindow picker(KESTRANE_BUNDLE_DIR "map/world.bin");
+  if (picker.Map().Places.empty())
+    QSKIP("no map file in the bundle");
+  picker.show();
+  picker.activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(&picker));
+  auto *search = picker.findChild<QLineEdit *>(QStringLiteral("EditFindPlace"));
+  search->setFocus();
+  QTest::keyClicks(search, QStringLiteral("bay"));
+  QAbstractItemView *list = picker.findChild<QCompleter *>()->popup();
+  QVERIFY(QTest::qWaitFor([&] { return list->isVisible(); }, 5000));
+  const int rows = list->model()->rowCount();
+  QVERIFY(rows >= 2);
+  int longest = 0;
+  for (int r = 0; r < rows; ++r)
+    longest =
+        std::max(longest, list->fontMetrics().horizontalAdvance(
+                              list->model()->index(r, 0).data().toString()));
+  QVERIFY2(list->viewport()->width() >= longest,
+           qPrintable(QStringLiteral("%1 < %2")
+                          .arg(list->viewport()->width())
+                          .arg(longest)));
+  // The second match, with the keyboard.
+  const QString second = list->model()->index(1, 0).data().toString();
+  QTest::keyClick(list, Qt::Key_Down);
+  QTest::keyClick(list, Qt::Key_Down);
+  QTest::keyClick(list, Qt::Key_Return);
+  QVERIFY(!list->isVisible());
+  const int place = picker.Canvas()->Highlight();
+  QVERIFY(place >= 0);
+  QCOMPARE(QString::fromStdString(
+               PlaceTitle(picker.Map().Places[static_cast<size_t>(place)])),
+           second);
+  // The map shows it.
+  const WorldBox box = picker.Map().Places[static_cast<size_t>(place)].Box;
+  const WorldPoint centre = picker.Canvas()->View().Center();
+  QVERIFY(centre.X > box.Left && centre.X < box.Right);
+  QVERIFY(centre.Y > box.Top && centre.Y < box.Bottom);
+}
+
+void PickAreaTest::searchWithoutMatchSaysSo() {
+  PickAreaWindow picker(KESTRANE_BUNDLE_DIR "map/world.bin");
+  if (picker.Map().Places.empty())
+    QSKIP("no map file in the bundle");
+  picker.show();
+  auto *note = picker.findChild<QLabel *>(QStringLiteral("LabelSearchNote"));
+  QVERIFY(!note->isVisible());
+  QVERIFY(!picker.ShowPlace(QStringLiteral("Atlantis")));
+  QVERIFY(note->isVisible());
+  QCOMPARE(note->text(), QStringLiteral("No place matches \"Atlantis\"."));
+  QVERIFY(picker.ShowPlace(QStringLiteral("ARDÈ")));
+  QVERIFY(!note->isVisible());
+}
+
+// At city scale a scale bar shows at the bottom left and the pointer's
+// longitude and latitude at the bottom right; over the whole world neither.
+void PickAreaTest::cityScaleShowsScaleBarAndPointer() {
+  PickAreaWindow picker(KESTRANE_BUNDLE_DIR "map/world.bin");
+  picker.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&picker));
+  MapCanvas *canvas = picker.Canvas();
+  // A backdrop pixel: inside the scale bar's box, off its line and text.
+  const QPoint barBox(8, canvas->height() - 8);
+  const auto whitish = [&](const QPoint &at) {
+    const QColor c = canvas->grab().toImage().pixelColor(at);
+    return c.red() > 240 && c.green() > 240 && c.blue() > 240;
+  };
+  QVERIFY(canvas->View().Scale() < kDetailFromScale);
+  QVERIFY(!whitish(barBox));
+  picker.SetArea({2.33, 2.35, 48.87, 48.85}); // a Paris quarter
+  QVERIFY(canvas->View().Scale() >= kDetailFromScale);
+  QVERIFY(whitish(barBox));
+  // The pointer's place: a box at the bottom right while it is over the
+  // map.
+  const QPoint pointer = canvas->rect().center();
+  const QPoint coordsBox(canvas->width() - 8, canvas->height() - 8);
+  QVERIFY(!whitish(coordsBox));
+  QTest::mouseMove(canvas, pointer);
+  QVERIFY(whitish(coordsBox));
+}
+
+void PickAreaTest::labelsNeverDrawOverEachOther() {
+  struct Row {
+    const char *what;
+    std::vector<QRectF> wanted;
+    std::vector<std::optional<QRectF>> placed;
+  } rows[] = {
+      {"apart: each where it wants",
+       {QRectF(0, 100, 50, 12), QRectF(100, 100, 50, 12)},
+       {QRectF(0, 100, 50, 12), QRectF(100, 100, 50, 12)}},
+      {"the same area twice: the second name above the first",
+       {QRectF(0, 100, 50, 12), QRectF(0, 100, 60, 12)},
+       {QRectF(0, 100, 50, 12), QRectF(0, 88, 60, 12)}},
+      {"three over one corner stack up",
+       {QRectF(0, 100, 50, 12), QRectF(5, 102, 50, 12), QRectF(0, 100, 50, 12)},
+       {QRectF(0, 100, 50, 12), QRectF(5, 78, 50, 12), QRectF(0, 64, 50, 12)}},
+  };
+  for (const Row &row : rows) {
+    QCOMPARE(PlaceLabels(row.wanted), row.placed);
+    // Whatever was placed, nothing overlaps.
+    const auto placed = PlaceLabels(row.wanted);
+    for (size_t i = 0; i < placed.size(); ++i)
+      for (size_t j = i + 1; j < placed.size(); ++j)
+        if (placed[i] && placed[j])
+          QVERIFY2(!placed[i]->intersects(*placed[j]), row.what);
+  }
+  // More names over one corner than tries: the rest are left out.
+  const std::vector<QRectF> crowd(7, QRectF(0, 100, 50, 12));
+  const auto placed = PlaceLabels(crowd, 4);
+  QCOMPARE(std::count_if(placed.begin(), placed.end(),
+                         [](const auto &p) { return p.has_value(); }),
+           5);
 }
 
 KESTRANE_GUI_TEST(PickAreaTest);

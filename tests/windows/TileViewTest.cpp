@@ -43,7 +43,10 @@ struct Rig {
     config.Limits.Threads = 2;
     window = std::make_unique<TileViewWindow>(config);
     window->SetMessageSink(&messages);
-    window->SetShellOpen([this](const QUrl &url) { opened.push_back(url); });
+    window->SetShellOpen([this](const QUrl &url) {
+      opened.push_back(url);
+      return true;
+    });
     window->resize(800, 600);
     window->show();
   }

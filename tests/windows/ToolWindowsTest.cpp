@@ -6,12 +6,14 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 #include <cstdlib>
 
 #include "mainwindow/MainWindow.h"
@@ -36,6 +38,7 @@ private slots:
   void menusShowTheWindows();
   void aboutOpensItsLinks();
   void redownloadWindowIsCentredAndWide();
+  void converterStepsDownForModalWindows();
 };
 
 namespace {
@@ -120,10 +123,11 @@ void ToolWindowsTest::converterCaptionAndTable() {
   Converter c;
   QCOMPARE(c.form.windowTitle(),
            QString("Convert \"Degrees,Minutes,Seconds\" to \"Degrees\""));
-  // Above its main window as a tool window, never above every window (it
-  // would hide the program's message boxes and dialogs).
+  // A tool window of its main window, above other windows too (the tile
+  // viewer and joiner are programs of their own); it steps down for the
+  // program's message boxes and dialogs (converterStepsDownForModalWindows).
   QCOMPARE(c.form.windowType(), Qt::Tool);
-  QVERIFY(!(c.form.windowFlags() & Qt::WindowStaysOnTopHint));
+  QVERIFY(c.form.windowFlags() & Qt::WindowStaysOnTopHint);
   QVERIFY(c.Edit("Edit4")->isReadOnly());
   c.Edit("Edit4")->setText("before");
   c.Edit("Edit1")->setText(degrees);
@@ -315,7 +319,10 @@ void ToolWindowsTest::menusShowTheWindows() {
 void ToolWindowsTest::aboutOpensItsLinks() {
   AboutBox about("https://h.example/", "mailto:m@h.example");
   std::vector<QUrl> opened;
-  about.SetShellOpen([&](const QUrl &url) { opened.push_back(url); });
+  about.SetShellOpen([&](const QUrl &url) {
+    opened.push_back(url);
+    return true;
+  });
   about.SetVersion("7.0");
   QStringList texts;
   for (const QLabel *label : about.findChildren<QLabel *>())
@@ -352,6 +359,36 @@ void ToolWindowsTest::redownloadWindowIsCentredAndWide() {
            qPrintable(QString("%1 %2")
                           .arg(memo->fontMetrics().horizontalAdvance(line))
                           .arg(memo->viewport()->width())));
+}
+
+// The converter keeps above other windows, but never above a message box
+// or a dialog of the program: it steps down while one shows.
+void ToolWindowsTest::converterStepsDownForModalWindows() {
+  QWidget main;
+  ConverterWindow converter('.', &main);
+  main.show();
+  converter.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&converter));
+  const auto onTop = [&] {
+    return converter.OnTop() &&
+           converter.windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint);
+  };
+  QVERIFY(onTop());
+  QMessageBox box(QMessageBox::Information, "Kestrane", "a message",
+                  QMessageBox::Ok, &main);
+  box.setWindowModality(Qt::ApplicationModal);
+  box.show();
+  QVERIFY(!onTop());
+  QVERIFY(
+      !converter.windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint));
+  QVERIFY(converter.isVisible()); // stepped down, not hidden
+  box.hide();
+  QVERIFY(onTop());
+  // A window that is not modal (the picker's drop-down, a tool) changes
+  // nothing.
+  QWidget tool(nullptr, Qt::Tool);
+  tool.show();
+  QVERIFY(onTop());
 }
 
 KESTRANE_GUI_TEST(ToolWindowsTest);

@@ -2,39 +2,44 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDesktopServices>
 #include <QFileDialog>
 #include <QGridLayout>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 
+#include <memory>
+#include <optional>
+
+#include "joiner/JoinProgress.h"
 #include "joinerwindow/RunJoinerWindow.h"
+#include "platform/Files.h"
+#include "qtbridge/Placement.h"
+#include "task/Settings.h"
 
 namespace kestrane {
 
-namespace {
-
-QString QStr(const std::string &s) {
-  return QString::fromStdString(s);
-}
-
-} // namespace
-
-JoinerWindow::JoinerWindow(QWidget *parent) : QWidget(parent) {
+JoinerWindow::JoinerWindow(QWidget *parent)
+    : QWidget(parent), box_(this), messages_(&box_) {
+  shellOpen_ = [](const QUrl &url) { return QDesktopServices::openUrl(url); };
   setObjectName(QStringLiteral("JoinerForm"));
   setWindowTitle(QStringLiteral("Tile Joiner"));
   auto *grid = new QGridLayout(this);
 
   ProjectEdit = new QLineEdit(this);
-  auto *projectButton = new QPushButton(QStringLiteral("..."), this);
+  auto *projectButton = projectButton_ =
+      new QPushButton(QStringLiteral("..."), this);
   grid->addWidget(new QLabel(QStringLiteral("Project file:"), this), 0, 0);
   grid->addWidget(ProjectEdit, 0, 1);
   grid->addWidget(projectButton, 0, 2);
 
   OutputEdit = new QLineEdit(this);
-  auto *outputButton = new QPushButton(QStringLiteral("..."), this);
+  auto *outputButton = outputButton_ =
+      new QPushButton(QStringLiteral("..."), this);
   grid->addWidget(new QLabel(QStringLiteral("Output file:"), this), 1, 0);
   grid->addWidget(OutputEdit, 1, 1);
   grid->addWidget(outputButton, 1, 2);
@@ -53,7 +58,11 @@ JoinerWindow::JoinerWindow(QWidget *parent) : QWidget(parent) {
   Results = new QPlainTextEdit(this);
   Results->setReadOnly(true);
   grid->addWidget(Results, 4, 0, 1, 3);
-  resize(560, 320);
+  OpenFolderButton = new QPushButton(QStringLiteral("Open folder"), this);
+  OpenFolderButton->setObjectName(QStringLiteral("ButtonOpenFolder"));
+  OpenFolderButton->setEnabled(false);
+  grid->addWidget(OpenFolderButton, 5, 2);
+  resize(600, 360);
 
   for (auto *b : {projectButton, outputButton})
     b->setFixedWidth(b->fontMetrics().horizontalAdvance(QStringLiteral("...")) +
@@ -65,24 +74,37 @@ JoinerWindow::JoinerWindow(QWidget *parent) : QWidget(parent) {
   connect(ProjectEdit, &QLineEdit::textChanged, this,
           &JoinerWindow::ProjectChanged);
   connect(JoinButton, &QPushButton::clicked, this, &JoinerWindow::JoinClicked);
+  connect(OpenFolderButton, &QPushButton::clicked, this,
+          &JoinerWindow::OpenFolderClicked);
 }
 
 JoinerWindow::~JoinerWindow() {
   Stop();
 }
 
+QString JoinerWindow::DialogFolder() const {
+  for (const QLineEdit *edit : {ProjectEdit, OutputEdit}) {
+    const std::string path = edit->text().toStdString();
+    if (!path.empty() && !ExtractFilePath(path).empty())
+      return QStr(ExtractFilePath(path));
+  }
+  return startFolder_;
+}
+
 void JoinerWindow::BrowseProject() {
   const QString file = QFileDialog::getOpenFileName(
-      this, QStringLiteral("Project file"), ProjectEdit->text(),
+      this, QStringLiteral("Project file"), DialogFolder(),
       QStringLiteral("Projects(*.ktsk)"));
   if (!file.isEmpty())
     ProjectEdit->setText(file);
 }
 
 void JoinerWindow::BrowseOutput() {
+  const QString start =
+      OutputEdit->text().isEmpty() ? DialogFolder() : OutputEdit->text();
   const QString file = QFileDialog::getSaveFileName(
-      this, QStringLiteral("Output file"), OutputEdit->text(),
-      QStringLiteral("TIFF(*.tif)"));
+      this, QStringLiteral("Output file"), start, QStringLiteral("TIFF(*.tif)"),
+      nullptr, QFileDialog::DontConfirmOverwrite); // Join asks
   if (!file.isEmpty())
     OutputEdit->setText(file);
 }
@@ -104,54 +126,85 @@ void JoinerWindow::JoinClicked() {
     JoinButton->setEnabled(false);
     return;
   }
+  const std::string project = ProjectEdit->text().toStdString();
+  const std::string output = OutputEdit->text().toStdString();
+  // A picture of an earlier join is replaced only when the user says so.
+  const std::string target =
+      output.empty() && !project.empty() ? DefaultJoinOutput(project) : output;
+  if (!target.empty() && FileExists(target) &&
+      !messages_.AskYesNo("The picture " + target +
+                          " exists already. Replace it?"))
+    return;
   Results->clear();
   Progress->setValue(0);
   cancel_.Clear();
+  written_.clear();
+  OpenFolderButton->setEnabled(false);
   JoinButton->setText(QStringLiteral("Cancel"));
+  LockInputs(true);
 
-  const std::string project = ProjectEdit->text().toStdString();
-  const std::string output = OutputEdit->text().toStdString();
   JoinOptions options;
   options.Overviews = OverviewsBox->isChecked();
   options.Cancel = &cancel_;
-  // Progress crosses to the window's thread as values.
-  options.Progress = [this](JoinPhase phase, int64_t done, int64_t total) {
-    // The checking and joining take the first 0.8 of the bar without
-    // overviews, the overviews the rest.
-    const double part = total > 0 ? static_cast<double>(done) / total : 1.0;
-    const double start = phase == JoinPhase::Checking  ? 0.0
-                         : phase == JoinPhase::Joining ? 0.1
-                                                       : 0.8;
-    const double span = phase == JoinPhase::Checking  ? 0.1
-                        : phase == JoinPhase::Joining ? 0.7
-                                                      : 0.2;
-    const int value = static_cast<int>((start + span * part) * 1000);
+  // Progress crosses to the window's thread as values; the reduced levels
+  // count for the work they take.
+  auto progress = std::make_shared<JoinProgress>(options.Overviews);
+  options.Progress = [this, progress](JoinPhase phase, int64_t done,
+                                      int64_t total) {
+    progress->Report(phase, done, total);
+    const int value = static_cast<int>(progress->Fraction() * 1000);
     QMetaObject::invokeMethod(
         this, [this, value] { Progress->setValue(value); },
         Qt::QueuedConnection);
   };
   worker_ = std::thread([this, project, output, options] {
     QStringList lines;
+    QString written;
     try {
-      for (const std::string &line :
-           JoinTiles(project, output, options).Lines())
+      const JoinResult result = JoinTiles(project, output, options);
+      for (const std::string &line : result.Lines())
         lines << QStr(line);
+      if (!result.Cancelled)
+        written = QStr(result.OutputFile);
     } catch (const std::exception &e) {
       lines << QStr(e.what());
     }
     QMetaObject::invokeMethod(
-        this, [this, lines] { Done(lines); }, Qt::QueuedConnection);
+        this, [this, lines, written] { Done(lines, written); },
+        Qt::QueuedConnection);
   });
 }
 
-void JoinerWindow::Done(const QStringList &lines) {
+void JoinerWindow::Done(const QStringList &lines, const QString &written) {
   if (worker_.joinable())
     worker_.join();
   Results->setPlainText(lines.join(QLatin1Char('\n')));
-  Progress->setValue(Progress->maximum());
+  // A full bar says a picture was written; a cancelled or failed join
+  // leaves none, and an empty bar.
+  Progress->setValue(written.isEmpty() ? 0 : Progress->maximum());
+  written_ = written;
+  OpenFolderButton->setEnabled(!written.isEmpty());
   JoinButton->setText(QStringLiteral("Join"));
   JoinButton->setEnabled(true);
+  LockInputs(false);
   emit Finished();
+}
+
+void JoinerWindow::LockInputs(bool locked) {
+  ProjectEdit->setReadOnly(locked);
+  OutputEdit->setReadOnly(locked);
+  projectButton_->setEnabled(!locked);
+  outputButton_->setEnabled(!locked);
+  OverviewsBox->setEnabled(!locked);
+}
+
+void JoinerWindow::OpenFolderClicked() {
+  if (written_.isEmpty())
+    return;
+  const QUrl folder =
+      QUrl::fromLocalFile(QStr(ExtractFilePath(written_.toStdString())));
+  if (!shellOpen_(folder))
+    messages_.ShowMessage(CannotOpenText(folder));
 }
 
 void JoinerWindow::Stop() {
@@ -162,8 +215,28 @@ void JoinerWindow::Stop() {
 
 int RunJoinerWindow(int argc, char **argv) {
   QApplication app(argc, argv);
+  NameApplication();
+  app.setWindowIcon(QIcon(QStr(ProgramFolder() + "kestrane.png")));
   JoinerWindow window;
+  const Settings settings = ReadSettings(SettingsPath(ProgramFolder()));
+  window.SetStartFolder(QStr(settings.DefaultPath.empty()
+                                 ? DefaultDownloadFolder()
+                                 : settings.DefaultPath));
+  const QStringList args = QApplication::arguments();
+  if (const std::optional<QRect> place = PlaceFromArguments(args))
+    MoveToPlace(&window, *place);
   window.show();
+  // The project file among the arguments: the main window's task in hand.
+  for (qsizetype i = 1; i < args.size(); ++i) {
+    if (args[i] == QLatin1String("--place")) {
+      ++i;
+      continue;
+    }
+    if (!args[i].startsWith(QLatin1Char('-'))) {
+      window.ProjectEdit->setText(args[i]);
+      break;
+    }
+  }
   return QApplication::exec();
 }
 

@@ -20,9 +20,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "areamap/AreaFields.h"
-#include "picker/PickAreaWindow.h"
+#include "mainwindow/OneLineLabel.h"
 #include "platform/Files.h"
+#include "platform/NumberFormat.h"
 #include "task/Settings.h"
 #include "tools/AboutBox.h"
 #include "tools/ConverterWindow.h"
@@ -46,9 +46,9 @@ MainWindow::MainWindow(const MainWindowConfig &config, QWidget *parent)
 
   control_ = std::make_unique<TaskControl>(ControlEnv(config));
 
-  shellOpen_ = [](const QUrl &url) { QDesktopServices::openUrl(url); };
-  startProgram_ = [](const QString &program) {
-    QProcess::startDetached(program, {});
+  shellOpen_ = [](const QUrl &url) { return QDesktopServices::openUrl(url); };
+  startProgram_ = [](const QString &program, const QStringList &arguments) {
+    return QProcess::startDetached(program, arguments);
   };
   abandonExit_ = [] {
     // Workers may be waiting on this thread in a blocking call; ending the
@@ -68,6 +68,9 @@ MainWindow::MainWindow(const MainWindowConfig &config, QWidget *parent)
   BuildTimers();
 
   resize(596, 357);
+  // The smallest size at which every field and the result under the
+  // button still show whole.
+  setMinimumSize(540, 340);
   if (const QScreen *screen = QGuiApplication::primaryScreen()) {
     QRect frame(QPoint(), size());
     frame.moveCenter(screen->availableGeometry().center());
@@ -88,6 +91,8 @@ TaskControlEnv MainWindow::ControlEnv(const MainWindowConfig &config) {
   env.Bridge = &bridge_;
   env.View = this;
   env.Pacing = config.Pacing;
+  env.AskBeforeLongTasks = true;
+  env.BackgroundWritesFrom = config.BackgroundWritesFrom;
   return env;
 }
 
@@ -113,11 +118,29 @@ void MainWindow::BuildTimers() {
     endCountTimer_->stop();
     UpdateProgress();
   });
+
+  // A large task's files are written off this thread; once they are, the
+  // control starts the workers (or reports why it could not).
+  prepareTimer_ = new QTimer(this);
+  prepareTimer_->setInterval(50);
+  connect(prepareTimer_, &QTimer::timeout, this, [this] {
+    prepareTimer_->stop();
+    bool pending = false;
+    Guarded(errors_, [&] { pending = control_->PreparationPending(); });
+    if (pending) {
+      prepareTimer_->start();
+      return;
+    }
+    SyncTimer();
+    SyncFailedPane(true);
+    UpdateProgress();
+  });
 }
 
 MainWindow::~MainWindow() {
   tickTimer_->stop();
   endCountTimer_->stop();
+  prepareTimer_->stop();
   // Workers wait on this thread for their calls: let each end after its
   // current tile before the control, which joins them, goes.
   if (control_->RunningThreads() > 0) {
@@ -178,38 +201,23 @@ void MainWindow::OpenTaskClicked() {
 }
 
 void MainWindow::LoadTaskFile(const std::string &projectFile) {
-  const OpenedTask task = OpenTaskFile(projectFile);
-  leftLongitudeEdit_->setText(QStr(task.Left));
-  rightLongitudeEdit_->setText(QStr(task.Right));
-  topLatitudeEdit_->setText(QStr(task.Top));
-  bottomLatitudeEdit_->setText(QStr(task.Bottom));
-  pathEdit_->setText(QStr(task.Path));
-  taskNameEdit_->setText(QStr(task.TaskName));
-  // The spinner stays within its range; the field shows the stored number.
-  zoomSpinner_->SetValue(task.Zoom);
-  zoomEdit_->setText(QString::number(task.Zoom));
-  directionBox_->setCurrentIndex(task.DirChoice());
+  ShowFields(OpenTaskFile(projectFile).Fields());
 }
 
-void MainWindow::PickAreaChosen() {
-  PickAreaWindow picker(programFolder_ + "map/world.bin", this);
-  picker.SetVisited(ReadVisitedAreas(defaultPath_));
-  picker.SetStart(AreaFromFieldTexts({StdStr(leftLongitudeEdit_->text()),
-                                      StdStr(rightLongitudeEdit_->text()),
-                                      StdStr(topLatitudeEdit_->text()),
-                                      StdStr(bottomLatitudeEdit_->text())}),
-                  zoomSpinner_->Value());
-  if (picker.exec() != QDialog::Accepted)
-    return;
-  const std::optional<AreaFieldTexts> texts = picker.PickedTexts();
-  if (!texts)
-    return;
-  leftLongitudeEdit_->setText(QStr(texts->Left));
-  rightLongitudeEdit_->setText(QStr(texts->Right));
-  topLatitudeEdit_->setText(QStr(texts->Top));
-  bottomLatitudeEdit_->setText(QStr(texts->Bottom));
-  zoomSpinner_->SetValue(picker.PickedZoom());
-  zoomEdit_->setText(QString::number(picker.PickedZoom()));
+void MainWindow::ShowFields(const TaskFields &fields) {
+  leftLongitudeEdit_->setText(QStr(fields.Left));
+  rightLongitudeEdit_->setText(QStr(fields.Right));
+  topLatitudeEdit_->setText(QStr(fields.Top));
+  bottomLatitudeEdit_->setText(QStr(fields.Bottom));
+  pathEdit_->setText(QStr(fields.Path));
+  taskNameEdit_->setText(QStr(fields.TaskName));
+  // The spinner stays within its range; the field shows the stored number.
+  const int zoom = QStr(fields.Zoom).toInt();
+  zoomSpinner_->SetValue(zoom);
+  zoomEdit_->setText(QStr(fields.Zoom));
+  // A direction outside the four leaves the list without a choice.
+  directionBox_->setCurrentIndex(
+      fields.DirIndex >= 0 && fields.DirIndex <= 3 ? fields.DirIndex : -1);
 }
 
 // ------------------------------------------------------------ task, timer
@@ -270,17 +278,26 @@ void MainWindow::SyncFailedPane(bool reset) {
 }
 
 void MainWindow::UpdateProgress() {
+  if (control_->State() == TaskState::Preparing)
+    return;
   const ProgressFigures progress = control_->ProgressShown();
   if (progress.Total <= 0)
     return;
   progressBar_->setRange(0, progress.Total);
   progressBar_->setValue(progress.Concluded);
+  progressBar_->setFormat(QStr(GroupDigits(progress.Concluded) + " / " +
+                               GroupDigits(progress.Total)));
   progressBar_->setTextVisible(true);
-  progressLabel_->setText(QStr(progress.Line));
+  progressLabel_->setText(KeepUnitsTogether(QStr(progress.Line)));
 }
 
 void MainWindow::UpdateEstimate() {
-  estimateLabel_->setText(QStr(EstimateLine(Fields())));
+  const QString line = QStr(EstimateLine(Fields()));
+  estimateLabel_->setText(line);
+  estimateLabel_->setToolTip(line.startsWith(QLatin1String("Tiles: "))
+                                 ? line +
+                                       QStringLiteral(" at the service's pace")
+                                 : line);
 }
 
 // The control's panes and captions, mirrored.
@@ -292,11 +309,28 @@ void MainWindow::LogPaneReset(const std::vector<std::string> &lines) {
 }
 
 void MainWindow::LogLineAppended(const std::string &line) {
+  // The worker counted the tile before it sent the line: the bar moves
+  // with the log, and is there when the line shows.
+  if (control_->TaskRunning())
+    UpdateProgress();
   logPane_->appendPlainText(PaneLine(line));
+}
+
+void MainWindow::FieldsRestored(const TaskFields &fields) {
+  ShowFields(fields);
 }
 
 void MainWindow::StateChanged(TaskState state) {
   startStopButton_->setText(QStr(CaptionFor(state)));
+  // While a large task's files are written, no second Start.
+  startStopButton_->setEnabled(state != TaskState::Preparing);
+  if (state == TaskState::Preparing) {
+    progressBar_->setTextVisible(false);
+    progressBar_->setValue(0);
+    progressLabel_->setText(QStringLiteral("Writing the task's files..."));
+    prepareTimer_->start();
+    return;
+  }
   // At the end of a task the control turns the button back before its
   // closing message box: the timer stops and the display is final while
   // the box is up, but for what the tile folder holds, which follows once
@@ -314,59 +348,7 @@ void MainWindow::StateChanged(TaskState state) {
 
 void MainWindow::TotalLabelChanged(const std::string &text) {
   totalLabel_->setText(QStr(text));
-}
-
-// ------------------------------------------------------------------ menus
-
-void MainWindow::ViewLogFileChosen() {
-  const TaskControl::LogFileView log = control_->LogFileToView();
-  if (log.Path.empty())
-    messages_.ShowMessage(log.Message);
-  else
-    shellOpen_(QUrl::fromLocalFile(QStr(log.Path)));
-}
-
-void MainWindow::TileViewerChosen() {
-  startProgram_(QStr(programFolder_ + "tileview"));
-}
-
-void MainWindow::TileJoinerChosen() {
-  startProgram_(QStr(programFolder_ + "tilejoin"));
-}
-
-void MainWindow::UserManualChosen() {
-  shellOpen_(QUrl::fromLocalFile(QStr(programFolder_ + "help/help.html")));
-}
-
-void MainWindow::HomePageChosen() {
-  shellOpen_(QUrl(QString::fromLatin1(kHomePageLink)));
-}
-
-void MainWindow::OptionsChosen() {
-  if (tools_.Options)
-    tools_.Options->exec();
-}
-
-void MainWindow::ConverterChosen() {
-  if (tools_.Converter == nullptr)
-    return;
-  tools_.Converter->show();
-  tools_.Converter->raise();
-  tools_.Converter->activateWindow();
-}
-
-void MainWindow::RedownloadChosen() {
-  if (tools_.Redownload)
-    tools_.Redownload->exec();
-}
-
-void MainWindow::AboutChosen() {
-  if (tools_.About)
-    tools_.About->exec();
-}
-
-void MainWindow::ExitChosen() {
-  close();
+  totalLabel_->setVisible(!text.empty());
 }
 
 void MainWindow::closeEvent(QCloseEvent *event) {

@@ -22,18 +22,22 @@ class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 class QTimer;
+class QVBoxLayout;
 
 namespace kestrane {
 
 class AboutBox;
+class OneLineLabel;
 class ConverterWindow;
 class OptionsDialog;
 class RedownloadWindow;
 
-// The developer's links, shown by the about box and opened by "Homepage".
-inline constexpr const char *kHomePageLink = "https://kestrane.example.org/";
-inline constexpr const char *kContactLink =
-    "mailto:support@kestrane.example.org";
+// The developer's links, shown by the about box and opened by "Homepage":
+// the project's home page and contact address as the build was given them
+// (KESTRANE_HOME_PAGE, KESTRANE_CONTACT), else the manual shipped in the
+// program folder and no contact link.
+QString HomePageLink(const std::string &programFolder);
+QString ContactLink();
 
 // What the main window is built with. The program leaves every field at its
 // default; tests give a settings file of their own and short pauses.
@@ -42,6 +46,9 @@ struct MainWindowConfig {
   std::string SettingsPath;  // empty: ProgramFolder + "ini/config.ini"
   char DecimalSeparator = '.';
   WorkerPacing Pacing; // the real pauses unless a test passes short ones
+  // Tasks of at least this many tiles write their files off the window's
+  // thread (TaskControlEnv::BackgroundWritesFrom).
+  int64_t BackgroundWritesFrom = 20000;
 };
 
 // The side windows that the menus show; created after the main window.
@@ -66,13 +73,13 @@ public:
   // Where failures that escape a handler go (null: the standard error box).
   void SetErrorSink(MessageSink *sink) { errors_.SetTarget(sink); }
   // The shell's "open" of a file or link, and the launch of a sibling
-  // program; tests replace them so that nothing is started.
-  void SetShellOpen(std::function<void(const QUrl &)> open) {
-    shellOpen_ = std::move(open);
-  }
-  void SetStartProgram(std::function<void(const QString &)> start) {
-    startProgram_ = std::move(start);
-  }
+  // program with its arguments; each says whether it could. Tests replace
+  // them so that nothing is started.
+  using ShellOpen = std::function<bool(const QUrl &)>;
+  using StartProgram =
+      std::function<bool(const QString &, const QStringList &)>;
+  void SetShellOpen(ShellOpen open) { shellOpen_ = std::move(open); }
+  void SetStartProgram(StartProgram start) { startProgram_ = std::move(start); }
   // What ends the process when the window closes while a task runs.
   void SetAbandonExit(std::function<void()> exit) {
     abandonExit_ = std::move(exit);
@@ -123,11 +130,14 @@ private:
   void LogLineAppended(const std::string &line) override;
   void StateChanged(TaskState state) override;
   void TotalLabelChanged(const std::string &text) override;
+  void FieldsRestored(const TaskFields &fields) override;
 
   // The widgets (MainWindowLayout.cpp).
   void BuildMenus();
   QWidget *BuildFields();
+  QWidget *BuildZoomAndDirection(QWidget *parent);
   QWidget *BuildPanes();
+  void BuildProgress(QWidget *central, QVBoxLayout *column);
   void BuildStatusBar();
   void BuildTimers();
   TaskControlEnv ControlEnv(const MainWindowConfig &config);
@@ -138,6 +148,12 @@ private:
   void SyncFailedPane(bool reset);
   void UpdateProgress();
   void UpdateEstimate();
+  void ShowFields(const TaskFields &fields);
+  // Opens a file or link; a missing opener is told with the path.
+  void Open(const QUrl &url);
+  // Starts a tool program beside this window on the task in hand.
+  void StartTool(const char *program, const QSize &wanted,
+                 const QSize &minimum);
 
   std::string programFolder_;
   std::string settingsPath_;
@@ -153,8 +169,8 @@ private:
   QtMainThreadBridge bridge_;
   std::unique_ptr<TaskControl> control_;
   ToolWindows tools_;
-  std::function<void(const QUrl &)> shellOpen_;
-  std::function<void(const QString &)> startProgram_;
+  ShellOpen shellOpen_;
+  StartProgram startProgram_;
   std::function<void()> abandonExit_;
 
   // The failed-tile pane's lines already shown in failedPane_.
@@ -172,7 +188,7 @@ private:
   QComboBox *directionBox_ = nullptr;
   QLineEdit *pathEdit_ = nullptr;
   QPushButton *browsePathButton_ = nullptr;
-  QLabel *estimateLabel_ = nullptr;
+  OneLineLabel *estimateLabel_ = nullptr;
   QPushButton *startStopButton_ = nullptr;
   QLabel *totalLabel_ = nullptr;
   QProgressBar *progressBar_ = nullptr;
@@ -182,6 +198,7 @@ private:
   QPlainTextEdit *failedPane_ = nullptr;
   QTimer *tickTimer_ = nullptr;
   QTimer *endCountTimer_ = nullptr; // looks for the end count until it is in
+  QTimer *prepareTimer_ = nullptr;  // looks for the task's files until written
 };
 
 } // namespace kestrane

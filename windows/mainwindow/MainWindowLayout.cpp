@@ -10,8 +10,10 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QVBoxLayout>
 
 #include "mainwindow/MainWindow.h"
+#include "mainwindow/OneLineLabel.h"
 
 namespace kestrane {
 
@@ -29,17 +31,22 @@ void MainWindow::Connect(Sender *sender, Signal signal, F handler) {
 
 QWidget *MainWindow::BuildPanes() {
   auto *central = new QWidget(this);
-  auto *layout = new QHBoxLayout(central);
-  layout->setContentsMargins(6, 6, 6, 6);
+  auto *column = new QVBoxLayout(central);
+  column->setContentsMargins(6, 6, 6, 4);
+  column->setSpacing(3);
+  auto *layout = new QHBoxLayout;
   layout->setSpacing(6);
-  layout->addWidget(BuildFields());
+  // The fields' column grows with a wide window, the log pane more.
+  layout->addWidget(BuildFields(), 2);
 
   logPane_ = new QPlainTextEdit(central);
   logPane_->setObjectName(QStringLiteral("Memo1"));
   logPane_->setReadOnly(true);
+  // Lines stay whole: a long one scrolls sideways.
   logPane_->setLineWrapMode(QPlainTextEdit::NoWrap);
   logPane_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   logPane_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  logPane_->setMinimumWidth(150);
   QPalette palette = logPane_->palette();
   palette.setColor(QPalette::Base, palette.color(QPalette::ToolTipBase));
   palette.setColor(QPalette::Text, QColor(0, 128, 0));
@@ -47,7 +54,9 @@ QWidget *MainWindow::BuildPanes() {
   logPane_->setToolTip(QStringLiteral("Double click to view log in notepad"));
   logPane_->setPlainText(QStringLiteral("[log window]"));
   logPane_->viewport()->installEventFilter(this);
-  layout->addWidget(logPane_, 1);
+  layout->addWidget(logPane_, 3);
+  column->addLayout(layout, 1);
+  BuildProgress(central, column);
 
   // The failed-tile pane: the working copy of the failed-tile list, never
   // shown.
@@ -72,6 +81,41 @@ void MainWindow::BuildStatusBar() {
   statusBar()->setObjectName(QStringLiteral("StatusBar1"));
   statusBar()->addWidget(status, 1);
   statusBar()->setSizeGripEnabled(false);
+}
+
+// The zoom field with its spinner, and the direction list, on one row.
+QWidget *MainWindow::BuildZoomAndDirection(QWidget *parent) {
+  auto *zoom = new QWidget(parent);
+  auto *zoomLayout = new QHBoxLayout(zoom);
+  zoomLayout->setContentsMargins(0, 0, 0, 0);
+  zoomLayout->setSpacing(0);
+  zoomEdit_ = new QLineEdit(QStringLiteral("13"), zoom);
+  zoomEdit_->setObjectName(QStringLiteral("Edit5"));
+  zoomEdit_->setReadOnly(true);
+  zoomEdit_->setFixedWidth(
+      zoomEdit_->fontMetrics().horizontalAdvance(QStringLiteral("000")) + 14);
+  zoomEdit_->installEventFilter(this);
+  zoomSpinner_ = new UpDown(zoom);
+  zoomSpinner_->setObjectName(QStringLiteral("UpDown1"));
+  zoomSpinner_->SetRange(kMinZoom, kMaxZoom);
+  zoomSpinner_->SetValue(13);
+  zoomSpinner_->installEventFilter(this);
+  // As tall as its field: two small arrows beside it.
+  zoomSpinner_->setFixedHeight(zoomEdit_->sizeHint().height());
+  zoomLayout->addWidget(zoomEdit_);
+  zoomLayout->addWidget(zoomSpinner_);
+  zoomLayout->addSpacing(10);
+  auto *directionLabel = new QLabel(QStringLiteral("Direction: "), zoom);
+  zoomLayout->addWidget(directionLabel);
+  directionBox_ = new QComboBox(zoom);
+  directionBox_->setObjectName(QStringLiteral("cbDirection"));
+  directionBox_->addItems({QStringLiteral("North"), QStringLiteral("East"),
+                           QStringLiteral("South"), QStringLiteral("West")});
+  directionBox_->setCurrentIndex(0);
+  zoomLayout->addWidget(directionBox_, 1);
+  connect(zoomSpinner_, &UpDown::ValueChanged, this,
+          [this](int value) { zoomEdit_->setText(QString::number(value)); });
+  return zoom;
 }
 
 QWidget *MainWindow::BuildFields() {
@@ -116,39 +160,12 @@ QWidget *MainWindow::BuildFields() {
   label("Bottom Latitude:", 4);
   bottomLatitudeEdit_ = edit("Edit4", 4);
 
+  // Zoom and direction share a row: the result under the button needs the
+  // height at the window's default size.
   label("Zoom level:", 5);
-  auto *zoom = new QWidget(panel);
-  auto *zoomLayout = new QHBoxLayout(zoom);
-  zoomLayout->setContentsMargins(0, 0, 0, 0);
-  zoomLayout->setSpacing(0);
-  zoomEdit_ = new QLineEdit(QStringLiteral("13"), zoom);
-  zoomEdit_->setObjectName(QStringLiteral("Edit5"));
-  zoomEdit_->setReadOnly(true);
-  zoomEdit_->setMaximumWidth(48);
-  zoomEdit_->installEventFilter(this);
-  zoomSpinner_ = new UpDown(zoom);
-  zoomSpinner_->setObjectName(QStringLiteral("UpDown1"));
-  zoomSpinner_->SetRange(kMinZoom, kMaxZoom);
-  zoomSpinner_->SetValue(13);
-  zoomSpinner_->installEventFilter(this);
-  // As tall as its field: two small arrows beside it.
-  zoomSpinner_->setFixedHeight(zoomEdit_->sizeHint().height());
-  zoomLayout->addWidget(zoomEdit_);
-  zoomLayout->addWidget(zoomSpinner_);
-  zoomLayout->addStretch(1);
-  grid->addWidget(zoom, 5, 1, 1, 2);
-  connect(zoomSpinner_, &UpDown::ValueChanged, this,
-          [this](int value) { zoomEdit_->setText(QString::number(value)); });
+  grid->addWidget(BuildZoomAndDirection(panel), 5, 1, 1, 2);
 
-  label("Direction: ", 6);
-  directionBox_ = new QComboBox(panel);
-  directionBox_->setObjectName(QStringLiteral("cbDirection"));
-  directionBox_->addItems({QStringLiteral("North"), QStringLiteral("East"),
-                           QStringLiteral("South"), QStringLiteral("West")});
-  directionBox_->setCurrentIndex(0);
-  grid->addWidget(directionBox_, 6, 1, 1, 2);
-
-  label("Path to save:", 7);
+  label("Path to save:", 6);
   auto *pathRow = new QHBoxLayout;
   pathRow->setSpacing(4);
   pathEdit_ = new QLineEdit(panel);
@@ -160,16 +177,16 @@ QWidget *MainWindow::BuildFields() {
   browsePathButton_->setFixedWidth(28);
   pathRow->addWidget(pathEdit_, 1);
   pathRow->addWidget(browsePathButton_);
-  grid->addLayout(pathRow, 7, 1, 1, 2);
+  grid->addLayout(pathRow, 6, 1, 1, 2);
 
-  // What the fields as typed would cost, or why Start would refuse them.
-  estimateLabel_ = new QLabel(panel);
+  // What the fields as typed would cost, or why Start would refuse them;
+  // one line, whatever its length.
+  estimateLabel_ = new OneLineLabel(panel);
   estimateLabel_->setObjectName(QStringLiteral("LabelEstimate"));
-  estimateLabel_->setWordWrap(true);
   QPalette grey = estimateLabel_->palette();
   grey.setColor(QPalette::WindowText, QColor(110, 110, 110));
   estimateLabel_->setPalette(grey);
-  grid->addWidget(estimateLabel_, 8, 0, 1, 3);
+  grid->addWidget(estimateLabel_, 7, 0, 1, 3);
 
   startStopButton_ = new QPushButton(QStringLiteral("Start"), panel);
   startStopButton_->setObjectName(QStringLiteral("BitBtn1"));
@@ -178,26 +195,8 @@ QWidget *MainWindow::BuildFields() {
   startStopButton_->setFont(bold);
   startStopButton_->setDefault(true);
   startStopButton_->setMinimumHeight(28);
-  grid->addWidget(startStopButton_, 9, 0, 1, 3);
-
-  totalLabel_ = new QLabel(panel);
-  totalLabel_->setObjectName(QStringLiteral("LabelTotalxy"));
-  grid->addWidget(totalLabel_, 10, 0, 1, 3);
-
-  progressBar_ = new QProgressBar(panel);
-  progressBar_->setObjectName(QStringLiteral("ProgressBar1"));
-  progressBar_->setRange(0, 1);
-  progressBar_->setValue(0);
-  progressBar_->setMaximumHeight(16);
-  progressBar_->setFormat(QStringLiteral("%v / %m"));
-  progressBar_->setTextVisible(false); // until a task starts
-  grid->addWidget(progressBar_, 11, 0, 1, 3);
-
-  progressLabel_ = new QLabel(panel);
-  progressLabel_->setObjectName(QStringLiteral("LabelProgress"));
-  progressLabel_->setWordWrap(true);
-  grid->addWidget(progressLabel_, 12, 0, 1, 3);
-  grid->setRowStretch(13, 1);
+  grid->addWidget(startStopButton_, 8, 0, 1, 3);
+  grid->setRowStretch(9, 1);
   grid->setColumnStretch(1, 1);
 
   // Enter in a field presses the default button, as in a dialog.
@@ -222,8 +221,40 @@ QWidget *MainWindow::BuildFields() {
   Connect(startStopButton_, &QPushButton::clicked,
           &MainWindow::StartStopClicked);
 
-  panel->setFixedWidth(300);
+  // Wide enough for the estimate of a task of millions of tiles on one
+  // line; a wide window gives it more.
+  panel->setMinimumWidth(
+      estimateLabel_->fontMetrics().horizontalAdvance(QStringLiteral(
+          "Tiles: 99,999,999 (9,999 x 9,999), at least 999 h 59 min")) +
+      4);
+  panel->setMaximumWidth(560);
   return panel;
+}
+
+// Under both columns, the whole window wide: the tile count beside the bar,
+// and the progress line, which wraps between its parts and never inside a
+// figure with its unit.
+void MainWindow::BuildProgress(QWidget *central, QVBoxLayout *column) {
+  auto *row = new QHBoxLayout;
+  row->setSpacing(8);
+  totalLabel_ = new QLabel(central);
+  totalLabel_->setObjectName(QStringLiteral("LabelTotalxy"));
+  totalLabel_->hide(); // until a task gives it its count
+  row->addWidget(totalLabel_);
+  progressBar_ = new QProgressBar(central);
+  progressBar_->setObjectName(QStringLiteral("ProgressBar1"));
+  progressBar_->setRange(0, 1);
+  progressBar_->setValue(0);
+  progressBar_->setMaximumHeight(16);
+  progressBar_->setTextVisible(false); // until a task starts
+  row->addWidget(progressBar_, 1);
+  column->addLayout(row);
+
+  progressLabel_ = new QLabel(central);
+  progressLabel_->setObjectName(QStringLiteral("LabelProgress"));
+  progressLabel_->setWordWrap(true);
+  progressLabel_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  column->addWidget(progressLabel_);
 }
 
 void MainWindow::BuildMenus() {

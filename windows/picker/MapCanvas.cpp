@@ -142,9 +142,12 @@ void MapCanvas::mousePressEvent(QMouseEvent *event) {
 void MapCanvas::mouseMoveEvent(QMouseEvent *event) {
   const QPointF pos = event->position();
   const WorldPoint at = Clamped(view_.ScreenToWorld(pos.x(), pos.y()));
+  overlay_.Pointer = pos;
   switch (drag_) {
   case Drag::None:
     UpdateCursor(pos);
+    if (view_.Scale() >= kDetailFromScale)
+      update(); // the pointer's coordinates
     return;
   case Drag::Pan:
     view_.PanBy(pos.x() - last_.x(), pos.y() - last_.y());
@@ -199,6 +202,12 @@ void MapCanvas::wheelEvent(QWheelEvent *event) {
   const QPointF pos = event->position();
   moved_ = true;
   view_.ZoomAbout(pos.x(), pos.y(), std::pow(kWheelStep, steps));
+  update();
+}
+
+void MapCanvas::leaveEvent(QEvent *event) {
+  QWidget::leaveEvent(event);
+  overlay_.Pointer.reset();
   update();
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // The map of the area picker: drag to pan, wheel (about the pointer) and
 // the keys + and - to zoom, Shift+drag or the select mode to draw the area,
-// the area's edges and corners dragged to move them.
+// the area's edges and corners dragged to move them. At city scale it shows
+// a scale bar and the pointer's coordinates.
 #include <QWidget>
 #include <memory>
 #include <optional>
@@ -22,6 +23,7 @@ public:
   void SetVisited(std::vector<VisitedArea> visited);
   void SetZoomLevel(int zoom);
   void SetHighlight(int place);
+  int Highlight() const { return overlay_.Highlight; }
   void SetSelectMode(bool on) { selectMode_ = on; }
 
   const std::optional<WorldBox> &Selection() const { return selection_; }
@@ -43,6 +45,7 @@ protected:
   void mouseReleaseEvent(QMouseEvent *event) override;
   void wheelEvent(QWheelEvent *event) override;
   void keyPressEvent(QKeyEvent *event) override;
+  void leaveEvent(QEvent *event) override;
 
 private:
   enum Edge { kLeft = 1, kRight = 2, kTop = 4, kBottom = 8 };

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "areamap/ScaleBar.h"
 #include "geo/TileGrid.h"
 
 namespace kestrane {
@@ -252,7 +253,55 @@ void MapPainter::Paint(QPainter &painter, const MapView &view,
     PaintHighlight(painter, view, overlay.Highlight);
   if (overlay.Selection)
     PaintSelection(painter, view, *overlay.Selection, overlay.Zoom);
+  if (view.Scale() >= kDetailFromScale)
+    PaintDetail(painter, view, overlay.Pointer);
   painter.restore();
+}
+
+void MapPainter::PaintDetail(QPainter &painter, const MapView &view,
+                             const std::optional<QPointF> &pointer) {
+  QFont font = painter.font();
+  font.setPointSizeF(8);
+  font.setItalic(false); // the province names' font may be the last one set
+  painter.setFont(font);
+  const QFontMetricsF metrics(font, painter.device());
+  const double h = metrics.height() + 4;
+  const double bottom = view.Height() - 6;
+  // The scale bar at the bottom left, for the latitude of the map's
+  // centre.
+  const double latitude = WorldYToLatitude(view.Center().Y);
+  const ScaleBar bar = ChooseScaleBar(view.Scale(), latitude, 120);
+  if (bar.Pixels > 0) {
+    const QString text = QString::fromStdString(bar.Text);
+    const QRectF box(6, bottom - h - 8,
+                     std::max(bar.Pixels, metrics.horizontalAdvance(text)) + 12,
+                     h + 8);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(255, 255, 255, 200));
+    painter.drawRect(box);
+    painter.setPen(Cosmetic(kCountryName, 1.5));
+    const double y = bottom - 4;
+    const double x0 = box.left() + 6, x1 = x0 + bar.Pixels;
+    painter.drawLine(QPointF(x0, y), QPointF(x1, y));
+    painter.drawLine(QPointF(x0, y - 5), QPointF(x0, y));
+    painter.drawLine(QPointF(x1, y - 5), QPointF(x1, y));
+    painter.drawText(QRectF(x0, box.top() + 1, box.width(), h),
+                     Qt::AlignLeft | Qt::AlignVCenter, text);
+  }
+  if (!pointer)
+    return;
+  // The pointer's place at the bottom right, as the fields take it.
+  const WorldPoint at = view.ScreenToWorld(pointer->x(), pointer->y());
+  const QString text = QStringLiteral("Lon %1  Lat %2")
+                           .arg(WorldXToLongitude(at.X), 0, 'f', 5)
+                           .arg(WorldYToLatitude(at.Y), 0, 'f', 5);
+  const double w = metrics.horizontalAdvance(text) + 12;
+  const QRectF box(view.Width() - 6 - w, bottom - h, w, h);
+  painter.setPen(Qt::NoPen);
+  painter.setBrush(QColor(255, 255, 255, 200));
+  painter.drawRect(box);
+  painter.setPen(kCountryName);
+  painter.drawText(box, Qt::AlignCenter, text);
 }
 
 void MapPainter::PaintLand(QPainter &painter, const MapView &view, bool fine) {
@@ -346,21 +395,53 @@ void MapPainter::PaintLabels(QPainter &painter, const MapView &view) {
   }
 }
 
+std::vector<std::optional<QRectF>>
+PlaceLabels(const std::vector<QRectF> &wanted, int tries) {
+  std::vector<std::optional<QRectF>> placed;
+  std::vector<QRectF> taken;
+  for (const QRectF &want : wanted) {
+    std::optional<QRectF> at;
+    QRectF r = want;
+    for (int i = 0; i <= tries && !at; ++i, r.translate(0, -want.height()))
+      if (std::none_of(taken.begin(), taken.end(),
+                       [&](const QRectF &t) { return t.intersects(r); }))
+        at = r;
+    if (at)
+      taken.push_back(*at);
+    placed.push_back(at);
+  }
+  return placed;
+}
+
 void MapPainter::PaintVisited(QPainter &painter, const MapView &view,
                               const std::vector<VisitedArea> &visited) {
   QFont font = painter.font();
   font.setPointSizeF(8);
   painter.setFont(font);
-  for (const VisitedArea &area : visited) {
-    const QRectF r = ScreenRect(view, ToWorld(area.Block)).normalized();
-    painter.setPen(Cosmetic(kVisited, 1.0));
-    painter.setBrush(
-        QColor(kVisited.red(), kVisited.green(), kVisited.blue(), 28));
+  const QFontMetricsF metrics(font, painter.device());
+  std::vector<QRectF> wanted;
+  std::vector<size_t> named;
+  painter.setPen(Cosmetic(kVisited, 1.0));
+  painter.setBrush(
+      QColor(kVisited.red(), kVisited.green(), kVisited.blue(), 28));
+  for (size_t i = 0; i < visited.size(); ++i) {
+    const QRectF r = ScreenRect(view, ToWorld(visited[i].Block)).normalized();
     painter.drawRect(r);
-    if (r.width() > 30 || r.height() > 12)
-      painter.drawText(r.topLeft() + QPointF(3, -3),
-                       QString::fromStdString(area.TaskName));
+    if (r.width() <= 30 && r.height() <= 12)
+      continue;
+    // The name above the area's top left corner; names of areas with the
+    // same corner (the same area fetched twice) stack up.
+    const QString name = QString::fromStdString(visited[i].TaskName);
+    const double w = metrics.horizontalAdvance(name) + 2;
+    wanted.emplace_back(r.left() + 3, r.top() - 3 - metrics.height(), w,
+                        metrics.height());
+    named.push_back(i);
   }
+  const std::vector<std::optional<QRectF>> at = PlaceLabels(wanted);
+  for (size_t k = 0; k < at.size(); ++k)
+    if (at[k])
+      painter.drawText(*at[k], Qt::AlignLeft | Qt::AlignVCenter,
+                       QString::fromStdString(visited[named[k]].TaskName));
 }
 
 void MapPainter::PaintHighlight(QPainter &painter, const MapView &view,

@@ -4,6 +4,8 @@
 // found place, the selected area and the tile grid over it. The widget and
 // the benchmark draw through it alike.
 #include <QPainterPath>
+#include <QPointF>
+#include <QRectF>
 #include <optional>
 #include <vector>
 
@@ -21,10 +23,23 @@ struct MapOverlay {
   int Zoom = 13; // the tile grid's zoom
   const std::vector<VisitedArea> *Visited = nullptr;
   int Highlight = -1; // index of a found place, or -1
+  // Where the pointer is over the map (none: outside it).
+  std::optional<QPointF> Pointer;
 };
 
 // Tiles narrower than this (pixels) make no grid: it would be a solid fill.
 inline constexpr double kGridMinTilePixels = 6;
+// From this scale on (pixels per world unit; about 150 m a pixel at the
+// equator, a city across the window) the map shows a scale bar and the
+// pointer's coordinates.
+inline constexpr double kDetailFromScale = 262144;
+
+// Where names go that must not draw over each other: each wanted rectangle
+// at its place, else moved up by its own height (a stack of names over one
+// corner) as often as `tries` allows; nullopt for one that finds no free
+// place.
+std::vector<std::optional<QRectF>>
+PlaceLabels(const std::vector<QRectF> &wanted, int tries = 4);
 
 class MapPainter {
 public:
@@ -44,6 +59,9 @@ private:
   void PaintHighlight(QPainter &painter, const MapView &view, int place);
   void PaintSelection(QPainter &painter, const MapView &view,
                       const WorldBox &selection, int zoom);
+  // The scale bar and the pointer's coordinates, at city scale.
+  void PaintDetail(QPainter &painter, const MapView &view,
+                   const std::optional<QPointF> &pointer);
 
   const WorldMap &map_;
   std::vector<WorldBox> nameBox_; // each place's largest part

@@ -1,5 +1,6 @@
 #include "picker/PickAreaWindow.h"
 
+#include <QAbstractItemView>
 #include <QCompleter>
 #include <QDialogButtonBox>
 #include <QFileDialog>
@@ -7,17 +8,20 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLocale>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStringListModel>
+#include <QStyle>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <utility>
 
 #include "areafile/AreaFromFile.h"
 #include "areamap/PlaceSearch.h"
 #include "picker/MapCanvas.h"
+#include "platform/NumberFormat.h"
 #include "task/Estimate.h"
 
 namespace kestrane {
@@ -30,7 +34,8 @@ QString QStr(const std::string &s) {
 
 PickAreaWindow::PickAreaWindow(const std::string &mapPath, QWidget *parent)
     : QDialog(parent), canvas_(new MapCanvas(this)),
-      search_(new QLineEdit(this)), matchModel_(new QStringListModel(this)),
+      search_(new QLineEdit(this)), searchNote_(new QLabel(this)),
+      matchModel_(new QStringListModel(this)),
       completer_(new QCompleter(matchModel_, this)),
       selectMode_(new QToolButton(this)), zoom_(new QSpinBox(this)),
       edges_(new QLabel(this)), tiles_(new QLabel(this)),
@@ -54,20 +59,26 @@ PickAreaWindow::PickAreaWindow(const std::string &mapPath, QWidget *parent)
   // The model holds exactly the matches: the drop-down shows it unfiltered.
   completer_->setCompletionMode(QCompleter::UnfilteredPopupCompletion);
   completer_->setMaxVisibleItems(12);
-  search_->setCompleter(completer_);
+  // Not the field's own completer: the field would size the drop-down to
+  // its own width each time a key is typed.
+  completer_->setWidget(search_);
   connect(search_, &QLineEdit::textEdited, this,
           [this](const QString &t) { UpdateMatches(t); });
+  // A match chosen with the mouse, or with the arrow keys and Enter.
   connect(completer_, qOverload<const QModelIndex &>(&QCompleter::activated),
           this, [this](const QModelIndex &index) {
-            const size_t row = static_cast<size_t>(index.row());
-            if (row < matches_.size()) {
-              const size_t place = matches_[row];
-              canvas_->SetHighlight(static_cast<int>(place));
-              canvas_->ShowBox(map_.Places[place].Box, 0.08);
-            }
+            matchChosen_ = true;
+            search_->setText(index.data().toString());
+            ShowMatch(static_cast<size_t>(index.row()));
           });
-  connect(search_, &QLineEdit::returnPressed, this,
-          [this] { ShowPlace(search_->text()); });
+  connect(search_, &QLineEdit::returnPressed, this, [this] {
+    if (std::exchange(matchChosen_, false))
+      return;
+    ShowPlace(search_->text());
+  });
+  searchNote_->setObjectName(QStringLiteral("LabelSearchNote"));
+  searchNote_->setStyleSheet(QStringLiteral("color: #a33;"));
+  searchNote_->hide();
 
   selectMode_->setObjectName(QStringLiteral("ButtonSelectMode"));
   selectMode_->setText(QStringLiteral("Select"));
@@ -106,6 +117,7 @@ PickAreaWindow::PickAreaWindow(const std::string &mapPath, QWidget *parent)
   auto *side = new QVBoxLayout;
   side->addWidget(new QLabel(QStringLiteral("Find place:"), this));
   side->addWidget(search_);
+  side->addWidget(searchNote_);
   auto *tools = new QHBoxLayout;
   tools->addWidget(selectMode_);
   tools->addWidget(openArea);
@@ -136,7 +148,8 @@ PickAreaWindow::PickAreaWindow(const std::string &mapPath, QWidget *parent)
   connect(buttons_, &QDialogButtonBox::rejected, this, &QDialog::reject);
   connect(canvas_, &MapCanvas::SelectionChanged, this,
           [this] { UpdateFigures(); });
-  resize(1100, 700);
+  // The main window places it beside itself, within the screen.
+  resize(900, 600);
   search_->setFocus(); // a place name can be typed at once
   UpdateFigures();
 }
@@ -176,18 +189,43 @@ void PickAreaWindow::UpdateMatches(const QString &typed) {
   for (const size_t i : matches_)
     titles << QStr(PlaceTitle(map_.Places[i]));
   matchModel_->setStringList(titles);
+  // A search that finds nothing says so.
+  const bool none = titles.isEmpty() && !typed.trimmed().isEmpty();
+  searchNote_->setText(
+      none ? QStringLiteral("No place matches \"%1\".").arg(typed.trimmed())
+           : QString());
+  searchNote_->setVisible(none);
   if (!titles.isEmpty() && search_->hasFocus())
-    completer_->complete();
+    ShowMatchList(titles);
+}
+
+void PickAreaWindow::ShowMatchList(const QStringList &titles) {
+  const QFontMetrics metrics(completer_->popup()->font());
+  int longest = 0;
+  for (const QString &title : titles)
+    longest = std::max(longest, metrics.horizontalAdvance(title));
+  // The text, the list's margins and frame, and a scroll bar.
+  const int width =
+      longest + 24 +
+      completer_->popup()->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+  completer_->complete(
+      QRect(0, 0, std::max(width, search_->width()), search_->height()));
 }
 
 bool PickAreaWindow::ShowPlace(const QString &typed) {
   UpdateMatches(typed);
   if (matches_.empty())
     return false;
-  const size_t place = matches_.front();
+  ShowMatch(0);
+  return true;
+}
+
+void PickAreaWindow::ShowMatch(size_t row) {
+  if (row >= matches_.size())
+    return;
+  const size_t place = matches_[row];
   canvas_->SetHighlight(static_cast<int>(place));
   canvas_->ShowBox(map_.Places[place].Box, 0.08);
-  return true;
 }
 
 void PickAreaWindow::OpenAreaClicked() {
@@ -232,10 +270,10 @@ void PickAreaWindow::UpdateFigures() {
   const AreaEstimate e = EstimateArea(area->Left, area->Right, area->Top,
                                       area->Bottom, PickedZoom());
   tiles_->setText(QStringLiteral("Tiles: %1 x %2 = %3\nLeast time: %4")
-                      .arg(e.Columns)
-                      .arg(e.Rows)
-                      .arg(QLocale().toString(static_cast<qlonglong>(e.Tiles)))
-                      .arg(QStr(FormatDuration(e.LeastMilliseconds))));
+                      .arg(QStr(GroupDigits(e.Columns)),
+                           QStr(GroupDigits(e.Rows)),
+                           QStr(GroupDigits(e.Tiles)),
+                           QStr(FormatDuration(e.LeastMilliseconds))));
 }
 
 } // namespace kestrane

@@ -47,8 +47,10 @@ public:
   int PickedZoom() const;
 
   // Finds the place the search field names (its first match), shows it
-  // and outlines it. False when nothing matches.
+  // and outlines it. False when nothing matches (the window says so).
   bool ShowPlace(const QString &typed);
+  // Shows and outlines the match in row `row` of the drop-down.
+  void ShowMatch(size_t row);
   // "Open area..." after its file dialog.
   void OpenAreaFile(const std::string &path);
   void SetArea(const GeoBox &area);
@@ -59,14 +61,20 @@ public:
 private:
   void UpdateFigures();
   void UpdateMatches(const QString &typed);
+  // The drop-down as wide as its longest match.
+  void ShowMatchList(const QStringList &titles);
   void OpenAreaClicked();
   void Report(const std::string &text);
 
   WorldMap map_;
   MessageSink *messages_ = nullptr;
   std::vector<size_t> matches_;
+  // A match chosen in the drop-down with Enter: the Enter that reaches the
+  // field afterwards does not search again.
+  bool matchChosen_ = false;
   MapCanvas *canvas_;
   QLineEdit *search_;
+  QLabel *searchNote_;
   QStringListModel *matchModel_;
   QCompleter *completer_;
   QToolButton *selectMode_;

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QUrl>
 #include <QWidget>
 #include <exception>
 #include <functional>
@@ -28,6 +29,17 @@ inline std::string StdStr(const QString &s) {
 // socket failure's text) shows as one line break.
 QString PaneText(const std::vector<std::string> &lines);
 QString PaneLine(const std::string &line);
+
+// A line for a label that wraps: a figure stays on the line of the word
+// after it ("12 stored", "0:02 left") and a unit stays whole ("tiles/s"),
+// through no-break spaces and word joiners; the text reads the same.
+QString KeepUnitsTogether(QString text);
+// The same line with those joins undone: the text as the core made it.
+QString PlainText(QString shown);
+
+// The message when nothing could open a file or link (no xdg-open, or it
+// failed): names the path or address so the user can open it by hand.
+std::string CannotOpenText(const QUrl &target);
 
 // Runs a worker's call on the thread of `target` (the window thread) and
 // blocks the worker until it has run. A call made on that thread itself runs
@@ -55,6 +67,10 @@ void ShowMessageBox(QWidget *parent, const std::string &text);
 void ShowErrorBox(QWidget *parent, const std::string &text);
 // A question box with Yes and No (No the default); true for Yes.
 bool AskQuestionBox(QWidget *parent, const std::string &text);
+// A question box with a button for each answer, in order; `fallback` is
+// the answer of Escape and of closing the box. The index chosen.
+size_t AskChoiceBox(QWidget *parent, const std::string &text,
+                    const std::vector<std::string> &answers, size_t fallback);
 
 // MessageSink through the message box, or through the error box.
 class QtMessageSink : public MessageSink {
@@ -63,6 +79,9 @@ public:
       : parent_(parent), error_(error) {}
   void ShowMessage(const std::string &text) override;
   bool AskYesNo(const std::string &question) override;
+  size_t AskChoice(const std::string &question,
+                   const std::vector<std::string> &answers,
+                   size_t fallback) override;
 
 private:
   QPointer<QWidget> parent_;
@@ -80,6 +99,12 @@ public:
   }
   bool AskYesNo(const std::string &question) override {
     return (target_ ? target_ : fallback_)->AskYesNo(question);
+  }
+  size_t AskChoice(const std::string &question,
+                   const std::vector<std::string> &answers,
+                   size_t fallback) override {
+    return (target_ ? target_ : fallback_)
+        ->AskChoice(question, answers, fallback);
   }
 
 private:

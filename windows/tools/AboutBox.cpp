@@ -29,10 +29,10 @@ QLabel *LinkLabel(const QString &name, const QString &link,
 
 AboutBox::AboutBox(const QString &homePage, const QString &contact,
                    QWidget *parent)
-    : QDialog(parent) {
+    : QDialog(parent), box_(this), messages_(&box_) {
   setObjectName(QStringLiteral("frmAbout"));
   setWindowTitle(QStringLiteral("About Kestrane"));
-  shellOpen_ = [](const QUrl &url) { QDesktopServices::openUrl(url); };
+  shellOpen_ = [](const QUrl &url) { return QDesktopServices::openUrl(url); };
 
   auto *layout = new QVBoxLayout(this);
   layout->setContentsMargins(16, 16, 16, 12);
@@ -60,12 +60,17 @@ AboutBox::AboutBox(const QString &homePage, const QString &contact,
 
   QString shownContact = contact;
   shownContact.remove(QStringLiteral("mailto:"));
-  homePageLabel_ =
-      LinkLabel(QStringLiteral("LabelHomePage"), homePage, homePage, this);
+  // The manual in the program folder stands for a home page the build was
+  // not given: shown as what it is.
+  const QUrl home(homePage);
+  homePageLabel_ = LinkLabel(
+      QStringLiteral("LabelHomePage"), homePage,
+      home.isLocalFile() ? QStringLiteral("User manual") : homePage, this);
   contactLabel_ =
       LinkLabel(QStringLiteral("LabelContact"), contact, shownContact, this);
   layout->addWidget(homePageLabel_, 0, Qt::AlignHCenter);
   layout->addWidget(contactLabel_, 0, Qt::AlignHCenter);
+  contactLabel_->setVisible(!contact.isEmpty());
   for (QLabel *label : {homePageLabel_, contactLabel_})
     connect(label, &QLabel::linkActivated, this, &AboutBox::LinkClicked);
 
@@ -84,7 +89,9 @@ void AboutBox::SetVersion(const QString &version) {
 }
 
 void AboutBox::LinkClicked(const QString &link) {
-  shellOpen_(QUrl(link));
+  const QUrl url(link);
+  if (!shellOpen_(url))
+    messages_.ShowMessage(CannotOpenText(url));
 }
 
 } // namespace kestrane

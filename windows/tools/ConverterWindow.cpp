@@ -1,5 +1,6 @@
 #include "tools/ConverterWindow.h"
 
+#include <QApplication>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -8,6 +9,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include "geo/DmsConverter.h"
 
@@ -19,10 +21,13 @@ ConverterWindow::ConverterWindow(char decimalSeparator, QWidget *parent)
   setObjectName(QStringLiteral("frmConvert"));
   setWindowTitle(
       QStringLiteral("Convert \"Degrees,Minutes,Seconds\" to \"Degrees\""));
-  // Above the main window as its tool window (the window manager keeps a
-  // window's transients above it), but not above every window: a message
-  // box or a dialog of the program must never be hidden behind it.
+  // A tool window of the main window, and above other windows too: the
+  // tile viewer and joiner are programs of their own. Not above a message
+  // box or a dialog of the program, which must never be hidden behind it
+  // (UpdateStacking).
   setWindowFlag(Qt::Tool);
+  SetOnTop(true);
+  qApp->installEventFilter(this);
   setFont(QFont(QStringLiteral("Tahoma"), 8));
 
   auto *layout = new QHBoxLayout(this);
@@ -70,13 +75,40 @@ ConverterWindow::ConverterWindow(char decimalSeparator, QWidget *parent)
   connect(convertButton_, &QPushButton::clicked, this,
           [this] { Guarded(messages_, [this] { ConvertClicked(); }); });
 
-  // Centred on the screen, not on the main window.
+  // The main window places it beside its fields when it shows it.
   adjustSize();
-  if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-    QRect frame(QPoint(), size());
-    frame.moveCenter(screen->availableGeometry().center());
-    move(frame.topLeft());
+}
+
+bool ConverterWindow::eventFilter(QObject *watched, QEvent *event) {
+  const QEvent::Type type = event->type();
+  if ((type == QEvent::Show || type == QEvent::Hide) && watched != this &&
+      watched->isWidgetType()) {
+    auto *widget = static_cast<QWidget *>(watched);
+    if (widget->isWindow() && widget->isModal())
+      UpdateStacking(type == QEvent::Hide ? widget : nullptr);
   }
+  return QDialog::eventFilter(watched, event);
+}
+
+void ConverterWindow::UpdateStacking(const QWidget *leaving) {
+  bool modal = false;
+  for (const QWidget *w : QApplication::topLevelWidgets())
+    modal = modal || (w != this && w != leaving && w->isModal() &&
+                      (w->isVisible() || !w->isHidden()));
+  SetOnTop(!modal);
+}
+
+void ConverterWindow::SetOnTop(bool on) {
+  if (on == onTop_)
+    return;
+  onTop_ = on;
+  // Told to the window system without hiding the window (which setting
+  // the widget's own flag would).
+  Qt::WindowFlags flags = windowFlags();
+  flags.setFlag(Qt::WindowStaysOnTopHint, on);
+  overrideWindowFlags(flags);
+  if (QWindow *window = windowHandle())
+    window->setFlag(Qt::WindowStaysOnTopHint, on);
 }
 
 void ConverterWindow::ConvertClicked() {

@@ -1,6 +1,8 @@
 #pragma once
 // The converter window: degrees, minutes and seconds to decimal degrees.
-// Shown beside the main window without blocking it, above other windows.
+// Shown beside the main window without blocking it, above the program's
+// windows and its tools, and below any modal window of the program (a
+// message box, a dialog), which it would otherwise hide.
 #include <QDialog>
 
 #include "qtbridge/QtBridge.h"
@@ -25,7 +27,18 @@ public:
   // "Input Error." with resultEdit_ unchanged.
   void ConvertClicked();
 
+  // Whether the window keeps above other windows now.
+  bool OnTop() const { return onTop_; }
+
+protected:
+  bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
+  // Above every window while no modal window of the program is shown.
+  void UpdateStacking(const QWidget *leaving = nullptr);
+  void SetOnTop(bool on);
+
+  bool onTop_ = false;
   char decimalSeparator_;
   QtMessageSink box_;
   ForwardingSink messages_;

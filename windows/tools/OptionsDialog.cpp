@@ -76,6 +76,26 @@ OptionsDialog::OptionsDialog(std::string settingsPath, QWidget *parent)
   grid->setColumnStretch(1, 1);
   layout->addWidget(proxyGroup_);
 
+  // Where the tiles come from: the four hosts the tiles' addresses are
+  // spread over, each a host name with an optional ":port".
+  hostsGroup_ = new QGroupBox(QStringLiteral("Tile service hosts"), this);
+  hostsGroup_->setObjectName(QStringLiteral("GroupBoxHosts"));
+  auto *hosts = new QGridLayout(hostsGroup_);
+  hosts->setContentsMargins(8, 8, 8, 8);
+  hosts->setVerticalSpacing(4);
+  for (int i = 0; i < 4; ++i) {
+    auto *edit = new QLineEdit(hostsGroup_);
+    edit->setObjectName(QStringLiteral("EditHost%1").arg(i));
+    edit->setToolTip(QStringLiteral("A host name, with :port when needed"));
+    hostEdits_[static_cast<size_t>(i)] = edit;
+    hosts->addWidget(new QLabel(QStringLiteral("Host %1").arg(i), hostsGroup_),
+                     i / 2, (i % 2) * 2);
+    hosts->addWidget(edit, i / 2, (i % 2) * 2 + 1);
+  }
+  hosts->setColumnStretch(1, 1);
+  hosts->setColumnStretch(3, 1);
+  layout->addWidget(hostsGroup_);
+
   auto *buttons = new QHBoxLayout;
   buttons->addStretch(1);
   okButton_ = new QPushButton(QStringLiteral("OK"), this);
@@ -112,6 +132,8 @@ void OptionsDialog::Showing() {
   proxyPortEdit_->setText(QStr(proxy.ProxyPort));
   proxyUsernameEdit_->setText(QStr(proxy.ProxyUsername));
   proxyPasswordEdit_->setText(QStr(proxy.ProxyPassword));
+  for (size_t i = 0; i < hostEdits_.size(); ++i)
+    hostEdits_[i]->setText(QStr(settings.Hosts[i]));
 }
 
 void OptionsDialog::BrowsePathClicked() {
@@ -129,6 +151,8 @@ void OptionsDialog::OkClicked() {
                     StdStr(proxyPortEdit_->text()),
                     StdStr(proxyUsernameEdit_->text()),
                     StdStr(proxyPasswordEdit_->text())};
+  for (size_t i = 0; i < hostEdits_.size(); ++i)
+    settings.Hosts[i] = StdStr(hostEdits_[i]->text().trimmed());
   PrepareSettingsFolder(settingsPath_);
   WriteOptions(settingsPath_, settings); // throws: the dialog stays open
   accept();

@@ -1,7 +1,9 @@
 #pragma once
-// The options dialog: the default output folder and the HTTP proxy, shown
-// from the settings file on every showing and written back on OK.
+// The options dialog: the default output folder, the HTTP proxy and the
+// tile service's four hosts, shown from the settings file on every showing
+// and written back on OK.
 #include <QDialog>
+#include <array>
 #include <string>
 
 #include "qtbridge/QtBridge.h"
@@ -53,6 +55,8 @@ private:
   QLineEdit *proxyUsernameEdit_;
   QLabel *proxyPasswordLabel_;
   QLineEdit *proxyPasswordEdit_;
+  QGroupBox *hostsGroup_;
+  std::array<QLineEdit *, 4> hostEdits_{};
   QPushButton *okButton_;
   QPushButton *cancelButton_;
 };

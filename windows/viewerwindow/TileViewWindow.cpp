@@ -85,7 +85,7 @@ TileViewWindow::TileViewWindow(const TileViewConfig &config, QWidget *parent)
   programFolder_ = IncludeTrailingDelimiter(programFolder_);
   if (settingsPath_.empty())
     settingsPath_ = SettingsPath(programFolder_);
-  shellOpen_ = [](const QUrl &url) { QDesktopServices::openUrl(url); };
+  shellOpen_ = [](const QUrl &url) { return QDesktopServices::openUrl(url); };
   saveDialog_ = [this](const QString &suggested) {
     return QFileDialog::getSaveFileName(
         this, QStringLiteral("Write list of missing tiles"), suggested,
@@ -95,7 +95,8 @@ TileViewWindow::TileViewWindow(const TileViewConfig &config, QWidget *parent)
   setWindowTitle(QStringLiteral("Tile Viewer"));
   setCentralWidget(canvas_);
   setAcceptDrops(true);
-  resize(1024, 720);
+  // Within a 1366x768 screen, title bar and panel included.
+  resize(1024, 640);
   statusBar()->addWidget(counts_);
   statusBar()->addPermanentWidget(hover_);
   BuildMenus();
@@ -174,10 +175,13 @@ bool TileViewWindow::OpenTask(const std::string &projectFile) {
 }
 
 void TileViewWindow::OpenChosen() {
-  const Settings settings = ReadSettings(settingsPath_);
-  const std::string folder = settings.DefaultPath.empty()
-                                 ? DefaultDownloadFolder()
-                                 : settings.DefaultPath;
+  // The open task's folder, else the settings' default folder.
+  std::string folder = session_ ? ExtractFilePath(session_->ProjectFile()) : "";
+  if (folder.empty()) {
+    const Settings settings = ReadSettings(settingsPath_);
+    folder = settings.DefaultPath.empty() ? DefaultDownloadFolder()
+                                          : settings.DefaultPath;
+  }
   const QString file = QFileDialog::getOpenFileName(
       this, QStringLiteral("Open task"), QStr(folder),
       QStringLiteral("Projects(*.ktsk)"));
@@ -247,8 +251,9 @@ void TileViewWindow::ShowTile(qint64 cell) {
     return;
   const TileXY t = session_->Grid().TileAtIndex(cell);
   const std::string path = session_->Task().TilePath(t.X, t.Y);
-  if (FileExists(path))
-    shellOpen_(QUrl::fromLocalFile(QStr(path)));
+  const QUrl url = QUrl::fromLocalFile(QStr(path));
+  if (FileExists(path) && !shellOpen_(url))
+    sink_.ShowMessage(CannotOpenText(url));
 }
 
 void TileViewWindow::Hover(qint64 cell) {

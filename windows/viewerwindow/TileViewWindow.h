@@ -48,7 +48,8 @@ public:
   // How often the inventory is taken again (5 s).
   void SetFollowInterval(int ms);
   void SetMessageSink(MessageSink *sink) { sink_.SetTarget(sink); }
-  void SetShellOpen(std::function<void(const QUrl &)> f) {
+  // The shell's "open" of a tile, true when it could.
+  void SetShellOpen(std::function<bool(const QUrl &)> f) {
     shellOpen_ = std::move(f);
   }
   void SetSaveDialog(std::function<QString(const QString &)> f) {
@@ -83,7 +84,7 @@ private:
   qint64 hoverCell_ = -1;
   QtMessageSink boxSink_;
   ForwardingSink sink_;
-  std::function<void(const QUrl &)> shellOpen_;
+  std::function<bool(const QUrl &)> shellOpen_;
   std::function<QString(const QString &)> saveDialog_;
 };
 

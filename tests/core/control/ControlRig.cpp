@@ -113,7 +113,14 @@ ControlRig::ControlRig(char decimalSeparator, const std::string &extraSettings,
   env.Pacing.LongRetry = ms;
   env.Pacing.ConnectTimeout = std::chrono::milliseconds(5000);
   env.Pacing.NoDataTimeout = std::chrono::milliseconds(30000);
+  env_ = env;
   control_ = std::make_unique<TaskControl>(env);
+}
+
+void ControlRig::Configure(
+    const std::function<void(TaskControlEnv &)> &change) {
+  change(env_);
+  control_ = std::make_unique<TaskControl>(env_);
 }
 
 ControlRig::~ControlRig() {

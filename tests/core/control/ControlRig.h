@@ -64,9 +64,23 @@ public:
     Questions.push_back(question);
     return Answer;
   }
+  // Questions with answers are recorded with the answers offered, and
+  // answered with the one whose text is Choice (the fallback when none is).
+  size_t AskChoice(const std::string &question,
+                   const std::vector<std::string> &answers,
+                   size_t fallback) override {
+    Questions.push_back(question);
+    Offered.push_back(answers);
+    for (size_t i = 0; i < answers.size(); ++i)
+      if (answers[i] == Choice)
+        return i;
+    return fallback;
+  }
   std::vector<std::string> Texts;
   std::vector<std::string> Questions;
+  std::vector<std::vector<std::string>> Offered;
   bool Answer = true;
+  std::string Choice = "Start afresh";
 };
 
 class RecordingView : public TaskView {
@@ -83,8 +97,12 @@ public:
   void TotalLabelChanged(const std::string &text) override {
     Totals.push_back(text);
   }
+  void FieldsRestored(const TaskFields &fields) override {
+    Restored.push_back(fields);
+  }
   std::vector<std::vector<std::string>> Resets;
   std::vector<std::string> Appended, Captions, Totals;
+  std::vector<TaskFields> Restored;
 };
 
 // Areas of known tile counts (degrees as typed).
@@ -115,6 +133,9 @@ public:
   ~ControlRig();
 
   TaskControl &Control() { return *control_; }
+  // Builds the control again with its surroundings changed (before a
+  // Start).
+  void Configure(const std::function<void(TaskControlEnv &)> &change);
   // Fields for the area, the output folder Out() and the task name.
   TaskFields Fields(const Area &area, const std::string &taskName = "t.ktsk");
   std::string Out() const { return dir_.Path() + "out/"; }
@@ -137,6 +158,7 @@ public:
 
 private:
   TempFolder dir_;
+  TaskControlEnv env_;
   std::unique_ptr<TaskControl> control_;
 };
 

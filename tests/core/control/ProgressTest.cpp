@@ -83,6 +83,27 @@ TEST(ProgressFiguresTest, EndedTaskAddsWhatTheTileFolderHolds) {
   }
 }
 
+TEST(ProgressFiguresTest, LineGroupsTheCounts) {
+  struct Row {
+    const char *what;
+    TaskProgress p;
+    bool running;
+    std::string line;
+  } rows[] = {
+      {"a large block, stopped", Counts(1570646, 12000, 1234, 20000), false,
+       "33,234 of 1,570,646 tiles concluded: 12,000 stored, 1,234 given up, "
+       "20,000 done before; stopped"},
+      {"running: the rate and the time left", Counts(1570646, 12000, 0, 0),
+       true,
+       "12,000 of 1,570,646 tiles concluded: 12,000 stored, 0 given up; "
+       "12.0 tiles/s, 36:04:47 left"},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.what);
+    EXPECT_EQ(ProgressLine(row.p, row.running, 1000), row.line);
+  }
+}
+
 TEST(LeastDownloadTimeTest, FollowsThePacing) {
   WorkerPacing fast;
   fast.AfterStored = std::chrono::milliseconds(10);
@@ -127,6 +148,12 @@ TEST(FormatDurationTest, BothStyles) {
       {123000, DurationStyle::Clock, "2:03"},
       {3600000, DurationStyle::Clock, "1:00:00"},
       {100590000, DurationStyle::Clock, "27:56:30"},
+      {7250, DurationStyle::Compact, "7.3 s"},
+      {59949, DurationStyle::Compact, "59.9 s"},
+      {59950, DurationStyle::Compact, "1 min 0 s"},
+      {98000, DurationStyle::Compact, "1 min 38 s"},
+      {3599000, DurationStyle::Compact, "59 min 59 s"},
+      {98163000, DurationStyle::Compact, "27 h 16 min"},
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(row.ms);
@@ -165,7 +192,7 @@ TEST(ProgressLineTest, StoredAndGivenUpApart) {
       {"stopped before the end", progress(35, 20, 2, 0), false, 9,
        "22 of 35 tiles concluded: 20 stored, 2 given up; stopped"},
       {"an hour and more left", progress(100000, 10, 0, 0), true, 10,
-       "10 of 100000 tiles concluded: 10 stored, 0 given up; 1.0 tiles/s, "
+       "10 of 100,000 tiles concluded: 10 stored, 0 given up; 1.0 tiles/s, "
        "27:46:30 left"},
   };
   for (const Row &row : rows) {

@@ -220,6 +220,34 @@ TEST(StartTest, ContinueRuleNeedsEverySixConditions) {
   }
 }
 
+// A stopped task started again shows at once what its first run did: the
+// progress counts every tile the saved positions cover as done before, not
+// only those the workers have walked past yet.
+TEST(StartTest, DoneBeforeIsKnownAtStart) {
+  ControlRig rig;
+  // More than two tiles for each of the eight workers.
+  const Area area{"116.25", "116.28", "39.9", "39.9", "18"};
+  rig.Server.Close(2); // each worker stores its first tile, then waits
+  const TaskFields f = rig.Fields(area);
+  ASSERT_TRUE(rig.Control().Start(f));
+  ASSERT_GT(rig.Control().CurrentTask()->TotalCount, 16);
+  ASSERT_TRUE(rig.DrainUntil([&] { return rig.Server.Waiting() == 8; }));
+  rig.Control().Stop();
+  rig.Server.Open(); // the tiles under way are finished, no more
+  ASSERT_GT(rig.RunToEnd(), 0);
+  const TaskProgress first = rig.Control().Progress();
+  ASSERT_EQ(first.Stored, 16);
+
+  rig.Server.Close(); // the second run's workers wait before any tile
+  ASSERT_TRUE(rig.Control().Start(f));
+  ASSERT_TRUE(rig.Control().CurrentParameters()->ContinueTask);
+  const TaskProgress second = rig.Control().Progress();
+  EXPECT_EQ(second.Skipped, first.Stored);
+  EXPECT_EQ(second.Concluded(), first.Stored);
+  EXPECT_NE(ProgressLine(second, true, 0).find(", 16 done before"),
+            std::string::npos);
+}
+
 TEST(StartTest, OneWorkerPerTileUpToEight) {
   struct Row {
     const Area *area;

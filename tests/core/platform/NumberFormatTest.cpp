@@ -118,6 +118,26 @@ TEST(NumberFormat, IgnoresTheGlobalLocale) {
   });
 }
 
+TEST(GroupDigits, GroupsOfThreeFromTheRight) {
+  const struct {
+    int64_t value;
+    const char *text;
+  } rows[] = {
+      {0, "0"},
+      {999, "999"},
+      {1000, "1,000"},
+      {1570646, "1,570,646"},
+      {-12000, "-12,000"},
+      {-999, "-999"},
+      {100000, "100,000"},
+      {std::numeric_limits<int64_t>::min(), "-9,223,372,036,854,775,808"},
+  };
+  for (const auto &row : rows)
+    EXPECT_EQ(GroupDigits(row.value), row.text) << row.value;
+  // A comma as the decimal point changes nothing: counts have no decimals.
+  WithCommaLocale([] { EXPECT_EQ(GroupDigits(1234567), "1,234,567"); });
+}
+
 TEST(UserDecimalSeparator, PointInTheCLocale) {
   std::string saved = std::setlocale(LC_ALL, nullptr);
   std::setlocale(LC_ALL, "C");

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/Files.h"
+#include "platform/NumberFormat.h"
 #include "task/DownloadTask.h"
 #include "task/Estimate.h"
 #include "task/TaskInput.h"
@@ -38,17 +39,24 @@ TEST(EstimateLineTest, FiguresOrTheFirstFailingCheck) {
   } rows[] = {
       {"three tiles in a row",
        Fields(out, "116.25", "116.2525", "39.9", "39.9", "18"),
-       "Tiles: 3 (3 x 1), at least 0.7 s at the service's pace"},
+       "Tiles: 3 (3 x 1), at least 0.7 s"},
       {"a 0.1 degree square at zoom 21: half a million tiles",
        Fields(out, "116.2", "116.3", "40.0", "39.9", "21"),
-       "Tiles: 443080 (583 x 760), at least 27693.2 s (7 h 41 min 33 s) at "
-       "the service's pace"},
+       "Tiles: 443,080 (583 x 760), at least 7 h 41 min"},
+      {"a degree square at zoom 21: rows and columns grouped too",
+       Fields(out, "116", "117", "40", "39", "21"),
+       "Tiles: 43,993,850 (5,827 x 7,550), at least 763 h 46 min"},
       {"a comma as the decimal point",
        Fields(out, "116,25", "116,2525", "39,9", "39,9", "18"),
-       "Tiles: 3 (3 x 1), at least 0.7 s at the service's pace"},
+       "Tiles: 3 (3 x 1), at least 0.7 s"},
       {"a missing folder whose parent exists would be created",
        Fields(missing, "116.25", "116.25", "39.9", "39.9", "13"),
-       "Tiles: 1 (1 x 1), at least 0.5 s at the service's pace"},
+       "Tiles: 1 (1 x 1), at least 0.5 s"},
+      {"a fresh form: no edge typed yet, whatever else is wrong",
+       Fields("", "", "", "", "", "13"),
+       "Pick an area with Map... or type its four edges"},
+      {"one edge typed: the check speaks", Fields(out, "", "", "", "1", "13"),
+       "Longitude or latitude input error!"},
       {"zoom 22", Fields(out, "1", "2", "2", "1", "22"),
        "Zoom level should be between 1 and 21."},
       {"no path", Fields("", "1", "2", "2", "1", "13"),
@@ -95,7 +103,7 @@ TEST(EstimateLineTest, CountIsTheTasksTotal) {
       const DownloadTask task(params, env);
       const std::string line = EstimateLine(f);
       EXPECT_EQ(line.substr(0, line.find(' ', 7)),
-                "Tiles: " + std::to_string(task.TotalCount));
+                "Tiles: " + GroupDigits(task.TotalCount));
     }
   }
 }

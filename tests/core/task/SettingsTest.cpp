@@ -206,6 +206,53 @@ TEST(WriteOptionsTest, NewFileInKeyOrder) {
                   "ProxyPort=", "ProxyUsername=", "ProxyPassword="}));
 }
 
+// The tile hosts are written only where they are not the defaults, or
+// where the file holds them already; a default one read back is the
+// default.
+TEST(WriteOptionsTest, TileHostsOnlyWhenSet) {
+  const TileHosts defaults = DefaultTileHosts();
+  struct Row {
+    const char *what;
+    std::vector<std::string> before; // the file's lines first
+    TileHosts hosts;
+    std::vector<std::string> tileService; // the section's lines afterwards
+  } rows[] = {
+      {"defaults: no section", {}, defaults, {}},
+      {"empty fields: the defaults", {}, TileHosts{}, {}},
+      {"one host changed",
+       {},
+       {"127.0.0.1:8080", defaults[1], defaults[2], defaults[3]},
+       {"[TileService]", "Host0=127.0.0.1:8080"}},
+      {"set back to the defaults over a file that names them",
+       {"[TileService]", "Host0=127.0.0.1:8080", "Host1=127.0.0.2:8080"},
+       defaults,
+       {"[TileService]", "Host0=" + defaults[0], "Host1=" + defaults[1]}},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.what);
+    TempDir dir;
+    const std::string path = dir.Path() + "config.ini";
+    if (!row.before.empty())
+      PutBytes(path, CrLf(row.before));
+    Settings s;
+    s.DefaultPath = "/data";
+    s.Hosts = row.hosts;
+    WriteOptions(path, s);
+    const std::string text = GetBytes(path);
+    const size_t at = text.find("[TileService]");
+    const size_t end = text.find("\r\n[", at + 1);
+    EXPECT_EQ(
+        at == std::string::npos
+            ? std::string()
+            : text.substr(at, end == std::string::npos ? end : end + 2 - at),
+        CrLf(row.tileService));
+    // What a task reads back.
+    const TileHosts read = ReadSettings(path).Hosts;
+    for (size_t i = 0; i < read.size(); ++i)
+      EXPECT_EQ(read[i], row.hosts[i].empty() ? defaults[i] : row.hosts[i]);
+  }
+}
+
 // The proxy the options dialog writes is the one a task's workers get: read
 // back from the file (written over the last one) and copied into the
 // parameters field for field.

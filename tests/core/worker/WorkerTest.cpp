@@ -592,6 +592,51 @@ TEST_F(WorkerTest, ResumeSkipsTheSavedShare) {
     want.push_back("T" + std::to_string(n) + " Finished.");
     EXPECT_EQ(host.LinesOf(n), want);
     EXPECT_EQ(skipped, c.skipped);
+    // Known before the walk: the progress shows it from the start.
+    EXPECT_EQ(TilesDoneBefore(task), c.skipped);
+  }
+}
+
+// The tiles done before, counted from the saved positions alone, are the
+// tiles the workers skip when they walk: for every worker count and any mix
+// of saved positions.
+TEST_F(WorkerTest, DoneBeforeIsWhatTheWorkersSkip) {
+  struct Case {
+    const char *what;
+    int workers;
+    std::vector<std::pair<int, int>> saved; // per worker: (i, j), -1 none
+  };
+  const Case cases[] = {
+      {"three workers, all saved", 3, {{0, 2}, {1, 1}, {2, 0}}},
+      {"three workers, one without a position", 3, {{1, 0}, {-1, -1}, {3, 2}}},
+      {"eight workers over twelve tiles",
+       8,
+       {{0, 0}, {0, 1}, {0, 2}, {1, 0}, {1, 1}, {1, 2}, {2, 0}, {3, 2}}},
+      {"one worker at the last tile", 1, {{3, 2}}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    WorkerTileServer server(
+        [](const HttpRequest &, int) { return WorkerOk(WorkerJpeg(8, 8)); });
+    Block b(server, 4, 3, c.workers);
+    ResumePositions resume;
+    for (size_t k = 0; k < c.saved.size(); ++k) {
+      if (c.saved[k].first < 0)
+        continue;
+      resume.X[k] = b.X(c.saved[k].first);
+      resume.Y[k] = b.Y(c.saved[k].second);
+    }
+    const DownloadTask task = b.task->WithResumePositions(resume);
+    WorkerRecorder host;
+    int32_t skipped = 0;
+    ASSERT_TRUE(WorkerRun(task, c.workers, host, WorkerShortPacing(),
+                          [&](auto &threads) {
+                            skipped = 0;
+                            for (const auto &t : threads)
+                              skipped += t->TileCounts().Skipped;
+                          }));
+    EXPECT_GT(skipped, 0);
+    EXPECT_EQ(TilesDoneBefore(task), skipped);
   }
 }
 
