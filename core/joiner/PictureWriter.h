@@ -9,29 +9,28 @@
 
 namespace kestrane::joiner_detail {
 
-// Thrown when a classic TIFF outgrows its 32-bit offsets: the join starts
-// again as BigTIFF.
-struct ClassicTooSmall {};
-
 // Reads a tile file whole into `out` (reused between calls); false when it
 // cannot be opened. A file over the joiner's bound for a tile, or no regular
 // file, reads as empty (and so counts as damaged).
 bool ReadTile(const std::string &path, std::string &out);
 
 // What the picture is made of: the task's view cells with the inventory's
-// problem tiles by view index, and the JPEG sampling the tiles are written
-// with.
+// problem tiles by view index, the JPEG sampling the tiles are written
+// with, and the size of the tiles seen.
 struct PictureInput {
   const DownloadTask &Task;
   const std::unordered_map<int64_t, TileState> &Problems;
   int HSampling = 2, VSampling = 2;
+  double TileBytes = 20000; // the size of a stored tile, on average
 };
 
 // Writes the whole picture into `out` (for `target`, named in failure
-// texts): the base level, the overviews when asked for and the masks of the
-// empty tiles, counting the tiles in `result`. False when cancelled. Throws
-// ClassicTooSmall when a classic TIFF outgrows its offsets, KError when
-// writing fails.
+// texts) as a cloud-optimized GeoTIFF: the base level, the overviews when
+// asked for and the masks of the empty tiles, counting the tiles in
+// `result`. The tiles are first gathered in a spool beside the target, then
+// laid out: the directories first, then the tiles from the smallest level
+// to the picture. A classic TIFF while the file fits in its 32-bit offsets,
+// else BigTIFF. False when cancelled. Throws KError when writing fails.
 bool WritePicture(const PictureInput &input, const JoinOptions &options,
                   JoinResult &result, AtomicFile &out,
                   const std::string &target);

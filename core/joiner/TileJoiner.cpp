@@ -1,6 +1,7 @@
 #include "joiner/TileJoiner.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -8,6 +9,7 @@
 
 #include "inventory/ProjectFile.h"
 #include "inventory/TaskInventory.h"
+#include "joiner/MbTilesWriter.h"
 #include "joiner/PictureWriter.h"
 #include "joiner/TileCodec.h"
 #include "platform/AtomicFile.h"
@@ -21,9 +23,8 @@ namespace {
 
 constexpr int kTile = kTilePixels;
 
-// Classic TIFF offsets end at 4 GiB; the picture switches to BigTIFF well
-// before its estimated size gets there.
-constexpr double kClassicLimit = 3.5 * 1024 * 1024 * 1024;
+// A TIFF directory's width and height, and its tile numbers, are 32-bit.
+constexpr int64_t kTiffLimit = 0xFFFFFFFFll;
 
 const char *const kDirectionNames[] = {"North", "East", "South", "West"};
 
@@ -91,6 +92,56 @@ void CheckOutput(const std::string &projectFile,
                  "Cannot create file " + outputFile + ": no such folder");
 }
 
+// Refuses what the format cannot do with this task, before any tile is
+// read: MBTiles of a task that does not look North, lower zooms below zoom
+// 0, and a block larger than a TIFF picture can be.
+void CheckFormat(const DownloadTask &task, const JoinResult &r,
+                 const JoinOptions &options) {
+  const std::string refused = "Cannot create file " + r.OutputFile + ": ";
+  if (r.Format == JoinFormat::MbTiles) {
+    if (task.Params.Dir != 0)
+      throw KError(ErrorCause::InputRefused,
+                   refused +
+                       "MBTiles holds map tiles, and the pictures of a "
+                       "task looking " +
+                       r.Direction + " have no map position (only North)");
+    if (options.Levels < 0 || options.Levels > task.Params.Zoom)
+      throw KError(ErrorCause::InputRefused,
+                   refused + "the task's zoom " +
+                       std::to_string(task.Params.Zoom) + " has " +
+                       std::to_string(task.Params.Zoom) + " lower zooms, not " +
+                       std::to_string(options.Levels));
+    return;
+  }
+  if (options.Levels != 0)
+    throw KError(ErrorCause::InputRefused,
+                 refused + "lower zooms are built for MBTiles; a TIFF has its "
+                           "overviews instead");
+  const int64_t side = std::max(r.Columns, r.Rows) * kTile;
+  if (side > kTiffLimit || r.Total > kTiffLimit)
+    throw KError(ErrorCause::InputRefused,
+                 refused + "a TIFF picture is at most " +
+                     std::to_string(kTiffLimit) +
+                     " pixels a side and tiles a level; this one is " +
+                     std::to_string(side) + " pixels a side");
+}
+
+// Refuses MBTiles tiles that would outgrow the largest SQLite database;
+// `average` is the size of a tile seen so far.
+void CheckSize(const JoinResult &r, double average, int64_t stored) {
+  if (r.Format != JoinFormat::MbTiles)
+    return;
+  const double estimate = average * static_cast<double>(stored) * 4 / 3;
+  const double limit = static_cast<double>(MbTilesCapacity());
+  if (estimate > limit)
+    throw KError(ErrorCause::InputRefused,
+                 "Cannot create file " + r.OutputFile + ": its " +
+                     std::to_string(stored) + " tiles take about " +
+                     std::to_string(static_cast<int64_t>(estimate / 1e9)) +
+                     " GB, and an MBTiles file holds at most " +
+                     std::to_string(static_cast<int64_t>(limit / 1e9)) + " GB");
+}
+
 // The inventory's tiles that are not stored whole, by view index; false when
 // cancelled.
 bool FindProblems(const DownloadTask &task, const JoinOptions &options,
@@ -129,7 +180,8 @@ std::vector<std::string> JoinResult::Lines() const {
                   std::to_string(Columns) + " x " + std::to_string(Rows) +
                   " tiles, looking " + Direction +
                   (Georeferenced ? ", EPSG:3857" : ", not georeferenced") +
-                  (BigTiff ? ", BigTIFF" : ""));
+                  (BigTiff ? ", BigTIFF" : "") +
+                  (Format == JoinFormat::MbTiles ? ", MBTiles" : ""));
   lines.push_back("Tiles joined: " + std::to_string(Joined()) + " of " +
                   std::to_string(Total) + " (carried " +
                   std::to_string(Carried) + ", re-encoded " +
@@ -141,11 +193,22 @@ std::vector<std::string> JoinResult::Lines() const {
   return lines;
 }
 
-std::string DefaultJoinOutput(const std::string &projectFile) {
+std::string DefaultJoinOutput(const std::string &projectFile,
+                              JoinFormat format) {
   const std::string name = ExtractFileName(projectFile);
   const std::string base =
       name.substr(0, name.size() - ExtractFileExt(name).size());
-  return ExtractFilePath(projectFile) + base + ".tif";
+  return ExtractFilePath(projectFile) + base +
+         (format == JoinFormat::MbTiles ? ".mbtiles" : ".tif");
+}
+
+JoinFormat ResolveJoinFormat(JoinFormat asked, const std::string &outputFile) {
+  if (asked != JoinFormat::ByExtension)
+    return asked;
+  std::string ext = ExtractFileExt(ExtractFileName(outputFile));
+  std::transform(ext.begin(), ext.end(), ext.begin(),
+                 [](unsigned char c) { return std::tolower(c); });
+  return ext == ".mbtiles" ? JoinFormat::MbTiles : JoinFormat::GeoTiff;
 }
 
 void ViewCellTile(const DownloadTask &t, int64_t column, int64_t row,
@@ -161,17 +224,20 @@ JoinResult JoinTiles(const std::string &projectFile, std::string outputFile,
                      const JoinOptions &options) {
   const LoadedTask loaded = LoadForJoin(projectFile, options);
   const DownloadTask &task = loaded.Task;
+  const JoinFormat format = ResolveJoinFormat(options.Format, outputFile);
   if (outputFile.empty())
-    outputFile = DefaultJoinOutput(projectFile);
+    outputFile = DefaultJoinOutput(projectFile, format);
   CheckOutput(projectFile, outputFile);
 
   JoinResult result;
   result.ProjectFile = projectFile;
   result.OutputFile = outputFile;
+  result.Format = format;
   result.Direction = kDirectionNames[std::clamp(task.Params.Dir, 0, 3)];
   result.Columns = ViewColumns(task);
   result.Rows = ViewRows(task);
   result.Total = result.Columns * result.Rows;
+  CheckFormat(task, result, options);
 
   std::unordered_map<int64_t, TileState> problems;
   if (!FindProblems(task, options, result.Columns, problems)) {
@@ -182,36 +248,30 @@ JoinResult JoinTiles(const std::string &projectFile, std::string outputFile,
   double average = 0;
   ChooseSampling(task, result.Columns, result.Rows, problems, input.HSampling,
                  input.VSampling, average);
-  const double estimate = average * static_cast<double>(result.Total) *
-                              (options.Overviews ? 1.5 : 1.1) +
-                          static_cast<double>(result.Total) * 32.0;
-  result.BigTiff = options.ForceBigTiff || estimate > kClassicLimit;
+  input.TileBytes = average;
+  CheckSize(result, average,
+            result.Total - static_cast<int64_t>(problems.size()));
 
-  // A join killed in mid-write left its temporary picture beside the
-  // output; nothing of it is needed any more.
+  // A join killed in mid-write left its temporary files beside the output;
+  // nothing of them is needed any more.
   RemoveStaleTemporaries(ExtractFilePath(outputFile));
-  for (;;) {
-    JoinResult attempt = result;
-    try {
-      AtomicFile out(outputFile);
-      if (!out.Valid())
-        throw KError(ErrorCause::CannotWrite, "Cannot create file " +
-                                                  outputFile + ": " +
-                                                  std::strerror(out.Error()));
-      if (!WritePicture(input, options, attempt, out, outputFile)) {
-        result.Cancelled = true;
-        return result;
-      }
-      // The picture reached the disk before the TIFF library closed it.
-      if (const int e = out.Commit(/*sync=*/false); e != 0)
-        throw KError(ErrorCause::CannotWrite, "Cannot create file " +
-                                                  outputFile + ": " +
-                                                  std::strerror(e));
-      return attempt;
-    } catch (const ClassicTooSmall &) {
-      result.BigTiff = true; // once more, with 64-bit offsets
-    }
+  AtomicFile out(outputFile);
+  if (!out.Valid())
+    throw KError(ErrorCause::CannotWrite, "Cannot create file " + outputFile +
+                                              ": " +
+                                              std::strerror(out.Error()));
+  const bool written =
+      format == JoinFormat::MbTiles
+          ? WriteMbTiles(input, options, result, out, outputFile)
+          : WritePicture(input, options, result, out, outputFile);
+  if (!written) {
+    result.Cancelled = true;
+    return result;
   }
+  if (const int e = out.Commit(); e != 0)
+    throw KError(ErrorCause::CannotWrite,
+                 "Cannot create file " + outputFile + ": " + std::strerror(e));
+  return result;
 }
 
 } // namespace kestrane
