@@ -1,6 +1,7 @@
 // The Tile Joiner window: the output that follows the project file, a join
 // with its result lines, and refused input shown in the pane.
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -23,6 +24,7 @@ private slots:
   void outputFollowsTheProjectFileUntilEdited();
   void joinShowsTheResultLines();
   void refusedInputIsShownInThePane();
+  void formatChoiceSetsTheOutputAndWritesMbTiles();
 };
 
 namespace {
@@ -94,6 +96,35 @@ void JoinerWindowTest::refusedInputIsShownInThePane() {
   QCOMPARE(PaneLines(form.Results),
            QStringList{QStringLiteral("Cannot open file ") + none});
   QVERIFY(!PathExists(dir.Path() + "none.tif"));
+}
+
+// MBTiles chosen: the output takes its extension, whether it follows the
+// project file or was written by hand, overviews (the TIFF's) are off, and
+// the join writes the database; back to GeoTIFF, ".tif" again.
+void JoinerWindowTest::formatChoiceSetsTheOutputAndWritesMbTiles() {
+  testing::TempDir dir;
+  JoinerWindow form;
+  form.show();
+  QCOMPARE(form.FormatBox->currentIndex(), 0);
+  form.ProjectEdit->setText(QString::fromStdString(MakeTask(dir.Path())));
+  const QString base = QString::fromStdString(dir.Path());
+  form.FormatBox->setCurrentIndex(1);
+  QCOMPARE(form.OutputEdit->text(), base + QStringLiteral("w.mbtiles"));
+  QVERIFY(!form.OverviewsBox->isEnabled());
+  form.OutputEdit->setText(base + QStringLiteral("mine.tif"));
+  form.FormatBox->setCurrentIndex(0);
+  form.FormatBox->setCurrentIndex(1);
+  QCOMPARE(form.OutputEdit->text(), base + QStringLiteral("mine.mbtiles"));
+  QVERIFY(Join(form));
+  QVERIFY2(PaneLines(form.Results)
+               .contains(QStringLiteral(
+                   "Tiles joined: 2 of 2 (carried 2, re-encoded 0)")),
+           qPrintable(PaneLines(form.Results).join(QLatin1Char('\n'))));
+  QVERIFY(PathExists(dir.Path() + "mine.mbtiles"));
+  QVERIFY(!PathExists(dir.Path() + "mine.tif"));
+  form.FormatBox->setCurrentIndex(0);
+  QCOMPARE(form.OutputEdit->text(), base + QStringLiteral("mine.tif"));
+  QVERIFY(form.OverviewsBox->isEnabled());
 }
 
 KESTRANE_GUI_TEST(JoinerWindowTest);

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QLabel>
@@ -39,20 +40,27 @@ JoinerWindow::JoinerWindow(QWidget *parent) : QWidget(parent) {
   grid->addWidget(OutputEdit, 1, 1);
   grid->addWidget(outputButton, 1, 2);
 
+  FormatBox = new QComboBox(this);
+  FormatBox->setObjectName(QStringLiteral("FormatBox"));
+  FormatBox->addItem(QStringLiteral("Cloud-optimized GeoTIFF (.tif)"));
+  FormatBox->addItem(QStringLiteral("MBTiles for map apps (.mbtiles)"));
+  grid->addWidget(new QLabel(QStringLiteral("Format:"), this), 2, 0);
+  grid->addWidget(FormatBox, 2, 1);
+
   OverviewsBox = new QCheckBox(QStringLiteral("Build overviews"), this);
   OverviewsBox->setChecked(true);
   JoinButton = new QPushButton(QStringLiteral("Join"), this);
-  grid->addWidget(OverviewsBox, 2, 1);
-  grid->addWidget(JoinButton, 2, 2);
+  grid->addWidget(OverviewsBox, 3, 1);
+  grid->addWidget(JoinButton, 3, 2);
 
   Progress = new QProgressBar(this);
   Progress->setRange(0, 1000);
   Progress->setValue(0);
-  grid->addWidget(Progress, 3, 0, 1, 3);
+  grid->addWidget(Progress, 4, 0, 1, 3);
 
   Results = new QPlainTextEdit(this);
   Results->setReadOnly(true);
-  grid->addWidget(Results, 4, 0, 1, 3);
+  grid->addWidget(Results, 5, 0, 1, 3);
   resize(560, 320);
 
   for (auto *b : {projectButton, outputButton})
@@ -64,6 +72,8 @@ JoinerWindow::JoinerWindow(QWidget *parent) : QWidget(parent) {
           &JoinerWindow::BrowseOutput);
   connect(ProjectEdit, &QLineEdit::textChanged, this,
           &JoinerWindow::ProjectChanged);
+  connect(FormatBox, &QComboBox::currentIndexChanged, this,
+          &JoinerWindow::FormatChanged);
   connect(JoinButton, &QPushButton::clicked, this, &JoinerWindow::JoinClicked);
 }
 
@@ -82,20 +92,44 @@ void JoinerWindow::BrowseProject() {
 void JoinerWindow::BrowseOutput() {
   const QString file = QFileDialog::getSaveFileName(
       this, QStringLiteral("Output file"), OutputEdit->text(),
-      QStringLiteral("TIFF(*.tif)"));
+      Format() == JoinFormat::MbTiles ? QStringLiteral("MBTiles(*.mbtiles)")
+                                      : QStringLiteral("TIFF(*.tif)"));
   if (!file.isEmpty())
     OutputEdit->setText(file);
 }
 
-// The output follows the project file until the user writes another one.
+JoinFormat JoinerWindow::Format() const {
+  return FormatBox->currentIndex() == 1 ? JoinFormat::MbTiles
+                                        : JoinFormat::GeoTiff;
+}
+
+// The output follows the project file and the format until the user writes
+// another one.
 void JoinerWindow::ProjectChanged() {
   const QString suggested =
       ProjectEdit->text().isEmpty()
           ? QString()
-          : QStr(DefaultJoinOutput(ProjectEdit->text().toStdString()));
+          : QStr(
+                DefaultJoinOutput(ProjectEdit->text().toStdString(), Format()));
   if (OutputEdit->text().isEmpty() || OutputEdit->text() == defaultOutput_)
     OutputEdit->setText(suggested);
   defaultOutput_ = suggested;
+}
+
+// Overviews are the TIFF's; an output of the other format's extension
+// takes this one's.
+void JoinerWindow::FormatChanged() {
+  const bool mbtiles = Format() == JoinFormat::MbTiles;
+  OverviewsBox->setEnabled(!mbtiles);
+  QString output = OutputEdit->text();
+  const QString from =
+      mbtiles ? QStringLiteral(".tif") : QStringLiteral(".mbtiles");
+  if (output != defaultOutput_ && output.endsWith(from, Qt::CaseInsensitive)) {
+    output.chop(from.size());
+    OutputEdit->setText(output + (mbtiles ? QStringLiteral(".mbtiles")
+                                          : QStringLiteral(".tif")));
+  }
+  ProjectChanged();
 }
 
 void JoinerWindow::JoinClicked() {
@@ -112,6 +146,7 @@ void JoinerWindow::JoinClicked() {
   const std::string project = ProjectEdit->text().toStdString();
   const std::string output = OutputEdit->text().toStdString();
   JoinOptions options;
+  options.Format = Format();
   options.Overviews = OverviewsBox->isChecked();
   options.Cancel = &cancel_;
   // Progress crosses to the window's thread as values.

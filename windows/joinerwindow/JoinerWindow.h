@@ -6,6 +6,7 @@
 #include "joiner/TileJoiner.h"
 
 class QCheckBox;
+class QComboBox;
 class QLineEdit;
 class QPlainTextEdit;
 class QProgressBar;
@@ -13,9 +14,9 @@ class QPushButton;
 
 namespace kestrane {
 
-// The Tile Joiner window: gathers the project file, the output file and the
-// overview choice, runs the joiner on a thread of its own and shows its
-// progress and result lines.
+// The Tile Joiner window: gathers the project file, the output file, its
+// format and the overview choice, runs the joiner on a thread of its own and
+// shows its progress and result lines.
 class JoinerWindow : public QWidget {
   Q_OBJECT
 public:
@@ -24,6 +25,7 @@ public:
 
   QLineEdit *ProjectEdit = nullptr;
   QLineEdit *OutputEdit = nullptr;
+  QComboBox *FormatBox = nullptr; // GeoTIFF, MBTiles
   QCheckBox *OverviewsBox = nullptr;
   QPushButton *JoinButton = nullptr;
   QProgressBar *Progress = nullptr;
@@ -38,6 +40,8 @@ private:
   void BrowseProject();
   void BrowseOutput();
   void ProjectChanged();
+  void FormatChanged();
+  JoinFormat Format() const;
   void JoinClicked();
   void Done(const QStringList &lines);
   void Stop();
