@@ -51,14 +51,14 @@ public:
   }
   void PutAt(uint64_t offset, std::string_view bytes) const {
     while (!bytes.empty()) {
-      const ssize_t n = ::pwrite(fd_, bytes.data(), bytes.size(),
-                                 static_cast<off_t>(offset));
+      const ssize_t n =
+          ::pwrite(fd_, bytes.data(), bytes.size(), static_cast<off_t>(offset));
       if (n < 0 && errno == EINTR)
         continue;
       if (n <= 0)
         throw KError(ErrorCause::CannotWrite,
-                     "Cannot write file " + target_ + ": tiles: " +
-                         std::strerror(n < 0 ? errno : ENOSPC));
+                     "Cannot write file " + target_ +
+                         ": tiles: " + std::strerror(n < 0 ? errno : ENOSPC));
       bytes.remove_prefix(static_cast<size_t>(n));
       offset += static_cast<uint64_t>(n);
     }

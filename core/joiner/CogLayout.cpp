@@ -109,9 +109,9 @@ Directory ImageDirectory(const CogShape &shape, size_t level) {
   d.Fields.push_back(Shorts(kCompression, {kJpeg}));
   d.Fields.push_back(Shorts(kPhotometric, {kYCbCr}));
   d.Fields.push_back(Shorts(kSamplesPerPixel, {3}));
-  d.Fields.push_back(Shorts(kYCbCrSubsampling,
-                            {static_cast<uint16_t>(shape.HSampling),
-                             static_cast<uint16_t>(shape.VSampling)}));
+  d.Fields.push_back(
+      Shorts(kYCbCrSubsampling, {static_cast<uint16_t>(shape.HSampling),
+                                 static_cast<uint16_t>(shape.VSampling)}));
   // The JPEG range of Y, Cb and Cr: 0 to 255, 128 to 255 twice.
   Field ref{kReferenceBlackWhite, kRational, 6, {}, -1};
   for (uint32_t v : {0u, 255u, 128u, 255u, 128u, 255u}) {
@@ -136,8 +136,8 @@ Directory ImageDirectory(const CogShape &shape, size_t level) {
 
 Directory MaskDirectory(const CogShape &shape, size_t level) {
   Directory d;
-  GridFields(d, shape.Levels[level],
-             level == 0 ? kMask : kMask | kReducedImage, shape);
+  GridFields(d, shape.Levels[level], level == 0 ? kMask : kMask | kReducedImage,
+             shape);
   d.Fields.push_back(Shorts(kBitsPerSample, {1}));
   d.Fields.push_back(Shorts(kCompression, {kDeflate}));
   d.Fields.push_back(Shorts(kPhotometric, {kTransparencyMask}));
@@ -156,8 +156,8 @@ std::string StructuralMetadata(bool masks) {
   if (masks)
     body += "MASK_INTERLEAVED_WITH_IMAGERY=YES\n";
   char head[64];
-  std::snprintf(head, sizeof head, "GDAL_STRUCTURAL_METADATA_SIZE=%06zu bytes\n",
-                body.size());
+  std::snprintf(head, sizeof head,
+                "GDAL_STRUCTURAL_METADATA_SIZE=%06zu bytes\n", body.size());
   return head + body;
 }
 
@@ -274,7 +274,8 @@ CogHeader LayOutCog(const CogShape &shape) {
   CogHeader h;
   const bool big = shape.BigTiff;
   h.EntryBytes = big ? 8 : 4;
-  h.Bytes = big ? std::string("II\x2B\0\x08\0\0\0", 8) : std::string("II*\0", 4);
+  h.Bytes =
+      big ? std::string("II\x2B\0\x08\0\0\0", 8) : std::string("II*\0", 4);
   const size_t pointerAt = h.Bytes.size();
   PutLe(h.Bytes, 0, big ? 8 : 4); // the first directory's place, below
   h.Bytes += StructuralMetadata(shape.Masks);

@@ -60,7 +60,7 @@ void ReduceIntoQuadrant(const MaskBits *from, int q, MaskBits &to) {
                        Bit(*from, 2 * x + 1, 2 * y + 1);
       const int px = left + x;
       uint8_t &byte = to[static_cast<size_t>(top + y) * kRowBytes +
-                          static_cast<size_t>(px / 8)];
+                         static_cast<size_t>(px / 8)];
       const auto mask = static_cast<uint8_t>(0x80 >> (px % 8));
       byte = set ? static_cast<uint8_t>(byte | mask)
                  : static_cast<uint8_t>(byte & ~mask);

@@ -18,7 +18,10 @@ namespace kestrane::joiner_detail {
 namespace {
 
 constexpr int kTile = kTilePixels;
-constexpr uint64_t kSmallPage = 4096, kLargePage = 65536;
+// SQLite's largest page: a tile of some kilobytes fits in one page with
+// others (no overflow chain), the file is written in large pieces, and the
+// database can be as large as SQLite allows.
+constexpr uint64_t kPageBytes = 65536;
 
 // The most pages this SQLite allows in one database.
 uint64_t MaxPages() {
@@ -27,8 +30,8 @@ uint64_t MaxPages() {
     uint64_t n = 1073741823; // SQLite's default when it cannot be asked
     if (sqlite3_open(":memory:", &db) == SQLITE_OK) {
       sqlite3_stmt *st = nullptr;
-      if (sqlite3_prepare_v2(db, "PRAGMA max_page_count = 4294967294", -1,
-                             &st, nullptr) == SQLITE_OK &&
+      if (sqlite3_prepare_v2(db, "PRAGMA max_page_count = 4294967294", -1, &st,
+                             nullptr) == SQLITE_OK &&
           sqlite3_step(st) == SQLITE_ROW)
         n = static_cast<uint64_t>(sqlite3_column_int64(st, 0));
       sqlite3_finalize(st);
@@ -133,9 +136,8 @@ std::string Number(double v) {
 // True when the tile can go into the database as it is: a whole 8-bit
 // JPEG of 256 x 256 pixels, in grey or colour, as map apps decode it.
 bool CarriesAsMapTile(const JpegFrame &f) {
-  return f.Parsed && f.EndsWithEoi && f.Precision == 8 &&
-         f.Width == kTile && f.Height == kTile &&
-         (f.Components == 1 || f.Components == 3);
+  return f.Parsed && f.EndsWithEoi && f.Precision == 8 && f.Width == kTile &&
+         f.Height == kTile && (f.Components == 1 || f.Components == 3);
 }
 
 class MbWriter {
@@ -204,8 +206,8 @@ bool MbWriter::WriteBase() {
         Report(JoinPhase::Joining, done, total);
       }
       const ViewCell cell = ViewPlacement(task_, x, y);
-      const auto problem = problems_.find(cell.Row * result_.Columns +
-                                          cell.Column);
+      const auto problem =
+          problems_.find(cell.Row * result_.Columns + cell.Column);
       if (problem != problems_.end()) {
         Count(problem->second);
       } else if (!ReadTile(task_.TilePath(x, y), bytes)) {
@@ -245,20 +247,20 @@ void MbWriter::BuildBatch(std::vector<std::array<std::string, 4>> &children,
         // The southern children fill the lower half of the picture.
         const size_t left = (q & 1) * kTile / 2, top = (q < 2) * kTile / 2;
         for (int yy = 0; yy < std::min(h, kTile / 2); ++yy)
-          std::memcpy(&tile[((top + static_cast<size_t>(yy)) * kTile + left) *
-                            3],
-                      &half[static_cast<size_t>(yy) * w * 3],
-                      static_cast<size_t>(std::min(w, kTile / 2)) * 3);
+          std::memcpy(
+              &tile[((top + static_cast<size_t>(yy)) * kTile + left) * 3],
+              &half[static_cast<size_t>(yy) * w * 3],
+              static_cast<size_t>(std::min(w, kTile / 2)) * 3);
       }
       if (any)
         EncodeTileJpeg(tile, 2, 2, options_.Quality, out[i]);
     }
   };
-  const int threads = std::clamp(
-      options_.Threads > 0
-          ? options_.Threads
-          : static_cast<int>(std::thread::hardware_concurrency()),
-      1, 4);
+  const int threads =
+      std::clamp(options_.Threads > 0
+                     ? options_.Threads
+                     : static_cast<int>(std::thread::hardware_concurrency()),
+                 1, 4);
   std::vector<std::thread> pool;
   for (int t = 1; t < threads; ++t)
     pool.emplace_back(work);
@@ -336,11 +338,9 @@ void MbWriter::WriteMetadata(const std::string &name) {
     meta.Bind(1, row[0], false).Bind(2, row[1], false).Run();
 }
 
-// The schema of MBTiles 1.3, with pages large enough for `bytes`.
-void CreateSchema(Database &db, double bytes) {
-  const bool large = bytes > static_cast<double>(kSmallPage * MaxPages()) / 2;
-  db.Exec("PRAGMA page_size = " +
-          std::to_string(large ? kLargePage : kSmallPage));
+// The schema of MBTiles 1.3.
+void CreateSchema(Database &db) {
+  db.Exec("PRAGMA page_size = " + std::to_string(kPageBytes));
   // The database is written whole into a temporary file and renamed: no
   // journal, no side file, and nothing to recover after a crash.
   db.Exec("PRAGMA journal_mode = OFF");
@@ -358,7 +358,7 @@ void CreateSchema(Database &db, double bytes) {
 } // namespace
 
 uint64_t MbTilesCapacity() {
-  return kLargePage * MaxPages();
+  return kPageBytes * MaxPages();
 }
 
 bool WriteMbTiles(const PictureInput &input, const JoinOptions &options,
@@ -366,7 +366,7 @@ bool WriteMbTiles(const PictureInput &input, const JoinOptions &options,
                   const std::string &target) {
   const DownloadTask &task = input.Task;
   Database db(out.TempPath(), target);
-  CreateSchema(db, input.TileBytes * static_cast<double>(result.Total));
+  CreateSchema(db);
   db.Exec("BEGIN");
   {
     MbWriter writer(input, options, result, db);
@@ -385,7 +385,8 @@ bool WriteMbTiles(const PictureInput &input, const JoinOptions &options,
       return false;
     result.OverviewLevels = options.Levels;
     const std::string file = ExtractFileName(result.ProjectFile);
-    writer.WriteMetadata(file.substr(0, file.size() - ExtractFileExt(file).size()));
+    writer.WriteMetadata(
+        file.substr(0, file.size() - ExtractFileExt(file).size()));
   }
   db.Exec("COMMIT");
   db.Close();

@@ -15,13 +15,12 @@ namespace kestrane::joiner_detail {
 bool ReadTile(const std::string &path, std::string &out);
 
 // What the picture is made of: the task's view cells with the inventory's
-// problem tiles by view index, the JPEG sampling the tiles are written
-// with, and the size of the tiles seen.
+// problem tiles by view index, and the JPEG sampling the tiles are written
+// with.
 struct PictureInput {
   const DownloadTask &Task;
   const std::unordered_map<int64_t, TileState> &Problems;
   int HSampling = 2, VSampling = 2;
-  double TileBytes = 20000; // the size of a stored tile, on average
 };
 
 // Writes the whole picture into `out` (for `target`, named in failure

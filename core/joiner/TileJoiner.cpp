@@ -248,7 +248,6 @@ JoinResult JoinTiles(const std::string &projectFile, std::string outputFile,
   double average = 0;
   ChooseSampling(task, result.Columns, result.Rows, problems, input.HSampling,
                  input.VSampling, average);
-  input.TileBytes = average;
   CheckSize(result, average,
             result.Total - static_cast<int64_t>(problems.size()));
 

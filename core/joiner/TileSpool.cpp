@@ -30,9 +30,8 @@ TileSpool::TileSpool(const std::string &target)
 }
 
 void TileSpool::Fail(const std::string &what, int e) const {
-  throw KError(ErrorCause::CannotWrite, "Cannot write file " + target_ +
-                                            ": " + what + ": " +
-                                            std::strerror(e));
+  throw KError(ErrorCause::CannotWrite, "Cannot write file " + target_ + ": " +
+                                            what + ": " + std::strerror(e));
 }
 
 void TileSpool::Put(int fd, const char *data, size_t size,
@@ -127,7 +126,7 @@ void TileSpool::ReadEntries(int level, int64_t first, int64_t count,
 }
 
 uint64_t TileSpool::ReadUpTo(uint64_t offset, uint64_t size,
-                            std::string &out) const {
+                             std::string &out) const {
   out.resize(size);
   size_t got = 0;
   while (got < size) {

@@ -48,8 +48,8 @@ public:
 
   // What the tiles added so far hold.
   struct Totals {
-    int64_t Tiles = 0;  // with an image
-    int64_t Masks = 0;  // with a mask of their own
+    int64_t Tiles = 0; // with an image
+    int64_t Masks = 0; // with a mask of their own
     uint64_t ImageBytes = 0, MaskBytes = 0;
   };
   const Totals &Sum() const { return totals_; }
@@ -62,8 +62,8 @@ private:
 
   std::string target_;
   AtomicFile data_, index_;
-  std::string pending_;        // data not yet written
-  uint64_t dataWritten_ = 0;   // bytes of data in the file
+  std::string pending_;             // data not yet written
+  uint64_t dataWritten_ = 0;        // bytes of data in the file
   std::vector<SpoolEntry> entries_; // entries not yet written
   int64_t entriesWritten_ = 0;
   std::vector<int64_t> levelStart_; // entry number of each level's first
