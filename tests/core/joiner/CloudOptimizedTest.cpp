@@ -117,12 +117,11 @@ TEST(CloudOptimized, EveryLevelsMaskFollowsTheGaps) {
   GDALRasterBandH band = GDALGetRasterBand(out.ds, 1);
   for (int level = 0; level <= r.OverviewLevels; ++level) {
     SCOPED_TRACE("level " + std::to_string(level));
-    GDALRasterBandH b =
-        level == 0 ? band : GDALGetOverview(band, level - 1);
+    GDALRasterBandH b = level == 0 ? band : GDALGetOverview(band, level - 1);
     const int w = GDALGetRasterBandXSize(b), h = GDALGetRasterBandYSize(b);
     std::vector<uint8_t> mask(static_cast<size_t>(w) * h);
-    ASSERT_EQ(GDALRasterIO(GDALGetMaskBand(b), GF_Read, 0, 0, w, h,
-                           mask.data(), w, h, GDT_Byte, 0, 0),
+    ASSERT_EQ(GDALRasterIO(GDALGetMaskBand(b), GF_Read, 0, 0, w, h, mask.data(),
+                           w, h, GDT_Byte, 0, 0),
               CE_None);
     int64_t wrong = 0;
     for (int y = 0; y < h; ++y)

@@ -65,7 +65,8 @@ struct Dataset {
 
 // The 256 x 256 RGB pixels at view cell (column, row) of `band1`'s dataset
 // (or of its overview when `band1` is one), interleaved.
-inline std::vector<uint8_t> ReadArea(GDALDatasetH ds, int x0, int y0, int size) {
+inline std::vector<uint8_t> ReadArea(GDALDatasetH ds, int x0, int y0,
+                                     int size) {
   std::vector<uint8_t> px(static_cast<size_t>(size) * size * 3);
   EXPECT_EQ(GDALDatasetRasterIO(ds, GF_Read, x0, y0, size, size, px.data(),
                                 size, size, GDT_Byte, 3, nullptr, 3, size * 3,
@@ -74,7 +75,8 @@ inline std::vector<uint8_t> ReadArea(GDALDatasetH ds, int x0, int y0, int size) 
   return px;
 }
 
-inline std::vector<uint8_t> ReadMask(GDALRasterBandH band, int x0, int y0, int size) {
+inline std::vector<uint8_t> ReadMask(GDALRasterBandH band, int x0, int y0,
+                                     int size) {
   std::vector<uint8_t> m(static_cast<size_t>(size) * size);
   EXPECT_EQ(GDALRasterIO(GDALGetMaskBand(band), GF_Read, x0, y0, size, size,
                          m.data(), size, size, GDT_Byte, 0, 0),
@@ -97,8 +99,9 @@ inline std::vector<uint8_t> DecodedTile(const std::string &path) {
 }
 
 // Writes `rgb` (256 x 256 unless told) through GDAL's drivers.
-inline std::string GdalEncode(const char *driver, const std::vector<uint8_t> &rgb,
-                       int size, int bands, const std::string &tmp) {
+inline std::string GdalEncode(const char *driver,
+                              const std::vector<uint8_t> &rgb, int size,
+                              int bands, const std::string &tmp) {
   GDALDatasetH mem = GDALCreate(GDALGetDriverByName("MEM"), "", size, size,
                                 bands, GDT_Byte, nullptr);
   for (int b = 1; b <= bands; ++b) {

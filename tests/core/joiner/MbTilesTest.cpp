@@ -53,10 +53,10 @@ std::vector<std::vector<std::string>> Query(const std::string &file,
     while (sqlite3_step(st) == SQLITE_ROW) {
       rows.emplace_back();
       for (int i = 0; i < sqlite3_column_count(st); ++i) {
-        const auto *p =
-            static_cast<const char *>(sqlite3_column_blob(st, i));
-        rows.back().emplace_back(p != nullptr ? p : "",
-                                 static_cast<size_t>(sqlite3_column_bytes(st, i)));
+        const auto *p = static_cast<const char *>(sqlite3_column_blob(st, i));
+        rows.back().emplace_back(
+            p != nullptr ? p : "",
+            static_cast<size_t>(sqlite3_column_bytes(st, i)));
       }
     }
   else
@@ -104,8 +104,7 @@ TEST_F(MbTilesJoin, GdalReadsTheBlockBack) {
   EXPECT_EQ(result.Missing + result.Placeholder, 2);
   const Dataset out(result.OutputFile);
   ASSERT_NE(out.ds, nullptr);
-  EXPECT_STREQ(GDALGetDriverShortName(GDALGetDatasetDriver(out.ds)),
-               "MBTiles");
+  EXPECT_STREQ(GDALGetDriverShortName(GDALGetDatasetDriver(out.ds)), "MBTiles");
   EXPECT_EQ(GDALGetRasterXSize(out.ds), 1024);
   EXPECT_EQ(GDALGetRasterYSize(out.ds), 768);
   GDALRasterBandH band = GDALGetRasterBand(out.ds, 1);
@@ -149,11 +148,12 @@ double QuadrantDifference(const RgbTile &tile, int q, const RgbTile &half) {
   for (int y = 0; y < 128; ++y)
     for (int x = 0; x < 128; ++x)
       for (int k = 0; k < 3; ++k) {
-        const size_t a =
-            ((static_cast<size_t>(y + (q >> 1) * 128) * 256) + x +
-             (q & 1) * 128) * 3 + k;
-        sum += std::abs(int{tile[a]} - int{half[(static_cast<size_t>(y) * 128 +
-                                                 x) * 3 + k]});
+        const size_t a = ((static_cast<size_t>(y + (q >> 1) * 128) * 256) + x +
+                          (q & 1) * 128) *
+                             3 +
+                         k;
+        sum += std::abs(int{tile[a]} -
+                        int{half[(static_cast<size_t>(y) * 128 + x) * 3 + k]});
       }
   return sum / (128.0 * 128 * 3);
 }
@@ -178,7 +178,8 @@ TEST_F(MbTilesJoin, LowerZoomTilesHoldTheirChildren) {
   } children[] = {{1000, 2001, 0}, {1000, 2000, 2}, {1001, 2000, 3}};
   for (const auto &c : children) {
     RgbTile half;
-    ASSERT_TRUE(DecodeJpegScaled(GetBytes(t.TilePath(c.x, c.y)), 2, half, w, h));
+    ASSERT_TRUE(
+        DecodeJpegScaled(GetBytes(t.TilePath(c.x, c.y)), 2, half, w, h));
     for (int q = 0; q < 4; ++q)
       if (q == c.q) {
         EXPECT_LT(QuadrantDifference(parent, q, half), 4) << c.x << "," << c.y;
@@ -233,18 +234,18 @@ TEST_F(MbTilesJoin, SqliteSeesSchemaTilesAndMetadata) {
   std::set<std::string> keys;
   for (const auto &[k, v] : meta)
     keys.insert(k);
-  EXPECT_EQ(keys, (std::set<std::string>{"attribution", "bounds", "center",
-                                         "description", "format", "maxzoom",
-                                         "minzoom", "name", "type",
-                                         "version"}));
+  EXPECT_EQ(keys,
+            (std::set<std::string>{"attribution", "bounds", "center",
+                                   "description", "format", "maxzoom",
+                                   "minzoom", "name", "type", "version"}));
   EXPECT_EQ(meta["name"], "join");
   EXPECT_EQ(meta["format"], "jpg");
   EXPECT_EQ(meta["type"], "overlay");
   EXPECT_EQ(meta["minzoom"], "10");
   EXPECT_EQ(meta["maxzoom"], "12");
   double b[4] = {};
-  ASSERT_EQ(std::sscanf(meta["bounds"].c_str(), "%lf,%lf,%lf,%lf", &b[0],
-                        &b[1], &b[2], &b[3]),
+  ASSERT_EQ(std::sscanf(meta["bounds"].c_str(), "%lf,%lf,%lf,%lf", &b[0], &b[1],
+                        &b[2], &b[3]),
             4);
   EXPECT_NEAR(b[0], t.LeftLongitudeDownload, 1e-9);
   EXPECT_NEAR(b[1], t.BottomLatitudeDownload, 1e-9);
@@ -283,9 +284,8 @@ TEST(MbTiles, RefusesWhatItCannotHold) {
       EXPECT_EQ(e.Cause(), ErrorCause::InputRefused);
       EXPECT_NE(std::string(e.what()).find(c.says), std::string::npos)
           << e.what();
-      EXPECT_EQ(std::string(e.what()).rfind("Cannot create file " +
-                                                dir.Path() + c.out,
-                                            0),
+      EXPECT_EQ(std::string(e.what()).rfind(
+                    "Cannot create file " + dir.Path() + c.out, 0),
                 0u)
           << e.what();
     }
