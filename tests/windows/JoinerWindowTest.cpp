@@ -25,6 +25,7 @@ private slots:
   void joinShowsTheResultLines();
   void refusedInputIsShownInThePane();
   void formatChoiceSetsTheOutputAndWritesMbTiles();
+  void progressNeverGoesBack();
 };
 
 namespace {
@@ -125,6 +126,24 @@ void JoinerWindowTest::formatChoiceSetsTheOutputAndWritesMbTiles() {
   form.FormatBox->setCurrentIndex(0);
   QCOMPARE(form.OutputEdit->text(), base + QStringLiteral("mine.tif"));
   QVERIFY(form.OverviewsBox->isEnabled());
+}
+
+// The file is laid out after the overviews: the bar stays where they left
+// it rather than going back.
+void JoinerWindowTest::progressNeverGoesBack() {
+  testing::TempDir dir;
+  JoinerWindow form;
+  form.ProjectEdit->setText(QString::fromStdString(MakeTask(dir.Path())));
+  QList<int> values;
+  connect(form.Progress, &QProgressBar::valueChanged, &form,
+          [&values](int v) { values << v; });
+  QVERIFY(Join(form));
+  QVERIFY(values.size() > 2);
+  for (qsizetype i = 1; i < values.size(); ++i)
+    QVERIFY2(
+        values[i] >= values[i - 1],
+        qPrintable(
+            QStringLiteral("%1 after %2").arg(values[i]).arg(values[i - 1])));
 }
 
 KESTRANE_GUI_TEST(JoinerWindowTest);

@@ -1,5 +1,7 @@
 #include "joinerwindow/JoinerWindow.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -151,8 +153,9 @@ void JoinerWindow::JoinClicked() {
   options.Cancel = &cancel_;
   // Progress crosses to the window's thread as values.
   options.Progress = [this](JoinPhase phase, int64_t done, int64_t total) {
-    // The checking and joining take the first 0.8 of the bar without
-    // overviews, the overviews the rest.
+    // The checking and joining take the first 0.8 of the bar, the
+    // overviews the rest, and so does the writing of the file (without
+    // overviews); the bar never goes back.
     const double part = total > 0 ? static_cast<double>(done) / total : 1.0;
     const double start = phase == JoinPhase::Checking  ? 0.0
                          : phase == JoinPhase::Joining ? 0.1
@@ -162,7 +165,10 @@ void JoinerWindow::JoinClicked() {
                                                       : 0.2;
     const int value = static_cast<int>((start + span * part) * 1000);
     QMetaObject::invokeMethod(
-        this, [this, value] { Progress->setValue(value); },
+        this,
+        [this, value] {
+          Progress->setValue(std::max(value, Progress->value()));
+        },
         Qt::QueuedConnection);
   };
   worker_ = std::thread([this, project, output, options] {
