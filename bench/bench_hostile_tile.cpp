@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/WorkerBench.h"
 #include "geo/TileGrid.h"
 #include "platform/MainThread.h"
 #include "sample/HttpServer.h"
@@ -65,57 +66,6 @@ bool RepeatedScanCase(int side) {
   return cpu < 0.5;
 }
 
-// The tile server in a child process: makes the picture and answers every
-// request with it. Returns its port; it ends when `stop` is closed.
-uint16_t StartServerProcess(pid_t *child, int *stop, size_t *bytes) {
-  int portPipe[2], stopPipe[2];
-  if (pipe(portPipe) != 0 || pipe(stopPipe) != 0) {
-    std::perror("pipe");
-    std::exit(2);
-  }
-  const pid_t pid = fork();
-  if (pid < 0) {
-    std::perror("fork");
-    std::exit(2);
-  }
-  if (pid == 0) {
-    close(portPipe[0]);
-    close(stopPipe[1]);
-    const std::string picture = hostile::SmoothJpeg(8000, 8000, true);
-    HttpServerOptions options;
-    options.RecordRequests = false;
-    HttpServer server(
-        [&picture](const HttpRequest &) {
-          return HttpResponse::Make(200, "OK", picture, "image/jpeg");
-        },
-        options);
-    const uint16_t port = server.Port();
-    const uint64_t size = picture.size();
-    if (write(portPipe[1], &port, sizeof port) != sizeof port ||
-        write(portPipe[1], &size, sizeof size) != sizeof size)
-      _exit(1);
-    char c;
-    while (read(stopPipe[0], &c, 1) > 0) {
-    }
-    server.Stop();
-    _exit(0);
-  }
-  close(portPipe[1]);
-  close(stopPipe[0]);
-  uint16_t port = 0;
-  uint64_t size = 0;
-  if (read(portPipe[0], &port, sizeof port) != sizeof port ||
-      read(portPipe[0], &size, sizeof size) != sizeof size) {
-    std::fprintf(stderr, "the tile server did not start\n");
-    std::exit(2);
-  }
-  close(portPipe[0]);
-  *child = pid;
-  *stop = stopPipe[1];
-  *bytes = size;
-  return port;
-}
-
 class CountingHost : public WorkerHost {
 public:
   void AddLogLine(const std::string &line) override {
@@ -130,32 +80,13 @@ public:
 bool EightWorkersCase(int tilesPerWorker) {
   constexpr int kWorkers = 8;
   HttpGlobalInit();
-  pid_t child = 0;
-  int stop = -1;
-  size_t bytes = 0;
-  const uint16_t port = StartServerProcess(&child, &stop, &bytes);
-
-  std::string folder =
-      (std::filesystem::temp_directory_path() / "kestrane-bench-XXXXXX")
-          .string();
-  if (mkdtemp(folder.data()) == nullptr) {
-    std::perror("mkdtemp");
-    std::exit(2);
-  }
-  folder += "/";
-  TaskParameters p;
-  const int32_t z = 18, x0 = 41986, y0 = 170585;
+  const bench::ChildTileServer server(
+      [] { return hostile::SmoothJpeg(8000, 8000, true); });
+  const size_t bytes = server.PictureBytes();
+  const bench::BenchFolder folder;
   const int32_t nx = kWorkers, ny = tilesPerWorker;
-  p.Zoom = z;
-  fixture::SetBlock(p, z, x0, x0 + nx - 1, y0, y0 + ny - 1);
-  p.ThreadCount = kWorkers;
-  p.Path = folder;
-  p.TaskFileName = "bench.ktsk";
-  TaskEnvironment env;
-  for (int s = 0; s < 4; ++s)
-    env.Hosts[static_cast<size_t>(s)] = "127.0.0.1:" + std::to_string(port);
-  const DownloadTask task(p, env);
-  CreateTileFolder(task);
+  const DownloadTask task =
+      bench::LoopbackTask(folder.Path(), server.Port(), nx, ny, kWorkers);
   WorkerPacing pacing;
   pacing.AfterStored = pacing.StartOffset = pacing.ShortRetry =
       pacing.LongRetry = std::chrono::milliseconds(0);
@@ -176,10 +107,6 @@ bool EightWorkersCase(int tilesPerWorker) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0)
           .count();
   const long peak = PeakRssKiB();
-  close(stop);
-  waitpid(child, nullptr, 0);
-  std::error_code ec;
-  std::filesystem::remove_all(folder, ec);
 
   const double peakMB = static_cast<double>(peak) * 1024 / 1e6;
   std::printf("eight workers, %d tiles of 8000 x 8000 progressive (%zu bytes "

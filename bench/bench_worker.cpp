@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/WorkerBench.h"
 #include "geo/TileGrid.h"
 #include "platform/MainThread.h"
 #include "sample/HttpServer.h"
@@ -51,52 +52,6 @@ std::string TileJpeg() {
       });
 }
 
-// The tile server in a child process: answers every request with the
-// tile. Returns its port; it ends when `stop` (the write end of a pipe)
-// is closed.
-uint16_t StartServerProcess(const std::string &tile, pid_t *child, int *stop) {
-  int portPipe[2], stopPipe[2];
-  if (pipe(portPipe) != 0 || pipe(stopPipe) != 0) {
-    std::perror("pipe");
-    std::exit(1);
-  }
-  const pid_t pid = fork();
-  if (pid < 0) {
-    std::perror("fork");
-    std::exit(1);
-  }
-  if (pid == 0) {
-    close(portPipe[0]);
-    close(stopPipe[1]);
-    HttpServerOptions options;
-    options.RecordRequests = false;
-    HttpServer server(
-        [&tile](const HttpRequest &) {
-          return HttpResponse::Make(200, "OK", tile, "image/jpeg");
-        },
-        options);
-    const uint16_t port = server.Port();
-    if (write(portPipe[1], &port, sizeof port) != sizeof port)
-      _exit(1);
-    char c;
-    while (read(stopPipe[0], &c, 1) > 0) {
-    }
-    server.Stop();
-    _exit(0);
-  }
-  close(portPipe[1]);
-  close(stopPipe[0]);
-  uint16_t port = 0;
-  if (read(portPipe[0], &port, sizeof port) != sizeof port) {
-    std::fprintf(stderr, "the tile server did not start\n");
-    std::exit(1);
-  }
-  close(portPipe[0]);
-  *child = pid;
-  *stop = stopPipe[1];
-  return port;
-}
-
 class CountingHost : public WorkerHost {
 public:
   void AddLogLine(const std::string &line) override {
@@ -127,31 +82,10 @@ void BM_WorkerCpuPerStoredTile(benchmark::State &state) {
   const int workers = 8;
   HttpGlobalInit();
   const std::string tile = TileJpeg();
-  pid_t child = 0;
-  int stop = -1;
-  const uint16_t port = StartServerProcess(tile, &child, &stop);
-
-  std::string folder =
-      (std::filesystem::temp_directory_path() / "kestrane-bench-XXXXXX")
-          .string();
-  if (mkdtemp(folder.data()) == nullptr) {
-    std::perror("mkdtemp");
-    std::exit(1);
-  }
-  folder += "/";
-
-  TaskParameters p;
-  const int32_t z = 18, x0 = 41986, y0 = 170585;
-  p.Zoom = z;
-  fixture::SetBlock(p, z, x0, x0 + nx - 1, y0, y0 + ny - 1);
-  p.ThreadCount = workers;
-  p.Path = folder;
-  p.TaskFileName = "bench.ktsk";
-  TaskEnvironment env;
-  for (int s = 0; s < 4; ++s)
-    env.Hosts[static_cast<size_t>(s)] = "127.0.0.1:" + std::to_string(port);
-  const DownloadTask task(p, env);
-  CreateTileFolder(task);
+  const bench::ChildTileServer server([&tile] { return tile; });
+  const bench::BenchFolder folder;
+  const DownloadTask task =
+      bench::LoopbackTask(folder.Path(), server.Port(), nx, ny, workers);
 
   WorkerPacing pacing;
   pacing.AfterStored = pacing.StartOffset = pacing.ShortRetry =
@@ -181,10 +115,6 @@ void BM_WorkerCpuPerStoredTile(benchmark::State &state) {
     stored += host.stored;
     failed += host.failed;
   }
-  close(stop);
-  waitpid(child, nullptr, 0);
-  std::error_code ec;
-  std::filesystem::remove_all(folder, ec);
 
   const double tiles = static_cast<double>(stored > 0 ? stored : 1);
   state.counters["tiles_stored"] = static_cast<double>(stored);

@@ -6,12 +6,12 @@
 #                                    median of three runs each
 #   --build DIR   the build folder (default build)
 #   --repeat N    runs per benchmark (the median ratio is reported)
-#   --only LIST   comma-separated subset: pacing,cpu,setup,redownload,long
+#   --only LIST   comma-separated subset: pacing,cpu,setup,redownload,long,open
 # Every ratio is measured side by side in the same run: the machines are
 # shared and noisy, so no absolute time stands on its own.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build="$root/build" full= repeat= only=pacing,cpu,setup,redownload,long
+build="$root/build" full= repeat= only=pacing,cpu,setup,redownload,long,open
 while [ $# -gt 0 ]; do
   case "$1" in
   --full) full=1; shift ;;
@@ -245,6 +245,19 @@ if want long; then
     "$(passes "$r" "<=" 1.10)"
   row "long: log parts rotated" "$(printf '%.0f' "$(get log_parts)")" "-" "-" "-" "-"
   echo "long task, max save ms of each run: $(tr '\n' ' ' <"$WORK/long.max")" >&2
+fi
+
+# 6. Opening a project file parses it once: opening (eight keys) against one
+# key's read of the same 1 MiB file of blank lines.
+if want open; then
+  rs=() os=() ks=()
+  for i in $(seq 1 "$repeat"); do
+    read -r o k r < <("$build/bench/bench_open_task")
+    os+=("$o") ks+=("$k") rs+=("$r")
+  done
+  r=$(printf '%s\n' "${rs[@]}" | median)
+  row "open 1 MiB project file ms" "$(printf '%s\n' "${os[@]}" | median)" \
+    "$(printf '%s\n' "${ks[@]}" | median)" "$r" "<4" "$(passes "$r" "<=" 4)"
 fi
 
 printf '%-30s %12s %12s %8s %8s %5s\n' name measured baseline ratio target pass

@@ -11,7 +11,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   tinyproxy curl xvfb xauth imagemagick
   clang libclang-rt-14-dev clang-format clang-tidy locales
-  libtiff-dev libgeotiff-dev libgdal-dev gdal-bin libcli11-dev qgis-common
+  libtiff-dev libgdal-dev gdal-bin libcli11-dev qgis-common
   libpng-dev zlib1g-dev libsqlite3-dev sqlite3 python3-gdal
   openbox xdotool x11-utils dpkg-dev
 )

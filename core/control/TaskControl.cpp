@@ -17,6 +17,7 @@ namespace {
 constexpr size_t kRotateLines = 30000;
 
 const char kRunningElsewhere[] = "The task is running in another process: ";
+const char kCannotLock[] = "Cannot lock the task with ";
 // Beside the project file; the project file itself is replaced by rename on
 // every save, so a lock on it would not stay with the path.
 const char kLockSuffix[] = ".lock";
@@ -145,11 +146,20 @@ std::optional<bool> TaskControl::DecideContinue(const TaskFields &fields,
                                                 FileLock &lock) {
   // One process per task: a second run of the same project file would
   // write the same tiles, lists and positions at once. Nothing is written
-  // before this. A lock file that cannot be made (a folder without write
-  // permission) locks nothing; the task's own writes then report.
+  // before this. A task that cannot be locked does not run: whatever stands
+  // at the lock's path (a link, a folder, a FIFO, a file this user may not
+  // open) would otherwise let two runs share the task without a word.
   const std::string projectFile = input.Path + input.TaskFileName;
-  if (lock.Acquire(projectFile + kLockSuffix) == FileLock::Result::Busy) {
+  const std::string lockFile = projectFile + kLockSuffix;
+  std::string reason;
+  switch (lock.Acquire(lockFile, &reason)) {
+  case FileLock::Result::Locked:
+    break;
+  case FileLock::Result::Busy:
     Message(kRunningElsewhere + projectFile);
+    return std::nullopt;
+  case FileLock::Result::Unavailable:
+    Message(kCannotLock + lockFile + ": " + reason);
     return std::nullopt;
   }
   const bool continueTask =

@@ -25,6 +25,7 @@ std::shared_ptr<const DownloadTask> BuildTask(TaskParameters params,
                                               MessageSink *messages) {
   try {
     const DownloadTask full(params, env);
+    CheckRoomForTileLists(full); // before anything is made
     CreateTileFolder(full);
     // The positions are read for every slot of the full worker count; the
     // count is cut to the tiles afterwards.

@@ -7,14 +7,17 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <thread>
 
 #include "inventory/TileBits.h"
 #include "platform/Files.h"
+#include "platform/UniqueFd.h"
 #include "tile/Placeholder.h"
 #include "tile/TileCheck.h"
+#include "tile/TileRead.h"
 
 namespace kestrane {
 
@@ -37,21 +40,22 @@ bool Cancelled(const InventoryOptions &o) {
 // read into memory but counted as damaged.
 constexpr size_t kMaxTileBytes = size_t{64} << 20;
 
-// Reads a whole file into `out` (reused between calls). False when it
-// cannot be opened or read whole, is no regular file or is too large for a
-// tile; `missing` tells that nothing is there.
+// Reads a whole tile file into `out` (reused between calls). False when it
+// is no file a tile can be read from (a link, a folder, a FIFO, too large,
+// unreadable); `missing` tells that nothing is there.
 bool ReadInto(int dirFd, const char *name, std::string &out, bool *missing) {
-  const BoundedRead read = ReadBoundedFile(dirFd, name, kMaxTileBytes, out);
-  *missing = read == BoundedRead::Missing;
-  return read == BoundedRead::Whole;
+  const StoredTileRead read = ReadStoredTile(dirFd, name, kMaxTileBytes, out);
+  *missing = read == StoredTileRead::Missing;
+  return read == StoredTileRead::Whole;
 }
 
-// Everything a tile folder listing needs, walked once.
+// Everything a tile folder listing needs for the tiles of one band, walked
+// once.
 class FolderScan {
 public:
   FolderScan(const DownloadTask &task, const InventoryOptions &options,
-             BlockPlanes &planes)
-      : task_(task), options_(options), planes_(planes) {
+             WalkBand band, BlockPlanes &planes)
+      : task_(task), options_(options), band_(band), planes_(planes) {
     std::optional<std::string> blank = TryReadFileBytes(PlaceholderPath(
         task.Env.ProgramFolder, task.BlankImageNumber, task.TileExtension()));
     // Without the program's blank image no file can be told to be one.
@@ -70,7 +74,6 @@ public:
                    "Cannot open file " + task_.TileFolder);
     }
     const int fd = ::dirfd(dir);
-    const std::string_view ext = extension_;
     int64_t seen = 0;
     bool whole = true;
     int listError = 0;
@@ -88,24 +91,10 @@ public:
           break;
         }
         if (options_.Progress && !options_.Decode)
-          options_.Progress(std::min<int64_t>(tiles_, task_.TotalCount),
+          options_.Progress(band_.Begin + std::min(tiles_, band_.Size()),
                             task_.TotalCount);
       }
-      const ParsedTileName n =
-          ParseTileFileName(e->d_name, task_.Params.Zoom, ext);
-      if (n.Kind == TileNameKind::Other)
-        continue;
-      const GridPlace tile = TileOfNameNumbers(block_, n.Numbers);
-      if (!BlockHolds(block_, tile))
-        continue; // a tile of another block with the same zoom
-      const int64_t i = WalkIndex(task_, static_cast<int32_t>(tile.X),
-                                  static_cast<int32_t>(tile.Y));
-      if (n.Kind == TileNameKind::Crashed)
-        planes_.Crashed.Set(i);
-      else if (n.Kind == TileNameKind::Invalid)
-        planes_.Invalid.Set(i);
-      else
-        Classify(fd, e->d_name, i);
+      Look(fd, e->d_name);
     }
     ::closedir(dir);
     if (whole && listError != 0)
@@ -115,32 +104,63 @@ public:
   }
 
 private:
-  void Classify(int dirFd, const char *name, int64_t i) {
+  // One name of the folder: a tile of this band or a side file beside one.
+  void Look(int dirFd, const char *name) {
+    const ParsedTileName n =
+        ParseTileFileName(name, task_.Params.Zoom, extension_);
+    if (n.Kind == TileNameKind::Other)
+      return;
+    const GridPlace tile = TileOfNameNumbers(block_, n.Numbers);
+    if (!BlockHolds(block_, tile))
+      return; // a tile of another block with the same zoom
+    const int64_t i = WalkIndex(task_, static_cast<int32_t>(tile.X),
+                                static_cast<int32_t>(tile.Y));
+    if (i < band_.Begin || i >= band_.End)
+      return; // looked at with another band
+    const int64_t k = i - band_.Begin;
+    if (n.Kind == TileNameKind::Crashed)
+      planes_.Crashed.Set(k);
+    else if (n.Kind == TileNameKind::Invalid)
+      planes_.Invalid.Set(k);
+    else
+      Classify(dirFd, name, k);
+  }
+
+  void Classify(int dirFd, const char *name, int64_t k) {
     ++tiles_;
     struct stat st;
-    // Follows links, as the workers' own look at a tile does.
-    if (::fstatat(dirFd, name, &st, 0) != 0 || !S_ISREG(st.st_mode))
+    if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+      return; // gone since the listing: missing
+    if (S_ISLNK(st.st_mode)) {
+      // A link under a tile's name is not followed: whatever it points at
+      // is no tile of this task.
+      planes_.File.Set(k);
+      planes_.Damaged.Set(k);
+      return;
+    }
+    if (!S_ISREG(st.st_mode))
       return; // nothing a tile can be read from: missing
     if (st.st_size == 0) {
       // No image is empty, whatever the check asked for.
-      planes_.File.Set(i);
-      planes_.Damaged.Set(i);
+      planes_.File.Set(k);
+      planes_.Damaged.Set(k);
       return;
     }
     if (!blank_.empty() && static_cast<size_t>(st.st_size) == blank_.size()) {
       bool missing = false;
       if (ReadInto(dirFd, name, buffer_, &missing) && buffer_ == blank_) {
-        planes_.Blank.Set(i);
+        planes_.Blank.Set(k);
         return;
       }
       if (missing)
         return;
     }
-    planes_.File.Set(i);
+    planes_.File.Set(k);
   }
 
   const DownloadTask &task_;
   const InventoryOptions &options_;
+  const WalkBand band_;
   BlockPlanes &planes_;
   const TileBlock block_ = TileBlockOf(task_);
   const std::string extension_ = task_.TileExtension();
@@ -150,14 +170,13 @@ private:
 };
 
 // The image check of every file the listing kept, on several threads. Each
-// thread takes chunks of the walk and marks the tiles that fail; the calling
-// thread works too and reports progress. False when cancelled.
+// thread takes chunks of the band and marks the tiles that fail; the
+// calling thread works too and reports progress. False when cancelled.
 bool DecodeCheck(const DownloadTask &task, const InventoryOptions &options,
-                 BlockPlanes &planes) {
-  const int64_t total = task.TotalCount;
-  const int dirFd =
-      ::open(task.TileFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd < 0)
+                 WalkBand band, BlockPlanes &planes) {
+  const UniqueFd dirFd(
+      ::open(task.TileFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!dirFd.Valid())
     return true; // the listing found no folder: no file to check
   std::atomic<int64_t> next{0};
   std::atomic<int64_t> done{0};
@@ -166,34 +185,34 @@ bool DecodeCheck(const DownloadTask &task, const InventoryOptions &options,
   const auto work = [&](bool reports) {
     std::string bytes;
     for (;;) {
-      if (stop.Requested() || Cancelled(options)) {
-        stop.Request();
-        return;
-      }
       const int64_t begin = next.fetch_add(kDecodeChunk);
-      if (begin >= total)
+      if (begin >= band.Size())
         return;
-      const int64_t end = std::min(total, begin + kDecodeChunk);
-      for (int64_t i = begin; i < end; ++i) {
-        if (!planes.File.Get(i) || planes.Damaged.Get(i))
+      const int64_t end = std::min(band.Size(), begin + kDecodeChunk);
+      for (int64_t k = begin; k < end; ++k) {
+        if (stop.Requested() || Cancelled(options)) {
+          stop.Request();
+          return;
+        }
+        if (!planes.File.Get(k) || planes.Damaged.Get(k))
           continue;
         int32_t x = 0, y = 0;
-        TileAt(task, i, &x, &y);
+        TileAt(task, band.Begin + k, &x, &y);
         const std::string name = task.TileFileName(x, y);
         bool missing = false;
-        if (!ReadInto(dirFd, name.c_str(), bytes, &missing)) {
-          // Gone since the listing: missing now; unreadable: damaged.
+        if (!ReadInto(dirFd.Get(), name.c_str(), bytes, &missing)) {
+          // Gone since the listing: missing now; no file: damaged.
           if (missing)
-            planes.File.Clear(i);
+            planes.File.Clear(k);
           else
-            planes.Damaged.Set(i);
-        } else if (!StoredTileIsImage(bytes)) {
-          planes.Damaged.Set(i);
+            planes.Damaged.Set(k);
+        } else if (!StoredTileIsImage(bytes, options.Cancel)) {
+          planes.Damaged.Set(k);
         }
       }
       const int64_t now = done.fetch_add(end - begin) + (end - begin);
       if (reports && options.Progress)
-        options.Progress(now, total);
+        options.Progress(band.Begin + now, task.TotalCount);
     }
   };
 
@@ -208,66 +227,137 @@ bool DecodeCheck(const DownloadTask &task, const InventoryOptions &options,
   work(true);
   for (std::thread &h : helpers)
     h.join();
-  ::close(dirFd);
   return !stop.Requested();
 }
 
 } // namespace
 
+InventoryWalk::InventoryWalk(const DownloadTask &task, InventoryOptions options)
+    : task_(task), options_(std::move(options)),
+      bandTiles_(options_.BandTiles > 0 ? options_.BandTiles
+                                        : kInventoryBandTiles) {
+  counts_.Total = task.TotalCount;
+}
+
+InventoryWalk::~InventoryWalk() = default;
+
+int64_t InventoryWalk::Bands() const {
+  return (int64_t{task_.TotalCount} + bandTiles_ - 1) / bandTiles_;
+}
+
+bool InventoryWalk::Look(int64_t band) {
+  held_ = -1;
+  const WalkBand b{
+      band * bandTiles_,
+      std::min<int64_t>(task_.TotalCount, (band + 1) * bandTiles_)};
+  planes_.reset(); // the band before goes first
+  planes_ = std::make_unique<BlockPlanes>(b.Size());
+  heldTiles_ = b.Size();
+  if (!FolderScan(task_, options_, b, *planes_).Run() ||
+      (options_.Decode && !DecodeCheck(task_, options_, b, *planes_)))
+    return false;
+  held_ = band;
+  return true;
+}
+
+namespace {
+
+// The tiles of word `w` of the planes that are stored whole, with no side
+// file.
+uint64_t StoredClean(const BlockPlanes &p, size_t w) {
+  return p.File.Word(w) & ~p.Damaged.Word(w) & ~p.Blank.Word(w) &
+         ~p.Crashed.Word(w) & ~p.Invalid.Word(w);
+}
+
+} // namespace
+
+void InventoryWalk::Count() {
+  const BlockPlanes &p = *planes_;
+  InventoryCounts &c = counts_;
+  int64_t files = 0;
+  for (size_t w = 0; w < p.File.Words(); ++w) {
+    const uint64_t blank = p.Blank.Word(w);
+    const uint64_t damaged = p.Damaged.Word(w) & ~blank;
+    c.Placeholder += std::popcount(blank);
+    c.Damaged += std::popcount(damaged);
+    c.Stored += std::popcount(p.File.Word(w) & ~damaged & ~blank);
+    c.SideFiles += std::popcount(p.Crashed.Word(w) | p.Invalid.Word(w));
+    files += std::popcount(p.File.Word(w) | blank | damaged);
+  }
+  c.Missing += heldTiles_ - files;
+}
+
+// Hands over the tiles of the band held that are not stored or have a side
+// file, skipping 64 stored tiles at a time. False when cancelled.
+bool InventoryWalk::Visit(const ProblemVisitor &visit) const {
+  const BlockPlanes &p = *planes_;
+  const int64_t begin = held_ * bandTiles_;
+  for (size_t w = 0; w < p.File.Words(); ++w) {
+    if (w % 1024 == 0 && Cancelled(options_))
+      return false;
+    const int64_t first = static_cast<int64_t>(w) * 64;
+    const int64_t left = heldTiles_ - first;
+    uint64_t problems = ~StoredClean(p, w);
+    if (left < 64)
+      problems &= (uint64_t{1} << left) - 1;
+    for (; problems != 0; problems &= problems - 1) {
+      const int64_t k = first + std::countr_zero(problems);
+      InventoryTile t;
+      TileAt(task_, begin + k, &t.X, &t.Y);
+      t.State = p.Blank.Get(k)     ? TileState::Placeholder
+                : p.Damaged.Get(k) ? TileState::Damaged
+                : p.File.Get(k)    ? TileState::Stored
+                                   : TileState::Missing;
+      t.Crashed = p.Crashed.Get(k);
+      t.Invalid = p.Invalid.Get(k);
+      visit(t);
+    }
+  }
+  return true;
+}
+
+bool InventoryWalk::Run(const ProblemVisitor &visit) {
+  counts_ = InventoryCounts{};
+  counts_.Total = task_.TotalCount;
+  for (int64_t band = 0; band < Bands(); ++band) {
+    if (!Look(band))
+      return false;
+    Count();
+    if (visit && !Visit(visit))
+      return false;
+  }
+  if (options_.Progress)
+    options_.Progress(task_.TotalCount, task_.TotalCount);
+  return true;
+}
+
+bool InventoryWalk::Replay(const ProblemVisitor &visit) {
+  for (int64_t band = 0; band < Bands(); ++band) {
+    if ((held_ != band && !Look(band)) || !Visit(visit))
+      return false;
+  }
+  return true;
+}
+
 TaskInventory TakeInventory(const DownloadTask &task,
                             const InventoryOptions &options) {
   TaskInventory inv;
-  const int64_t total = task.TotalCount;
-  BlockPlanes planes(total);
-  if (!FolderScan(task, options, planes).Run() ||
-      (options.Decode && !DecodeCheck(task, options, planes))) {
+  InventoryWalk walk(task, options);
+  if (!walk.Run(
+          [&inv](const InventoryTile &t) { inv.Problems.push_back(t); })) {
+    inv.Problems.clear();
     inv.Cancelled = true;
     return inv;
   }
-
-  // The walk of the workers: columns from MinX, each from MinY.
-  InventoryCounts &c = inv.Counts;
-  c.Total = total;
-  int64_t i = 0;
-  for (int64_t x = task.MinX; x <= task.MaxX; ++x) {
-    for (int64_t y = task.MinY; y <= task.MaxY; ++y, ++i) {
-      InventoryTile t;
-      t.X = static_cast<int32_t>(x);
-      t.Y = static_cast<int32_t>(y);
-      t.State = planes.Blank.Get(i)     ? TileState::Placeholder
-                : planes.Damaged.Get(i) ? TileState::Damaged
-                : planes.File.Get(i)    ? TileState::Stored
-                                        : TileState::Missing;
-      t.Crashed = planes.Crashed.Get(i);
-      t.Invalid = planes.Invalid.Get(i);
-      switch (t.State) {
-      case TileState::Stored:
-        ++c.Stored;
-        break;
-      case TileState::Placeholder:
-        ++c.Placeholder;
-        break;
-      case TileState::Damaged:
-        ++c.Damaged;
-        break;
-      case TileState::Missing:
-        ++c.Missing;
-        break;
-      }
-      if (t.Crashed || t.Invalid)
-        ++c.SideFiles;
-      if (t.State != TileState::Stored || t.Crashed || t.Invalid)
-        inv.Problems.push_back(t);
-    }
-  }
-  if (options.Progress)
-    options.Progress(total, total);
+  inv.Counts = walk.Counts();
   return inv;
 }
 
 std::optional<InventoryCounts> CountTileFolder(const DownloadTask &task) {
   try {
-    return TakeInventory(task).Counts;
+    InventoryWalk walk(task);
+    walk.Run();
+    return walk.Counts();
   } catch (const KError &) {
     return std::nullopt;
   }

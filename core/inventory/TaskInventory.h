@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,7 +16,8 @@ namespace kestrane {
 enum class TileState : uint8_t {
   Stored,      // a file that is not the placeholder (and decodes, if checked)
   Placeholder, // byte for byte the program's blank image
-  Damaged,     // with the decode check: fails the tile layer's image check
+  Damaged,     // a link under the tile's name, an empty file, or with the
+               // decode check: fails the tile layer's image check
   Missing,     // no file
 };
 
@@ -38,7 +40,13 @@ struct InventoryOptions {
   // Called now and then from the calling thread with tiles looked at so far.
   std::function<void(int64_t done, int64_t total)> Progress;
   const StopFlag *Cancel = nullptr; // stops the walk when requested
+  // Tiles whose states are held in memory at once (0: kInventoryBandTiles):
+  // a larger block is looked at band by band, its folder listed once a band.
+  int64_t BandTiles = 0;
 };
+
+// 2^27 tiles: five bit planes of 16 MiB, whatever the block's size.
+inline constexpr int64_t kInventoryBandTiles = int64_t{1} << 27;
 
 struct TaskInventory {
   InventoryCounts Counts;
@@ -48,8 +56,53 @@ struct TaskInventory {
   bool Cancelled = false;
 };
 
+// Receives the tiles of an inventory that are not stored, or have a side
+// file, one at a time in the workers' order.
+using ProblemVisitor = std::function<void(const InventoryTile &)>;
+
+namespace inventory_detail {
+struct BlockPlanes;
+}
+
+// The inventory of a block of any size in bounded memory: the block is
+// looked at band by band (InventoryOptions::BandTiles), and its tiles that
+// are not stored are handed over as they are found rather than held.
+class InventoryWalk {
+public:
+  InventoryWalk(const DownloadTask &task, InventoryOptions options = {});
+  ~InventoryWalk();
+  InventoryWalk(const InventoryWalk &) = delete;
+  InventoryWalk &operator=(const InventoryWalk &) = delete;
+
+  // Looks at every tile of the block, counting them, and hands `visit` (when
+  // given) every tile that is not stored or has a side file. False when
+  // cancelled. Throws KError when the tile folder exists but cannot be read.
+  bool Run(const ProblemVisitor &visit = {});
+  // The counts of the last Run.
+  const InventoryCounts &Counts() const { return counts_; }
+  // Hands `visit` those tiles once more, in the same order: a block of one
+  // band from what Run found, a larger one by looking at its bands again
+  // (a tile changed since then is handed over as it is now). False when
+  // cancelled.
+  bool Replay(const ProblemVisitor &visit);
+
+private:
+  int64_t Bands() const;
+  bool Look(int64_t band);
+  void Count();
+  bool Visit(const ProblemVisitor &visit) const;
+
+  const DownloadTask &task_;
+  const InventoryOptions options_;
+  int64_t bandTiles_;
+  std::unique_ptr<inventory_detail::BlockPlanes> planes_;
+  int64_t held_ = -1;     // the band whose planes are held; -1: none
+  int64_t heldTiles_ = 0; // tiles of that band
+  InventoryCounts counts_;
+};
+
 // The state of every tile of the task's block, from its tile folder alone.
-// Memory grows with the problems only, not with the block.
+// Memory grows with the problems (and with the block up to a band).
 TaskInventory TakeInventory(const DownloadTask &task,
                             const InventoryOptions &options = {});
 
@@ -57,11 +110,34 @@ TaskInventory TakeInventory(const DownloadTask &task,
 // task reports them; empty when the tile folder could not be read.
 std::optional<InventoryCounts> CountTileFolder(const DownloadTask &task);
 
-// Writes the failed-tile list (path "|" URL, CR LF) of every tile that is
-// not stored, in the workers' order, replacing `listPath` atomically.
-// Throws KError("Cannot create file " + path) on failure.
+// Hands each tile of an inventory's problems to the visitor given, as
+// InventoryWalk::Replay does; false when cancelled.
+using ProblemWalk = std::function<bool(const ProblemVisitor &)>;
+
+// Writes the failed-tile list (path "|" URL, CR LF) of every tile `walk`
+// hands over that is not stored (`notStored` of them), in the workers'
+// order, replacing `listPath` atomically. The list's path is refused as
+// RefuseAsOutput refuses it, and a list over 1 GB as CheckRoomFor does,
+// before anything is written. False, with nothing written, when `cancel`
+// is requested or the walk is cancelled. Throws KError("Cannot create file
+// " + path) when the list cannot be written.
+bool WriteMissingList(const DownloadTask &task, int64_t notStored,
+                      const ProblemWalk &walk, const std::string &listPath,
+                      const StopFlag *cancel = nullptr);
+// The same for an inventory taken whole.
 void WriteMissingList(const DownloadTask &task, const TaskInventory &inventory,
                       const std::string &listPath);
+// The most bytes the list of `tiles` tiles of the task takes.
+uint64_t MissingListBytes(const DownloadTask &task, int64_t tiles);
+
+// Refuses `output` as the path of a file written for the task (the joiner's
+// picture, a list of missing tiles): one of the task's own files (its
+// project file, log, failed-tile list, a tile list, or a tile or side file
+// in its tile folder, by name or as the same file), or anything but a
+// regular file (RefuseNonFileOutput). Throws KError(InputRefused, "Cannot
+// create file " + output + ": it is the project file", "...: it is a FIFO",
+// ...); nothing is written or changed.
+void RefuseAsOutput(const DownloadTask &task, const std::string &output);
 
 // The default name of that list: the task's base name + "_missing.ftl"
 // beside the project file.

@@ -6,9 +6,9 @@
 
 namespace kestrane::inventory_detail {
 
-// One bit per tile of the block, indexed by the tile's place in the workers'
-// walk (columns from MinX, each column from MinY): a 16M-tile block takes
-// 2 MB a plane, whatever the folder holds.
+// One bit per tile of a band of the block, indexed by the tile's place in
+// the workers' walk (columns from MinX, each column from MinY): a 16M-tile
+// band takes 2 MB a plane, whatever the folder holds.
 class BitPlane {
 public:
   explicit BitPlane(int64_t tiles)
@@ -18,6 +18,9 @@ public:
   }
   void Set(int64_t i) { words_[static_cast<size_t>(i >> 6)] |= Bit(i); }
   void Clear(int64_t i) { words_[static_cast<size_t>(i >> 6)] &= ~Bit(i); }
+  // Bits 64 w .. 64 w + 63; those past the plane's tiles are 0.
+  uint64_t Word(size_t w) const { return words_[w]; }
+  size_t Words() const { return words_.size(); }
 
 private:
   static uint64_t Bit(int64_t i) { return uint64_t{1} << (i & 63); }
@@ -35,6 +38,13 @@ struct BlockPlanes {
   BitPlane Damaged; // a file that cannot be a tile (set with File)
   BitPlane Crashed; // ".crashed" beside it
   BitPlane Invalid; // ".invalid" beside it
+};
+
+// The part of the workers' walk whose planes are held at once: walk
+// indexes [Begin, End). A plane of a band is indexed from Begin.
+struct WalkBand {
+  int64_t Begin = 0, End = 0;
+  int64_t Size() const { return End - Begin; }
 };
 
 // The walk index of a tile of the block, and back.

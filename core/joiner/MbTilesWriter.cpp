@@ -133,13 +133,6 @@ std::string Number(double v) {
   return std::string(text, r.ptr);
 }
 
-// True when the tile can go into the database as it is: a whole 8-bit
-// JPEG of 256 x 256 pixels, in grey or colour, as map apps decode it.
-bool CarriesAsMapTile(const JpegFrame &f) {
-  return f.Parsed && f.EndsWithEoi && f.Precision == 8 && f.Width == kTile &&
-         f.Height == kTile && (f.Components == 1 || f.Components == 3);
-}
-
 class MbWriter {
 public:
   MbWriter(const PictureInput &input, const JoinOptions &options,
@@ -171,7 +164,7 @@ private:
   const DownloadTask &task_;
   const JoinOptions &options_;
   JoinResult &result_;
-  const std::unordered_map<int64_t, TileState> &problems_;
+  const CellStates &problems_;
   Database &db_;
   Statement insert_;
 };
@@ -197,30 +190,39 @@ bool MbWriter::WriteBase() {
   RgbTile rgb;
   const int32_t z = task_.Params.Zoom;
   const int64_t total = result_.Total;
+  const TileForm form{CarryRule::MapTile, 2, 2, options_.Quality};
   int64_t done = 0;
   for (int32_t x = task_.MinX; x <= task_.MaxX; ++x)
     for (int32_t y = task_.MinY; y <= task_.MaxY; ++y, ++done) {
-      if ((done & 63) == 0) {
-        if (Cancelled())
-          return false;
+      if (Cancelled())
+        return false;
+      if ((done & 63) == 0)
         Report(JoinPhase::Joining, done, total);
-      }
       const ViewCell cell = ViewPlacement(task_, x, y);
-      const auto problem =
-          problems_.find(cell.Row * result_.Columns + cell.Column);
-      if (problem != problems_.end()) {
-        Count(problem->second);
-      } else if (!ReadTile(task_.TilePath(x, y), bytes)) {
+      const TileState state =
+          problems_.Get(cell.Row * result_.Columns + cell.Column);
+      if (state != TileState::Stored) {
+        Count(state);
+        continue;
+      }
+      if (!ReadTile(task_.TilePath(x, y), bytes)) {
         ++result_.Missing; // gone since the inventory was taken
-      } else if (CarriesAsMapTile(ReadJpegFrame(bytes))) {
+        continue;
+      }
+      switch (PrepareTile(bytes, form, options_.Cancel, rgb, encoded)) {
+      case TileUse::Carried:
         Insert(z, x, y, bytes);
         ++result_.Carried;
-      } else if (DecodeTileBody(bytes, rgb)) {
-        EncodeTileJpeg(rgb, 2, 2, options_.Quality, encoded);
+        break;
+      case TileUse::Reencoded:
         Insert(z, x, y, encoded);
         ++result_.Reencoded;
-      } else {
+        break;
+      case TileUse::Damaged:
         ++result_.Damaged;
+        break;
+      case TileUse::Cancelled:
+        return false;
       }
     }
   Report(JoinPhase::Joining, total, total);

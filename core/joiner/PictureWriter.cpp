@@ -17,6 +17,7 @@
 #include "joiner/TileCodec.h"
 #include "joiner/TileSpool.h"
 #include "platform/Files.h"
+#include "tile/TileRead.h"
 
 namespace kestrane::joiner_detail {
 
@@ -85,7 +86,7 @@ private:
   const DownloadTask &task_;
   const JoinOptions &options_;
   JoinResult &result_;
-  const std::unordered_map<int64_t, TileState> &problems_;
+  const CellStates &problems_;
   int h_, v_;
   const std::vector<GridSize> levels_;
   bool masks_ = false; // some tile of the picture holds no data
@@ -124,39 +125,49 @@ void Writer::CountProblem(TileState state) {
   }
 }
 
-// The picture's tiles, row by row: JPEG tiles carried as they are, others
-// decoded and encoded once, the rest left empty.
+// The picture's tiles, row by row: JPEG tiles that pass the workers' image
+// check carried as they are, others decoded within its bounds and encoded
+// once, the rest left empty.
 bool Writer::WriteBase(TileSpool &spool) {
   std::string bytes, encoded;
   RgbTile rgb;
   const int64_t total = result_.Total;
+  const TileForm form{CarryRule::TiffTile, h_, v_, options_.Quality};
   spool.BeginLevel();
   for (int64_t index = 0; index < total; ++index) {
-    if ((index & 63) == 0) {
-      if (Cancelled())
-        return false;
+    if (Cancelled())
+      return false;
+    if ((index & 63) == 0)
       Report(JoinPhase::Joining, index, total);
-    }
     const int64_t col = index % result_.Columns, row = index / result_.Columns;
-    const auto problem = problems_.find(index);
+    const TileState state = problems_.Get(index);
     int32_t x = 0, y = 0;
     ViewCellTile(task_, col, row, x, y);
-    if (problem != problems_.end()) {
-      CountProblem(problem->second);
+    if (state != TileState::Stored) {
+      CountProblem(state);
       spool.Add({});
-    } else if (!ReadTile(task_.TilePath(x, y), bytes)) {
+      continue;
+    }
+    if (!ReadTile(task_.TilePath(x, y), bytes)) {
       ++result_.Missing; // gone since the inventory was taken
       spool.Add({});
-    } else if (CarriesAsTile(ReadJpegFrame(bytes), h_, v_)) {
+      continue;
+    }
+    switch (PrepareTile(bytes, form, options_.Cancel, rgb, encoded)) {
+    case TileUse::Carried:
       spool.Add(bytes);
       ++result_.Carried;
-    } else if (DecodeTileBody(bytes, rgb)) {
-      EncodeTileJpeg(rgb, h_, v_, options_.Quality, encoded);
+      break;
+    case TileUse::Reencoded:
       spool.Add(encoded);
       ++result_.Reencoded;
-    } else {
+      break;
+    case TileUse::Damaged:
       ++result_.Damaged;
       spool.Add({});
+      break;
+    case TileUse::Cancelled:
+      return false;
     }
   }
   spool.EndLevel();
@@ -297,15 +308,13 @@ bool Writer::Write(AtomicFile &out, const std::string &target) {
 } // namespace
 
 bool ReadTile(const std::string &path, std::string &out) {
-  switch (ReadBoundedFile(AT_FDCWD, path.c_str(), kMaxTileBytes, out)) {
-  case BoundedRead::Missing:
-  case BoundedRead::Unopened:
+  switch (ReadStoredTile(AT_FDCWD, path.c_str(), kMaxTileBytes, out)) {
+  case StoredTileRead::Missing:
     return false;
-  case BoundedRead::Refused:
+  case StoredTileRead::NotATile:
     out.clear();
-    return true;
-  case BoundedRead::Whole:
-  case BoundedRead::Short:
+    break;
+  case StoredTileRead::Whole:
     break;
   }
   return true;

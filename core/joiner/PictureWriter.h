@@ -1,25 +1,25 @@
 #pragma once
 #include <cstdint>
 #include <string>
-#include <unordered_map>
 
 #include "inventory/TaskInventory.h"
+#include "joiner/CellStates.h"
 #include "joiner/TileJoiner.h"
 #include "platform/AtomicFile.h"
 
 namespace kestrane::joiner_detail {
 
-// Reads a tile file whole into `out` (reused between calls); false when it
-// cannot be opened. A file over the joiner's bound for a tile, or no regular
-// file, reads as empty (and so counts as damaged).
+// Reads a tile file whole into `out` (reused between calls); false when
+// nothing is there. A link under the tile's name (never followed), a file
+// over the joiner's bound for a tile, or anything else that is no regular
+// file reads as empty (and so counts as damaged).
 bool ReadTile(const std::string &path, std::string &out);
 
 // What the picture is made of: the task's view cells with the inventory's
-// problem tiles by view index, and the JPEG sampling the tiles are written
-// with.
+// state of each, and the JPEG sampling the tiles are written with.
 struct PictureInput {
   const DownloadTask &Task;
-  const std::unordered_map<int64_t, TileState> &Problems;
+  const CellStates &Problems;
   int HSampling = 2, VSampling = 2;
 };
 

@@ -9,7 +9,9 @@
 #include <png.h>
 
 #include "platform/Errors.h"
+#include "tile/JpegBounds.h"
 #include "tile/JpegErrors.h"
+#include "tile/TileCheck.h"
 
 namespace kestrane {
 
@@ -46,7 +48,7 @@ bool DecodeInto(jpeg_decompress_struct *cinfo, JpegErrorManager *err,
   jpeg_mem_src(cinfo, reinterpret_cast<const unsigned char *>(bytes.data()),
                static_cast<unsigned long>(bytes.size()));
   jpeg_read_header(cinfo, TRUE);
-  if (cinfo->jpeg_color_space == JCS_CMYK ||
+  if (!JpegSidesWithinBounds(*cinfo) || cinfo->jpeg_color_space == JCS_CMYK ||
       cinfo->jpeg_color_space == JCS_YCCK)
     return false;
   cinfo->out_color_space = JCS_RGB;
@@ -67,9 +69,11 @@ bool DecodeInto(jpeg_decompress_struct *cinfo, JpegErrorManager *err,
 }
 
 bool DecodeJpeg(std::string_view bytes, int denominator, RgbTile &rgb,
-                int &width, int &height) {
+                int &width, int &height, const StopFlag *cancel) {
   const JpegFrame frame = ReadJpegFrame(bytes);
-  if (!frame.Parsed || frame.Width <= 0 || frame.Height <= 0)
+  if (!frame.Parsed || frame.Width <= 0 || frame.Height <= 0 ||
+      frame.Width > static_cast<int>(kMaxJpegSide) ||
+      frame.Height > static_cast<int>(kMaxJpegSide))
     return false;
   // A picture larger than a tile is decoded at the least size that still
   // covers the tile.
@@ -92,6 +96,9 @@ bool DecodeJpeg(std::string_view bytes, int denominator, RgbTile &rgb,
   JpegErrorManager err;
   cinfo.err = InstallJpegErrors(err);
   jpeg_create_decompress(&cinfo);
+  JpegBounds bounds;
+  bounds.Cancel = cancel;
+  BoundJpegDecoding(cinfo, bounds);
   const bool ok =
       DecodeInto(&cinfo, &err, bytes, denominator, &rgb, &width, &height);
   jpeg_destroy_decompress(&cinfo);
@@ -105,8 +112,9 @@ bool DecodePng(std::string_view bytes, std::vector<uint8_t> &rgb, int &width,
   image.version = PNG_IMAGE_VERSION;
   if (!png_image_begin_read_from_memory(&image, bytes.data(), bytes.size()))
     return false;
-  if (static_cast<unsigned long long>(image.width) * image.height >
-      kMaxPixels) {
+  if (image.width > kMaxJpegSide || image.height > kMaxJpegSide ||
+      static_cast<unsigned long long>(image.width) * image.height >
+          kMaxPixels) {
     png_image_free(&image);
     return false;
   }
@@ -232,7 +240,8 @@ bool CarriesAsTile(const JpegFrame &f, int h, int v) {
          f.ChromaOneByOne;
 }
 
-bool DecodeTileBody(std::string_view bytes, RgbTile &rgb) {
+bool DecodeTileBody(std::string_view bytes, RgbTile &rgb,
+                    const StopFlag *cancel) {
   thread_local std::vector<uint8_t> whole;
   int w = 0, h = 0;
   bool ok = false;
@@ -240,7 +249,7 @@ bool DecodeTileBody(std::string_view bytes, RgbTile &rgb) {
       bytes[1] == 'P')
     ok = DecodePng(bytes, whole, w, h);
   else
-    ok = DecodeJpeg(bytes, 0, whole, w, h);
+    ok = DecodeJpeg(bytes, 0, whole, w, h, cancel);
   if (!ok || w <= 0 || h <= 0)
     return false;
   if (w == kTilePixels && h == kTilePixels) {
@@ -255,7 +264,32 @@ bool DecodeTileBody(std::string_view bytes, RgbTile &rgb) {
 
 bool DecodeJpegScaled(std::string_view bytes, int denominator, RgbTile &rgb,
                       int &width, int &height) {
-  return DecodeJpeg(bytes, denominator, rgb, width, height);
+  return DecodeJpeg(bytes, denominator, rgb, width, height, nullptr);
+}
+
+bool CarriesAsMapTile(const JpegFrame &f) {
+  return f.Parsed && f.EndsWithEoi && f.Precision == 8 &&
+         f.Width == kTilePixels && f.Height == kTilePixels &&
+         (f.Components == 1 || f.Components == 3);
+}
+
+TileUse PrepareTile(std::string_view bytes, const TileForm &form,
+                    const StopFlag *cancel, RgbTile &rgb,
+                    std::string &encoded) {
+  const auto failed = [cancel] {
+    return cancel != nullptr && cancel->Requested() ? TileUse::Cancelled
+                                                    : TileUse::Damaged;
+  };
+  const JpegFrame frame = ReadJpegFrame(bytes);
+  const bool carries = form.Rule == CarryRule::MapTile
+                           ? CarriesAsMapTile(frame)
+                           : CarriesAsTile(frame, form.H, form.V);
+  if (carries)
+    return JpegDecodes(bytes, cancel) ? TileUse::Carried : failed();
+  if (!DecodeTileBody(bytes, rgb, cancel))
+    return failed();
+  EncodeTileJpeg(rgb, form.H, form.V, form.Quality, encoded);
+  return TileUse::Reencoded;
 }
 
 void EncodeTileJpeg(const RgbTile &rgb, int h, int v, int quality,

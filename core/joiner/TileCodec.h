@@ -4,6 +4,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/StopSignal.h"
+
 namespace kestrane {
 
 // What the frame header of a JPEG says, read without decoding.
@@ -34,15 +36,51 @@ inline constexpr int kTilePixels = 256;
 using RgbTile = std::vector<uint8_t>;
 
 // Decodes a JPEG or PNG tile body to RGB and fits it to 256 x 256 (nearest
-// pixel) when it has another size. False when it does not decode or is far
-// larger than a tile.
-bool DecodeTileBody(std::string_view bytes, RgbTile &rgb);
+// pixel) when it has another size. A JPEG is decoded within the bounds of
+// the workers' image check (tile/JpegBounds.h), a PNG within the same bound
+// on a side. False when it does not decode, is far larger than a tile, or
+// `cancel` was requested meanwhile.
+bool DecodeTileBody(std::string_view bytes, RgbTile &rgb,
+                    const StopFlag *cancel = nullptr);
 
 // Decodes a JPEG at 1/`denominator` of its size (1, 2, 4 or 8) into `rgb`,
-// and sets `width` and `height` to the decoded size. False on a decoding
-// error.
+// within the same bounds, and sets `width` and `height` to the decoded size.
+// False on a decoding error.
 bool DecodeJpegScaled(std::string_view bytes, int denominator, RgbTile &rgb,
                       int &width, int &height);
+
+// True when a map app takes these bytes as a tile as they are: a whole
+// 8-bit JPEG of 256 x 256 pixels, in grey or colour.
+bool CarriesAsMapTile(const JpegFrame &frame);
+
+// Which JPEGs a writer takes as they are.
+enum class CarryRule : uint8_t {
+  TiffTile, // CarriesAsTile with the form's sampling
+  MapTile,  // CarriesAsMapTile
+};
+
+// How a writer takes a stored tile's bytes: the JPEGs it carries as they
+// are, and the sampling and quality of what it encodes.
+struct TileForm {
+  CarryRule Rule = CarryRule::TiffTile;
+  int H = 2, V = 2;
+  int Quality = 85;
+};
+
+// What becomes of a stored tile's bytes in the picture.
+enum class TileUse : uint8_t {
+  Carried,   // written as they are
+  Reencoded, // decoded and encoded once
+  Damaged,   // they fail the workers' image check, or do not decode
+  Cancelled, // the decoding was left for a stop request
+};
+
+// A JPEG the writer carries (by `form`) that passes the workers' image
+// check is carried. Anything else is decoded
+// within the same bounds and encoded into `encoded` with the form's
+// sampling and quality. `rgb` and `encoded` are reused between calls.
+TileUse PrepareTile(std::string_view bytes, const TileForm &form,
+                    const StopFlag *cancel, RgbTile &rgb, std::string &encoded);
 
 // Encodes 256 x 256 RGB pixels as a baseline YCbCr JPEG whose luminance is
 // sampled h x v, as a TIFF tile of the joined picture holds it. Throws

@@ -5,15 +5,16 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
-#include <unordered_map>
 
 #include "inventory/ProjectFile.h"
 #include "inventory/TaskInventory.h"
+#include "joiner/CellStates.h"
 #include "joiner/MbTilesWriter.h"
 #include "joiner/PictureWriter.h"
 #include "joiner/TileCodec.h"
 #include "platform/AtomicFile.h"
 #include "platform/Files.h"
+#include "platform/OutputChecks.h"
 
 namespace kestrane {
 
@@ -31,18 +32,18 @@ const char *const kDirectionNames[] = {"North", "East", "South", "West"};
 // The JPEG sampling most of the first stored tiles have; 2 x 2 (4:2:0) when
 // none tells.
 void ChooseSampling(const DownloadTask &task, int64_t columns, int64_t rows,
-                    const std::unordered_map<int64_t, TileState> &problems,
-                    int &h, int &v, double &averageSize) {
+                    const CellStates &problems, int &h, int &v,
+                    double &averageSize) {
   std::map<std::pair<int, int>, int> votes;
   std::string bytes;
   int looked = 0;
   uint64_t sizes = 0;
   for (int64_t i = 0; i < columns * rows && looked < 32; ++i) {
-    if (problems.count(i) != 0)
+    if (problems.Get(i) != TileState::Stored)
       continue;
     int32_t x = 0, y = 0;
     ViewCellTile(task, i % columns, i / columns, x, y);
-    if (!ReadTile(task.TilePath(x, y), bytes))
+    if (!ReadTile(task.TilePath(x, y), bytes) || bytes.empty())
       continue;
     ++looked;
     sizes += bytes.size();
@@ -77,14 +78,10 @@ LoadedTask LoadForJoin(const std::string &projectFile,
   }
 }
 
-// Refuses an output that would overwrite the project file or lies in no
-// existing folder.
-void CheckOutput(const std::string &projectFile,
-                 const std::string &outputFile) {
-  std::error_code ec;
-  if (std::filesystem::equivalent(projectFile, outputFile, ec))
-    throw KError(ErrorCause::InputRefused, "Cannot create file " + outputFile +
-                                               ": it is the project file");
+// Refuses an output that would replace one of the task's files or
+// something that is not a regular file, or that lies in no existing folder.
+void CheckOutput(const DownloadTask &task, const std::string &outputFile) {
+  RefuseAsOutput(task, outputFile);
   if (!DirectoryExists(ExtractFilePath(outputFile).empty()
                            ? std::string(".")
                            : ExtractFilePath(outputFile)))
@@ -126,6 +123,18 @@ void CheckFormat(const DownloadTask &task, const JoinResult &r,
                      std::to_string(side) + " pixels a side");
 }
 
+// Refuses, before anything is read or written, a block whose picture is
+// more than the joiner writes in bounded memory.
+void CheckPictureSize(const JoinResult &result) {
+  if (result.Total <= kMaxPictureTiles)
+    return;
+  throw KError(ErrorCause::InputRefused,
+               "Cannot create file " + result.OutputFile + ": a picture of " +
+                   std::to_string(result.Total) +
+                   " tiles is more than the joiner writes (at most " +
+                   std::to_string(kMaxPictureTiles) + " tiles)");
+}
+
 // Refuses MBTiles tiles that would outgrow the largest SQLite database;
 // `average` is the size of a tile seen so far.
 void CheckSize(const JoinResult &r, double average, int64_t stored) {
@@ -142,27 +151,25 @@ void CheckSize(const JoinResult &r, double average, int64_t stored) {
                      std::to_string(static_cast<int64_t>(limit / 1e9)) + " GB");
 }
 
-// The inventory's tiles that are not stored whole, by view index; false when
-// cancelled.
+// The inventory's state of every view cell, and how many are not stored;
+// false when cancelled. The tiles are handed over as the walk finds them,
+// so that memory holds no list of them.
 bool FindProblems(const DownloadTask &task, const JoinOptions &options,
-                  int64_t columns,
-                  std::unordered_map<int64_t, TileState> &problems) {
+                  int64_t columns, CellStates &problems, int64_t &notStored) {
   InventoryOptions inv;
   inv.Cancel = options.Cancel;
   if (options.Progress)
     inv.Progress = [&options](int64_t done, int64_t total) {
       options.Progress(JoinPhase::Checking, done, total);
     };
-  const TaskInventory inventory = TakeInventory(task, inv);
-  if (inventory.Cancelled)
-    return false;
-  for (const InventoryTile &t : inventory.Problems) {
+  InventoryWalk walk(task, inv);
+  return walk.Run([&](const InventoryTile &t) {
     if (t.State == TileState::Stored)
-      continue;
+      return;
     const ViewCell cell = ViewPlacement(task, t.X, t.Y);
-    problems[cell.Row * columns + cell.Column] = t.State;
-  }
-  return true;
+    problems.Set(cell.Row * columns + cell.Column, t.State);
+    ++notStored;
+  });
 }
 
 } // namespace
@@ -227,7 +234,7 @@ JoinResult JoinTiles(const std::string &projectFile, std::string outputFile,
   const JoinFormat format = ResolveJoinFormat(options.Format, outputFile);
   if (outputFile.empty())
     outputFile = DefaultJoinOutput(projectFile, format);
-  CheckOutput(projectFile, outputFile);
+  CheckOutput(task, outputFile);
 
   JoinResult result;
   result.ProjectFile = projectFile;
@@ -238,9 +245,11 @@ JoinResult JoinTiles(const std::string &projectFile, std::string outputFile,
   result.Rows = ViewRows(task);
   result.Total = result.Columns * result.Rows;
   CheckFormat(task, result, options);
+  CheckPictureSize(result);
 
-  std::unordered_map<int64_t, TileState> problems;
-  if (!FindProblems(task, options, result.Columns, problems)) {
+  CellStates problems(result.Total);
+  int64_t notStored = 0;
+  if (!FindProblems(task, options, result.Columns, problems, notStored)) {
     result.Cancelled = true;
     return result;
   }
@@ -248,8 +257,7 @@ JoinResult JoinTiles(const std::string &projectFile, std::string outputFile,
   double average = 0;
   ChooseSampling(task, result.Columns, result.Rows, problems, input.HSampling,
                  input.VSampling, average);
-  CheckSize(result, average,
-            result.Total - static_cast<int64_t>(problems.size()));
+  CheckSize(result, average, result.Total - notStored);
 
   // A join killed in mid-write left its temporary files beside the output;
   // nothing of them is needed any more.
@@ -267,6 +275,8 @@ JoinResult JoinTiles(const std::string &projectFile, std::string outputFile,
     result.Cancelled = true;
     return result;
   }
+  // Whatever came to stand at the output meanwhile is still not replaced.
+  RefuseNonFileOutput(outputFile);
   if (const int e = out.Commit(); e != 0)
     throw KError(ErrorCause::CannotWrite,
                  "Cannot create file " + outputFile + ": " + std::strerror(e));

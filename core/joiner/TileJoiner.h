@@ -60,6 +60,12 @@ struct JoinResult {
   std::vector<std::string> Lines() const;
 };
 
+// The most tiles a picture holds. The joiner holds the inventory's state
+// of every tile of the block in memory; at this many tiles the join stays
+// well under 256 MB. A larger block is refused at the start, its text
+// giving this limit.
+inline constexpr int64_t kMaxPictureTiles = 4500000;
+
 // The picture's default path: the project file's folder + base name +
 // ".tif", or ".mbtiles" for MBTiles.
 std::string DefaultJoinOutput(const std::string &projectFile,
@@ -74,11 +80,15 @@ JoinFormat ResolveJoinFormat(JoinFormat asked, const std::string &outputFile);
 // when empty). The file is written to a temporary file beside the target
 // and renamed at the end. Throws KError: CannotOpen or InvalidFile for a
 // project file that cannot be used, InputRefused for an output that would
-// replace the project file or lies in no folder, for MBTiles of a task that
-// does not look North, for lower zooms that do not exist and for a block
-// the format cannot hold (the message gives the limit), CannotWrite with
-// the reason when the file cannot be written. Either way, and on Cancel, no
-// output file is left behind.
+// replace one of the task's files or something that is not a regular file
+// (RefuseAsOutput), or lies in no folder, for MBTiles of a task that does
+// not look North, for lower zooms that do not exist, and for a block the
+// format or the joiner cannot hold (the message gives the limit),
+// CannotWrite with the reason when the file cannot be written. Every stored
+// tile passes the workers' image check, or is decoded within its bounds,
+// before it goes in; one that does not counts as damaged. Either way, and
+// on Cancel, no output file is left behind and what stood at the output
+// stays.
 JoinResult JoinTiles(const std::string &projectFile, std::string outputFile,
                      const JoinOptions &options = {});
 

@@ -23,16 +23,16 @@ constexpr std::string_view kTempSuffix = ".part";
 // Creates a new temporary file in the target's folder; its name holds the
 // process id and a counter, so no two writers (threads or processes) share
 // one.
-int CreateTemp(const std::string &target, unsigned mode,
+int CreateTemp(int dirFd, const std::string &target, unsigned mode,
                std::string *tempPath) {
   const std::string folder = ExtractFilePath(target);
   for (int attempt = 0; attempt < 100; ++attempt) {
     *tempPath = folder + std::string(kTempPrefix) + std::to_string(::getpid()) +
                 "-" + std::to_string(tempCounter.fetch_add(1)) +
                 std::string(kTempSuffix);
-    int fd = ::open(tempPath->c_str(),
-                    O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                    static_cast<mode_t>(mode));
+    int fd = ::openat(dirFd, tempPath->c_str(),
+                      O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                      static_cast<mode_t>(mode));
     if (fd >= 0 || errno != EEXIST)
       return fd;
   }
@@ -45,12 +45,13 @@ int CreateTemp(const std::string &target, unsigned mode,
 // nothing is there yet, so a file that appeared since the check is still
 // kept. 0, or the errno that stopped it; the temporary file is left for the
 // caller to remove.
-int PutInPlace(const std::string &temp, const std::string &target,
+int PutInPlace(int dirFd, const std::string &temp, const std::string &target,
                bool replace) {
+  const char *from = temp.c_str(), *to = target.c_str();
   if (replace)
-    return ::rename(temp.c_str(), target.c_str()) != 0 ? errno : 0;
-  if (::link(temp.c_str(), target.c_str()) == 0) {
-    ::unlink(temp.c_str());
+    return ::renameat(dirFd, from, dirFd, to) != 0 ? errno : 0;
+  if (::linkat(dirFd, from, dirFd, to, 0) == 0) {
+    ::unlinkat(dirFd, from, 0);
     return 0;
   }
   const int e = errno;
@@ -58,20 +59,23 @@ int PutInPlace(const std::string &temp, const std::string &target,
     return e;
   // A file system without hard links: fall back to check-then-rename.
   struct stat now;
-  if (::lstat(target.c_str(), &now) == 0)
+  if (::fstatat(dirFd, to, &now, AT_SYMLINK_NOFOLLOW) == 0)
     return EEXIST;
-  return ::rename(temp.c_str(), target.c_str()) != 0 ? errno : 0;
+  return ::renameat(dirFd, from, dirFd, to) != 0 ? errno : 0;
 }
 
 } // namespace
 
 AtomicFile::AtomicFile(std::string target, unsigned newFileMode)
-    : target_(std::move(target)) {
+    : AtomicFile(AT_FDCWD, std::move(target), newFileMode) {}
+
+AtomicFile::AtomicFile(int dirFd, std::string target, unsigned newFileMode)
+    : dirFd_(dirFd), target_(std::move(target)) {
   if (target_.empty() || target_.back() == '/') {
     error_ = target_.empty() ? ENOENT : EISDIR;
     return;
   }
-  fd_.Reset(CreateTemp(target_, newFileMode, &temp_));
+  fd_.Reset(CreateTemp(dirFd_, target_, newFileMode, &temp_));
   created_ = fd_.Valid();
   if (!created_)
     error_ = errno;
@@ -80,7 +84,7 @@ AtomicFile::AtomicFile(std::string target, unsigned newFileMode)
 AtomicFile::~AtomicFile() {
   fd_.Reset();
   if (created_ && !committed_)
-    ::unlink(temp_.c_str());
+    ::unlinkat(dirFd_, temp_.c_str(), 0);
 }
 
 int AtomicFile::Write(std::string_view bytes) {
@@ -109,12 +113,12 @@ int AtomicFile::Commit(bool sync, bool replace) {
   if (fd_.Close() != 0 && e == 0)
     e = errno;
   if (e == 0)
-    e = PutInPlace(temp_, target_, replace);
+    e = PutInPlace(dirFd_, temp_, target_, replace);
   if (e == 0) {
     committed_ = true;
     return 0;
   }
-  ::unlink(temp_.c_str());
+  ::unlinkat(dirFd_, temp_.c_str(), 0);
   created_ = false; // nothing is left to remove
   return e;
 }

@@ -30,6 +30,12 @@ public:
   // Creates the temporary file for `target` (a path that does not end in
   // "/"). Valid() tells whether that worked, Error() why not.
   explicit AtomicFile(std::string target, unsigned newFileMode = kNewFileMode);
+  // The same for the file `target` of the folder held open as `dirFd`
+  // (AT_FDCWD: the working folder): the temporary file, and the file it
+  // becomes, stay in that folder even when its path is given to another
+  // folder meanwhile. TempPath() and Target() are then relative to it.
+  AtomicFile(int dirFd, std::string target,
+             unsigned newFileMode = kNewFileMode);
   // Removes the temporary file unless it was committed.
   ~AtomicFile();
   AtomicFile(const AtomicFile &) = delete;
@@ -57,6 +63,7 @@ public:
   int Commit(bool sync = true, bool replace = true);
 
 private:
+  int dirFd_; // not owned
   std::string target_, temp_;
   UniqueFd fd_;
   int error_ = 0;

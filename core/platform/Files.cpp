@@ -28,8 +28,9 @@ void SetReason(std::string *reason, int e) {
 // A file without any write permission is read-only to this program, even
 // when it runs as root: the user marked it so, the way a read-only
 // attribute protects a file.
-bool IsReadOnly(const std::string &path, const struct stat &st) {
-  return (st.st_mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0;
+bool IsReadOnly(int dirFd, const std::string &name, const struct stat &st) {
+  return (st.st_mode & 0222) == 0 ||
+         ::faccessat(dirFd, name.c_str(), W_OK, 0) != 0;
 }
 
 // What stands at an atomic write's target before the write.
@@ -41,11 +42,13 @@ struct TargetState {
 // 0 when the write may go ahead, else the errno that refuses it: an empty
 // path or a folder's, anything there when `replace` is false, a folder or
 // other non-file, a file marked read-only.
-int CheckTarget(const std::string &path, bool replace, TargetState &state) {
+int CheckTarget(int dirFd, const std::string &path, bool replace,
+                TargetState &state) {
   if (path.empty() || path.back() == '/')
     return path.empty() ? ENOENT : EISDIR;
   struct stat &old = state.old;
-  const bool present = ::lstat(path.c_str(), &old) == 0;
+  const bool present =
+      ::fstatat(dirFd, path.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0;
   // A link is no file of ours: its mode and owner are not carried over.
   state.exists = present && !S_ISLNK(old.st_mode);
   if (present && !replace)
@@ -56,7 +59,7 @@ int CheckTarget(const std::string &path, bool replace, TargetState &state) {
     return EISDIR;
   if (!S_ISREG(old.st_mode))
     return EINVAL;
-  if (IsReadOnly(path, old))
+  if (IsReadOnly(dirFd, path, old))
     return EACCES;
   return 0;
 }
@@ -90,16 +93,17 @@ int FillTemp(AtomicFile &file, std::string_view bytes,
 // the old file. A symbolic link at the target is replaced like a file
 // (rename never follows it), so a link planted in a shared folder cannot
 // steer the write to another file. With `replace` false anything at the
-// target, a link included, is kept and the call fails with EEXIST.
-bool WriteAtomically(const std::string &path, std::string_view bytes,
+// target, a link included, is kept and the call fails with EEXIST. `path`
+// is relative to the folder open as `dirFd` (AT_FDCWD: the working folder).
+bool WriteAtomically(int dirFd, const std::string &path, std::string_view bytes,
                      bool replace, std::string *reason, bool sync = true,
                      unsigned newFileMode = kNewFileMode) {
   TargetState state;
-  if (const int e = CheckTarget(path, replace, state); e != 0) {
+  if (const int e = CheckTarget(dirFd, path, replace, state); e != 0) {
     SetReason(reason, e);
     return false;
   }
-  AtomicFile file(path, newFileMode);
+  AtomicFile file(dirFd, path, newFileMode);
   int e = file.Valid() ? FillTemp(file, bytes, state) : file.Error();
   if (e == 0)
     e = file.Commit(sync, replace);
@@ -127,10 +131,25 @@ bool CreateDir(const std::string &path) {
 
 bool CopyFileTo(const std::string &src, const std::string &dst,
                 bool failIfExists) {
+  return CopyFileToAt(src, AT_FDCWD, dst, failIfExists);
+}
+
+bool CopyFileToAt(const std::string &src, int dirFd, const std::string &dst,
+                  bool failIfExists) {
   std::optional<std::string> bytes = TryReadFileBytes(src);
   if (!bytes)
     return false;
-  return WriteAtomically(dst, *bytes, !failIfExists, nullptr);
+  return WriteAtomically(dirFd, dst, *bytes, !failIfExists, nullptr);
+}
+
+bool FileExistsAt(int dirFd, const std::string &name) {
+  struct stat st;
+  return ::fstatat(dirFd, name.c_str(), &st, 0) == 0 && S_ISREG(st.st_mode);
+}
+
+UniqueFd OpenFolder(const std::string &path) {
+  return UniqueFd(
+      ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
 }
 
 std::vector<std::string> ReadLines(const std::string &path, size_t maxBytes) {
@@ -152,7 +171,7 @@ void WriteLines(const std::string &path,
     bytes += line;
     bytes += "\r\n";
   }
-  if (!WriteAtomically(path, bytes, true, nullptr))
+  if (!WriteAtomically(AT_FDCWD, path, bytes, true, nullptr))
     throw KError(ErrorCause::CannotWrite, "Cannot create file " + path);
 }
 
@@ -193,8 +212,9 @@ std::optional<std::string> TryReadFileBytes(const std::string &path,
 }
 
 BoundedRead ReadBoundedFile(int dirFd, const char *name, size_t maxBytes,
-                            std::string &out) {
-  UniqueFd fd(::openat(dirFd, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+                            std::string &out, int openFlags) {
+  UniqueFd fd(
+      ::openat(dirFd, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | openFlags));
   if (!fd.Valid())
     return errno == ENOENT ? BoundedRead::Missing : BoundedRead::Unopened;
   struct stat st;
@@ -227,12 +247,18 @@ std::string ReadFileBytes(const std::string &path, size_t maxBytes) {
 
 bool WriteFileAtomic(const std::string &path, std::string_view bytes,
                      std::string *reason, unsigned newFileMode) {
-  return WriteAtomically(path, bytes, true, reason, true, newFileMode);
+  return WriteAtomically(AT_FDCWD, path, bytes, true, reason, true,
+                         newFileMode);
 }
 
 bool WriteFileAtomicUnsynced(const std::string &path, std::string_view bytes,
                              std::string *reason) {
-  return WriteAtomically(path, bytes, true, reason, false);
+  return WriteFileAtomicUnsyncedAt(AT_FDCWD, path, bytes, reason);
+}
+
+bool WriteFileAtomicUnsyncedAt(int dirFd, const std::string &name,
+                               std::string_view bytes, std::string *reason) {
+  return WriteAtomically(dirFd, name, bytes, true, reason, false);
 }
 
 bool SyncFileSystem(const std::string &path) {

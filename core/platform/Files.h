@@ -22,6 +22,19 @@ bool CreateDir(const std::string &path);
 bool CopyFileTo(const std::string &src, const std::string &dst,
                 bool failIfExists);
 
+// A folder held open for the writes below (the tile folder of a task): they
+// go into the folder that was there when it was opened, even when its path
+// is given to another folder, or to a link, meanwhile. The open does not
+// follow a symbolic link at the path's last step (it fails with ELOOP or
+// ENOTDIR, errno set); an invalid UniqueFd on any failure.
+UniqueFd OpenFolder(const std::string &path);
+
+// CopyFileTo, FileExists and WriteFileAtomicUnsynced for the file `name` of
+// the folder open as `dirFd` (AT_FDCWD: the working folder).
+bool CopyFileToAt(const std::string &src, int dirFd, const std::string &name,
+                  bool failIfExists);
+bool FileExistsAt(int dirFd, const std::string &name);
+
 // The largest file of each kind that the program reads: project and settings
 // files hold a few hundred bytes, logs and failed-tile lists grow with the
 // task. A larger file is refused rather than read into memory.
@@ -69,9 +82,10 @@ enum class BoundedRead {
 // working folder with AT_FDCWD) whole into `out`, which a caller reading
 // many files (the tiles of a task) reuses. Memory stays bounded by
 // `maxBytes`, and a FIFO under that name is refused without waiting for a
-// writer.
+// writer. `openFlags` are added to open()'s: O_NOFOLLOW makes a link under
+// that name Unopened.
 BoundedRead ReadBoundedFile(int dirFd, const char *name, size_t maxBytes,
-                            std::string &out);
+                            std::string &out, int openFlags = 0);
 
 // Atomic like WriteLines. On failure returns false and sets `reason` to the
 // system's text (strerror); the old file then stays as it was.
@@ -88,6 +102,9 @@ bool WriteFileAtomic(const std::string &path, std::string_view bytes,
 // settles them on the disk in one call before their progress is recorded.
 bool WriteFileAtomicUnsynced(const std::string &path, std::string_view bytes,
                              std::string *reason = nullptr);
+bool WriteFileAtomicUnsyncedAt(int dirFd, const std::string &name,
+                               std::string_view bytes,
+                               std::string *reason = nullptr);
 // Flushes everything written to the file system that holds `path` (a file or
 // folder) to the disk. False when that fails.
 bool SyncFileSystem(const std::string &path);

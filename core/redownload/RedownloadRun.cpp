@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstdlib>
 #include <exception>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -58,8 +59,11 @@ public:
       : http_(http), options_(options), onLine_(onLine), stop_(stop),
         result_(result) {}
 
-  // `file`: where the record's tile goes, as ListTileRule took it.
-  RecordEnd Fetch(const FailedTileRecord &record, const std::string &file) {
+  // `file`: where the record's tile goes, as ListTileRule took it, and
+  // `folder` its folder, opened before the request (invalid when it could
+  // not be).
+  RecordEnd Fetch(const FailedTileRecord &record, const std::string &file,
+                  const UniqueFd &folder) {
     for (int attempt = 1;; ++attempt) {
       // Each attempt starts from an empty buffer, so the part of a body
       // that a reset attempt received never reaches the tile's file.
@@ -76,8 +80,8 @@ public:
         Release();
         return RecordEnd::Next; // a failure without text adds no line
       }
-      if (ok)
-        return Store(record, file); // outside the try: its KError ends it
+      if (ok) // outside the try: its KError ends it
+        return Store(record, file, folder);
       const FailureVerdict verdict = ClassifyFailure(failure);
       if (verdict == FailureVerdict::Repeat && attempt < options_.MaxAttempts &&
           !StopRequested())
@@ -98,7 +102,8 @@ private:
       std::string().swap(buffer_);
   }
 
-  RecordEnd Store(const FailedTileRecord &record, const std::string &file) {
+  RecordEnd Store(const FailedTileRecord &record, const std::string &file,
+                  const UniqueFd &folder) {
     // A success status alone does not make a tile: an error page sent with
     // 200 would replace the placeholder and hide the failure for good.
     if (!BodyIsImage(buffer_)) {
@@ -106,14 +111,15 @@ private:
       onLine_(record.Path + ":" + record.Url + " ->failed, not an image");
       return RecordEnd::Next;
     }
-    if (!StoreTileFile(file, buffer_))
+    const std::string name = ExtractFileName(file);
+    if (!folder.Valid() || !StoreTileFile(folder.Get(), name, buffer_))
       throw KError(ErrorCause::CannotWrite,
                    "Cannot create file " + record.Path);
     lastWritten_ = file;
     Release();
     // The copies of bad bodies that the download left beside the tile
     // describe a download that this one has now replaced.
-    RemoveSideFiles(file);
+    RemoveSideFiles(folder.Get(), name);
     onLine_(record.Path + ":" + record.Url + " ->OK");
     ++result_.Succeeded;
     return RecordEnd::Next;
@@ -250,6 +256,25 @@ ListTileRule::Take(const std::string &recordPath) const {
   return Join(parts, parts.size());
 }
 
+UniqueFd ListTileRule::OpenFolderOf(const std::string &file) const {
+  const std::vector<std::string> parts = Components(file);
+  size_t base = 0;
+  if (StartsWith(parts, lexical_))
+    base = lexical_.size();
+  else if (StartsWith(parts, resolved_))
+    base = resolved_.size();
+  else
+    return UniqueFd();
+  // The list's folder as the user named it, links and all; below it one
+  // step at a time, none of them a link, each relative to the one before.
+  UniqueFd folder(
+      ::open(Join(parts, base).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  for (size_t i = base; folder.Valid() && i + 1 < parts.size(); ++i)
+    folder.Reset(::openat(folder.Get(), parts[i].c_str(),
+                          O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  return folder;
+}
+
 FailedTileRecord SplitFailedTileLine(const std::string &line) {
   const size_t bar = line.find(kRecordSeparator);
   if (bar == std::string::npos)
@@ -293,7 +318,10 @@ RedownloadResult RedownloadRun::Run(const std::string &ftlPath,
         continue;
       }
       ++result.Requested;
-      if (fetch.Fetch(record, *file) == RecordEnd::StopRun)
+      // Opened before the request: a folder swapped for a link while the
+      // tile is on its way does not take the write elsewhere.
+      const UniqueFd folder = rule.OpenFolderOf(*file);
+      if (fetch.Fetch(record, *file, folder) == RecordEnd::StopRun)
         break;
     }
     SettleTiles(fetch.LastWritten(), onLine);

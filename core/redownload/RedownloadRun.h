@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/StopSignal.h"
+#include "platform/UniqueFd.h"
 
 namespace kestrane {
 
@@ -31,6 +32,10 @@ public:
   // The absolute path to write for the record's path, or nullopt when the
   // record is refused.
   std::optional<std::string> Take(const std::string &recordPath) const;
+  // The folder of a file that Take returned, opened step by step from the
+  // list's folder without following a link below it; invalid when a step
+  // is missing, no folder, or a link.
+  UniqueFd OpenFolderOf(const std::string &file) const;
 
 private:
   std::string folder_;                // absolute, as written

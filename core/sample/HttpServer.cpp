@@ -16,6 +16,7 @@
 
 #include "platform/Errors.h"
 #include "sample/HttpMessage.h"
+#include "sample/RequestReader.h"
 
 namespace kestrane {
 
@@ -160,14 +161,42 @@ void HttpServer::Accept(int fd, std::size_t index) {
   std::size_t active = 0;
   for (const Connection &c : conns_)
     active += c.done ? 0 : 1;
-  if (Stopping() || active >= options_.MaxConnections)
+  if (Stopping() ||
+      (active >= options_.MaxConnections && !EvictLongestWaiting()))
     return;
   const int one = 1;
   ::setsockopt(client.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   Connection &conn = conns_.emplace_back();
+  conn.waiting = true;
+  conn.waitingSince = std::chrono::steady_clock::now();
   conn.fd = std::move(client);
   conn.thread = std::thread(&HttpServer::Serve, this, &conn, id,
                             listenerAddresses_[index], port_);
+}
+
+bool HttpServer::EvictLongestWaiting() {
+  // A client waits a moment between a keep-alive answer and its next
+  // request; only a connection idle for longer than that gives way.
+  constexpr std::chrono::seconds kEvictableAfter{1};
+  Connection *longest = nullptr;
+  for (Connection &c : conns_)
+    if (!c.done && c.waiting && c.fd.Valid() &&
+        (longest == nullptr || c.waitingSince < longest->waitingSince))
+      longest = &c;
+  if (longest == nullptr ||
+      std::chrono::steady_clock::now() - longest->waitingSince <
+          kEvictableAfter)
+    return false;
+  // Its thread sees the end of the connection and finishes it.
+  ::shutdown(longest->fd.Get(), SHUT_RDWR);
+  longest->waiting = false;
+  return true;
+}
+
+void HttpServer::SetWaiting(Connection *conn, bool waiting) {
+  std::lock_guard lock(mutex_);
+  conn->waiting = waiting;
+  conn->waitingSince = std::chrono::steady_clock::now();
 }
 
 void HttpServer::ReapFinished() {
@@ -304,84 +333,6 @@ struct Sender {
   }
 };
 
-// Reads the requests of one connection from its socket.
-class RequestReader {
-public:
-  explicit RequestReader(int fd) : fd_(fd) {}
-
-  // The next whole request (head and body), or nullopt when the connection
-  // ends: the client went, or a bad request was answered by `sender`.
-  std::optional<HttpRequest> Next(Sender &sender,
-                                  const HttpServerOptions &options) {
-    std::size_t headEnd = FindHeadEnd(buf_, scanned_);
-    while (headEnd == std::string::npos &&
-           buf_.size() <= options.MaxHeaderBytes) {
-      scanned_ = buf_.size();
-      if (!Receive())
-        return std::nullopt;
-      headEnd = FindHeadEnd(buf_, scanned_ >= 3 ? scanned_ - 3 : 0);
-    }
-    if (headEnd == std::string::npos || headEnd > options.MaxHeaderBytes) {
-      Refuse(sender, 431, "Request Header Fields Too Large");
-      return std::nullopt;
-    }
-    ParsedHead parsed = ParseHead(std::string_view(buf_).substr(0, headEnd),
-                                  options.MaxBodyBytes);
-    if (parsed.errorStatus != 0) {
-      Refuse(sender, parsed.errorStatus, parsed.errorReason);
-      return std::nullopt;
-    }
-    const std::size_t total = headEnd + parsed.contentLength;
-    while (buf_.size() < total)
-      if (!Receive())
-        return std::nullopt;
-    HttpRequest &req = parsed.request;
-    req.Raw = buf_.substr(0, total);
-    req.Body = buf_.substr(headEnd, parsed.contentLength);
-    buf_.erase(0, total);
-    scanned_ = 0;
-    return std::move(req);
-  }
-
-private:
-  bool Receive() {
-    for (;;) {
-      const ssize_t n = ::recv(fd_, chunk_, sizeof chunk_, 0);
-      if (n > 0) {
-        buf_.append(chunk_, static_cast<std::size_t>(n));
-        return true;
-      }
-      if (n < 0 && errno == EINTR)
-        continue;
-      return false; // the client went, or the server is stopping
-    }
-  }
-
-  // Answers a bad request, then reads and drops what the client still
-  // sends for a moment: closing with unread data would reset the
-  // connection, and the client could lose the answer.
-  void Refuse(Sender &sender, int status, const char *reason) {
-    HttpRequest none;
-    HttpResponse r = HttpResponse::Make(status, reason, reason, "text/plain");
-    r.Close = true;
-    sender.Send(none, r);
-    ::shutdown(fd_, SHUT_WR);
-    std::size_t dropped = 0;
-    pollfd p{fd_, POLLIN, 0};
-    while (dropped < std::size_t{1024} * 1024 && ::poll(&p, 1, 200) > 0) {
-      const ssize_t n = ::recv(fd_, chunk_, sizeof chunk_, 0);
-      if (n <= 0)
-        break;
-      dropped += static_cast<std::size_t>(n);
-    }
-  }
-
-  int fd_;
-  std::string buf_;
-  std::size_t scanned_ = 0;
-  char chunk_[16 * 1024];
-};
-
 // The handler's answer; a handler that throws gets a 500 answered for it.
 HttpResponse Answer(const HttpHandler &handler, const HttpRequest &req) {
   try {
@@ -398,13 +349,18 @@ void HttpServer::Serve(Connection *conn, uint64_t id,
                        const std::string &localAddress, uint16_t localPort) {
   const int fd = conn->fd.Get(); // stays open until Finish
   Sender sender{fd, [this](int ms) { return Pause(ms); }};
-  RequestReader reader(fd);
+  RequestReader reader(fd, [&sender](int status, const char *reason) {
+    HttpResponse r = HttpResponse::Make(status, reason, reason, "text/plain");
+    r.Close = true;
+    sender.Send(HttpRequest(), r);
+  });
   uint32_t index = 0;
   After after = After::Close;
   while (!Stopping()) {
-    std::optional<HttpRequest> req = reader.Next(sender, options_);
+    std::optional<HttpRequest> req = reader.Next(options_);
     if (!req)
       break;
+    SetWaiting(conn, false);
     req->LocalAddress = localAddress;
     req->LocalPort = localPort;
     req->ConnectionId = id;
@@ -417,6 +373,7 @@ void HttpServer::Serve(Connection *conn, uint64_t id,
     after = sender.Send(*req, Answer(handler_, *req));
     if (after != After::KeepOpen)
       break;
+    SetWaiting(conn, true);
   }
   Finish(conn, after == After::Reset);
 }

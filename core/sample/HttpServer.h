@@ -1,5 +1,6 @@
 #pragma once
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -100,13 +101,20 @@ struct HttpServerOptions {
   bool RecordRequests = true;             // keep a copy of every request
   std::size_t MaxHeaderBytes = 64 * 1024; // more: 400 and close
   std::size_t MaxBodyBytes = 1024 * 1024; // more: 413 and close
-  std::size_t MaxConnections = 256;       // more at once: closed at once
+  std::size_t MaxConnections = 256;       // more at once: see below
+  // A connection that sends no whole request for this long (from its
+  // opening, or from the end of its last answer) is closed, so that idle
+  // or trickling clients cannot hold the connections for ever. 0: never.
+  std::chrono::milliseconds IdleTimeout{30000};
 };
 
 // A small HTTP/1.1 server on loopback addresses: a thread per connection,
 // keep-alive with many requests per connection, fault injection through the
 // handler's answers. Starts listening in the constructor (throws KError when
-// it cannot) and stops in the destructor.
+// it cannot) and stops in the destructor. When MaxConnections are open, a
+// new connection takes the place of the one that has waited longest for
+// its next request, if that one has waited a second or more; otherwise
+// (every connection busy) the new one is closed at once.
 class HttpServer {
 public:
   HttpServer(HttpHandler handler, HttpServerOptions options = {});
@@ -137,6 +145,9 @@ private:
     UniqueFd fd; // guarded by mutex_; holds nothing once closed
     std::thread thread;
     bool done = false; // guarded by mutex_
+    // Reading a request, and since when; guarded by mutex_.
+    bool waiting = false;
+    std::chrono::steady_clock::time_point waitingSince;
   };
 
   void AcceptLoop();
@@ -145,6 +156,10 @@ private:
              uint16_t localPort);
   void Finish(Connection *conn, bool reset);
   void ReapFinished();
+  // Closes the connection that has waited longest for a request, when it
+  // has waited long enough; false when there is none. Needs mutex_.
+  bool EvictLongestWaiting();
+  void SetWaiting(Connection *conn, bool waiting);
   // Sleeps ms milliseconds; false when the server is stopping.
   bool Pause(int ms);
   bool Stopping() const { return stopping_.Requested(); }

@@ -1,9 +1,8 @@
 #include "task/Settings.h"
 
 #include <cstdlib>
-#include <filesystem>
 #include <pwd.h>
-#include <system_error>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/Files.h"
@@ -53,8 +52,16 @@ std::string UserSettingsPath() {
 void PrepareSettingsFolder(const std::string &settingsPath) {
   if (settingsPath != UserSettingsPath())
     return;
-  std::error_code ec; // a failure shows in the write that follows
-  std::filesystem::create_directories(ExtractFilePath(settingsPath), ec);
+  // Each missing level is made readable by the user alone, as the folders
+  // of a user's configuration should be: the file holds the proxy password.
+  // A failure shows in the write that follows.
+  const std::string folder = ExtractFilePath(settingsPath);
+  for (size_t slash = folder.find('/', 1); slash != std::string::npos;
+       slash = folder.find('/', slash + 1)) {
+    const std::string level = folder.substr(0, slash);
+    if (!DirectoryExists(level) && ::mkdir(level.c_str(), 0700) != 0)
+      return;
+  }
 }
 
 std::string DefaultDownloadFolder() {

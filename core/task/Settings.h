@@ -16,7 +16,8 @@ std::string SettingsPath(const std::string &programFolder);
 std::string UserSettingsPath();
 
 // Before the options dialog's first save: creates the folder of the user's
-// settings file (with its parents) when `settingsPath` is UserSettingsPath().
+// settings file (with its parents) when `settingsPath` is UserSettingsPath();
+// each folder it makes gets mode 0700, one already there keeps its own.
 // A program folder's missing ini folder is not made: the write then fails
 // and says so.
 void PrepareSettingsFolder(const std::string &settingsPath);

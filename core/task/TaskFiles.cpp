@@ -1,5 +1,7 @@
 #include "task/TaskFiles.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <string>
 #include <utility>
@@ -9,6 +11,7 @@
 #include "platform/Files.h"
 #include "platform/Ini.h"
 #include "platform/NumberFormat.h"
+#include "platform/OutputChecks.h"
 
 namespace kestrane {
 namespace {
@@ -165,6 +168,16 @@ void AppendLogArea(std::vector<std::string> &lines, const DownloadTask &t) {
 
 void CreateTileFolder(const DownloadTask &task) {
   const std::string &folder = task.TileFolder;
+  // A link planted in a shared output folder under the tile folder's name
+  // would lead the tiles into a folder of someone else's choosing. (The
+  // trailing "/" would make lstat follow it.)
+  std::string name = folder;
+  while (name.size() > 1 && name.back() == '/')
+    name.pop_back();
+  struct stat st;
+  if (::lstat(name.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+    throw KError(ErrorCause::InputRefused,
+                 "The tile folder is a symbolic link: " + folder);
   if (!DirectoryExists(folder) && !CreateDir(folder))
     throw KError(ErrorCause::CannotWrite,
                  "Create directory " + folder + " Failed.");
@@ -324,11 +337,55 @@ void CreateFailedFile(const DownloadTask &task) {
   WriteTextFile(task.FailedFilePath, "");
 }
 
+namespace {
+
+// The decimal digits of every number from `first` to `last` (not negative).
+uint64_t DigitsFromTo(int64_t first, int64_t last) {
+  uint64_t sum = 0;
+  int64_t power = 1; // 10^(digits - 1)
+  for (uint64_t digits = 1; power <= last; ++digits, power *= 10) {
+    const int64_t from = std::max(first, power);
+    const int64_t to = std::min(last, power * 10 - 1);
+    if (from <= to)
+      sum += digits * static_cast<uint64_t>(to - from + 1);
+  }
+  return sum;
+}
+
+} // namespace
+
+uint64_t TileListBytes(const DownloadTask &task) {
+  const TaskParameters &p = task.Params;
+  if (p.ContinueTask || p.Dir != 0)
+    return 0;
+  const uint64_t columns = static_cast<uint64_t>(task.MaxX) - task.MinX + 1;
+  const uint64_t rows = static_cast<uint64_t>(task.MaxY) - task.MinY + 1;
+  const uint64_t tiles = columns * rows;
+  // "ks_" X "_" Y "_" zoom ".jpg: " and four edges of 20 characters, each
+  // after one space but the first, then CR LF.
+  const uint64_t fixed = 3 + 1 + 1 + std::to_string(p.Zoom).size() + 1 +
+                         task.TileExtension().size() + 2 + 4 * 20 + 3 + 2;
+  const uint64_t files = (tiles + kTileListChunk - 1) / kTileListChunk;
+  return tiles * fixed + rows * DigitsFromTo(task.MinX, task.MaxX) +
+         columns * DigitsFromTo(task.MinY, task.MaxY) +
+         files * (sizeof kTileListHeader - 1);
+}
+
+void CheckRoomForTileLists(const DownloadTask &task) {
+  CheckRoomFor(task.ListFilePath + "1.txt", TileListBytes(task));
+}
+
 void WriteTaskFiles(const DownloadTask &task) {
-  WriteProjectFile(task);
+  // The lists of a huge block would fill the disk: refused before any of
+  // the task's files is written. The project file comes last: a run killed
+  // while the others are written leaves no project file that `resume` or
+  // Start would continue without its log, so the next Start simply writes
+  // them all again.
+  CheckRoomForTileLists(task);
   WriteTileList(task);
   WriteLogHeader(task);
   CreateFailedFile(task);
+  WriteProjectFile(task);
   // A run killed in mid-write may have left temporary files beside its
   // tiles and task files; nothing of them is needed any more.
   RemoveStaleTemporaries(task.TileFolder);

@@ -8,7 +8,9 @@ namespace kestrane {
 
 // Makes the task's tile folder when there is none; an existing one and the
 // tiles in it are kept. Throws KError(CannotWrite, "Create directory " +
-// folder + " Failed.") when it cannot be made.
+// folder + " Failed.") when it cannot be made, and KError(InputRefused,
+// "The tile folder is a symbolic link: " + folder) when a link stands in its
+// place: the tiles go only into a folder of the task's own.
 void CreateTileFolder(const DownloadTask &task);
 
 // The positions a continued task's project file holds for its worker slots
@@ -25,8 +27,19 @@ void WriteLogHeader(const DownloadTask &task); // header, or continuation marker
 void CreateFailedFile(
     const DownloadTask &task); // empty, nothing when continued
 
-// The four in that order, then the removal of the temporary files that a run
-// killed in mid-write left beside the tiles and the task's files.
+// The four, the project file last, then the removal of the temporary files
+// that a run killed in mid-write left beside the tiles and the task's files.
+// Tile lists of more than 1 GB that their disk has no room for are refused
+// before any file is written (KError(CannotWrite) naming both sizes).
 void WriteTaskFiles(const DownloadTask &task);
+
+// The bytes WriteTileList writes for the task, every list file together; 0
+// when it writes none.
+uint64_t TileListBytes(const DownloadTask &task);
+// Throws KError(CannotWrite, "Cannot create file <the first list>: it
+// needs ..., and the disk has ... free") when the task's tile lists are
+// over 1 GB and their disk has less room (CheckRoomFor); Start and `plan`
+// ask before the tile folder is made.
+void CheckRoomForTileLists(const DownloadTask &task);
 
 } // namespace kestrane

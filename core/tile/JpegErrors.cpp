@@ -1,11 +1,18 @@
 #include "tile/JpegErrors.h"
 
+#include <jerror.h>
+
 namespace kestrane {
 
 namespace {
 
-// Warnings (data ending early, extraneous bytes) and trace messages.
-void IgnoreMessage(j_common_ptr, int) {}
+// A warning has level -1; trace messages have 0 and above. Data that ends
+// before the picture does leaves like an error; every other message is
+// ignored.
+void OnMessage(j_common_ptr cinfo, int level) {
+  if (level < 0 && cinfo->err->msg_code == JWRN_JPEG_EOF)
+    LeaveJpegDecoding(cinfo);
+}
 
 } // namespace
 
@@ -17,7 +24,7 @@ void IgnoreMessage(j_common_ptr, int) {}
 jpeg_error_mgr *InstallJpegErrors(JpegErrorManager &err) {
   jpeg_error_mgr *pub = jpeg_std_error(&err.pub);
   err.pub.error_exit = LeaveJpegDecoding;
-  err.pub.emit_message = IgnoreMessage;
+  err.pub.emit_message = OnMessage;
   return pub;
 }
 

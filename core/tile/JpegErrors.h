@@ -9,10 +9,13 @@ namespace kestrane {
 
 // The libjpeg-turbo error handling of every decoding and encoding in the
 // program (the workers' check, the viewer, the joiner): an error of the
-// codec leaves the decoding or encoding at once by a long jump to `jump`, and
-// its warnings and trace messages are ignored, so that data ending early
-// decodes with what is missing filled in. The function that decodes or encodes
-// calls setjmp(jump) itself and holds no object with a destructor while the
+// codec leaves the decoding or encoding at once by a long jump to `jump`. So
+// does the decoder's warning that the data ends before the picture does
+// (JWRN_JPEG_EOF): a tile that arrived cut short would otherwise decode with
+// the missing part filled in grey and pass for whole. Its other warnings
+// (extraneous bytes, a corrupt segment it can step over) and the trace
+// messages are ignored. The function that decodes or encodes calls
+// setjmp(jump) itself and holds no object with a destructor while the
 // decoder runs.
 struct JpegErrorManager {
   jpeg_error_mgr pub;

@@ -1,5 +1,6 @@
 #include "tile/Placeholder.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <optional>
@@ -23,8 +24,14 @@ std::string PlaceholderBytes(const std::string &programFolder) {
 
 bool PlacePlaceholder(const std::string &placeholderPath,
                       const std::string &tilePath) {
-  return CopyFileTo(placeholderPath, tilePath, /*failIfExists=*/true) ||
-         FileExists(tilePath) || !FileExists(placeholderPath);
+  return PlacePlaceholder(placeholderPath, AT_FDCWD, tilePath);
+}
+
+bool PlacePlaceholder(const std::string &placeholderPath, int folderFd,
+                      const std::string &tileName) {
+  return CopyFileToAt(placeholderPath, folderFd, tileName,
+                      /*failIfExists=*/true) ||
+         FileExistsAt(folderFd, tileName) || !FileExists(placeholderPath);
 }
 
 bool TileFileIsStored(const std::string &path, const std::string &placeholder) {

@@ -30,6 +30,9 @@ std::string PlaceholderBytes(const std::string &programFolder);
 // failure.
 bool PlacePlaceholder(const std::string &placeholderPath,
                       const std::string &tilePath);
+// The same for the tile `tileName` of the folder held open as `folderFd`.
+bool PlacePlaceholder(const std::string &placeholderPath, int folderFd,
+                      const std::string &tileName);
 
 // Whether the file at `path` holds a tile without the decode check: a
 // non-empty regular file that is not `placeholder` (its bytes; empty: any

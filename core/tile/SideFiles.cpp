@@ -1,6 +1,7 @@
 #include "tile/SideFiles.h"
 
-#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace kestrane {
 
@@ -12,9 +13,9 @@ std::string SideFilePath(const std::string &tilePath, SideFile kind) {
   return tilePath + std::string(SideFileSuffix(kind));
 }
 
-void RemoveSideFiles(const std::string &tilePath) {
-  std::remove(SideFilePath(tilePath, SideFile::Crashed).c_str());
-  std::remove(SideFilePath(tilePath, SideFile::Invalid).c_str());
+void RemoveSideFiles(int folderFd, const std::string &tileName) {
+  for (const SideFile kind : {SideFile::Crashed, SideFile::Invalid})
+    ::unlinkat(folderFd, SideFilePath(tileName, kind).c_str(), 0);
 }
 
 } // namespace kestrane

@@ -18,7 +18,8 @@ inline constexpr std::string_view kInvalidSuffix = ".invalid";
 std::string_view SideFileSuffix(SideFile kind);
 // The side file of the tile at `tilePath`: the tile's path and the suffix.
 std::string SideFilePath(const std::string &tilePath, SideFile kind);
-// Removes both side files of the tile at `tilePath`, where there are any.
-void RemoveSideFiles(const std::string &tilePath);
+// Removes both side files of the tile `tileName` of the folder held open as
+// `folderFd`, where there are any.
+void RemoveSideFiles(int folderFd, const std::string &tileName);
 
 } // namespace kestrane

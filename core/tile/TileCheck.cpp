@@ -5,30 +5,12 @@
 #include <cstring>
 #include <vector>
 
+#include "tile/JpegBounds.h"
 #include "tile/JpegErrors.h"
 
 namespace kestrane {
 
 namespace {
-
-// A tile is 256 x 256. A picture wider or taller than this is not a tile but
-// one made to exhaust memory and time, and counts as not decodable.
-constexpr JDIMENSION kMaxSide = 4096;
-// Every scan makes the decoder walk the whole picture once more, for as few
-// as a hundred bytes of input; a progressive tile has about ten.
-constexpr int kMaxScans = 64;
-// The decoder's own working memory (the coefficient buffers of progressive
-// and multi-scan pictures) is held to this: eight workers at once stay
-// well inside a small machine's memory. More fails as a decoding error.
-constexpr long kMaxDecoderMemory = 16L * 1024 * 1024;
-
-// Called by the decoder as it reads each part of the input: a picture with
-// too many scans is left at the first one over the limit.
-void OnProgress(j_common_ptr cinfo) {
-  auto *d = reinterpret_cast<j_decompress_ptr>(cinfo);
-  if (d->input_scan_number > kMaxScans)
-    LeaveJpegDecoding(cinfo);
-}
 
 // The rows of one read, kept per thread so that no tile allocates them.
 thread_local std::vector<JSAMPLE> scanlines;
@@ -40,9 +22,8 @@ bool Decode(jpeg_decompress_struct *cinfo, JpegErrorManager *err,
   if (setjmp(err->jump) != 0)
     return false;
   jpeg_mem_src(cinfo, data, size);
-  cinfo->mem->max_memory_to_use = kMaxDecoderMemory;
   jpeg_read_header(cinfo, TRUE);
-  if (cinfo->image_width > kMaxSide || cinfo->image_height > kMaxSide)
+  if (!JpegSidesWithinBounds(*cinfo))
     return false;
   // Only whether the data decodes matters, not how the picture looks.
   cinfo->dct_method = JDCT_IFAST;
@@ -72,7 +53,7 @@ uint32_t BigEndian32(const unsigned char *p) {
 
 } // namespace
 
-bool JpegDecodes(std::string_view bytes) {
+bool JpegDecodes(std::string_view bytes, const StopFlag *cancel) {
   if (bytes.size() < 2)
     return false;
   jpeg_decompress_struct cinfo;
@@ -81,9 +62,9 @@ bool JpegDecodes(std::string_view bytes) {
   if (setjmp(err.jump) != 0)
     return false; // jpeg_create_decompress itself can fail (out of memory)
   jpeg_create_decompress(&cinfo);
-  jpeg_progress_mgr progress{};
-  progress.progress_monitor = OnProgress;
-  cinfo.progress = &progress;
+  JpegBounds bounds;
+  bounds.Cancel = cancel;
+  BoundJpegDecoding(cinfo, bounds);
   const bool ok = Decode(&cinfo, &err,
                          reinterpret_cast<const unsigned char *>(bytes.data()),
                          static_cast<unsigned long>(bytes.size()));
@@ -132,11 +113,19 @@ bool PngHeaderIsSound(std::string_view bytes) {
   return depthFits && p[26] == 0 && p[27] == 0 && p[28] <= 1;
 }
 
-bool StoredTileIsImage(std::string_view bytes) {
+bool PngWithinBounds(std::string_view bytes) {
+  if (!PngHeaderIsSound(bytes))
+    return false;
+  const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
+  return BigEndian32(p + 16) <= kMaxJpegSide &&
+         BigEndian32(p + 20) <= kMaxJpegSide;
+}
+
+bool StoredTileIsImage(std::string_view bytes, const StopFlag *cancel) {
   const ImageSignature signature = SignatureOf(bytes);
   if (signature == ImageSignature::Png)
     return PngHeaderIsSound(bytes);
-  return signature == ImageSignature::Jpeg && JpegDecodes(bytes);
+  return signature == ImageSignature::Jpeg && JpegDecodes(bytes, cancel);
 }
 
 } // namespace kestrane

@@ -1,6 +1,8 @@
 #pragma once
 #include <string_view>
 
+#include "platform/StopSignal.h"
+
 namespace kestrane {
 
 // What a body announces by its first two bytes: 89 50 a PNG, FF D8 a JPEG.
@@ -9,12 +11,14 @@ enum class ImageSignature { None, Png, Jpeg };
 ImageSignature SignatureOf(std::string_view bytes);
 
 // True when the bytes decode completely as a JPEG image with libjpeg-turbo.
-// Only the decoder's errors fail; its warnings (such as data that ends early
-// after the image data began) are ignored. A picture wider or taller than
+// The decoder's errors fail, and so does data that ends before the picture
+// does (the decoder's premature-end warning): a tile cut short in transfer
+// is no tile. Its other warnings are ignored. A picture wider or taller than
 // 4096 pixels, with more than 64 scans, or needing more than 16 MiB of the
-// decoder's working memory fails too: the time and memory one body costs
-// are bounded.
-bool JpegDecodes(std::string_view bytes);
+// decoder's working memory fails too (tile/JpegBounds.h): the time and
+// memory one body costs are bounded. A request on `cancel` leaves the
+// decoding within one row of blocks, and it fails.
+bool JpegDecodes(std::string_view bytes, const StopFlag *cancel = nullptr);
 
 // The body check shared by the workers and the re-download run: a PNG
 // signature (89 50) or a JPEG (FF D8) that decodes.
@@ -26,9 +30,14 @@ bool BodyIsImage(std::string_view bytes);
 // of the two interlace methods.
 bool PngHeaderIsSound(std::string_view bytes);
 
+// A sound PNG header (as above) of a picture no wider or taller than a
+// JPEG may be (tile/JpegBounds.h): the viewer decodes no larger PNG.
+bool PngWithinBounds(std::string_view bytes);
+
 // The inventory's check of a stored tile file: a JPEG must decode as the
 // workers' check decodes it; a PNG must carry a sound header. Anything else
-// is not a tile.
-bool StoredTileIsImage(std::string_view bytes);
+// is not a tile. `cancel` as for JpegDecodes.
+bool StoredTileIsImage(std::string_view bytes,
+                       const StopFlag *cancel = nullptr);
 
 } // namespace kestrane

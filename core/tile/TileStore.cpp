@@ -4,9 +4,9 @@
 
 namespace kestrane {
 
-bool StoreTileFile(const std::string &path, std::string_view bytes,
-                   std::string *reason) {
-  return WriteFileAtomicUnsynced(path, bytes, reason);
+bool StoreTileFile(int folderFd, const std::string &name,
+                   std::string_view bytes, std::string *reason) {
+  return WriteFileAtomicUnsyncedAt(folderFd, name, bytes, reason);
 }
 
 } // namespace kestrane

@@ -1,19 +1,17 @@
 #include "viewer/TileDecode.h"
 
+#include <fcntl.h>
+
 #include <algorithm>
 
-#include "platform/Files.h"
+#include "tile/JpegBounds.h"
 #include "tile/JpegErrors.h"
 #include "tile/TileCheck.h"
+#include "tile/TileRead.h"
 
 namespace kestrane {
 
 namespace {
-
-// Anything larger than this is not a tile but a picture made to exhaust
-// memory; the worker's check refuses it alike.
-constexpr unsigned long long kMaxPixels = 1ull << 26;
-constexpr long kMaxDecoderMemory = 256L * 1024 * 1024;
 
 // The pixel order whose 32-bit words read 0xAARRGGBB on this machine.
 constexpr J_COLOR_SPACE kWordOrder =
@@ -31,11 +29,8 @@ bool Decode(jpeg_decompress_struct *cinfo, JpegErrorManager *err,
   if (setjmp(err->jump) != 0)
     return false;
   jpeg_mem_src(cinfo, data, size);
-  cinfo->mem->max_memory_to_use = kMaxDecoderMemory;
   jpeg_read_header(cinfo, TRUE);
-  if (static_cast<unsigned long long>(cinfo->image_width) *
-          cinfo->image_height >
-      kMaxPixels)
+  if (!JpegSidesWithinBounds(*cinfo))
     return false;
   cinfo->scale_num = 1;
   cinfo->scale_denom = 1u << level;
@@ -57,18 +52,22 @@ bool Decode(jpeg_decompress_struct *cinfo, JpegErrorManager *err,
 
 } // namespace
 
-std::optional<Pixels> DecodeJpeg(std::string_view bytes, int level) {
+std::optional<Pixels> DecodeJpeg(std::string_view bytes, int level,
+                                 const StopFlag *cancel) {
   if (SignatureOf(bytes) != ImageSignature::Jpeg || level < 0 ||
       level > kMaxDecodeLevel)
     return std::nullopt;
   Pixels out;
   jpeg_decompress_struct cinfo;
   JpegErrorManager err;
-  // Warnings (data ending early) are ignored, as the worker's check does.
+  // The worker check's error handling: data that ends early fails here too.
   InstallJpegErrors(cinfo, err);
   if (setjmp(err.jump) != 0)
     return std::nullopt;
   jpeg_create_decompress(&cinfo);
+  JpegBounds bounds;
+  bounds.Cancel = cancel;
+  BoundJpegDecoding(cinfo, bounds);
   const bool ok = Decode(&cinfo, &err,
                          reinterpret_cast<const unsigned char *>(bytes.data()),
                          static_cast<unsigned long>(bytes.size()), level, &out);
@@ -79,10 +78,11 @@ std::optional<Pixels> DecodeJpeg(std::string_view bytes, int level) {
 }
 
 std::optional<Pixels> DecodeTileFile(const std::string &path, int level) {
-  const std::optional<std::string> bytes = TryReadFileBytes(path);
-  if (!bytes)
+  std::string bytes;
+  if (ReadStoredTile(AT_FDCWD, path.c_str(), kMaxViewTileBytes, bytes) !=
+      StoredTileRead::Whole)
     return std::nullopt;
-  return DecodeJpeg(*bytes, level);
+  return DecodeJpeg(bytes, level);
 }
 
 Pixels Shrink(const Pixels &src, int size) {

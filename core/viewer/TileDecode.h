@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/StopSignal.h"
+
 namespace kestrane {
 
 // A picture in memory: rows from the top, one 0xAARRGGBB word per pixel
@@ -28,12 +30,19 @@ inline constexpr int kMaxDecodeLevel = 3;
 // of pixels in the cache, whatever the zoom.
 inline constexpr int kMaxViewLevel = 6;
 
-// Decodes a JPEG at 1/2^level of its size (level 0..3). nullopt when the
-// bytes are not a JPEG that decodes, or would be larger than any tile.
-std::optional<Pixels> DecodeJpeg(std::string_view bytes, int level);
+// Decodes a JPEG at 1/2^level of its size (level 0..3), within the bounds
+// of the workers' image check (tile/JpegBounds.h). nullopt when the bytes
+// are not a JPEG that decodes within them, or when `cancel` was requested
+// meanwhile (the decoding is left within one row of blocks).
+std::optional<Pixels> DecodeJpeg(std::string_view bytes, int level,
+                                 const StopFlag *cancel = nullptr);
 
-// The same from a file; nullopt also when the file cannot be read.
+// The same from a tile's file; nullopt also when the file cannot be read or
+// is a link (tile/TileRead.h).
 std::optional<Pixels> DecodeTileFile(const std::string &path, int level);
+
+// The largest tile file the viewer reads; a larger one counts as damaged.
+inline constexpr size_t kMaxViewTileBytes = size_t{16} << 20;
 
 // A size x size copy of `src`, each pixel the mean of the pixels it covers
 // (a box filter; the source is at least that large in both directions or

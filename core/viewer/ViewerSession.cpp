@@ -1,11 +1,13 @@
 #include "viewer/ViewerSession.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <ctime>
 
 #include "platform/Files.h"
+#include "tile/TileRead.h"
 
 namespace kestrane {
 
@@ -71,14 +73,16 @@ ViewerSession::Result ViewerSession::Run(const Job &job) {
   Result r;
   r.Done = job;
   const TileXY t = grid_.TileAtIndex(job.Key.Cell);
-  bool missing = false;
-  const std::optional<std::string> bytes =
-      TryReadFileBytes(task_.Task.TilePath(t.X, t.Y), &missing);
-  r.Found = !missing;
-  if (!bytes)
+  // A link under the tile's name is not followed: found, and damaged.
+  thread_local std::string bytes;
+  const StoredTileRead read =
+      ReadStoredTile(AT_FDCWD, task_.Task.TilePath(t.X, t.Y).c_str(),
+                     kMaxViewTileBytes, bytes);
+  r.Found = read != StoredTileRead::Missing;
+  if (read != StoredTileRead::Whole)
     return r;
   std::optional<Pixels> image =
-      hooks_.Decode(*bytes, std::min(job.Key.Level, kMaxDecodeLevel));
+      hooks_.Decode(bytes, std::min(job.Key.Level, kMaxDecodeLevel), &cancel_);
   if (!image)
     return r;
   if (job.Key.Level > kMaxDecodeLevel && !job.Fill)

@@ -30,8 +30,11 @@ struct SessionHooks {
   std::function<void(std::function<void()>)> Post;
   // On the main thread, after pictures or marks came in.
   std::function<void()> Changed;
-  // Decodes a tile's bytes at a level (0..3); DecodeJpeg when empty.
-  std::function<std::optional<Pixels>(std::string_view, int)> Decode;
+  // Decodes a tile's bytes at a level (0..3) within the bounds of the
+  // workers' image check, leaving off when the stop request given is set;
+  // DecodeJpeg when empty.
+  std::function<std::optional<Pixels>(std::string_view, int, const StopFlag *)>
+      Decode;
 };
 
 struct SessionLimits {

@@ -1,11 +1,14 @@
 #include "worker/DownloadWorker.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <exception>
 #include <optional>
+#include <system_error>
 #include <utility>
 
 #include "platform/Errors.h"
+#include "platform/Files.h"
 #include "tile/Placeholder.h"
 #include "tile/SideFiles.h"
 #include "tile/TileStore.h"
@@ -75,9 +78,9 @@ private:
           : p == RetryPause::Short ? w_.pacing_.ShortRetry
                                    : std::chrono::milliseconds{0});
   }
-  // Writes bytes to a file atomically; on failure logs the worker's error
-  // line and returns false.
-  bool Write(const std::string &path, std::string_view bytes);
+  // Writes bytes atomically to the file `name` of the tile folder; on
+  // failure logs the worker's error line and returns false.
+  bool Write(const std::string &name, std::string_view bytes);
   TileOutcome KeepBadBody(SideFile kind, const char *what);
   TileOutcome GiveUp(const char *what);
   void PlaceBlank();
@@ -87,6 +90,11 @@ private:
   const std::string n_; // the worker's number in log lines
   std::optional<TileHttp> http_;
   std::string blankPath_;
+  // The tile folder, held open: every file of a tile goes there, even when
+  // its path is given to a link during a request. When it could not be
+  // opened, every write fails with the reason.
+  UniqueFd folder_;
+  int folderError_ = 0;
   // The current tile.
   int32_t x_ = 0, y_ = 0;
   std::string url_, path_, name_;
@@ -104,9 +112,11 @@ void DownloadWorker::Walker::Run() {
   }
   http_.emplace(options);
 
-  // 2. The blank placeholder.
+  // 2. The blank placeholder, and the folder the tiles go to.
   blankPath_ = PlaceholderPath(task_.Env.ProgramFolder, task_.BlankImageNumber,
                                task_.TileExtension());
+  folder_ = OpenFolder(task_.TileFolder);
+  folderError_ = folder_.Valid() ? 0 : errno;
 
   // 3. and 4. Where an earlier run of this worker stopped, the bounds and
   // the share. 64 bits: a block's sequence numbers need not fit 32.
@@ -216,7 +226,7 @@ TileOutcome DownloadWorker::Walker::ActOnBody(BodyVerdict v, int64_t seqNo) {
   case BodyVerdict::Stored:
     // The bytes were checked in memory; the tile file changes only now,
     // in one rename, so it is either the old file or the whole new one.
-    if (!Write(path_, buffer_))
+    if (!Write(name_, buffer_))
       return TileOutcome::EndsWorker;
     std::string().swap(buffer_);
     Log("T" + n_ + ":seq=" + std::to_string(seqNo) + "," + name_ + " OK");
@@ -255,15 +265,18 @@ bool DownloadWorker::Walker::Settle(TileOutcome outcome) {
   return true;
 }
 
-bool DownloadWorker::Walker::Write(const std::string &path,
+bool DownloadWorker::Walker::Write(const std::string &name,
                                    std::string_view bytes) {
   std::string reason;
   // The task control settles the tiles on the disk before it records the
   // worker's position, so one wait covers many tiles.
-  if (StoreTileFile(path, bytes, &reason))
+  if (!folder_.Valid())
+    reason = std::generic_category().message(folderError_);
+  else if (StoreTileFile(folder_.Get(), name, bytes, &reason))
     return true;
   std::string().swap(buffer_);
-  Log("T" + n_ + " Error: cannot write " + path + ": " + reason);
+  Log("T" + n_ + " Error: cannot write " + task_.TileFolder + name + ": " +
+      reason);
   return false;
 }
 
@@ -273,7 +286,7 @@ bool DownloadWorker::Walker::Write(const std::string &path,
 TileOutcome DownloadWorker::Walker::KeepBadBody(SideFile kind,
                                                 const char *what) {
   Record();
-  if (!Write(SideFilePath(path_, kind), buffer_))
+  if (!Write(SideFilePath(name_, kind), buffer_))
     return TileOutcome::EndsWorker;
   return GiveUp(what);
 }
@@ -291,7 +304,7 @@ TileOutcome DownloadWorker::Walker::GiveUp(const char *what) {
 // blank that cannot be copied into place gets the worker's error line, and
 // the tile is given up all the same.
 void DownloadWorker::Walker::PlaceBlank() {
-  if (PlacePlaceholder(blankPath_, path_))
+  if (folder_.Valid() && PlacePlaceholder(blankPath_, folder_.Get(), name_))
     return;
   Log("T" + n_ + " Error: cannot place the blank image at " + path_);
 }

@@ -71,44 +71,61 @@ struct AuditOptions {
   int Threads = 0;
 };
 
-// Counts the tiles of the loaded task; the exit status when the audit
-// cannot go on (refused or stopped), else nullopt with `inventory` filled.
-std::optional<int> CountTiles(const LoadedTask &loaded,
-                              const AuditOptions &opts,
-                              TaskInventory &inventory) {
-  // A second stop signal ends the process.
-  const StopFlag &stop = StopOnSignals(SA_RESETHAND);
-
+// The audit's walk of the task's tiles, stopped by the stop signals.
+struct AuditWalk {
+  AuditWalk(const LoadedTask &loaded, const AuditOptions &opts,
+            const StopFlag &stop)
+      : walk(loaded.Task, Options(opts, stop)) {}
   AuditProgress progress;
-  InventoryOptions options;
-  options.Decode = opts.Decode;
-  options.Threads = opts.Threads;
-  options.Cancel = &stop;
-  options.Progress = [&](int64_t done, int64_t total) {
-    progress.Show(done, total);
-  };
+  InventoryWalk walk;
+
+private:
+  InventoryOptions Options(const AuditOptions &opts, const StopFlag &stop) {
+    InventoryOptions options;
+    options.Decode = opts.Decode;
+    options.Threads = opts.Threads;
+    options.Cancel = &stop;
+    options.Progress = [this](int64_t done, int64_t total) {
+      progress.Show(done, total);
+    };
+    return options;
+  }
+};
+
+// Counts the tiles of the loaded task; the exit status when the audit
+// cannot go on (refused or stopped), else nullopt.
+std::optional<int> CountTiles(AuditWalk &audit) {
+  bool whole = false;
   try {
-    inventory = TakeInventory(loaded.Task, options);
+    whole = audit.walk.Run();
   } catch (const KError &e) {
-    progress.Clear();
+    audit.progress.Clear();
     return Fail(e);
   }
-  progress.Clear();
-  if (inventory.Cancelled)
+  audit.progress.Clear();
+  if (!whole)
     return kExitStopped;
   return std::nullopt;
 }
 
-// Prints the counts and, when tiles are missing, writes their list.
-int ReportAudit(const LoadedTask &loaded, const TaskInventory &inventory,
-                AuditOptions opts) {
-  PrintInventorySummary(inventory.Counts);
-  if (inventory.Counts.Complete())
+// Prints the counts and, when tiles are missing, writes their list: the
+// tiles are walked once more, so that the list of a large block never sits
+// in memory.
+int ReportAudit(const LoadedTask &loaded, AuditWalk &audit,
+                const AuditOptions &opts, const StopFlag &stop) {
+  const InventoryCounts &counts = audit.walk.Counts();
+  PrintInventorySummary(counts);
+  if (counts.Complete())
     return kExitDone;
-  if (opts.ListPath.empty())
-    opts.ListPath = MissingListPath(opts.ProjectFile);
   try {
-    WriteMissingList(loaded.Task, inventory, opts.ListPath);
+    const bool written = WriteMissingList(
+        loaded.Task, counts.Total - counts.Stored,
+        [&audit](const ProblemVisitor &visit) {
+          return audit.walk.Replay(visit);
+        },
+        opts.ListPath, &stop);
+    if (!written)
+      return kExitStopped;
   } catch (const KError &e) {
     return Fail(e);
   }
@@ -150,10 +167,20 @@ int RunAudit(const Args &args) {
   } catch (const KError &e) {
     return Fail(e);
   }
-  TaskInventory inventory;
-  if (const std::optional<int> status = CountTiles(*loaded, opts, inventory))
+  if (opts.ListPath.empty())
+    opts.ListPath = MissingListPath(opts.ProjectFile);
+  try {
+    // Refused before the tiles are looked at, and left as it is.
+    RefuseAsOutput(loaded->Task, opts.ListPath);
+  } catch (const KError &e) {
+    return Fail(e);
+  }
+  // A second stop signal ends the process.
+  const StopFlag &stop = StopOnSignals(SA_RESETHAND);
+  AuditWalk audit(*loaded, opts, stop);
+  if (const std::optional<int> status = CountTiles(audit))
     return *status;
-  return ReportAudit(*loaded, inventory, opts);
+  return ReportAudit(*loaded, audit, opts, stop);
 }
 
 } // namespace kestrane::cli

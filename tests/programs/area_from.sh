@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # kestrane-cli plan --area-from: the box around a GeoJSON file's features
-# makes the same task as the four edges typed, and an unreadable file is
-# refused as input.
+# makes the same task as the four edges typed, and an unreadable file, a
+# FIFO and a file with a point off the globe are refused as input.
 # $1: the bundle folder (build/bin).
 set -u
 bundle=${1:?usage: area_from.sh BUNDLE_DIR}
@@ -41,6 +41,23 @@ rc=$?
 grep -q "Cannot open file $work/missing.kml" "$work/none.out" ||
   fail "no message for the missing file"
 [ -e "$work/none" ] && fail "a folder was made for a refused task"
+
+# A FIFO is refused at once instead of waiting for a writer, and a point
+# off the globe refuses the file with its value; neither makes a task.
+mkfifo "$work/pipe.kml"
+printf '{"type": "Point", "coordinates": [1e308, 10]}' >"$work/far.geojson"
+for row in "pipe.kml|Cannot open file $work/pipe.kml" \
+  "far.geojson|Longitude outside -180..180 in $work/far.geojson: 1e+308"; do
+  file=${row%%|*}
+  message=${row#*|}
+  rc=0
+  timeout 20 "$cli" plan --path "$work/refused" --area-from "$work/$file" \
+    --zoom 18 >"$work/refused.out" 2>&1 || rc=$?
+  [ "$rc" -eq 2 ] || fail "$file: exit $rc, not 2"
+  grep -qF "$message" "$work/refused.out" ||
+    fail "$file: no '$message' in $(cat "$work/refused.out")"
+done
+[ -e "$work/refused" ] && fail "a folder was made for a refused area file"
 
 [ "$failures" -eq 0 ] && echo "area_from: all checks passed"
 exit $((failures > 0))

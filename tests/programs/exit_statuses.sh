@@ -70,9 +70,9 @@ row download-log 2 "Cannot create file $out/d_log.txt" \
   "$cli" download --path "$out" --task d "${area[@]}"
 row resume-log 2 "Cannot open file $out/r_log.txt" \
   "$cli" resume "$out/r.ktsk"
-row audit-list 2 "Cannot create file $out" \
+row audit-list 2 "Cannot create file $out: it is a folder" \
   "$cli" audit "$out/a.ktsk" --list "$out"
-row tilejoin-picture 2 "Cannot create file $out/a.tif: Is a directory" \
+row tilejoin-picture 2 "Cannot create file $out/a.tif: it is a folder" \
   "$join" "$out/a.ktsk" "$out/a.tif" --no-overviews
 
 # A re-downloaded tile whose folder is gone.

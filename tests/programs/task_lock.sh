@@ -3,8 +3,9 @@
 # of the same task and a `resume` of its project file are refused (exit 2,
 # "The task is running in another process: " + the project file on
 # standard error, no log line printed), while another
-# task in the same folder runs. A killed run leaves no stale lock: the
-# task resumes at once.
+# task in the same folder runs. A FIFO or a link at the lock's path refuses
+# the run (exit 2) instead of blocking it or letting it run unlocked. A
+# killed run leaves no stale lock: the task resumes at once.
 set -euo pipefail
 bundle=${1:?usage: task_lock.sh BUNDLE_DIR}
 work=$(mktemp -d)
@@ -68,6 +69,24 @@ wait "$run1" 2>/dev/null || true
 run1=
 [ "$(tr -d '\r' <"$out/t_log.txt" | grep -c '^Project: ')" -eq 1 ] ||
   fail "the log was written by a second run"
+
+# A FIFO where the lock file goes refuses the run at once (it used to block
+# the open for ever), and so does a link: the task never runs unlocked.
+mkfifo "$out/fifo.ktsk.lock"
+ln -s /nonexistent "$out/link.ktsk.lock"
+for name in fifo link; do
+  rc=0
+  timeout 20 "$cli" download --path "$out" --task "$name" --left -122.3407 \
+    --right -122.3407 --top 47.6 --bottom 47.6 --zoom 18 \
+    >"$work/$name.out" 2>"$work/$name.err" || rc=$?
+  [ "$rc" -eq 2 ] || fail "$name lock: exit $rc, expected 2"
+  grep -q "^Cannot lock the task with $out/$name.ktsk.lock: " "$work/$name.err" ||
+    fail "$name lock: standard error is '$(cat "$work/$name.err")'"
+  [ ! -e "$out/$name.ktsk" ] || fail "$name lock: the project file was written"
+done
+[ -p "$out/fifo.ktsk.lock" ] && [ -L "$out/link.ktsk.lock" ] ||
+  fail "what stood at the lock's path was changed"
+echo "fifo and link at the lock: refused"
 
 # The killed run's lock went with its process.
 rc=0

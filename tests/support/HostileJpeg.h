@@ -3,6 +3,7 @@
 // benchmark and the fuzz seeds of the body check. Header only: the
 // benchmarks do not link the test support library.
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "tests/support/JpegEncode.h"
@@ -25,6 +26,29 @@ inline std::string SmoothJpeg(int width, int height, bool progressive,
         rgb[1] = static_cast<JSAMPLE>(static_cast<unsigned>(y) * 255 /
                                       static_cast<unsigned>(height));
         rgb[2] = static_cast<JSAMPLE>(128);
+      });
+}
+
+// A width x height JPEG of noise (every pixel drawn by a fixed generator),
+// baseline or progressive, at quality 95: every scan carries data for every
+// block, so each costs a decoder its full work.
+inline std::string NoisyJpeg(int width, int height, bool progressive) {
+  uint32_t state = 12345;
+  const auto next = [&state] {
+    state = state * 1664525u + 1013904223u;
+    return static_cast<JSAMPLE>(state >> 24);
+  };
+  return fixture::EncodeJpeg(
+      width, height,
+      [&](jpeg_compress_struct &cinfo) {
+        jpeg_set_quality(&cinfo, 95, TRUE);
+        if (progressive)
+          jpeg_simple_progression(&cinfo);
+      },
+      [&](int, int, JSAMPLE *rgb) {
+        rgb[0] = next();
+        rgb[1] = next();
+        rgb[2] = next();
       });
 }
 
@@ -79,6 +103,14 @@ inline int CountScans(const std::string &jpeg) {
         static_cast<unsigned char>(jpeg[i + 1]) == 0xDA)
       ++n;
   return n;
+}
+
+// A body near the costliest that the bounds of the image check let
+// through: a 1024 x 1024 progressive JPEG of noise whose last scan repeats
+// up to 64 scans (9 MB; about 2 s of decoding on one core).
+inline std::string SlowestAllowedJpeg() {
+  const std::string noise = NoisyJpeg(1024, 1024, true);
+  return RepeatLastScan(noise, 65 - CountScans(noise));
 }
 
 } // namespace kestrane::hostile

@@ -1,8 +1,14 @@
 #pragma once
 // Tasks on disk for the tile viewer's tests: a project file whose block is
-// exactly `columns` x `rows` tiles of the grid, and ways to put tiles in it.
+// exactly `columns` x `rows` tiles of the grid, ways to put tiles in it, and
+// a queue that runs what a session posts to its window.
+#include <chrono>
 #include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "geo/TileGrid.h"
 #include "inventory/ProjectFile.h"
@@ -59,5 +65,37 @@ inline void PutTile(const DownloadTask &task, int32_t x, int32_t y,
     break;
   }
 }
+
+// Runs what the session posts when the test drains it.
+struct PostQueue {
+  std::mutex Mutex;
+  std::deque<std::function<void()>> Jobs;
+  void Post(std::function<void()> f) {
+    std::lock_guard lock(Mutex);
+    Jobs.push_back(std::move(f));
+  }
+  // Runs posted jobs until `until` holds; false after ten seconds.
+  bool RunUntil(const std::function<bool()> &until) {
+    const auto end =
+        std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!until()) {
+      if (std::chrono::steady_clock::now() > end)
+        return false;
+      std::function<void()> job;
+      {
+        std::lock_guard lock(Mutex);
+        if (!Jobs.empty()) {
+          job = std::move(Jobs.front());
+          Jobs.pop_front();
+        }
+      }
+      if (job)
+        job();
+      else
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+  }
+};
 
 } // namespace kestrane::test

@@ -11,6 +11,9 @@
 #include <QPainter>
 #include <QProcess>
 #include <QTest>
+#include <sys/stat.h>
+
+#include <filesystem>
 
 #include "tests/support/ViewerTask.h"
 #include "tests/windows/GuiTestSupport.h"
@@ -25,6 +28,7 @@ private slots:
   void picturesMarksAndStatus();
   void followsNewTilesAndWritesTheList();
   void refusesWhatIsNotAProjectFile();
+  void listNeverReplacesWhatIsNoFile();
   void bundleHoldsTheProgram();
 };
 
@@ -209,6 +213,33 @@ void TileViewTest::refusesWhatIsNotAProjectFile() {
   // What was shown stays.
   QCOMPARE(rig.window->windowTitle(), QStringLiteral("Tile Viewer - t.ktsk"));
   QVERIFY(rig.window->Session() != nullptr);
+}
+
+// "Write list of missing tiles..." to a FIFO, a folder or one of the
+// task's files: refused at once with a message, and it stays as it was.
+void TileViewTest::listNeverReplacesWhatIsNoFile() {
+  Rig rig;
+  QVERIFY(rig.window->OpenTask(rig.projectFile));
+  const std::string d = rig.dir.Path();
+  QCOMPARE(::mkfifo((d + "fifo.ftl").c_str(), 0600), 0);
+  std::filesystem::create_directory(d + "folder.ftl");
+  const std::string project = testing::GetBytes(rig.projectFile);
+  const std::pair<std::string, std::string> rows[] = {
+      {d + "fifo.ftl", "a FIFO"},
+      {d + "folder.ftl", "a folder"},
+      {rig.projectFile, "the project file"},
+  };
+  for (const auto &[path, what] : rows) {
+    bool written = false;
+    rig.window->WriteMissingListTo(path, [&] { written = true; });
+    QVERIFY(written); // at once: no inventory was taken
+    QCOMPARE(rig.messages.Last(),
+             "Cannot create file " + path + ": it is " + what);
+  }
+  QCOMPARE(std::filesystem::symlink_status(d + "fifo.ftl").type(),
+           std::filesystem::file_type::fifo);
+  QVERIFY(std::filesystem::is_directory(d + "folder.ftl"));
+  QCOMPARE(testing::GetBytes(rig.projectFile), project);
 }
 
 // The main window's "Tile Viewer" starts the bundle's tileview.

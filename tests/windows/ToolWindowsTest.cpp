@@ -1,14 +1,18 @@
 // The side windows: the converter through its fields, a re-download run
-// against the loopback server, and how the main window's menus show them.
+// against the loopback server, how the main window's menus show them, and
+// the Re-Download window's size and place.
 #include <QAction>
 #include <QApplication>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <cstdlib>
 
 #include "mainwindow/MainWindow.h"
 #include "tests/windows/GuiTestSupport.h"
@@ -31,6 +35,7 @@ private slots:
   void menusShowTheWindows_data();
   void menusShowTheWindows();
   void aboutOpensItsLinks();
+  void redownloadWindowIsCentredAndWide();
 };
 
 namespace {
@@ -323,6 +328,30 @@ void ToolWindowsTest::aboutOpensItsLinks() {
       emit label->linkActivated(label->text().section('"', 1, 1));
   QCOMPARE(opened, (std::vector<QUrl>{QUrl("https://h.example/"),
                                       QUrl("mailto:m@h.example")}));
+}
+
+void ToolWindowsTest::redownloadWindowIsCentredAndWide() {
+  RedownloadWindow flt;
+  flt.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&flt));
+  const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+  const QPoint off = flt.frameGeometry().center() - screen.center();
+  QVERIFY2(std::abs(off.x()) <= 2 && std::abs(off.y()) <= 2,
+           qPrintable(QString("%1,%2").arg(off.x()).arg(off.y())));
+  // A record of a tile in the default download folder shows whole.
+  auto *memo = flt.findChild<QPlainTextEdit *>(QStringLiteral("Memo1"));
+  const QString line = QStringLiteral(
+      "/home/username/Downloads/newtask/ks_431446_325612_19.jpg:http://"
+      "ecn.t0.tiles.virtualearth.net/tiles/"
+      "svi0231131232103300201?g=5340&dir=dir_n ->OK");
+  memo->setPlainText(line);
+  // (On a screen too narrow for it the window takes the screen's width.)
+  const bool fits =
+      memo->fontMetrics().horizontalAdvance(line) < memo->viewport()->width();
+  QVERIFY2(fits || flt.frameGeometry().width() >= screen.width(),
+           qPrintable(QString("%1 %2")
+                          .arg(memo->fontMetrics().horizontalAdvance(line))
+                          .arg(memo->viewport()->width())));
 }
 
 KESTRANE_GUI_TEST(ToolWindowsTest);

@@ -18,6 +18,7 @@
 
 #include "platform/Files.h"
 #include "task/Settings.h"
+#include "tile/TileCheck.h"
 #include "viewerwindow/TileCanvas.h"
 
 namespace kestrane {
@@ -40,12 +41,14 @@ QString ProjectFileOf(const QMimeData *mime) {
 }
 
 // Tiles that are not JPEGs (a service may answer with a PNG) are decoded by
-// the toolkit, at full size and shrunk to the level's size.
-std::optional<Pixels> DecodeAny(std::string_view bytes, int level) {
-  if (std::optional<Pixels> jpeg = DecodeJpeg(bytes, level))
-    return jpeg;
-  if (bytes.size() < 2 || static_cast<unsigned char>(bytes[0]) != 0x89 ||
-      bytes[1] != 'P')
+// the toolkit, at full size and shrunk to the level's size; a PNG whose
+// header is not sound or that is larger than the bound of a side of the
+// workers' check is not decoded.
+std::optional<Pixels> DecodeAny(std::string_view bytes, int level,
+                                const StopFlag *cancel) {
+  if (SignatureOf(bytes) == ImageSignature::Jpeg)
+    return DecodeJpeg(bytes, level, cancel);
+  if (!PngWithinBounds(bytes))
     return std::nullopt;
   QImage image;
   if (!image.loadFromData(reinterpret_cast<const uchar *>(bytes.data()),
@@ -195,6 +198,15 @@ void TileViewWindow::WriteMissingListTo(const std::string &listPath,
                                         std::function<void()> done) {
   if (!session_)
     return;
+  try {
+    // Refused before every tile is checked; what stands there stays.
+    RefuseAsOutput(session_->Task(), listPath);
+  } catch (const KError &e) {
+    sink_.ShowMessage(e.what());
+    if (done)
+      done();
+    return;
+  }
   statusBar()->showMessage(QStringLiteral("Checking every tile..."));
   // The list is written on the inventory's thread: for a large block it is
   // many megabytes, and the window keeps painting meanwhile.

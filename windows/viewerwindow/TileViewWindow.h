@@ -36,6 +36,8 @@ public:
   bool OpenTask(const std::string &projectFile);
   // Takes the inventory with the image check and writes the list of tiles
   // to fetch again to `listPath`; `done` (optional) runs after the write.
+  // A path that is one of the task's files or not a regular file is refused
+  // at once, with a message.
   void WriteMissingListTo(const std::string &listPath,
                           std::function<void()> done = {});
 

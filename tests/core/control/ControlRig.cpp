@@ -30,6 +30,13 @@ void Put(const std::string &path, const std::string &bytes) {
   out << bytes;
 }
 
+bool PaneHas(const TaskControl &c, const std::string &line) {
+  for (const auto &l : c.LogPane())
+    if (l == line)
+      return true;
+  return false;
+}
+
 std::vector<std::string> Names(const std::string &folder) {
   std::vector<std::string> names;
   std::error_code ec;

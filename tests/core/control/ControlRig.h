@@ -22,6 +22,8 @@ using TempFolder = ::kestrane::testing::TempDir;
 
 std::string Slurp(const std::string &path);
 void Put(const std::string &path, const std::string &bytes);
+// Whether the control's log pane holds `line` as one of its lines.
+bool PaneHas(const TaskControl &c, const std::string &line);
 // The names in a folder, sorted.
 std::vector<std::string> Names(const std::string &folder);
 

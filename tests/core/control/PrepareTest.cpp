@@ -148,6 +148,24 @@ TEST(PrepareTaskTest, WritesTheFilesCutsTheWorkersAndClearsTemporaries) {
   }
 }
 
+// A write that fails while a new task's files are written leaves no project
+// file behind: nothing that `resume` or Start would continue without the
+// log and the failed-tile list it needs.
+TEST(PrepareTaskTest, FailedWriteLeavesNoProjectFileToContinue) {
+  for (const char *inTheWay :
+       {"t_list.txt1.txt", "t_log.txt", "t_failed.ftl"}) {
+    SCOPED_TRACE(inTheWay);
+    testing::TempDir dir;
+    fs::create_directory(dir.Path() + inTheWay); // a folder: not writable
+    TaskPreparation prep;
+    prep.Fields = Fields(dir.Path(), kThreeTiles);
+    const PreparedTask out = PrepareTask(prep, nullptr);
+    ASSERT_NE(out.Task, nullptr);
+    EXPECT_THROW(WriteTaskFiles(*out.Task), KError);
+    EXPECT_FALSE(fs::exists(dir.Path() + "t.ktsk"));
+  }
+}
+
 // Preparing makes the tile folder and reads the saved positions of a
 // continued task, and writes nothing else: the caller writes the task's
 // files once it holds the task.

@@ -134,5 +134,45 @@ TEST(FormatDurationTest, BothStyles) {
   }
 }
 
+TEST(ProgressLineTest, StoredAndGivenUpApart) {
+  const auto progress = [](int32_t total, int32_t stored, int32_t givenUp,
+                           int32_t skipped) {
+    TaskProgress p;
+    p.Total = total;
+    p.Stored = stored;
+    p.GivenUp = givenUp;
+    p.Skipped = skipped;
+    return p;
+  };
+  struct Row {
+    const char *what;
+    TaskProgress p;
+    bool running;
+    double seconds;
+    const char *line;
+  } rows[] = {
+      {"ended, some given up", progress(35, 31, 4, 0), false, 20,
+       "35 of 35 tiles concluded: 31 stored, 4 given up"},
+      {"running: rate and time left", progress(35, 9, 1, 0), true, 5,
+       "10 of 35 tiles concluded: 9 stored, 1 given up; 2.0 tiles/s, 0:13 "
+       "left"},
+      {"running, nothing fetched yet: no time left", progress(35, 0, 0, 0),
+       true, 0, "0 of 35 tiles concluded: 0 stored, 0 given up; 0.0 tiles/s"},
+      // Tiles of an earlier run count as concluded, not towards the rate.
+      {"continued task", progress(40, 4, 0, 30), true, 2,
+       "34 of 40 tiles concluded: 4 stored, 0 given up, 30 done before; 2.0 "
+       "tiles/s, 0:03 left"},
+      {"stopped before the end", progress(35, 20, 2, 0), false, 9,
+       "22 of 35 tiles concluded: 20 stored, 2 given up; stopped"},
+      {"an hour and more left", progress(100000, 10, 0, 0), true, 10,
+       "10 of 100000 tiles concluded: 10 stored, 0 given up; 1.0 tiles/s, "
+       "27:46:30 left"},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.what);
+    EXPECT_EQ(ProgressLine(row.p, row.running, row.seconds), row.line);
+  }
+}
+
 } // namespace
 } // namespace kestrane

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <functional>
@@ -10,18 +13,12 @@
 #include "platform/Files.h"
 #include "platform/Ini.h"
 #include "tests/core/control/ControlRig.h"
+#include "tests/support/KilledWriter.h"
 
 namespace kestrane::controltest {
 namespace {
 
 const char kCoordinateError[] = "Longitude or latitude input error!";
-
-bool PaneHas(const TaskControl &c, const std::string &line) {
-  for (const auto &l : c.LogPane())
-    if (l == line)
-      return true;
-  return false;
-}
 
 // Every row of the input checks, in their order; each row also breaks the
 // checks after it where that shows that the first failing check wins.
@@ -323,61 +320,6 @@ TEST(StartTest, ContinuingWithoutTheFailedListFailsBeforeAnyWorker) {
   EXPECT_EQ(rig.Server.Requests(), requests);
 }
 
-TEST(OpenTaskFileTest, ReadsTheFieldsWithTheirDefaults) {
-  TempFolder dir;
-  struct Row {
-    const char *what;
-    std::string content;
-    std::string left, right, top, bottom;
-    int zoom, dirIndex;
-  } rows[] = {
-      {"a project file looking South",
-       "[AREA]\r\nLeftLongitude=-122.34\r\nRightLongitude=-122.33\r\n"
-       "TopLatitude=47.61\r\nBottomLatitude=47.6\r\n[Zoom]\r\nZoom=18\r\n"
-       "[Dir]\r\nDir=2\r\n",
-       "-122.34", "-122.33", "47.61", "47.6", 18, 2},
-      // Written where the separator is a comma: shown as stored.
-      {"comma coordinates",
-       "[AREA]\r\nLeftLongitude=116,25\r\nRightLongitude=116,5\r\n"
-       "TopLatitude=39,9\r\nBottomLatitude=39,75\r\n",
-       "116,25", "116,5", "39,9", "39,75", 0, 0},
-      {"not a project file at all", "just some text\r\n", "", "", "", "", 0, 0},
-      {"zoom and direction out of range",
-       "[Zoom]\r\nZoom=99\r\n[Dir]\r\nDir=7\r\n", "", "", "", "", 99, 7},
-  };
-  for (const Row &row : rows) {
-    SCOPED_TRACE(row.what);
-    const std::string path = dir.Path() + "my.area.ktsk";
-    Put(path, row.content);
-    const OpenedTask t = OpenTaskFile(path);
-    EXPECT_EQ(t.Left, row.left);
-    EXPECT_EQ(t.Right, row.right);
-    EXPECT_EQ(t.Top, row.top);
-    EXPECT_EQ(t.Bottom, row.bottom);
-    EXPECT_EQ(t.Zoom, row.zoom);
-    EXPECT_EQ(t.Dir, row.dirIndex);
-    EXPECT_EQ(t.Path, dir.Path());
-    EXPECT_EQ(t.TaskName, "my.area.ktsk");
-  }
-}
-
-// Opening a task's file and pressing Start with the fields it gives
-// continues that task.
-TEST(OpenTaskFileTest, OpenThenStartContinues) {
-  ControlRig rig;
-  TaskFields typed = rig.Fields(kThreeTiles);
-  typed.DirIndex = 2;
-  ASSERT_TRUE(rig.Control().Start(typed));
-  ASSERT_GT(rig.RunToEnd(), 0);
-
-  const OpenedTask o = OpenTaskFile(rig.Out() + "t.ktsk");
-  EXPECT_EQ(o.Dir, 2);
-  ASSERT_TRUE(rig.Control().Start(o.Fields()));
-  EXPECT_TRUE(rig.Control().CurrentParameters()->ContinueTask);
-  EXPECT_TRUE(PaneHas(rig.Control(), "Log continue..."));
-  ASSERT_GT(rig.RunToEnd(), 0);
-}
-
 } // namespace
 } // namespace kestrane::controltest
 
@@ -432,6 +374,40 @@ TEST(StartTest, ARunningTaskIsRefusedToAnyOtherControl) {
     EXPECT_GT(second.RunToEnd(), 0);
     EXPECT_EQ(second.Sink.Texts.size(), 1u); // the end message alone
   }
+}
+
+// Start clears the temporary files that a killed run left, and nothing
+// else: only names of the program's own form, only of processes gone, only
+// in the task's output and tile folders.
+TEST(StartTest, RemovesOnlyItsOwnStaleTemporaries) {
+  ControlRig rig;
+  ::mkdir(rig.Out().c_str(), 0777);
+  ::mkdir((rig.Out() + "t/").c_str(), 0777);
+  const std::string dead = ".kestrane-tmp-4194999-0.part"; // above pid_max
+  const std::string live =
+      ".kestrane-tmp-" + std::to_string(::getpid()) + "-7.part";
+  struct Row {
+    std::string path;
+    bool stays;
+  };
+  const Row rows[] = {
+      {rig.Out() + "budget.xls.tmp99999.1", true}, // the user's file
+      // The temporary list a killed audit left is the program's own.
+      {testing::LeaveKilledWritersTemporary(rig.Out() + "t_missing.ftl"),
+       false},
+      {rig.Out() + "t/ks_1_1_18.jpg.tmp99999.0", true},
+      {rig.Out() + dead, false},
+      {rig.Out() + "t/" + dead, false},
+      {rig.Out() + live, true}, // its writer still runs
+      {rig.Dir() + dead, true}, // not a folder of the task
+      {rig.Out() + "t/x" + dead, true},
+  };
+  for (const Row &r : rows)
+    Put(r.path, "x");
+  ASSERT_TRUE(rig.Control().Start(rig.Fields(kOneTile)));
+  ASSERT_GT(rig.RunToEnd(), 0);
+  for (const Row &r : rows)
+    EXPECT_EQ(FileExists(r.path), r.stays) << r.path;
 }
 
 } // namespace

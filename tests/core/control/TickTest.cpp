@@ -403,5 +403,43 @@ TEST(TickTest, SaveAndAbandonDoesNotWaitForTheWorkers) {
   EXPECT_TRUE(rig->DrainUntil([&] { return c.RunningThreads() == 0; }));
 }
 
+// The rotation limit counts the lines the pane shows: a socket failure's
+// text holds a CR LF and shows as two lines.
+TEST(TickTest, LogRotationCountsTheLinesEachEntryShows) {
+  struct Row {
+    const char *what;
+    std::string entry;
+    size_t shown;   // lines one entry shows
+    size_t entries; // the rest of the pane is one-line entries
+    size_t total;   // lines the pane shows at the fifth tick
+    bool rotated;
+  } rows[] = {
+      {"CR LF entries reach 30000 shown lines",
+       "Socket Error # 10054\r\nConnection reset by peer.", 2, 14000, 30000,
+       true},
+      {"CR LF entries, one line short", "a\r\nb", 2, 14000, 29999, false},
+      {"lone LF and lone CR break lines too", "a\nb\rc", 3, 9000, 30000, true},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.what);
+    ControlRig rig;
+    rig.Server.Close();
+    ASSERT_TRUE(rig.Control().Start(rig.Fields(kOneTile)));
+    ASSERT_TRUE(rig.DrainUntil([&] { return rig.Server.Waiting() == 1; }));
+    TaskControl &c = rig.Control();
+    const size_t oneLine =
+        row.total - c.LogPane().size() - row.entries * row.shown;
+    for (size_t i = 0; i < oneLine; ++i)
+      c.AddLogLine("filler");
+    for (size_t i = 0; i < row.entries; ++i)
+      c.AddLogLine(row.entry);
+    ASSERT_LT(c.LogPane().size(), 30000u); // entries alone stay below
+    rig.Ticks(5);
+    const bool rotated = c.LogPane().size() == 1 &&
+                         c.LogPane()[0].rfind("Part log saved to ", 0) == 0;
+    EXPECT_EQ(rotated, row.rotated);
+  }
+}
+
 } // namespace
 } // namespace kestrane::controltest

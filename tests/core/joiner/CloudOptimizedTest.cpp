@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include <gdal.h>
@@ -153,10 +152,9 @@ long WriterPeakGrowthKiB(const std::string &folder, int32_t columns) {
   const pid_t pid = ::fork();
   if (pid == 0) {
     ::close(pipeFds[0]);
-    std::unordered_map<int64_t, TileState> problems;
-    problems.reserve(static_cast<size_t>(columns));
+    joiner_detail::CellStates problems(ViewColumns(task) * ViewRows(task));
     for (int64_t i = 1; i + 1 < columns; ++i)
-      problems.emplace(i, TileState::Missing);
+      problems.Set(i, TileState::Missing);
     rusage before{}, after{};
     ::getrusage(RUSAGE_SELF, &before);
     const joiner_detail::PictureInput input{task, problems};

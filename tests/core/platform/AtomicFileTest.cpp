@@ -145,5 +145,29 @@ TEST(AtomicFile, TheWorkingFolderIsCleanedForATargetWithoutFolder) {
   EXPECT_TRUE(dir.Names().empty());
 }
 
+// A temporary name is made with the writer's process id, in the target's
+// folder, with the fixed prefix and suffix that the clean-up recognises.
+TEST(AtomicFile, TemporaryNamesCarryTheWritersProcess) {
+  TempDir dir;
+  struct Row {
+    std::string name;
+    bool ours;
+    long owner;
+  };
+  const Row rows[] = {
+      {".kestrane-tmp-123-0.part", true, 123},
+      {".kestrane-tmp-999999999-4294967295.part", true, 999999999},
+      {".kestrane-tmp-1234567890-1.part", false, 0}, // beyond any process id
+      {".kestrane-tmp-0-1.part", false, 0},
+      {"budget.xls.tmp99999.1", false, 0},
+      {"ks_1_2_18.jpg.tmp123.0", false, 0},
+  };
+  for (const Row &row : rows) {
+    long owner = 0;
+    EXPECT_EQ(IsTemporaryName(row.name, &owner), row.ours) << row.name;
+    EXPECT_EQ(owner, row.owner) << row.name;
+  }
+}
+
 } // namespace
 } // namespace kestrane

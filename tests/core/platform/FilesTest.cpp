@@ -1,6 +1,7 @@
 #include "platform/Files.h"
 
 #include "platform/Errors.h"
+#include "platform/Ini.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -225,6 +227,78 @@ TEST(Files, ProgramFolderHoldsTheRunningProgram) {
   EXPECT_EQ(folder.back(), '/');
   EXPECT_EQ(folder.front(), '/');
   EXPECT_TRUE(FileExists(folder + "test_platform"));
+}
+
+TEST(FileWriters, EveryOneReplacesALinkAndNeverTouchesItsTarget) {
+  TempDir dir;
+  const std::string blank = dir.Path() + "blank.jpg";
+  PutBytes(blank, "blank");
+  struct Row {
+    const char *writer;
+    std::function<bool(const std::string &)> write;
+  };
+  const Row rows[] = {
+      {"WriteFileAtomic (project file, tile lists)",
+       [](const std::string &p) { return WriteFileAtomic(p, "new"); }},
+      {"WriteFileAtomicUnsynced (tiles, side files, log, failed list)",
+       [](const std::string &p) { return WriteFileAtomicUnsynced(p, "new"); }},
+      {"WriteLines (log header)",
+       [](const std::string &p) {
+         WriteLines(p, {"new"});
+         return true;
+       }},
+      {"CopyFileTo replacing",
+       [&](const std::string &p) { return CopyFileTo(blank, p, false); }},
+      {"IniFile (project and settings file)",
+       [](const std::string &p) {
+         IniFile(p).WriteString("A", "k", "v");
+         return true;
+       }},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.writer);
+    // A link to a file of the user, and a dangling link to where a new file
+    // would land outside the folder.
+    TempDir outside;
+    const std::string victim = outside.Path() + "victim.txt";
+    const std::string absent = outside.Path() + "created.txt";
+    PutBytes(victim, "secret");
+    const std::string link = dir.Path() + "link";
+    const std::string dangling = dir.Path() + "dangling";
+    ASSERT_EQ(::symlink(victim.c_str(), link.c_str()), 0);
+    ASSERT_EQ(::symlink(absent.c_str(), dangling.c_str()), 0);
+
+    EXPECT_TRUE(row.write(link));
+    EXPECT_TRUE(row.write(dangling));
+    EXPECT_EQ(GetBytes(victim), "secret") << "the link's target was written";
+    EXPECT_FALSE(FileExists(absent)) << "a dangling link made a file";
+    for (const std::string &p : {link, dangling}) {
+      struct stat st;
+      ASSERT_EQ(::lstat(p.c_str(), &st), 0);
+      EXPECT_TRUE(S_ISREG(st.st_mode)) << p << " is still a link";
+    }
+    ::unlink(link.c_str());
+    ::unlink(dangling.c_str());
+  }
+}
+
+TEST(CopyFileTo, KeepingAnExistingFileKeepsALinkAndItsTarget) {
+  TempDir dir;
+  TempDir outside;
+  const std::string blank = dir.Path() + "blank.jpg";
+  const std::string victim = outside.Path() + "victim.txt";
+  const std::string absent = outside.Path() + "created.txt";
+  PutBytes(blank, "blank");
+  PutBytes(victim, "secret");
+  const std::string link = dir.Path() + "ks_1_2_18.jpg";
+  const std::string dangling = dir.Path() + "ks_1_3_18.jpg";
+  ASSERT_EQ(::symlink(victim.c_str(), link.c_str()), 0);
+  ASSERT_EQ(::symlink(absent.c_str(), dangling.c_str()), 0);
+  // Something stands at both paths: the copy that never replaces keeps it.
+  EXPECT_FALSE(CopyFileTo(blank, link, true));
+  EXPECT_FALSE(CopyFileTo(blank, dangling, true));
+  EXPECT_EQ(GetBytes(victim), "secret");
+  EXPECT_FALSE(FileExists(absent));
 }
 
 } // namespace

@@ -247,18 +247,22 @@ TEST_F(ReDownloadTest, ListFileKeepsContentsAndTime) {
 TEST_F(ReDownloadTest, SuccessBodyThatIsNoImageLeavesTheFile) {
   const std::string page = "<html><body>maintenance</body></html>";
   const std::string crashed = std::string("\xFF\xD8", 2) + "no picture";
+  const std::string cutShort = test::WorkerJpegCutInScan(jpeg_);
   Serve([&](const HttpRequest &req, int) {
-    return WorkerOk(req.Target == Target(1) ? page : crashed);
+    return WorkerOk(req.Target == Target(1)   ? page
+                    : req.Target == Target(2) ? crashed
+                                              : cutShort);
   });
-  WorkerWriteFile(TilePath(1), "placeholder");
-  WorkerWriteFile(TilePath(2), "placeholder");
-  const RedownloadResult r = RunList({Record(1), Record(2)});
+  for (int n = 1; n <= 3; ++n)
+    WorkerWriteFile(TilePath(n), "placeholder");
+  const RedownloadResult r = RunList({Record(1), Record(2), Record(3)});
   const std::vector<std::string> want = {
       kStart, TilePath(1) + ":" + Url(1) + " ->failed, not an image",
-      TilePath(2) + ":" + Url(2) + " ->failed, not an image", kEnd};
+      TilePath(2) + ":" + Url(2) + " ->failed, not an image",
+      TilePath(3) + ":" + Url(3) + " ->failed, not an image", kEnd};
   EXPECT_EQ(lines_, want);
-  EXPECT_EQ(WorkerReadFile(TilePath(1)), "placeholder");
-  EXPECT_EQ(WorkerReadFile(TilePath(2)), "placeholder");
+  for (int n = 1; n <= 3; ++n)
+    EXPECT_EQ(WorkerReadFile(TilePath(n)), "placeholder");
   EXPECT_EQ(r.Succeeded, 0);
 }
 
@@ -439,6 +443,32 @@ TEST_F(ReDownloadTest, RecordsOutsideTheListsFolderAreRefused) {
       (std::vector<std::string>{"ks_7_7_18.jpg", "ks_7_7_18.jpg.crashed"}));
   EXPECT_EQ(WorkerReadFile(dir_.Path() + "t/ks_1_2_18.jpg"), jpeg_);
   EXPECT_EQ(WorkerReadFile(dir_.Path() + "t/ks_2_2_18.jpg"), jpeg_);
+}
+
+// The record's folder is opened before its request: put aside and replaced
+// by a link to another folder while the tile is on its way, it still gets
+// the tile, and the side files it had are the ones removed.
+TEST_F(ReDownloadTest, AFolderSwappedForALinkMidRequestKeepsTheTile) {
+  WorkerTempDir elsewhere;
+  WorkerWriteFile(elsewhere.Path() + "ks_1_2_18.jpg", "someone's file");
+  WorkerWriteFile(elsewhere.Path() + "ks_1_2_18.jpg.crashed", "theirs");
+  const std::string folder = dir_.Path() + "t";
+  const std::string moved = dir_.Path() + "moved";
+  ASSERT_EQ(::mkdir(folder.c_str(), 0777), 0);
+  WorkerWriteFile(folder + "/ks_1_2_18.jpg.crashed", "old body");
+  Serve([&](const HttpRequest &, int) {
+    EXPECT_EQ(::rename(folder.c_str(), moved.c_str()), 0);
+    EXPECT_EQ(::symlink(elsewhere.Path().c_str(), folder.c_str()), 0);
+    return WorkerOk(jpeg_);
+  });
+  const RedownloadResult r = RunList({"t/ks_1_2_18.jpg|" + Url(1)});
+  EXPECT_EQ(r.Succeeded, 1);
+  EXPECT_EQ(WorkerReadFile(elsewhere.Path() + "ks_1_2_18.jpg"),
+            "someone's file");
+  EXPECT_TRUE(WorkerFileExists(elsewhere.Path() + "ks_1_2_18.jpg.crashed"));
+  EXPECT_EQ(test::WorkerFolderNames(moved),
+            std::vector<std::string>{"ks_1_2_18.jpg"});
+  EXPECT_EQ(WorkerReadFile(moved + "/ks_1_2_18.jpg"), jpeg_);
 }
 
 TEST(ListTileRule, TakesTheListsFolderAsWrittenAndResolved) {

@@ -4,6 +4,10 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <memory>
+#include <thread>
+#include <vector>
 
 #include "platform/Errors.h"
 #include "tests/support/RawSocket.h"
@@ -252,6 +256,64 @@ TEST(HttpServerTest, ConnectionsOverTheLimitAreClosedAtOnce) {
   EXPECT_EQ(second.ReadAll(), "");
   EXPECT_EQ(server.ConnectionsAccepted(), 2u);
   EXPECT_EQ(server.RequestsServed(), 1u);
+}
+
+// A client that sends no whole request within the idle time-out loses its
+// connection, whether it sent nothing, half a request, or went quiet after
+// an answer.
+TEST(HttpServerTest, IdleConnectionsAreClosedAfterTheTimeout) {
+  HttpServerOptions o;
+  o.IdleTimeout = std::chrono::milliseconds(300);
+  HttpServer server = MakeServer(HttpResponse::Make(200, "OK", "x"), o);
+  const struct {
+    const char *what;
+    std::string sent;
+    bool answered;
+  } rows[] = {
+      {"nothing sent", "", false},
+      {"half a request head", "GET /tile HTTP/1.1\r\nHo", false},
+      {"quiet after an answer", kGet, true},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.what);
+    const auto start = std::chrono::steady_clock::now();
+    RawSocket client("127.0.0.1", server.Port());
+    ASSERT_TRUE(client.Send(row.sent));
+    if (row.answered) {
+      EXPECT_EQ(client.ReadAnswer(),
+                "HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nx");
+    }
+    EXPECT_EQ(client.ReadAll(), "");
+    EXPECT_EQ(client.LastError(), 0); // closed, not the read's safety net
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, std::chrono::milliseconds(290));
+    EXPECT_LT(took, std::chrono::seconds(3));
+  }
+}
+
+// More idle clients than the server takes at once: a new client still gets
+// its answer, in place of the connection idle the longest.
+TEST(HttpServerTest, ManyIdleConnectionsDoNotShutOutRequests) {
+  HttpServer server = MakeServer(HttpResponse::Make(200, "OK", "x"));
+  std::vector<std::unique_ptr<RawSocket>> idle;
+  for (int i = 0; i < 300; ++i) {
+    idle.push_back(std::make_unique<RawSocket>("127.0.0.1", server.Port()));
+    ASSERT_TRUE(idle.back()->Connected());
+  }
+  while (server.ConnectionsAccepted() < 300)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  for (int i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    RawSocket client("127.0.0.1", server.Port());
+    ASSERT_TRUE(client.Send(kGet));
+    EXPECT_EQ(client.ReadAnswer(),
+              "HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nx");
+  }
+  EXPECT_EQ(server.RequestsServed(), 3u);
+  // The first idle client was let go for the first of them.
+  EXPECT_EQ(idle.front()->ReadAll(), "");
+  EXPECT_EQ(idle.front()->LastError(), 0);
 }
 
 // Stop must not wait for a pause, an endless answer or an idle client.

@@ -277,6 +277,38 @@ TEST(WriteOptionsTest, NewFileIsPrivateAndAnExistingOneKeepsItsMode) {
   ::umask(oldMask);
 }
 
+// The folders the first save makes for the user's settings file are the
+// user's alone (the file holds the proxy password); a folder that was
+// there already keeps its mode.
+TEST(PrepareSettingsFolderTest, FoldersItMakesArePrivate) {
+  const mode_t oldMask = ::umask(022);
+  struct Row {
+    const char *what;
+    bool configHomeThere; // XDG_CONFIG_HOME made (0755) before
+  };
+  for (const Row &row : {Row{"config home made too", false},
+                         Row{"config home already there", true}}) {
+    SCOPED_TRACE(row.what);
+    TempDir dir;
+    const std::string home = dir.Path() + "config";
+    if (row.configHomeThere) {
+      ASSERT_EQ(::mkdir(home.c_str(), 0755), 0);
+    }
+    const ScopedConfigHome config(home.c_str());
+    PrepareSettingsFolder(UserSettingsPath());
+    const auto mode = [](const std::string &path) {
+      struct stat st {};
+      EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+      return st.st_mode & 07777;
+    };
+    EXPECT_EQ(mode(home), row.configHomeThere ? 0755u : 0700u);
+    EXPECT_EQ(mode(home + "/kestrane"), 0700u);
+    WriteOptions(UserSettingsPath(), Settings{});
+    EXPECT_EQ(mode(home + "/kestrane/config.ini"), 0600u);
+  }
+  ::umask(oldMask);
+}
+
 // A settings file that is no bounded regular file is refused at once with
 // the read-failure text; nothing waits for a FIFO's writer.
 TEST(ReadSettingsTest, NoRegularFileIsRefused) {

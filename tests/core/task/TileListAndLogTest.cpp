@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/DateTime.h"
 #include "platform/Errors.h"
 #include "platform/NumberFormat.h"
+#include "platform/OutputChecks.h"
 #include "task/DownloadTask.h"
 #include "task/TaskFiles.h"
 #include "tests/core/task/TaskTestSupport.h"
@@ -99,6 +102,11 @@ TEST_P(WriteTileListChunkTest, FilesAndLines) {
   }
   EXPECT_EQ(x, t.MaxX + 1); // every tile listed
   EXPECT_FALSE(Exists(ListFile(t, static_cast<int>(c.fileLines.size()) + 1)));
+  // The size the disk is asked for is the size written.
+  uint64_t written = 0;
+  for (size_t k = 1; k <= c.fileLines.size(); ++k)
+    written += std::filesystem::file_size(ListFile(t, static_cast<int>(k)));
+  EXPECT_EQ(TileListBytes(t), written);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -109,7 +117,11 @@ INSTANTIATE_TEST_SUITE_P(
         // one tile over: the second file holds the header and that tile
         ChunkCase{"65537 tiles", 100000, 165536, 100000, 100000, {65537, 2}},
         // rows taller than a chunk: latitudes are not cached per row
-        ChunkCase{"one tall column", 5000, 5000, 100000, 165536, {65537, 2}}),
+        ChunkCase{"one tall column", 5000, 5000, 100000, 165536, {65537, 2}},
+        // names of one more digit within the block
+        ChunkCase{"numbers gaining a digit", 95, 104, 99995, 100004, {101}},
+        ChunkCase{
+            "columns of one and two digits", 3, 12, 131000, 131002, {31}}),
     [](const auto &info) { return "Case" + std::to_string(info.index); });
 
 TEST(WriteTileListTest, NoListForOtherDirectionsOrContinuedTasks) {
@@ -134,7 +146,38 @@ TEST(WriteTileListTest, NoListForOtherDirectionsOrContinuedTasks) {
     WriteTileList(t);
     EXPECT_FALSE(Exists(ListFile(t, 1)));
     EXPECT_EQ(GetBytes(ListFile(t, 2)), "earlier run\r\n");
+    EXPECT_EQ(TileListBytes(t), 0u);
   }
+}
+
+// The tile lists of the largest North block a task holds (about 230 GB) are
+// refused before any of the task's files is written, with both sizes, when
+// the disk has less room than that.
+TEST(WriteTaskFilesTest, ListsLargerThanTheDiskAreRefusedBeforeAnyFile) {
+  TempDir dir;
+  TaskParameters p = ExampleParams(dir.Path());
+  SetBlock(p, 17, 10000, 10000 + 46339, 20000, 20000 + 46339);
+  const DownloadTask t(p);
+  const uint64_t bytes = TileListBytes(t);
+  EXPECT_GT(bytes, uint64_t{200} * 1000 * 1000 * 1000);
+  const std::optional<uint64_t> free = FreeDiskBytes(dir.Path());
+  ASSERT_TRUE(free);
+  if (*free >= bytes)
+    GTEST_SKIP() << "the disk has room for " << bytes << " bytes";
+  try {
+    WriteTaskFiles(t);
+    ADD_FAILURE() << "written";
+  } catch (const KError &e) {
+    EXPECT_EQ(e.Cause(), ErrorCause::CannotWrite);
+    // The disk's room is asked again; others may write meanwhile.
+    EXPECT_EQ(std::string(e.what()).rfind(
+                  "Cannot create file " + ListFile(t, 1) + ": it needs " +
+                      SizeText(bytes) + ", and the disk has ",
+                  0),
+              0u)
+        << e.what();
+  }
+  EXPECT_EQ(dir.Names(), std::vector<std::string>{});
 }
 
 std::vector<std::string> ReferenceLogHeader(const std::string &path,

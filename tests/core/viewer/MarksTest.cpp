@@ -106,37 +106,7 @@ TEST(ViewerMarksTest, ChangedNamesTheCellsWhoseFilesCameOrWent) {
   EXPECT_TRUE(ProblemMap::Changed(after, after).empty());
 }
 
-// Runs what the session posts when the test drains it.
-struct PostQueue {
-  std::mutex Mutex;
-  std::deque<std::function<void()>> Jobs;
-  void Post(std::function<void()> f) {
-    std::lock_guard lock(Mutex);
-    Jobs.push_back(std::move(f));
-  }
-  // Runs posted jobs until `until` holds; false after ten seconds.
-  bool RunUntil(const std::function<bool()> &until) {
-    const auto end =
-        std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!until()) {
-      if (std::chrono::steady_clock::now() > end)
-        return false;
-      std::function<void()> job;
-      {
-        std::lock_guard lock(Mutex);
-        if (!Jobs.empty()) {
-          job = std::move(Jobs.front());
-          Jobs.pop_front();
-        }
-      }
-      if (job)
-        job();
-      else
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-  }
-};
+using test::PostQueue;
 
 TEST(ViewerSessionTest, ReadingFillsTheMosaicAndFindsDamagedTiles) {
   testing::TempDir folder;

@@ -1,7 +1,7 @@
-// What a newcomer meets in the windows: the live estimate, the progress line
-// with given-up tiles apart, the question before a restart, the zoom field's
-// wheel and page keys, the status bar's height, the Re-Download window's
-// size and place, and captions without the program's name appended.
+// What the main window tells the user while they type and run a task: the
+// live estimate, the progress line with given-up tiles apart, the question
+// before a restart, the zoom field's wheel and page keys, the status bar's
+// height, and a caption without the program's name appended.
 #include <QApplication>
 #include <QGuiApplication>
 #include <QImage>
@@ -37,18 +37,17 @@ void Wheel(QWidget *target, int delta) {
 
 } // namespace
 
-class NewcomerWindowTest : public QObject {
+class MainWindowFeedbackTest : public QObject {
   Q_OBJECT
 private slots:
   void estimateFollowsTheFieldsAndCreatesNothing();
   void progressAndRestartQuestion();
   void zoomFieldTakesTheWheelAndPageKeys();
   void statusBarShowsItsTextWhole();
-  void redownloadWindowIsCentredAndWide();
   void captionsCarryNoAppendedName();
 };
 
-void NewcomerWindowTest::estimateFollowsTheFieldsAndCreatesNothing() {
+void MainWindowFeedbackTest::estimateFollowsTheFieldsAndCreatesNothing() {
   GuiRig rig;
   Window w(rig);
   w.form.show();
@@ -73,7 +72,7 @@ void NewcomerWindowTest::estimateFollowsTheFieldsAndCreatesNothing() {
   QVERIFY(w.messages.Texts.empty());
 }
 
-void NewcomerWindowTest::progressAndRestartQuestion() {
+void MainWindowFeedbackTest::progressAndRestartQuestion() {
   GuiRig rig;
   rig.WriteSettings();
   Window w(rig);
@@ -100,7 +99,7 @@ void NewcomerWindowTest::progressAndRestartQuestion() {
   QCOMPARE(ReadTextFile(project), before);
 }
 
-void NewcomerWindowTest::zoomFieldTakesTheWheelAndPageKeys() {
+void MainWindowFeedbackTest::zoomFieldTakesTheWheelAndPageKeys() {
   GuiRig rig;
   Window w(rig);
   w.form.show();
@@ -148,7 +147,7 @@ int InkRows(const QImage &image) {
   return rows;
 }
 
-void NewcomerWindowTest::statusBarShowsItsTextWhole() {
+void MainWindowFeedbackTest::statusBarShowsItsTextWhole() {
   GuiRig rig;
   Window w(rig);
   w.form.show();
@@ -164,31 +163,7 @@ void NewcomerWindowTest::statusBarShowsItsTextWhole() {
   QCOMPARE(InkRows(panel->grab().toImage()), whole);
 }
 
-void NewcomerWindowTest::redownloadWindowIsCentredAndWide() {
-  RedownloadWindow flt;
-  flt.show();
-  QVERIFY(QTest::qWaitForWindowExposed(&flt));
-  const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
-  const QPoint off = flt.frameGeometry().center() - screen.center();
-  QVERIFY2(std::abs(off.x()) <= 2 && std::abs(off.y()) <= 2,
-           qPrintable(QString("%1,%2").arg(off.x()).arg(off.y())));
-  // A record of a tile in the default download folder shows whole.
-  auto *memo = flt.findChild<QPlainTextEdit *>(QStringLiteral("Memo1"));
-  const QString line = QStringLiteral(
-      "/home/username/Downloads/newtask/ks_431446_325612_19.jpg:http://"
-      "ecn.t0.tiles.virtualearth.net/tiles/"
-      "svi0231131232103300201?g=5340&dir=dir_n ->OK");
-  memo->setPlainText(line);
-  // (On a screen too narrow for it the window takes the screen's width.)
-  const bool fits =
-      memo->fontMetrics().horizontalAdvance(line) < memo->viewport()->width();
-  QVERIFY2(fits || flt.frameGeometry().width() >= screen.width(),
-           qPrintable(QString("%1 %2")
-                          .arg(memo->fontMetrics().horizontalAdvance(line))
-                          .arg(memo->viewport()->width())));
-}
-
-void NewcomerWindowTest::captionsCarryNoAppendedName() {
+void MainWindowFeedbackTest::captionsCarryNoAppendedName() {
   // The window system appends a display name to every caption that does
   // not end with it: the program sets none (the test program names itself
   // the way the program does).
@@ -200,8 +175,8 @@ void NewcomerWindowTest::captionsCarryNoAppendedName() {
   QCOMPARE(w.form.windowTitle(), QString("Kestrane 6.2"));
 }
 
-KESTRANE_GUI_TEST(NewcomerWindowTest);
+KESTRANE_GUI_TEST(MainWindowFeedbackTest);
 
 } // namespace kestrane::guitest
 
-#include "NewcomerWindowTest.moc"
+#include "MainWindowFeedbackTest.moc"

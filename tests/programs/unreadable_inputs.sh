@@ -5,7 +5,7 @@
 # with an uncaught exception); a settings file is read through a link the
 # user made.
 set -euo pipefail
-bundle=${1:?usage: hostile_files.sh BUNDLE_DIR}
+bundle=${1:?usage: unreadable_inputs.sh BUNDLE_DIR}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() {
@@ -67,4 +67,4 @@ rm "$work/out/t_log.txt"
 mkfifo "$work/out/t_log.txt"
 refused log_fifo "$work/out/t_log.txt" resume "$work/out/t.ktsk"
 
-echo "hostile_files: ok (refused 20 MB project file in $ms ms)"
+echo "unreadable_inputs: ok (refused 20 MB project file in $ms ms)"

@@ -210,12 +210,12 @@ const std::vector<HostileCase> &Cases() {
   return cases;
 }
 
-class HostileServerTest : public ::testing::TestWithParam<HostileCase> {
+class MisbehavingServerTest : public ::testing::TestWithParam<HostileCase> {
 protected:
   static void SetUpTestSuite() { HttpGlobalInit(); }
 };
 
-TEST_P(HostileServerTest, EndsInItsFailureRowWithMemoryBounded) {
+TEST_P(MisbehavingServerTest, EndsInItsFailureRowWithMemoryBounded) {
   const HostileCase &c = GetParam();
   WorkerTileServer server(
       [&c](const HttpRequest &req, int) { return c.answer(req.Target); });
@@ -282,14 +282,14 @@ TEST_P(HostileServerTest, EndsInItsFailureRowWithMemoryBounded) {
     EXPECT_EQ(name, task.TileFileName(kWorkerX0, kWorkerY0));
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, HostileServerTest,
+INSTANTIATE_TEST_SUITE_P(Servers, MisbehavingServerTest,
                          ::testing::ValuesIn(Cases()),
                          [](const auto &info) { return info.param.name; });
 
 // A port where the connection is made by the kernel and never accepted:
 // the no-data time-out ends each attempt, and the worker ends as for a
 // network failure.
-TEST(HostileListenerTest, NeverAcceptedConnectionEndsTheWorker) {
+TEST(ServerTimeOutTest, NeverAcceptedConnectionEndsTheWorker) {
   HttpGlobalInit();
   DeafListener deaf;
   ASSERT_NE(deaf.Port(), 0);
@@ -311,7 +311,7 @@ TEST(HostileListenerTest, NeverAcceptedConnectionEndsTheWorker) {
 
 // A body that trickles in without end keeps the no-data watch quiet: the
 // deadline for the whole request ends it, as a time-out.
-TEST(HostileListenerTest, TricklingBodyEndsWithinADeadline) {
+TEST(ServerTimeOutTest, TricklingBodyEndsWithinADeadline) {
   HttpGlobalInit();
   TrickleServer trickle;
   ASSERT_NE(trickle.Port(), 0);
