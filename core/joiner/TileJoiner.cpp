@@ -123,16 +123,17 @@ void CheckFormat(const DownloadTask &task, const JoinResult &r,
                      std::to_string(side) + " pixels a side");
 }
 
-// Refuses, before anything is read or written, a block whose picture is
-// more than the joiner writes in bounded memory.
+// Refuses, before anything is read or written, a block whose tiles' states
+// would not fit in the joiner's memory.
 void CheckPictureSize(const JoinResult &result) {
-  if (result.Total <= kMaxPictureTiles)
+  if (result.Total <= kMaxJoinTiles)
     return;
   throw KError(ErrorCause::InputRefused,
                "Cannot create file " + result.OutputFile + ": a picture of " +
                    std::to_string(result.Total) +
-                   " tiles is more than the joiner writes (at most " +
-                   std::to_string(kMaxPictureTiles) + " tiles)");
+                   " tiles is more than the joiner writes within 256 MB of "
+                   "memory (at most " +
+                   std::to_string(kMaxJoinTiles) + " tiles)");
 }
 
 // Refuses MBTiles tiles that would outgrow the largest SQLite database;

@@ -60,11 +60,14 @@ struct JoinResult {
   std::vector<std::string> Lines() const;
 };
 
-// The most tiles a picture holds. The joiner holds the inventory's state
-// of every tile of the block in memory; at this many tiles the join stays
-// well under 256 MB. A larger block is refused at the start, its text
-// giving this limit.
-inline constexpr int64_t kMaxPictureTiles = 4500000;
+// The most tiles a join takes, in either format. The joiner holds the
+// inventory's state of every tile of the block, two bits a tile (128 MiB
+// at this many), and nothing else per tile in memory: the tiles' places go
+// to a spool file, the TIFF's tile arrays and the MBTiles database to disk.
+// A larger block is refused at the start, its text giving this limit; the
+// formats' own limits (a TIFF level of at most 2^32 - 1 pixels a side and
+// tiles, an MBTiles database of SQLite's largest size) are refused alike.
+inline constexpr int64_t kMaxJoinTiles = int64_t{1} << 29;
 
 // The picture's default path: the project file's folder + base name +
 // ".tif", or ".mbtiles" for MBTiles.
@@ -83,7 +86,7 @@ JoinFormat ResolveJoinFormat(JoinFormat asked, const std::string &outputFile);
 // replace one of the task's files or something that is not a regular file
 // (RefuseAsOutput), or lies in no folder, for MBTiles of a task that does
 // not look North, for lower zooms that do not exist, and for a block the
-// format or the joiner cannot hold (the message gives the limit),
+// format or the joiner's memory cannot hold (the message gives the limit),
 // CannotWrite with the reason when the file cannot be written. Every stored
 // tile passes the workers' image check, or is decoded within its bounds,
 // before it goes in; one that does not counts as damaged. Either way, and

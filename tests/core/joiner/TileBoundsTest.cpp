@@ -226,32 +226,40 @@ TEST(JoinerBounds, StopIsHonouredWithinHalfASecond) {
   EXPECT_EQ(dir.Names(), before);
 }
 
-// A block of more tiles than one picture holds is refused before its tile
-// folder is looked at, with the limit in the message.
+// A block of more tiles than the joiner holds is refused before its tile
+// folder is looked at, with the limit in the message, in either format.
 TEST(JoinerBounds, BlockLargerThanAPictureIsRefusedAtTheStart) {
-  TempDir dir;
-  TaskParameters p;
-  p.Path = dir.Path();
-  p.TaskFileName = "huge.ktsk";
-  p.Dir = 1;
-  SetBlock(p, 17, 10000, 10000 + 2999, 20000, 20000 + 1500);
-  const DownloadTask task(p);
-  ASSERT_GT(task.TotalCount, kMaxPictureTiles);
-  WriteProjectFile(task);
-  const Clock::time_point start = Clock::now();
-  try {
-    JoinTiles(dir.Path() + "huge.ktsk", "");
-    ADD_FAILURE() << "joined";
-  } catch (const KError &e) {
-    EXPECT_EQ(e.Cause(), ErrorCause::InputRefused);
-    EXPECT_EQ(std::string(e.what()),
-              "Cannot create file " + dir.Path() + "huge.tif: a picture of " +
-                  std::to_string(task.TotalCount) +
-                  " tiles is more than the joiner writes (at most " +
-                  std::to_string(kMaxPictureTiles) + " tiles)");
+  struct Case {
+    int dir;
+    const char *output;
+  };
+  for (const Case &c : {Case{1, "huge.tif"}, Case{0, "huge.mbtiles"}}) {
+    SCOPED_TRACE(c.output);
+    TempDir dir;
+    TaskParameters p;
+    p.Path = dir.Path();
+    p.TaskFileName = "huge.ktsk";
+    p.Dir = c.dir;
+    SetBlock(p, 17, 10000, 10000 + 23999, 20000, 20000 + 23999);
+    const DownloadTask task(p);
+    ASSERT_GT(task.TotalCount, kMaxJoinTiles);
+    WriteProjectFile(task);
+    const Clock::time_point start = Clock::now();
+    try {
+      JoinTiles(dir.Path() + "huge.ktsk", dir.Path() + c.output);
+      ADD_FAILURE() << "joined";
+    } catch (const KError &e) {
+      EXPECT_EQ(e.Cause(), ErrorCause::InputRefused);
+      EXPECT_EQ(std::string(e.what()),
+                "Cannot create file " + dir.Path() + c.output +
+                    ": a picture of " + std::to_string(task.TotalCount) +
+                    " tiles is more than the joiner writes within 256 MB of "
+                    "memory (at most " +
+                    std::to_string(kMaxJoinTiles) + " tiles)");
+    }
+    EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 1.0);
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"huge.ktsk"});
   }
-  EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 1.0);
-  EXPECT_EQ(dir.Names(), std::vector<std::string>{"huge.ktsk"});
 }
 
 // The picture is never put over a FIFO, a device or the task's log, named
