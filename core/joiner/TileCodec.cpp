@@ -285,7 +285,7 @@ TileUse PrepareTile(std::string_view bytes, const TileForm &form,
                            ? CarriesAsMapTile(frame)
                            : CarriesAsTile(frame, form.H, form.V);
   if (carries)
-    return JpegDecodes(bytes, cancel) ? TileUse::Carried : failed();
+    return JpegDataDecodes(bytes, cancel) ? TileUse::Carried : failed();
   if (!DecodeTileBody(bytes, rgb, cancel))
     return failed();
   EncodeTileJpeg(rgb, form.H, form.V, form.Quality, encoded);

@@ -76,7 +76,8 @@ enum class TileUse : uint8_t {
 };
 
 // A JPEG the writer carries (by `form`) that passes the workers' image
-// check is carried. Anything else is decoded
+// check is carried; the check's verdict is reached without the inverse DCT
+// and the colour conversion (JpegDataDecodes). Anything else is decoded
 // within the same bounds and encoded into `encoded` with the form's
 // sampling and quality. `rgb` and `encoded` are reused between calls.
 TileUse PrepareTile(std::string_view bytes, const TileForm &form,
