@@ -10,6 +10,7 @@
 
 #include <sqlite3.h>
 
+#include "joiner/TileBatch.h"
 #include "joiner/TileCodec.h"
 #include "platform/Files.h"
 
@@ -157,7 +158,6 @@ private:
   void Insert(int32_t z, int64_t x, int64_t y, std::string_view bytes) {
     insert_.Bind(1, z).Bind(2, x).Bind(3, y).Bind(4, bytes, true).Run();
   }
-  void Count(TileState state);
   void BuildBatch(std::vector<std::array<std::string, 4>> &children,
                   std::vector<std::string> &out, size_t n);
 
@@ -169,62 +169,42 @@ private:
   Statement insert_;
 };
 
-void MbWriter::Count(TileState state) {
-  switch (state) {
-  case TileState::Placeholder:
-    ++result_.Placeholder;
-    break;
-  case TileState::Damaged:
-    ++result_.Damaged;
-    break;
-  default:
-    ++result_.Missing;
-    break;
-  }
-}
-
 // The task's tiles at its zoom, column by column from the west, each from
 // the south: the order of the table's key, so every insert appends.
 bool MbWriter::WriteBase() {
-  std::string bytes, encoded;
-  RgbTile rgb;
   const int32_t z = task_.Params.Zoom;
   const int64_t total = result_.Total;
-  const TileForm form{CarryRule::MapTile, 2, 2, options_.Quality};
-  int64_t done = 0;
-  for (int32_t x = task_.MinX; x <= task_.MaxX; ++x)
-    for (int32_t y = task_.MinY; y <= task_.MaxY; ++y, ++done) {
-      if (Cancelled())
-        return false;
-      if ((done & 63) == 0)
-        Report(JoinPhase::Joining, done, total);
+  const int64_t down = int64_t{task_.MaxY} - task_.MinY + 1;
+  // The place in the table's order: columns from the west, each from the
+  // south.
+  const auto tileAt = [&](int64_t done, int32_t &x, int32_t &y) {
+    x = static_cast<int32_t>(task_.MinX + done / down);
+    y = static_cast<int32_t>(task_.MinY + done % down);
+  };
+  TileBatch batch(TileForm{CarryRule::MapTile, 2, 2, options_.Quality},
+                  options_);
+  int32_t x = 0, y = 0;
+  for (int64_t done = 0; done < total;) {
+    if (Cancelled())
+      return false;
+    Report(JoinPhase::Joining, done, total);
+    batch.Clear();
+    const int64_t first = done;
+    for (; done < total && !batch.Full(); ++done) {
+      tileAt(done, x, y);
       const ViewCell cell = ViewPlacement(task_, x, y);
-      const TileState state =
-          problems_.Get(cell.Row * result_.Columns + cell.Column);
-      if (state != TileState::Stored) {
-        Count(state);
-        continue;
-      }
-      if (!ReadTile(task_.TilePath(x, y), bytes)) {
-        ++result_.Missing; // gone since the inventory was taken
-        continue;
-      }
-      switch (PrepareTile(bytes, form, options_.Cancel, rgb, encoded)) {
-      case TileUse::Carried:
-        Insert(z, x, y, bytes);
-        ++result_.Carried;
-        break;
-      case TileUse::Reencoded:
-        Insert(z, x, y, encoded);
-        ++result_.Reencoded;
-        break;
-      case TileUse::Damaged:
-        ++result_.Damaged;
-        break;
-      case TileUse::Cancelled:
-        return false;
-      }
+      batch.Add(problems_.Get(cell.Row * result_.Columns + cell.Column),
+                task_.TilePath(x, y));
     }
+    batch.Prepare();
+    for (size_t k = 0; k < batch.Size(); ++k) {
+      if (batch.Use(k) == BatchTile::Cancelled)
+        return false;
+      tileAt(first + static_cast<int64_t>(k), x, y);
+      if (batch.CountIn(k, result_))
+        Insert(z, x, y, batch.Bytes(k));
+    }
+  }
   Report(JoinPhase::Joining, total, total);
   return true;
 }

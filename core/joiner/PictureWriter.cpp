@@ -14,6 +14,7 @@
 #include "joiner/CogAssembly.h"
 #include "joiner/CogLayout.h"
 #include "joiner/OverviewTile.h"
+#include "joiner/TileBatch.h"
 #include "joiner/TileCodec.h"
 #include "joiner/TileSpool.h"
 #include "platform/Files.h"
@@ -75,7 +76,6 @@ private:
                  "Cannot write file " + target_ + ": " + what);
   }
   void Georeference(CogShape &shape) const;
-  void CountProblem(TileState state);
   bool WriteBase(TileSpool &spool);
   bool WriteOverviews(TileSpool &spool);
   bool WriteOverview(TileSpool &spool, size_t to, int64_t &done, int64_t total);
@@ -111,63 +111,31 @@ void Writer::Georeference(CogShape &shape) const {
   shape.Tie[4] = top;
 }
 
-void Writer::CountProblem(TileState state) {
-  switch (state) {
-  case TileState::Placeholder:
-    ++result_.Placeholder;
-    break;
-  case TileState::Damaged:
-    ++result_.Damaged;
-    break;
-  default:
-    ++result_.Missing;
-    break;
-  }
-}
-
 // The picture's tiles, row by row: JPEG tiles that pass the workers' image
 // check carried as they are, others decoded within its bounds and encoded
 // once, the rest left empty.
 bool Writer::WriteBase(TileSpool &spool) {
-  std::string bytes, encoded;
-  RgbTile rgb;
   const int64_t total = result_.Total;
-  const TileForm form{CarryRule::TiffTile, h_, v_, options_.Quality};
+  TileBatch batch(TileForm{CarryRule::TiffTile, h_, v_, options_.Quality},
+                  options_);
   spool.BeginLevel();
-  for (int64_t index = 0; index < total; ++index) {
+  for (int64_t index = 0; index < total;) {
     if (Cancelled())
       return false;
-    if ((index & 63) == 0)
-      Report(JoinPhase::Joining, index, total);
-    const int64_t col = index % result_.Columns, row = index / result_.Columns;
-    const TileState state = problems_.Get(index);
-    int32_t x = 0, y = 0;
-    ViewCellTile(task_, col, row, x, y);
-    if (state != TileState::Stored) {
-      CountProblem(state);
-      spool.Add({});
-      continue;
+    Report(JoinPhase::Joining, index, total);
+    batch.Clear();
+    for (; index < total && !batch.Full(); ++index) {
+      int32_t x = 0, y = 0;
+      ViewCellTile(task_, index % result_.Columns, index / result_.Columns, x,
+                   y);
+      batch.Add(problems_.Get(index), task_.TilePath(x, y));
     }
-    if (!ReadTile(task_.TilePath(x, y), bytes)) {
-      ++result_.Missing; // gone since the inventory was taken
-      spool.Add({});
-      continue;
-    }
-    switch (PrepareTile(bytes, form, options_.Cancel, rgb, encoded)) {
-    case TileUse::Carried:
-      spool.Add(bytes);
-      ++result_.Carried;
-      break;
-    case TileUse::Reencoded:
-      spool.Add(encoded);
-      ++result_.Reencoded;
-      break;
-    case TileUse::Damaged:
-      ++result_.Damaged;
-      spool.Add({});
-      break;
-    case TileUse::Cancelled:
-      return false;
+    batch.Prepare();
+    for (size_t k = 0; k < batch.Size(); ++k) {
+      if (batch.Use(k) == BatchTile::Cancelled)
+        return false;
+      spool.Add(batch.CountIn(k, result_) ? std::string_view(batch.Bytes(k))
+                                          : std::string_view());
     }
   }
   spool.EndLevel();
