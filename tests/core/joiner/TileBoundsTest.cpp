@@ -4,11 +4,13 @@
 // name is damaged; a block too large for one picture is refused at the
 // start, and an output is never put over what is not a regular file.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -18,6 +20,7 @@
 #include "joiner/TileJoiner.h"
 #include "sample/TileImage.h"
 #include "task/TaskFiles.h"
+#include "tests/core/joiner/JoinTestSupport.h"
 #include "tests/core/task/TaskTestSupport.h"
 #include "tests/support/HostileTiles.h"
 #include "tile/TileCheck.h"
@@ -117,6 +120,79 @@ TEST(JoinerBounds, PreparedTileByWriterForm) {
     EXPECT_EQ(PrepareTile(c.bytes, tiff, nullptr, rgb, encoded), c.tiff);
     EXPECT_EQ(PrepareTile(c.bytes, map, nullptr, rgb, encoded), c.map);
   }
+}
+
+// The tile stored in MBTiles at (zoom, x, y) of the task's grid, whose
+// rows count from the south as the table's do; empty when there is none.
+std::string MbTile(const std::string &path, int zoom, int32_t x, int32_t y) {
+  sqlite3 *db = nullptr;
+  std::string bytes;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) ==
+      SQLITE_OK) {
+    sqlite3_stmt *st = nullptr;
+    sqlite3_prepare_v2(db,
+                       "SELECT tile_data FROM tiles WHERE zoom_level = ? AND "
+                       "tile_column = ? AND tile_row = ?",
+                       -1, &st, nullptr);
+    sqlite3_bind_int(st, 1, zoom);
+    sqlite3_bind_int(st, 2, x);
+    sqlite3_bind_int(st, 3, y); // the task's rows count from the south too
+    if (sqlite3_step(st) == SQLITE_ROW)
+      bytes.assign(static_cast<const char *>(sqlite3_column_blob(st, 0)),
+                   static_cast<size_t>(sqlite3_column_bytes(st, 0)));
+    sqlite3_finalize(st);
+  }
+  sqlite3_close(db);
+  return bytes;
+}
+
+// Tiles checked on several threads, batch after batch, come back to their
+// own places in both formats: 300 tiles on 3 threads (two batches), with
+// damaged and missing tiles scattered among them.
+TEST(JoinerBounds, CheckedTilesKeepTheirPlaces) {
+  TempDir dir;
+  const Block b(dir.Path(), 20, 15);
+  const DownloadTask &t = *b.task;
+  std::map<std::pair<int32_t, int32_t>, TileState> problems;
+  for (int32_t k = 0; k < 300; k += 37) {
+    const int32_t x = 1000 + k % 20, y = 2000 + k / 20;
+    if (k % 2 == 0) {
+      PutBytes(t.TilePath(x, y),
+               test::WorkerJpegCutInScan(GetBytes(t.TilePath(x, y))));
+      problems[{x, y}] = TileState::Damaged;
+    } else {
+      std::filesystem::remove(t.TilePath(x, y));
+      problems[{x, y}] = TileState::Missing;
+    }
+  }
+  JoinOptions o;
+  o.Threads = 3;
+  const std::string cog = dir.Path() + "j.tif", mb = dir.Path() + "j.mbtiles";
+  for (const std::string &out : {cog, mb}) {
+    const JoinResult r = b.Join(out, o);
+    EXPECT_EQ(r.Carried, 300 - static_cast<int64_t>(problems.size())) << out;
+    EXPECT_EQ(r.Damaged + r.Missing, static_cast<int64_t>(problems.size()));
+  }
+  jointest::Dataset ds(cog);
+  ASSERT_NE(ds.ds, nullptr);
+  GDALRasterBandH band = GDALGetRasterBand(ds.ds, 1);
+  for (int32_t y = t.MinY; y <= t.MaxY; ++y)
+    for (int32_t x = t.MinX; x <= t.MaxX; ++x) {
+      SCOPED_TRACE(std::to_string(x) + " " + std::to_string(y));
+      const ViewCell cell = ViewPlacement(t, x, y);
+      const int px = static_cast<int>(cell.Column) * 256;
+      const int py = static_cast<int>(cell.Row) * 256;
+      if (problems.count({x, y}) != 0) {
+        EXPECT_TRUE(jointest::All(jointest::ReadMask(band, px, py, 256), 0));
+        EXPECT_EQ(MbTile(mb, 12, x, y), "");
+        continue;
+      }
+      EXPECT_EQ(MbTile(mb, 12, x, y), GetBytes(t.TilePath(x, y)));
+      if ((x + y) % 7 == 0) { // the pixels of a sample of them
+        EXPECT_EQ(jointest::ReadArea(ds.ds, px, py, 256),
+                  jointest::DecodedTile(t.TilePath(x, y)));
+      }
+    }
 }
 
 // A 296 KB 8192 x 8192 progressive JPEG whose last scan repeats 1000 times
