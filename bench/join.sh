@@ -1,29 +1,35 @@
 #!/usr/bin/env bash
-# The tile joiner against its floor and its peer, side by side in one run:
-#   1. `tilejoin TASK OUT --no-overviews` against `cat` of the same tile
-#      files into one file (target: at most 2 x the wall time);
-#   2. against GDAL joining the same tiles: gdal_translate of a VRT mosaic
-#      to a JPEG-compressed tiled GeoTIFF (target: at least 20 x faster);
-#   3. the overviews: `tilejoin` with overviews minus without, against
-#      `gdaladdo -r average` on the joined file (target: at most 0.5 x);
-#   4. peak memory at 10,000 and at 250,000 tiles (target: at most 64 MB,
-#      flat).
+# The tile joiner against its floor and its peer, side by side in one run,
+# like with like (JPEG tiles of 256 x 256 in both files):
+#   1. `tilejoin TASK OUT.tif --no-overviews` (a cloud-optimized GeoTIFF)
+#      against `cat` of the same tile files into one file (target: at most
+#      2 x the wall time);
+#   2. against GDAL writing the same: gdal_translate of a VRT mosaic of the
+#      tiles to a COG without overviews (target: at least 20 x faster);
+#   3. with overviews on both sides: `tilejoin TASK OUT.tif` against
+#      gdal_translate -of COG with its default overviews (target: at least
+#      3 x faster);
+#   4. `tilejoin TASK OUT.mbtiles` against `cat` (target: at most 2 x);
+#   5. peak memory of each, and of the COG at 250,000 tiles (target: at
+#      most 64 MB, flat).
 # Fixtures live under /tmp only.
 #   bench/join.sh [--build DIR] [--tiles N] [--big N] [--repeat N]
+#                 [--no-gdal]   (leave out GDAL's slow runs, rows 2 and 3)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build="$root/build" side=100 big=500 repeat=3
+build="$root/build" side=100 big=500 repeat=3 gdal=1
 while [ $# -gt 0 ]; do
   case "$1" in
   --build) build=$(cd "$2" && pwd); shift 2 ;;
   --tiles) side=$2; shift 2 ;;   # the task is N x N tiles
   --big) big=$2; shift 2 ;;      # the memory check's second task, N x N
   --repeat) repeat=$2; shift 2 ;;
-  *) echo "usage: $0 [--build DIR] [--tiles N] [--big N] [--repeat N]" >&2
+  --no-gdal) gdal=0; shift ;;
+  *) echo "usage: $0 [--build DIR] [--tiles N] [--big N] [--repeat N] [--no-gdal]" >&2
      exit 2 ;;
   esac
 done
-for tool in /usr/bin/time gdal_translate gdaladdo; do
+for tool in /usr/bin/time gdal_translate; do
   command -v $tool >/dev/null || { echo "needs $tool" >&2; exit 2; }
 done
 join=$build/bin/tilejoin fixture=$build/bench/join_fixture
@@ -69,53 +75,67 @@ peak_mb() { # peak_mb CMD...: the process's peak resident memory in MB
   /usr/bin/time -f '%M' -o "$work/rss" "$@" >/dev/null 2>&1 || true
   awk '{ printf "%.1f", $1 / 1024 }' "$work/rss"
 }
-row() { printf '%-34s %10s %10s %8s %8s\n' "$@"; }
+row() { printf '%-38s %10s %10s %8s %10s\n' "$@"; }
+# paired NAME TARGET A... -- B...: A and B in turn, $repeat times; the
+# medians of each and of the ratios A / B
+paired() {
+  local name=$1 target=$2 a=() b=() r=() ta tb
+  shift 2
+  local cmd_a=() cmd_b=()
+  while [ "$1" != -- ]; do cmd_a+=("$1"); shift; done
+  shift
+  cmd_b=("$@")
+  for _ in $(seq "$repeat"); do
+    ta=$(seconds "${cmd_a[@]}")
+    tb=$(seconds "${cmd_b[@]}")
+    a+=("$ta") b+=("$tb") r+=("$(ratio "$ta" "$tb")")
+  done
+  row "$name" "$(printf '%s\n' "${a[@]}" | median)s" \
+    "$(printf '%s\n' "${b[@]}" | median)s" \
+    "$(printf '%s\n' "${r[@]}" | median)" "$target"
+}
 
 echo "fixture: ${side} x ${side} North task" >&2
 "$fixture" "$work" t "$side" "$side" 0 >/dev/null
 task=$work/t.ktsk tiles=$work/t
 mosaic_vrt "$tiles" "$side" "$side" >"$work/mosaic.vrt"
 cat "$tiles"/*.jpg >/dev/null # the page cache warm
+gdal_cog=(gdal_translate -q -of COG -co COMPRESS=JPEG -co QUALITY=85
+  -co BLOCKSIZE=256)
 
 row "benchmark" "measured" "baseline" "ratio" "target"
-# 1. against cat, paired run by run
-r=() a=() b=()
-for _ in $(seq "$repeat"); do
-  ta=$(seconds "$join" "$task" "$work/j.tif" --no-overviews)
-  tb=$(seconds sh -c "cat '$tiles'/*.jpg > '$work/cat.bin'")
-  a+=("$ta") b+=("$tb") r+=("$(ratio "$ta" "$tb")")
-done
-row "join / cat (wall)" "$(printf '%s\n' "${a[@]}" | median)s" \
-  "$(printf '%s\n' "${b[@]}" | median)s" \
-  "$(printf '%s\n' "${r[@]}" | median)" "<= 2"
+# 1. and 4. against cat, paired run by run
+paired "COG, no overviews / cat (wall)" "<= 2" \
+  "$join" "$task" "$work/j.tif" --no-overviews -- \
+  sh -c "cat '$tiles'/*.jpg > '$work/cat.bin'"
+paired "MBTiles / cat (wall)" "<= 2" \
+  "$join" "$task" "$work/j.mbtiles" -- \
+  sh -c "cat '$tiles'/*.jpg > '$work/cat.bin'"
 
-# 2. against GDAL's mosaic
-tg=$(seconds gdal_translate -q -of GTiff -co TILED=YES -co COMPRESS=JPEG \
-  -co PHOTOMETRIC=YCBCR "$work/mosaic.vrt" "$work/g.tif")
-tj=$(seconds "$join" "$task" "$work/j.tif" --no-overviews)
-row "gdal_translate VRT / join (wall)" "${tj}s" "${tg}s" "$(ratio "$tg" "$tj")" \
-  ">= 20"
+# 2. and 3. against GDAL's COG of the mosaic, once each (minutes)
+if [ "$gdal" = 1 ]; then
+  tj=$(seconds "$join" "$task" "$work/j.tif" --no-overviews)
+  tg=$(seconds "${gdal_cog[@]}" -co OVERVIEWS=NONE "$work/mosaic.vrt" \
+    "$work/g.tif")
+  row "gdal COG no overviews / COG (wall)" "${tj}s" "${tg}s" \
+    "$(ratio "$tg" "$tj")" ">= 20"
+  tj=$(seconds "$join" "$task" "$work/o.tif")
+  tg=$(seconds "${gdal_cog[@]}" "$work/mosaic.vrt" "$work/g.tif")
+  row "gdal COG / COG, overviews (wall)" "${tj}s" "${tg}s" \
+    "$(ratio "$tg" "$tj")" ">= 3"
+  rm -f "$work/g.tif"
+fi
 
-# 3. overviews
-r=() a=() b=()
-for _ in $(seq "$repeat"); do
-  t0=$(seconds "$join" "$task" "$work/j.tif" --no-overviews)
-  t1=$(seconds "$join" "$task" "$work/o.tif")
-  cp "$work/j.tif" "$work/a.tif"
-  tb=$(seconds gdaladdo -q -r average "$work/a.tif")
-  ta=$(awk -v x="$t1" -v y="$t0" 'BEGIN { printf "%.3f", x - y }')
-  a+=("$ta") b+=("$tb") r+=("$(ratio "$ta" "$tb")")
-done
-row "overviews / gdaladdo -r average" \
-  "$(printf '%s\n' "${a[@]}" | median)s" \
-  "$(printf '%s\n' "${b[@]}" | median)s" \
-  "$(printf '%s\n' "${r[@]}" | median)" "<= 0.5"
-
-# 4. memory, flat with the block's size
+# 5. memory, flat with the block's size
 m1=$(peak_mb "$join" "$task" "$work/j.tif" --no-overviews)
-rm -rf "$tiles" "$work"/*.tif "$work/cat.bin"
+m2=$(peak_mb "$join" "$task" "$work/o.tif")
+m3=$(peak_mb "$join" "$task" "$work/j.mbtiles")
+row "peak MB, COG no overviews" "$m1" "-" "-" "<= 64 MB"
+row "peak MB, COG with overviews" "$m2" "-" "-" "<= 64 MB"
+row "peak MB, MBTiles" "$m3" "-" "-" "<= 64 MB"
+rm -rf "$tiles" "$work"/*.tif "$work"/*.mbtiles "$work/cat.bin"
 echo "fixture: ${big} x ${big} North task" >&2
 "$fixture" "$work" big "$big" "$big" 0 >/dev/null
-m2=$(peak_mb "$join" "$work/big.ktsk" "$work/big.tif" --no-overviews)
-row "peak MB, $((big * big)) / $((side * side)) tiles" "${m2}" "${m1}" \
-  "$(ratio "$m2" "$m1")" "<= 64 MB"
+m4=$(peak_mb "$join" "$work/big.ktsk" "$work/big.tif" --no-overviews)
+row "peak MB, $((big * big)) / $((side * side)) tiles" "${m4}" "${m1}" \
+  "$(ratio "$m4" "$m1")" "<= 64 MB"

@@ -1,20 +1,23 @@
 #pragma once
-#include <tiffio.h>
+#include <cstdint>
+#include <span>
+#include <string_view>
 
 namespace kestrane::joiner_detail {
 
-// The GeoTIFF tags of a North picture, written with libtiff alone: the
-// pixel scale, the tie point of the top left corner and the keys of Web
-// Mercator (EPSG:3857). The keys never change, so the key directory is a
-// fixed table rather than the work of a GeoTIFF library.
+// The GeoTIFF tags of a North picture: the pixel scale, the tie point of
+// the top left corner and the keys of Web Mercator (EPSG:3857). The keys
+// never change, so the key directory is a fixed table rather than the work
+// of a GeoTIFF library.
+inline constexpr uint16_t kPixelScaleTag = 33550;
+inline constexpr uint16_t kTiePointTag = 33922;
+inline constexpr uint16_t kKeyDirectoryTag = 34735;
+inline constexpr uint16_t kAsciiParamsTag = 34737;
 
-// Makes the GeoTIFF tags known to libtiff; call before a TIFF is opened.
-// Once per process is enough; later calls do nothing.
-void RegisterGeoTiffTags();
-
-// Sets the tags on the current directory of `tif`: `scale` is the size of
-// a pixel in metres (x, y, z), `tie` a raster point and its model point
-// (i, j, k, x, y, z). False when libtiff refuses the keys.
-bool SetWebMercatorTags(TIFF *tif, const double scale[3], const double tie[6]);
+// The key directory, as the values of kKeyDirectoryTag (SHORT).
+std::span<const uint16_t> WebMercatorKeys();
+// The ASCII parameters the citation key points into, without the NUL that
+// ends the tag's value.
+std::string_view WebMercatorCitation();
 
 } // namespace kestrane::joiner_detail

@@ -1,10 +1,7 @@
 #include "joiner/OverviewTile.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-
-#include <unistd.h>
 
 #include "platform/Errors.h"
 
@@ -14,52 +11,29 @@ namespace {
 
 constexpr int kTile = kTilePixels;
 
-// Reads `size` bytes at `offset` of the file; false when they cannot all be
-// read.
-bool PreadWhole(int fd, uint64_t offset, uint64_t size, std::string &out) {
-  out.resize(size);
-  size_t got = 0;
-  while (got < size) {
-    const ssize_t n = ::pread(fd, out.data() + got, size - got,
-                              static_cast<off_t>(offset + got));
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n <= 0)
-      return false;
-    got += static_cast<size_t>(n);
-  }
-  return true;
-}
-
 } // namespace
 
-Level MakeLevel(int64_t width, int64_t height) {
-  Level l;
-  l.Width = width;
-  l.Height = height;
-  l.Across = (width + kTile - 1) / kTile;
-  l.Down = (height + kTile - 1) / kTile;
-  return l;
+bool HasChildren(const Children &children) {
+  return std::any_of(children.begin(), children.end(),
+                     [](const SpoolEntry &c) { return c.ImageSize != 0; });
 }
 
-bool EncodeOverviewTile(int fd, const Level &from, const Level &to,
-                        int64_t index, const TileEncoding &encoding,
-                        OverviewScratch &scratch, std::string &out) {
+bool EncodeOverviewTile(const TileSpool &spool, const Children &children,
+                        const TileEncoding &encoding, OverviewScratch &scratch,
+                        std::string &out) {
   out.clear();
+  if (!HasChildren(children))
+    return true;
   RgbTile &tile = scratch.Tile;
-  const int64_t ox = index % to.Across, oy = index / to.Across;
   constexpr int kHalf = kTile / 2;
   bool any = false;
   tile.assign(size_t{kTile} * kTile * 3, 0);
   for (int q = 0; q < 4; ++q) {
-    const int64_t cx = 2 * ox + (q & 1), cy = 2 * oy + (q >> 1);
-    if (cx >= from.Across || cy >= from.Down)
-      continue;
-    const size_t c = static_cast<size_t>(cy * from.Across + cx);
-    if (c >= from.Sizes.size() || from.Sizes[c] == 0)
+    const SpoolEntry &c = children[static_cast<size_t>(q)];
+    if (c.ImageSize == 0)
       continue;
     int w = 0, h = 0;
-    if (!PreadWhole(fd, from.Offsets[c], from.Sizes[c], scratch.Bytes) ||
+    if (!spool.ReadData(c.Image, c.ImageSize, scratch.Bytes) ||
         !DecodeJpegScaled(scratch.Bytes, 2, scratch.Half, w, h))
       continue;
     any = true;
@@ -79,6 +53,30 @@ bool EncodeOverviewTile(int fd, const Level &from, const Level &to,
   } catch (const KError &) {
     return false;
   }
+  return true;
+}
+
+bool BuildOverviewMask(const TileSpool &spool, const Children &children,
+                       int width, int height, OverviewScratch &scratch,
+                       std::string &out) {
+  out.clear();
+  MaskBits &mask = scratch.Mask;
+  mask.fill(0);
+  for (int q = 0; q < 4; ++q) {
+    const SpoolEntry &c = children[static_cast<size_t>(q)];
+    if (c.ImageSize == 0)
+      continue; // no picture in that quarter
+    if (c.MaskSize == 0) {
+      ReduceIntoQuadrant(nullptr, q, mask);
+      continue;
+    }
+    if (!spool.ReadData(c.Mask, c.MaskSize, scratch.Bytes) ||
+        !InflateMask(scratch.Bytes, scratch.Child))
+      return false;
+    ReduceIntoQuadrant(&scratch.Child, q, mask);
+  }
+  if (!FullWithin(mask, width, height))
+    DeflateMask(mask, out);
   return true;
 }
 

@@ -1,20 +1,13 @@
 #pragma once
+#include <array>
 #include <cstdint>
 #include <string>
-#include <vector>
 
+#include "joiner/MaskTile.h"
 #include "joiner/TileCodec.h"
+#include "joiner/TileSpool.h"
 
 namespace kestrane::joiner_detail {
-
-// One tile grid of the picture file: the base picture or a reduced level.
-struct Level {
-  int64_t Width = 0, Height = 0;        // pixels
-  int64_t Across = 0, Down = 0;         // tiles
-  std::vector<uint64_t> Offsets, Sizes; // of the written tiles, 0: none
-};
-
-Level MakeLevel(int64_t width, int64_t height);
 
 // How overview tiles are encoded: the JPEG sampling of the picture and the
 // quality of re-encoded tiles.
@@ -27,15 +20,32 @@ struct TileEncoding {
 struct OverviewScratch {
   RgbTile Tile, Half;
   std::string Bytes;
+  MaskBits Mask{}, Child{};
 };
 
-// Builds overview tile `index` of level `to` from its four children in
-// `from`, read back from the picture file `fd` and each decoded at half
-// size, and encodes it into `out`; `out` stays empty when no child holds
-// picture. False when encoding fails. Only reads the file, so several
-// threads may build tiles of one level at once.
-bool EncodeOverviewTile(int fd, const Level &from, const Level &to,
-                        int64_t index, const TileEncoding &encoding,
-                        OverviewScratch &scratch, std::string &out);
+// The four children of an overview tile in the level above it, where the
+// spool holds them: top left, top right, bottom left, bottom right. A child
+// outside that level has none.
+using Children = std::array<SpoolEntry, 4>;
+
+// Whether any of the children holds picture.
+bool HasChildren(const Children &children);
+
+// Builds an overview tile from its children, read back from `spool` and
+// each decoded at half size, and encodes it into `out`; `out` stays empty
+// when no child holds picture. False when encoding fails. Only reads the
+// spool, so several threads may build tiles of one level at once.
+bool EncodeOverviewTile(const TileSpool &spool, const Children &children,
+                        const TileEncoding &encoding, OverviewScratch &scratch,
+                        std::string &out);
+
+// The tile's mask from its children's: a pixel holds picture when any of
+// the four it stands for does. `out` gets the compressed mask, or stays
+// empty when every pixel of the tile's top left `width` x `height` (its
+// part of the level) holds picture. False when a child's mask cannot be
+// read back.
+bool BuildOverviewMask(const TileSpool &spool, const Children &children,
+                       int width, int height, OverviewScratch &scratch,
+                       std::string &out);
 
 } // namespace kestrane::joiner_detail

@@ -9,10 +9,6 @@
 
 namespace kestrane::joiner_detail {
 
-// Thrown when a classic TIFF outgrows its 32-bit offsets: the join starts
-// again as BigTIFF.
-struct ClassicTooSmall {};
-
 // Reads a tile file whole into `out` (reused between calls); false when
 // nothing is there. A link under the tile's name (never followed), a file
 // over the joiner's bound for a tile, or anything else that is no regular
@@ -28,10 +24,12 @@ struct PictureInput {
 };
 
 // Writes the whole picture into `out` (for `target`, named in failure
-// texts): the base level, the overviews when asked for and the masks of the
-// empty tiles, counting the tiles in `result`. False when cancelled. Throws
-// ClassicTooSmall when a classic TIFF outgrows its offsets, KError when
-// writing fails.
+// texts) as a cloud-optimized GeoTIFF: the base level, the overviews when
+// asked for and the masks of the empty tiles, counting the tiles in
+// `result`. The tiles are first gathered in a spool beside the target, then
+// laid out: the directories first, then the tiles from the smallest level
+// to the picture. A classic TIFF while the file fits in its 32-bit offsets,
+// else BigTIFF. False when cancelled. Throws KError when writing fails.
 bool WritePicture(const PictureInput &input, const JoinOptions &options,
                   JoinResult &result, AtomicFile &out,
                   const std::string &target);

@@ -267,18 +267,28 @@ bool DecodeJpegScaled(std::string_view bytes, int denominator, RgbTile &rgb,
   return DecodeJpeg(bytes, denominator, rgb, width, height, nullptr);
 }
 
-TileUse PrepareTile(std::string_view bytes, int h, int v, int quality,
+bool CarriesAsMapTile(const JpegFrame &f) {
+  return f.Parsed && f.EndsWithEoi && f.Precision == 8 &&
+         f.Width == kTilePixels && f.Height == kTilePixels &&
+         (f.Components == 1 || f.Components == 3);
+}
+
+TileUse PrepareTile(std::string_view bytes, const TileForm &form,
                     const StopFlag *cancel, RgbTile &rgb,
                     std::string &encoded) {
   const auto failed = [cancel] {
     return cancel != nullptr && cancel->Requested() ? TileUse::Cancelled
                                                     : TileUse::Damaged;
   };
-  if (CarriesAsTile(ReadJpegFrame(bytes), h, v))
-    return JpegDecodes(bytes, cancel) ? TileUse::Carried : failed();
+  const JpegFrame frame = ReadJpegFrame(bytes);
+  const bool carries = form.Rule == CarryRule::MapTile
+                           ? CarriesAsMapTile(frame)
+                           : CarriesAsTile(frame, form.H, form.V);
+  if (carries)
+    return JpegDataDecodes(bytes, cancel) ? TileUse::Carried : failed();
   if (!DecodeTileBody(bytes, rgb, cancel))
     return failed();
-  EncodeTileJpeg(rgb, h, v, quality, encoded);
+  EncodeTileJpeg(rgb, form.H, form.V, form.Quality, encoded);
   return TileUse::Reencoded;
 }
 

@@ -49,6 +49,24 @@ bool DecodeTileBody(std::string_view bytes, RgbTile &rgb,
 bool DecodeJpegScaled(std::string_view bytes, int denominator, RgbTile &rgb,
                       int &width, int &height);
 
+// True when a map app takes these bytes as a tile as they are: a whole
+// 8-bit JPEG of 256 x 256 pixels, in grey or colour.
+bool CarriesAsMapTile(const JpegFrame &frame);
+
+// Which JPEGs a writer takes as they are.
+enum class CarryRule : uint8_t {
+  TiffTile, // CarriesAsTile with the form's sampling
+  MapTile,  // CarriesAsMapTile
+};
+
+// How a writer takes a stored tile's bytes: the JPEGs it carries as they
+// are, and the sampling and quality of what it encodes.
+struct TileForm {
+  CarryRule Rule = CarryRule::TiffTile;
+  int H = 2, V = 2;
+  int Quality = 85;
+};
+
 // What becomes of a stored tile's bytes in the picture.
 enum class TileUse : uint8_t {
   Carried,   // written as they are
@@ -57,11 +75,12 @@ enum class TileUse : uint8_t {
   Cancelled, // the decoding was left for a stop request
 };
 
-// A JPEG the TIFF can hold as it is (CarriesAsTile with sampling h x v)
-// that passes the workers' image check is carried; anything else is
-// decoded within the same bounds and encoded into `encoded` with that
-// sampling and `quality`. `rgb` and `encoded` are reused between calls.
-TileUse PrepareTile(std::string_view bytes, int h, int v, int quality,
+// A JPEG the writer carries (by `form`) that passes the workers' image
+// check is carried; the check's verdict is reached without the inverse DCT
+// and the colour conversion (JpegDataDecodes). Anything else is decoded
+// within the same bounds and encoded into `encoded` with the form's
+// sampling and quality. `rgb` and `encoded` are reused between calls.
+TileUse PrepareTile(std::string_view bytes, const TileForm &form,
                     const StopFlag *cancel, RgbTile &rgb, std::string &encoded);
 
 // Encodes 256 x 256 RGB pixels as a baseline YCbCr JPEG whose luminance is

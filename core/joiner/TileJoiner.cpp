@@ -1,12 +1,15 @@
 #include "joiner/TileJoiner.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <filesystem>
 #include <map>
 
 #include "inventory/ProjectFile.h"
 #include "inventory/TaskInventory.h"
+#include "joiner/CellStates.h"
+#include "joiner/MbTilesWriter.h"
 #include "joiner/PictureWriter.h"
 #include "joiner/TileCodec.h"
 #include "platform/AtomicFile.h"
@@ -21,9 +24,8 @@ namespace {
 
 constexpr int kTile = kTilePixels;
 
-// Classic TIFF offsets end at 4 GiB; the picture switches to BigTIFF well
-// before its estimated size gets there.
-constexpr double kClassicLimit = 3.5 * 1024 * 1024 * 1024;
+// A TIFF directory's width and height, and its tile numbers, are 32-bit.
+constexpr int64_t kTiffLimit = 0xFFFFFFFFll;
 
 const char *const kDirectionNames[] = {"North", "East", "South", "West"};
 
@@ -87,23 +89,74 @@ void CheckOutput(const DownloadTask &task, const std::string &outputFile) {
                  "Cannot create file " + outputFile + ": no such folder");
 }
 
-// Refuses, before anything is read or written, a block whose picture is
-// more than the joiner writes in bounded memory.
+// Refuses what the format cannot do with this task, before any tile is
+// read: MBTiles of a task that does not look North, lower zooms below zoom
+// 0, and a block larger than a TIFF picture can be.
+void CheckFormat(const DownloadTask &task, const JoinResult &r,
+                 const JoinOptions &options) {
+  const std::string refused = "Cannot create file " + r.OutputFile + ": ";
+  if (r.Format == JoinFormat::MbTiles) {
+    if (task.Params.Dir != 0)
+      throw KError(ErrorCause::InputRefused,
+                   refused +
+                       "MBTiles holds map tiles, and the pictures of a "
+                       "task looking " +
+                       r.Direction + " have no map position (only North)");
+    if (options.Levels < 0 || options.Levels > task.Params.Zoom)
+      throw KError(ErrorCause::InputRefused,
+                   refused + "the task's zoom " +
+                       std::to_string(task.Params.Zoom) + " has " +
+                       std::to_string(task.Params.Zoom) + " lower zooms, not " +
+                       std::to_string(options.Levels));
+    return;
+  }
+  if (options.Levels != 0)
+    throw KError(ErrorCause::InputRefused,
+                 refused + "lower zooms are built for MBTiles; a TIFF has its "
+                           "overviews instead");
+  const int64_t side = std::max(r.Columns, r.Rows) * kTile;
+  if (side > kTiffLimit || r.Total > kTiffLimit)
+    throw KError(ErrorCause::InputRefused,
+                 refused + "a TIFF picture is at most " +
+                     std::to_string(kTiffLimit) +
+                     " pixels a side and tiles a level; this one is " +
+                     std::to_string(side) + " pixels a side");
+}
+
+// Refuses, before anything is read or written, a block whose tiles' states
+// would not fit in the joiner's memory.
 void CheckPictureSize(const JoinResult &result) {
-  if (result.Total <= kMaxPictureTiles)
+  if (result.Total <= kMaxJoinTiles)
     return;
   throw KError(ErrorCause::InputRefused,
                "Cannot create file " + result.OutputFile + ": a picture of " +
                    std::to_string(result.Total) +
-                   " tiles is more than the joiner writes (at most " +
-                   std::to_string(kMaxPictureTiles) + " tiles)");
+                   " tiles is more than the joiner writes within 256 MB of "
+                   "memory (at most " +
+                   std::to_string(kMaxJoinTiles) + " tiles)");
 }
 
-// The inventory's state of every view cell; false when cancelled. The
-// tiles are handed over as the walk finds them, so that memory holds no
-// list of them.
+// Refuses MBTiles tiles that would outgrow the largest SQLite database;
+// `average` is the size of a tile seen so far.
+void CheckSize(const JoinResult &r, double average, int64_t stored) {
+  if (r.Format != JoinFormat::MbTiles)
+    return;
+  const double estimate = average * static_cast<double>(stored) * 4 / 3;
+  const double limit = static_cast<double>(MbTilesCapacity());
+  if (estimate > limit)
+    throw KError(ErrorCause::InputRefused,
+                 "Cannot create file " + r.OutputFile + ": its " +
+                     std::to_string(stored) + " tiles take about " +
+                     std::to_string(static_cast<int64_t>(estimate / 1e9)) +
+                     " GB, and an MBTiles file holds at most " +
+                     std::to_string(static_cast<int64_t>(limit / 1e9)) + " GB");
+}
+
+// The inventory's state of every view cell, and how many are not stored;
+// false when cancelled. The tiles are handed over as the walk finds them,
+// so that memory holds no list of them.
 bool FindProblems(const DownloadTask &task, const JoinOptions &options,
-                  int64_t columns, CellStates &problems) {
+                  int64_t columns, CellStates &problems, int64_t &notStored) {
   InventoryOptions inv;
   inv.Cancel = options.Cancel;
   if (options.Progress)
@@ -116,6 +169,7 @@ bool FindProblems(const DownloadTask &task, const JoinOptions &options,
       return;
     const ViewCell cell = ViewPlacement(task, t.X, t.Y);
     problems.Set(cell.Row * columns + cell.Column, t.State);
+    ++notStored;
   });
 }
 
@@ -134,7 +188,8 @@ std::vector<std::string> JoinResult::Lines() const {
                   std::to_string(Columns) + " x " + std::to_string(Rows) +
                   " tiles, looking " + Direction +
                   (Georeferenced ? ", EPSG:3857" : ", not georeferenced") +
-                  (BigTiff ? ", BigTIFF" : ""));
+                  (BigTiff ? ", BigTIFF" : "") +
+                  (Format == JoinFormat::MbTiles ? ", MBTiles" : ""));
   lines.push_back("Tiles joined: " + std::to_string(Joined()) + " of " +
                   std::to_string(Total) + " (carried " +
                   std::to_string(Carried) + ", re-encoded " +
@@ -146,11 +201,22 @@ std::vector<std::string> JoinResult::Lines() const {
   return lines;
 }
 
-std::string DefaultJoinOutput(const std::string &projectFile) {
+std::string DefaultJoinOutput(const std::string &projectFile,
+                              JoinFormat format) {
   const std::string name = ExtractFileName(projectFile);
   const std::string base =
       name.substr(0, name.size() - ExtractFileExt(name).size());
-  return ExtractFilePath(projectFile) + base + ".tif";
+  return ExtractFilePath(projectFile) + base +
+         (format == JoinFormat::MbTiles ? ".mbtiles" : ".tif");
+}
+
+JoinFormat ResolveJoinFormat(JoinFormat asked, const std::string &outputFile) {
+  if (asked != JoinFormat::ByExtension)
+    return asked;
+  std::string ext = ExtractFileExt(ExtractFileName(outputFile));
+  std::transform(ext.begin(), ext.end(), ext.begin(),
+                 [](unsigned char c) { return std::tolower(c); });
+  return ext == ".mbtiles" ? JoinFormat::MbTiles : JoinFormat::GeoTiff;
 }
 
 void ViewCellTile(const DownloadTask &t, int64_t column, int64_t row,
@@ -166,21 +232,25 @@ JoinResult JoinTiles(const std::string &projectFile, std::string outputFile,
                      const JoinOptions &options) {
   const LoadedTask loaded = LoadForJoin(projectFile, options);
   const DownloadTask &task = loaded.Task;
+  const JoinFormat format = ResolveJoinFormat(options.Format, outputFile);
   if (outputFile.empty())
-    outputFile = DefaultJoinOutput(projectFile);
+    outputFile = DefaultJoinOutput(projectFile, format);
   CheckOutput(task, outputFile);
 
   JoinResult result;
   result.ProjectFile = projectFile;
   result.OutputFile = outputFile;
+  result.Format = format;
   result.Direction = kDirectionNames[std::clamp(task.Params.Dir, 0, 3)];
   result.Columns = ViewColumns(task);
   result.Rows = ViewRows(task);
   result.Total = result.Columns * result.Rows;
+  CheckFormat(task, result, options);
   CheckPictureSize(result);
 
   CellStates problems(result.Total);
-  if (!FindProblems(task, options, result.Columns, problems)) {
+  int64_t notStored = 0;
+  if (!FindProblems(task, options, result.Columns, problems, notStored)) {
     result.Cancelled = true;
     return result;
   }
@@ -188,39 +258,30 @@ JoinResult JoinTiles(const std::string &projectFile, std::string outputFile,
   double average = 0;
   ChooseSampling(task, result.Columns, result.Rows, problems, input.HSampling,
                  input.VSampling, average);
-  const double estimate = average * static_cast<double>(result.Total) *
-                              (options.Overviews ? 1.5 : 1.1) +
-                          static_cast<double>(result.Total) * 32.0;
-  result.BigTiff = options.ForceBigTiff || estimate > kClassicLimit;
+  CheckSize(result, average, result.Total - notStored);
 
-  // A join killed in mid-write left its temporary picture beside the
-  // output; nothing of it is needed any more.
+  // A join killed in mid-write left its temporary files beside the output;
+  // nothing of them is needed any more.
   RemoveStaleTemporaries(ExtractFilePath(outputFile));
-  for (;;) {
-    JoinResult attempt = result;
-    try {
-      AtomicFile out(outputFile);
-      if (!out.Valid())
-        throw KError(ErrorCause::CannotWrite, "Cannot create file " +
-                                                  outputFile + ": " +
-                                                  std::strerror(out.Error()));
-      if (!WritePicture(input, options, attempt, out, outputFile)) {
-        result.Cancelled = true;
-        return result;
-      }
-      // Whatever came to stand at the output meanwhile is still not
-      // replaced. The picture reached the disk before the TIFF library
-      // closed it.
-      RefuseNonFileOutput(outputFile);
-      if (const int e = out.Commit(/*sync=*/false); e != 0)
-        throw KError(ErrorCause::CannotWrite, "Cannot create file " +
-                                                  outputFile + ": " +
-                                                  std::strerror(e));
-      return attempt;
-    } catch (const ClassicTooSmall &) {
-      result.BigTiff = true; // once more, with 64-bit offsets
-    }
+  AtomicFile out(outputFile);
+  if (!out.Valid())
+    throw KError(ErrorCause::CannotWrite, "Cannot create file " + outputFile +
+                                              ": " +
+                                              std::strerror(out.Error()));
+  const bool written =
+      format == JoinFormat::MbTiles
+          ? WriteMbTiles(input, options, result, out, outputFile)
+          : WritePicture(input, options, result, out, outputFile);
+  if (!written) {
+    result.Cancelled = true;
+    return result;
   }
+  // Whatever came to stand at the output meanwhile is still not replaced.
+  RefuseNonFileOutput(outputFile);
+  if (const int e = out.Commit(); e != 0)
+    throw KError(ErrorCause::CannotWrite,
+                 "Cannot create file " + outputFile + ": " + std::strerror(e));
+  return result;
 }
 
 } // namespace kestrane

@@ -46,6 +46,64 @@ bool Decode(jpeg_decompress_struct *cinfo, JpegErrorManager *err,
   return true;
 }
 
+// The bytes the coefficients of the whole picture take, whole blocks of
+// whole MCUs, as a decoder that keeps them allocates them.
+size_t CoefficientBytes(const jpeg_decompress_struct &cinfo) {
+  size_t bytes = 0;
+  for (int i = 0; i < cinfo.num_components; ++i) {
+    const jpeg_component_info &c = cinfo.comp_info[i];
+    const auto up = [](size_t n, int m) {
+      return (n + static_cast<size_t>(m) - 1) / static_cast<size_t>(m) *
+             static_cast<size_t>(m);
+    };
+    bytes += up(c.width_in_blocks, c.h_samp_factor) *
+             up(c.height_in_blocks, c.v_samp_factor) * sizeof(JBLOCK);
+  }
+  return bytes;
+}
+
+// How a reading of the data alone ended.
+enum class DataRead { Decodes, Fails, DecodeInFull };
+
+// The reading of the compressed data, as Decode sets the decoder up but in
+// buffered-image mode: jpeg_start_decompress then reads nothing, and the
+// loop below takes the data in as jpeg_start_decompress does for a picture
+// of several scans, the progress monitor (the bounds, the stop request)
+// called before each step. Holds no object with a destructor.
+DataRead ReadData(jpeg_decompress_struct *cinfo, JpegErrorManager *err,
+                  const unsigned char *data, unsigned long size) {
+  if (setjmp(err->jump) != 0)
+    return DataRead::Fails;
+  jpeg_mem_src(cinfo, data, size);
+  jpeg_read_header(cinfo, TRUE);
+  if (!JpegSidesWithinBounds(*cinfo))
+    return DataRead::Fails;
+  // A picture whose first scan holds every component has one scan (the
+  // decoder refuses a second): decoded in full, its coefficients are not
+  // kept, and nothing is bounded by the decoder's memory.
+  if (!cinfo->progressive_mode &&
+      cinfo->comps_in_scan == cinfo->num_components) {
+    if (CoefficientBytes(*cinfo) > static_cast<size_t>(kMaxJpegDecoderMemory))
+      return DataRead::DecodeInFull;
+    cinfo->mem->max_memory_to_use = 0;
+  }
+  cinfo->dct_method = JDCT_IFAST;
+  cinfo->do_fancy_upsampling = FALSE;
+  cinfo->buffered_image = TRUE;
+  jpeg_start_decompress(cinfo);
+  for (;;) {
+    if (cinfo->progress != nullptr)
+      cinfo->progress->progress_monitor(reinterpret_cast<j_common_ptr>(cinfo));
+    const int step = jpeg_consume_input(cinfo);
+    if (step == JPEG_REACHED_EOI)
+      break;
+    if (step == JPEG_SUSPENDED) // a memory source never waits for data
+      return DataRead::Fails;
+  }
+  jpeg_finish_decompress(cinfo);
+  return DataRead::Decodes;
+}
+
 uint32_t BigEndian32(const unsigned char *p) {
   return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) |
          (uint32_t{p[2]} << 8) | uint32_t{p[3]};
@@ -70,6 +128,27 @@ bool JpegDecodes(std::string_view bytes, const StopFlag *cancel) {
                          static_cast<unsigned long>(bytes.size()));
   jpeg_destroy_decompress(&cinfo);
   return ok;
+}
+
+bool JpegDataDecodes(std::string_view bytes, const StopFlag *cancel) {
+  if (bytes.size() < 2)
+    return false;
+  jpeg_decompress_struct cinfo;
+  JpegErrorManager err;
+  InstallJpegErrors(cinfo, err);
+  if (setjmp(err.jump) != 0)
+    return false;
+  jpeg_create_decompress(&cinfo);
+  JpegBounds bounds;
+  bounds.Cancel = cancel;
+  BoundJpegDecoding(cinfo, bounds);
+  const DataRead read = ReadData(
+      &cinfo, &err, reinterpret_cast<const unsigned char *>(bytes.data()),
+      static_cast<unsigned long>(bytes.size()));
+  jpeg_destroy_decompress(&cinfo);
+  if (read == DataRead::DecodeInFull)
+    return JpegDecodes(bytes, cancel);
+  return read == DataRead::Decodes;
 }
 
 ImageSignature SignatureOf(std::string_view bytes) {

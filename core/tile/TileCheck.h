@@ -20,6 +20,17 @@ ImageSignature SignatureOf(std::string_view bytes);
 // decoding within one row of blocks, and it fails.
 bool JpegDecodes(std::string_view bytes, const StopFlag *cancel = nullptr);
 
+// The verdict of JpegDecodes on the same bytes, reached with less work.
+// The decoder is set up as for that decoding, so every error of its set-up
+// is met alike, and reads all the compressed data into its coefficients,
+// so every error and warning of the data (the premature end among them)
+// is met alike and the bounds and `cancel` hold alike; only the inverse
+// DCT, the upsampling and the colour conversion, which raise none, are
+// left out. A picture of one scan keeps its coefficients here, which the
+// full decoding does not: within the decoder's memory bound they do not
+// count against it, and a larger one is decoded in full instead.
+bool JpegDataDecodes(std::string_view bytes, const StopFlag *cancel = nullptr);
+
 // The body check shared by the workers and the re-download run: a PNG
 // signature (89 50) or a JPEG (FF D8) that decodes.
 bool BodyIsImage(std::string_view bytes);

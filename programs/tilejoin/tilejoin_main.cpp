@@ -27,6 +27,8 @@ const char *PhaseName(kestrane::JoinPhase phase) {
     return "Joining";
   case kestrane::JoinPhase::Overviews:
     return "Overviews";
+  case kestrane::JoinPhase::Writing:
+    return "Writing";
   }
   return "";
 }
@@ -50,11 +52,9 @@ private:
 };
 
 int RunHeadless(const std::string &project, const std::string &output,
-                bool overviews) {
+                kestrane::JoinOptions options) {
   // As signal() did: calls in progress go on after the handler.
   const kestrane::StopFlag &stop = kestrane::StopOnSignals(SA_RESTART);
-  kestrane::JoinOptions options;
-  options.Overviews = overviews;
   options.Cancel = &stop;
   ProgressLines progress;
   options.Progress = [&progress](kestrane::JoinPhase p, int64_t d, int64_t t) {
@@ -89,20 +89,29 @@ int main(int argc, char **argv) {
       }))
     return kestrane::RunJoinerWindow(argc, argv);
 
-  CLI::App app{"Joins the tiles of a task into one tiled TIFF (GeoTIFF for "
-               "North tasks).\nWithout arguments, or with --window [TASK]: the "
-               "Tile Joiner "
-               "window.\n"
+  CLI::App app{"Joins the tiles of a task into one cloud-optimized tiled TIFF "
+               "(GeoTIFF for\nNorth tasks) or an MBTiles database (North "
+               "tasks).\nWithout arguments, or with --window [TASK]: the Tile "
+               "Joiner window.\n"
                "Exit status: 0 every tile joined, 1 some tiles not joined, 2 "
                "input refused\nor the picture not written, 130 interrupted.",
                "tilejoin"};
-  std::string project, output;
+  std::string project, output, format;
   bool noOverviews = false;
+  int levels = 0;
   app.add_option("TASK", project, "the task's project file (.ktsk)")
       ->required();
   app.add_option("OUT", output,
-                 "the picture (default: beside the project file, .tif)");
-  app.add_flag("--no-overviews", noOverviews, "build no reduced levels");
+                 "the picture (default: beside the project file, .tif or "
+                 ".mbtiles)");
+  app.add_option("--format", format,
+                 "tiff or mbtiles (default: by the extension of OUT, .mbtiles "
+                 "for MBTiles)")
+      ->check(CLI::IsMember({"tiff", "mbtiles"}));
+  app.add_flag("--no-overviews", noOverviews, "TIFF: build no reduced levels");
+  app.add_option("--levels", levels,
+                 "MBTiles: add N lower zooms built from the tiles (default 0)")
+      ->check(CLI::Range(0, 21));
   app.set_version_flag("--version", "tilejoin " KESTRANE_VERSION);
   try {
     app.parse(argc, argv);
@@ -115,5 +124,11 @@ int main(int argc, char **argv) {
     app.exit(e);
     return ExitStatusFor(ErrorCause::InputRefused);
   }
-  return RunHeadless(project, output, !noOverviews);
+  kestrane::JoinOptions options;
+  options.Format = format == "mbtiles" ? kestrane::JoinFormat::MbTiles
+                   : format == "tiff"  ? kestrane::JoinFormat::GeoTiff
+                                       : kestrane::JoinFormat::ByExtension;
+  options.Overviews = !noOverviews;
+  options.Levels = levels;
+  return RunHeadless(project, output, options);
 }

@@ -3,7 +3,7 @@
 # of it looking North refuses its tile lists (about 220 GB) before any file
 # is written when the disk has less room, naming both sizes; `audit` of it
 # looking East counts every tile within 256 MB of memory and refuses its
-# list alike; `tilejoin` refuses it at once, naming the most tiles a picture
+# list alike; `tilejoin` refuses it at once, naming the most tiles a join
 # holds. The refusals of lists that would fit this disk are not tried.
 set -euo pipefail
 bundle=${1:?usage: huge_blocks.sh BUNDLE_DIR}
@@ -79,7 +79,7 @@ fi
 # 3. The join: refused before the tile folder is looked at.
 peak_kb "$work/join.out" "$work/join.err" "$bundle/tilejoin" "$work/east/e.ktsk"
 [ "$rc" -eq 2 ] || fail "tilejoin: exit $rc"
-grep -qxF "Cannot create file $work/east/e.tif: a picture of 2000583860 tiles is more than the joiner writes (at most 4500000 tiles)" \
+grep -qxF "Cannot create file $work/east/e.tif: a picture of 2000583860 tiles is more than the joiner writes within 256 MB of memory (at most 536870912 tiles)" \
   "$work/join.err" || fail "tilejoin: $(cat "$work/join.err")"
 [ ! -e "$work/east/e.tif" ] || fail "tilejoin wrote a picture"
 echo "huge_blocks: ok"

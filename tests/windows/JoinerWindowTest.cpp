@@ -3,6 +3,7 @@
 // before a picture is replaced, the paths kept while a join runs, an empty
 // bar after Cancel, and "Open folder" after a join.
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -29,6 +30,8 @@ private slots:
   void asksBeforeReplacingAPicture();
   void cancelEmptiesTheBarAndFreesThePaths();
   void openFolderAfterAJoin();
+  void formatChoiceSetsTheOutputAndWritesMbTiles();
+  void progressNeverGoesBack();
 };
 
 namespace {
@@ -144,6 +147,7 @@ void JoinerWindowTest::cancelEmptiesTheBarAndFreesThePaths() {
   QTest::mouseClick(form.JoinButton, Qt::LeftButton);
   QVERIFY(form.Running());
   QVERIFY(!form.OverviewsBox->isEnabled());
+  QVERIFY(!form.FormatBox->isEnabled());
   QVERIFY(form.ProjectEdit->isReadOnly());
   QVERIFY(form.OutputEdit->isReadOnly());
   QCOMPARE(form.JoinButton->text(), QStringLiteral("Cancel"));
@@ -156,6 +160,7 @@ void JoinerWindowTest::cancelEmptiesTheBarAndFreesThePaths() {
   QVERIFY(!form.ProjectEdit->isReadOnly());
   QVERIFY(!form.OutputEdit->isReadOnly());
   QVERIFY(form.OverviewsBox->isEnabled());
+  QVERIFY(form.FormatBox->isEnabled());
   QVERIFY(!PathExists(dir.Path() + "w.tif"));
 }
 
@@ -185,6 +190,53 @@ void JoinerWindowTest::openFolderAfterAJoin() {
   opener = false;
   QTest::mouseClick(form.OpenFolderButton, Qt::LeftButton);
   QCOMPARE(messages.Texts, std::vector<std::string>{CannotOpenText(folder)});
+}
+
+// MBTiles chosen: the output takes its extension, whether it follows the
+// project file or was written by hand, overviews (the TIFF's) are off, and
+// the join writes the database; back to GeoTIFF, ".tif" again.
+void JoinerWindowTest::formatChoiceSetsTheOutputAndWritesMbTiles() {
+  testing::TempDir dir;
+  JoinerWindow form;
+  form.show();
+  QCOMPARE(form.FormatBox->currentIndex(), 0);
+  form.ProjectEdit->setText(QString::fromStdString(MakeTask(dir.Path())));
+  const QString base = QString::fromStdString(dir.Path());
+  form.FormatBox->setCurrentIndex(1);
+  QCOMPARE(form.OutputEdit->text(), base + QStringLiteral("w.mbtiles"));
+  QVERIFY(!form.OverviewsBox->isEnabled());
+  form.OutputEdit->setText(base + QStringLiteral("mine.tif"));
+  form.FormatBox->setCurrentIndex(0);
+  form.FormatBox->setCurrentIndex(1);
+  QCOMPARE(form.OutputEdit->text(), base + QStringLiteral("mine.mbtiles"));
+  QVERIFY(Join(form));
+  QVERIFY2(PaneLines(form.Results)
+               .contains(QStringLiteral(
+                   "Tiles joined: 2 of 2 (carried 2, re-encoded 0)")),
+           qPrintable(PaneLines(form.Results).join(QLatin1Char('\n'))));
+  QVERIFY(PathExists(dir.Path() + "mine.mbtiles"));
+  QVERIFY(!PathExists(dir.Path() + "mine.tif"));
+  form.FormatBox->setCurrentIndex(0);
+  QCOMPARE(form.OutputEdit->text(), base + QStringLiteral("mine.tif"));
+  QVERIFY(form.OverviewsBox->isEnabled());
+}
+
+// The file is laid out after the overviews: the bar stays where they left
+// it rather than going back.
+void JoinerWindowTest::progressNeverGoesBack() {
+  testing::TempDir dir;
+  JoinerWindow form;
+  form.ProjectEdit->setText(QString::fromStdString(MakeTask(dir.Path())));
+  QList<int> values;
+  connect(form.Progress, &QProgressBar::valueChanged, &form,
+          [&values](int v) { values << v; });
+  QVERIFY(Join(form));
+  QVERIFY(values.size() > 2);
+  for (qsizetype i = 1; i < values.size(); ++i)
+    QVERIFY2(
+        values[i] >= values[i - 1],
+        qPrintable(
+            QStringLiteral("%1 after %2").arg(values[i]).arg(values[i - 1])));
 }
 
 KESTRANE_GUI_TEST(JoinerWindowTest);

@@ -1,7 +1,10 @@
 #include "joinerwindow/JoinerWindow.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QGridLayout>
@@ -44,25 +47,32 @@ JoinerWindow::JoinerWindow(QWidget *parent)
   grid->addWidget(OutputEdit, 1, 1);
   grid->addWidget(outputButton, 1, 2);
 
+  FormatBox = new QComboBox(this);
+  FormatBox->setObjectName(QStringLiteral("FormatBox"));
+  FormatBox->addItem(QStringLiteral("Cloud-optimized GeoTIFF (.tif)"));
+  FormatBox->addItem(QStringLiteral("MBTiles for map apps (.mbtiles)"));
+  grid->addWidget(new QLabel(QStringLiteral("Format:"), this), 2, 0);
+  grid->addWidget(FormatBox, 2, 1);
+
   OverviewsBox = new QCheckBox(QStringLiteral("Build overviews"), this);
   OverviewsBox->setChecked(true);
   JoinButton = new QPushButton(QStringLiteral("Join"), this);
-  grid->addWidget(OverviewsBox, 2, 1);
-  grid->addWidget(JoinButton, 2, 2);
+  grid->addWidget(OverviewsBox, 3, 1);
+  grid->addWidget(JoinButton, 3, 2);
 
   Progress = new QProgressBar(this);
   Progress->setRange(0, 1000);
   Progress->setValue(0);
-  grid->addWidget(Progress, 3, 0, 1, 3);
+  grid->addWidget(Progress, 4, 0, 1, 3);
 
   Results = new QPlainTextEdit(this);
   Results->setReadOnly(true);
-  grid->addWidget(Results, 4, 0, 1, 3);
+  grid->addWidget(Results, 5, 0, 1, 3);
   OpenFolderButton = new QPushButton(QStringLiteral("Open folder"), this);
   OpenFolderButton->setObjectName(QStringLiteral("ButtonOpenFolder"));
   OpenFolderButton->setEnabled(false);
-  grid->addWidget(OpenFolderButton, 5, 2);
-  resize(600, 360);
+  grid->addWidget(OpenFolderButton, 6, 2);
+  resize(600, 380);
 
   for (auto *b : {projectButton, outputButton})
     b->setFixedWidth(b->fontMetrics().horizontalAdvance(QStringLiteral("...")) +
@@ -73,6 +83,8 @@ JoinerWindow::JoinerWindow(QWidget *parent)
           &JoinerWindow::BrowseOutput);
   connect(ProjectEdit, &QLineEdit::textChanged, this,
           &JoinerWindow::ProjectChanged);
+  connect(FormatBox, &QComboBox::currentIndexChanged, this,
+          &JoinerWindow::FormatChanged);
   connect(JoinButton, &QPushButton::clicked, this, &JoinerWindow::JoinClicked);
   connect(OpenFolderButton, &QPushButton::clicked, this,
           &JoinerWindow::OpenFolderClicked);
@@ -103,21 +115,46 @@ void JoinerWindow::BrowseOutput() {
   const QString start =
       OutputEdit->text().isEmpty() ? DialogFolder() : OutputEdit->text();
   const QString file = QFileDialog::getSaveFileName(
-      this, QStringLiteral("Output file"), start, QStringLiteral("TIFF(*.tif)"),
+      this, QStringLiteral("Output file"), start,
+      Format() == JoinFormat::MbTiles ? QStringLiteral("MBTiles(*.mbtiles)")
+                                      : QStringLiteral("TIFF(*.tif)"),
       nullptr, QFileDialog::DontConfirmOverwrite); // Join asks
   if (!file.isEmpty())
     OutputEdit->setText(file);
 }
 
-// The output follows the project file until the user writes another one.
+JoinFormat JoinerWindow::Format() const {
+  return FormatBox->currentIndex() == 1 ? JoinFormat::MbTiles
+                                        : JoinFormat::GeoTiff;
+}
+
+// The output follows the project file and the format until the user writes
+// another one.
 void JoinerWindow::ProjectChanged() {
   const QString suggested =
       ProjectEdit->text().isEmpty()
           ? QString()
-          : QStr(DefaultJoinOutput(ProjectEdit->text().toStdString()));
+          : QStr(
+                DefaultJoinOutput(ProjectEdit->text().toStdString(), Format()));
   if (OutputEdit->text().isEmpty() || OutputEdit->text() == defaultOutput_)
     OutputEdit->setText(suggested);
   defaultOutput_ = suggested;
+}
+
+// Overviews are the TIFF's; an output of the other format's extension
+// takes this one's.
+void JoinerWindow::FormatChanged() {
+  const bool mbtiles = Format() == JoinFormat::MbTiles;
+  OverviewsBox->setEnabled(!mbtiles);
+  QString output = OutputEdit->text();
+  const QString from =
+      mbtiles ? QStringLiteral(".tif") : QStringLiteral(".mbtiles");
+  if (output != defaultOutput_ && output.endsWith(from, Qt::CaseInsensitive)) {
+    output.chop(from.size());
+    OutputEdit->setText(output + (mbtiles ? QStringLiteral(".mbtiles")
+                                          : QStringLiteral(".tif")));
+  }
+  ProjectChanged();
 }
 
 void JoinerWindow::JoinClicked() {
@@ -144,17 +181,22 @@ void JoinerWindow::JoinClicked() {
   LockInputs(true);
 
   JoinOptions options;
+  options.Format = Format();
   options.Overviews = OverviewsBox->isChecked();
   options.Cancel = &cancel_;
   // Progress crosses to the window's thread as values; the reduced levels
-  // count for the work they take.
-  auto progress = std::make_shared<JoinProgress>(options.Overviews);
+  // and the TIFF's layout count for the work they take.
+  auto progress = std::make_shared<JoinProgress>(
+      options.Overviews, options.Format == JoinFormat::GeoTiff);
   options.Progress = [this, progress](JoinPhase phase, int64_t done,
                                       int64_t total) {
     progress->Report(phase, done, total);
     const int value = static_cast<int>(progress->Fraction() * 1000);
     QMetaObject::invokeMethod(
-        this, [this, value] { Progress->setValue(value); },
+        this,
+        [this, value] {
+          Progress->setValue(std::max(value, Progress->value()));
+        },
         Qt::QueuedConnection);
   };
   worker_ = std::thread([this, project, output, options] {
@@ -195,7 +237,9 @@ void JoinerWindow::LockInputs(bool locked) {
   OutputEdit->setReadOnly(locked);
   projectButton_->setEnabled(!locked);
   outputButton_->setEnabled(!locked);
-  OverviewsBox->setEnabled(!locked);
+  FormatBox->setEnabled(!locked);
+  // MBTiles have no overviews of the TIFF's kind.
+  OverviewsBox->setEnabled(!locked && Format() != JoinFormat::MbTiles);
 }
 
 void JoinerWindow::OpenFolderClicked() {

@@ -9,6 +9,7 @@
 #include "qtbridge/QtBridge.h"
 
 class QCheckBox;
+class QComboBox;
 class QLineEdit;
 class QPlainTextEdit;
 class QProgressBar;
@@ -16,10 +17,11 @@ class QPushButton;
 
 namespace kestrane {
 
-// The Tile Joiner window: gathers the project file, the output file and the
-// overview choice, runs the joiner on a thread of its own and shows its
-// progress and result lines. It asks before it replaces a picture, keeps
-// its paths while a join runs, and opens the picture's folder afterwards.
+// The Tile Joiner window: gathers the project file, the output file, its
+// format and the overview choice, runs the joiner on a thread of its own and
+// shows its progress and result lines. It asks before it replaces a picture,
+// keeps its paths while a join runs, and opens the picture's folder
+// afterwards.
 class JoinerWindow : public QWidget {
   Q_OBJECT
 public:
@@ -28,6 +30,7 @@ public:
 
   QLineEdit *ProjectEdit = nullptr;
   QLineEdit *OutputEdit = nullptr;
+  QComboBox *FormatBox = nullptr; // GeoTIFF, MBTiles
   QCheckBox *OverviewsBox = nullptr;
   QPushButton *JoinButton = nullptr;
   QProgressBar *Progress = nullptr;
@@ -56,10 +59,13 @@ private:
   void BrowseProject();
   void BrowseOutput();
   void ProjectChanged();
+  void FormatChanged();
+  JoinFormat Format() const;
   void JoinClicked();
   void Done(const QStringList &lines, const QString &written);
   void Stop();
-  // The paths and the overview choice stay as they are while a join runs.
+  // The paths, the format and the overview choice stay as they are while a
+  // join runs.
   void LockInputs(bool locked);
   void OpenFolderClicked();
 

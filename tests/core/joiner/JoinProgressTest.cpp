@@ -75,5 +75,35 @@ TEST(JoinProgressTest, NeverGoesBack) {
   EXPECT_DOUBLE_EQ(odd.Fraction(), 1.0);
 }
 
+// The TIFF is laid out from what was built at the end: until that is done
+// the bar is not full, with or without overviews; a join that lays nothing
+// out is full when its last tile is joined.
+TEST(JoinProgressTest, LayingOutTheFileIsTheLastShare) {
+  struct Row {
+    bool overviews, laysOut;
+  } rows[] = {{false, true}, {true, true}, {false, false}};
+  for (const Row &row : rows) {
+    SCOPED_TRACE(testing::Message() << row.overviews << row.laysOut);
+    JoinProgress progress(row.overviews, row.laysOut);
+    progress.Report(JoinPhase::Checking, 100, 100);
+    progress.Report(JoinPhase::Joining, 100, 100);
+    if (row.overviews)
+      progress.Report(JoinPhase::Overviews, 33, 33);
+    const double built = progress.Fraction();
+    if (!row.laysOut) {
+      EXPECT_DOUBLE_EQ(built, 1.0);
+      continue;
+    }
+    EXPECT_LT(built, 1.0);
+    progress.Report(JoinPhase::Writing, 0, 133);
+    EXPECT_EQ(progress.Fraction(), built);
+    progress.Report(JoinPhase::Writing, 66, 133);
+    EXPECT_GT(progress.Fraction(), built);
+    EXPECT_LT(progress.Fraction(), 1.0);
+    progress.Report(JoinPhase::Writing, 133, 133);
+    EXPECT_DOUBLE_EQ(progress.Fraction(), 1.0);
+  }
+}
+
 } // namespace
 } // namespace kestrane

@@ -19,18 +19,14 @@
 #include "joiner/TileJoiner.h"
 #include "sample/TileImage.h"
 #include "task/TaskFiles.h"
+#include "tests/core/joiner/JoinTestSupport.h"
 #include "tests/core/task/TaskTestSupport.h"
 #include "tests/support/KilledWriter.h"
 
 namespace kestrane {
 namespace {
 
-using tasktest::GetBytes;
-using tasktest::PutBytes;
-using tasktest::SetBlock;
-using tasktest::TempDir;
-
-const std::string kProgramFolder = KESTRANE_SOURCE_DIR;
+using namespace jointest;
 
 // GDAL's drivers, registered once and released at the end so that the leak
 // checker sees only the joiner's own memory.
@@ -41,76 +37,6 @@ public:
 };
 [[maybe_unused]] const ::testing::Environment *const kGdal =
     ::testing::AddGlobalTestEnvironment(new GdalDrivers);
-constexpr int kZoom = 12;
-
-// A 4 x 3 block at zoom 12 seen in direction `dir`, its project file
-// written and every tile the sample service's picture of it.
-struct JoinFixture {
-  JoinFixture(const std::string &folder, int32_t dir) {
-    params.Path = folder;
-    params.TaskFileName = "join.ktsk";
-    params.Dir = dir;
-    SetBlock(params, kZoom, 1000, 1003, 2000, 2002);
-    TaskEnvironment env;
-    env.ProgramFolder = kProgramFolder;
-    task = std::make_unique<DownloadTask>(params, env);
-    WriteProjectFile(*task);
-    CreateTileFolder(*task);
-    for (int32_t y = task->MinY; y <= task->MaxY; ++y)
-      for (int32_t x = task->MinX; x <= task->MaxX; ++x)
-        PutBytes(task->TilePath(x, y), TileJpeg(TileAddress{kZoom, x, y, dir}));
-  }
-  std::string Project() const { return params.Path + params.TaskFileName; }
-  JoinResult Join(const std::string &out = "", JoinOptions o = {}) const {
-    o.ProgramFolder = kProgramFolder;
-    return JoinTiles(Project(), out, o);
-  }
-  TaskParameters params;
-  std::unique_ptr<DownloadTask> task;
-};
-
-struct Dataset {
-  explicit Dataset(const std::string &path)
-      : ds(GDALOpen(path.c_str(), GA_ReadOnly)) {}
-  ~Dataset() {
-    if (ds != nullptr)
-      GDALClose(ds);
-  }
-  GDALDatasetH ds;
-};
-
-// The 256 x 256 RGB pixels at view cell (column, row) of `band1`'s dataset
-// (or of its overview when `band1` is one), interleaved.
-std::vector<uint8_t> ReadArea(GDALDatasetH ds, int x0, int y0, int size) {
-  std::vector<uint8_t> px(static_cast<size_t>(size) * size * 3);
-  EXPECT_EQ(GDALDatasetRasterIO(ds, GF_Read, x0, y0, size, size, px.data(),
-                                size, size, GDT_Byte, 3, nullptr, 3, size * 3,
-                                1),
-            CE_None);
-  return px;
-}
-
-std::vector<uint8_t> ReadMask(GDALRasterBandH band, int x0, int y0, int size) {
-  std::vector<uint8_t> m(static_cast<size_t>(size) * size);
-  EXPECT_EQ(GDALRasterIO(GDALGetMaskBand(band), GF_Read, x0, y0, size, size,
-                         m.data(), size, size, GDT_Byte, 0, 0),
-            CE_None);
-  return m;
-}
-
-bool All(const std::vector<uint8_t> &v, uint8_t value) {
-  for (uint8_t b : v)
-    if (b != value)
-      return false;
-  return true;
-}
-
-// A tile file decoded by GDAL's own JPEG reader.
-std::vector<uint8_t> DecodedTile(const std::string &path) {
-  Dataset tile(path);
-  EXPECT_NE(tile.ds, nullptr) << path;
-  return tile.ds ? ReadArea(tile.ds, 0, 0, 256) : std::vector<uint8_t>{};
-}
 
 class JoinEachDirection : public ::testing::TestWithParam<int32_t> {};
 
@@ -195,30 +121,6 @@ TEST_P(JoinEachDirection, CarriesTilesAndLeavesGapsAsNoData) {
 
 INSTANTIATE_TEST_SUITE_P(Directions, JoinEachDirection,
                          ::testing::Values(0, 1, 2, 3));
-
-// Writes `rgb` (256 x 256 unless told) through GDAL's drivers.
-std::string GdalEncode(const char *driver, const std::vector<uint8_t> &rgb,
-                       int size, int bands, const std::string &tmp) {
-  GDALDatasetH mem = GDALCreate(GDALGetDriverByName("MEM"), "", size, size,
-                                bands, GDT_Byte, nullptr);
-  for (int b = 1; b <= bands; ++b) {
-    std::vector<uint8_t> plane(static_cast<size_t>(size) * size);
-    for (size_t i = 0; i < plane.size(); ++i) {
-      const size_t y = i / size * 256 / size, x = i % size * 256 / size;
-      plane[i] = rgb[(y * 256 + x) * 3 + static_cast<size_t>(b - 1)];
-    }
-    EXPECT_EQ(GDALRasterIO(GDALGetRasterBand(mem, b), GF_Write, 0, 0, size,
-                           size, plane.data(), size, size, GDT_Byte, 0, 0),
-              CE_None);
-  }
-  GDALClose(GDALCreateCopy(GDALGetDriverByName(driver), tmp.c_str(), mem, FALSE,
-                           nullptr, nullptr, nullptr));
-  GDALClose(mem);
-  std::string bytes = GetBytes(tmp);
-  std::filesystem::remove(tmp);
-  std::filesystem::remove(tmp + ".aux.xml");
-  return bytes;
-}
 
 double MeanDifference(const std::vector<uint8_t> &a,
                       const std::vector<uint8_t> &b) {
@@ -360,29 +262,71 @@ TEST(JoinTiles, FailuresLeaveNoOutput) {
   rlimit small = old;
   small.rlim_cur = 50000;
   setrlimit(RLIMIT_FSIZE, &small);
-  try {
-    f.Join();
-    ADD_FAILURE() << "a write past the limit was reported as success";
-  } catch (const KError &e) {
-    EXPECT_EQ(e.Cause(), ErrorCause::CannotWrite)
-        << "a write failure is not refused input";
-    EXPECT_NE(std::string(e.what()).find("Cannot write file " + dir.Path() +
-                                         "join.tif"),
-              std::string::npos)
-        << e.what();
+  for (const char *name : {"join.tif", "join.mbtiles"}) {
+    try {
+      f.Join(dir.Path() + name);
+      ADD_FAILURE() << name << ": a write past the limit was reported as "
+                    << "success";
+    } catch (const KError &e) {
+      EXPECT_EQ(e.Cause(), ErrorCause::CannotWrite)
+          << "a write failure is not refused input";
+      EXPECT_NE(
+          std::string(e.what()).find("Cannot write file " + dir.Path() + name),
+          std::string::npos)
+          << e.what();
+    }
   }
   setrlimit(RLIMIT_FSIZE, &old);
   std::signal(SIGXFSZ, SIG_DFL);
 
-  StopFlag cancel;
-  JoinOptions o;
-  o.Cancel = &cancel;
-  o.Progress = [&cancel](JoinPhase phase, int64_t, int64_t) {
-    if (phase == JoinPhase::Overviews)
-      cancel.Request();
-  };
-  EXPECT_TRUE(f.Join("", o).Cancelled);
+  // A cancel in each phase of each format.
+  for (const JoinPhase at :
+       {JoinPhase::Joining, JoinPhase::Overviews, JoinPhase::Writing})
+    for (const char *name : {"join.tif", "join.mbtiles"}) {
+      StopFlag cancel;
+      JoinOptions o;
+      o.Cancel = &cancel;
+      o.Levels = std::string(name) == "join.mbtiles" ? 1 : 0;
+      o.Progress = [&cancel, at](JoinPhase phase, int64_t, int64_t) {
+        if (phase == at)
+          cancel.Request();
+      };
+      const bool reached = at != JoinPhase::Writing || o.Levels == 0;
+      EXPECT_EQ(f.Join(dir.Path() + name, o).Cancelled, reached) << name;
+      std::filesystem::remove(dir.Path() + name);
+    }
   EXPECT_EQ(dir.Names(), before);
+}
+
+// With no tile stored the join still writes a file that opens, in each
+// format: the whole picture reads as no data (an empty MBTiles keeps its
+// bounds), and the run counts as incomplete.
+TEST(JoinTiles, NothingStoredStillOpens) {
+  struct Case {
+    const char *out;
+    bool overviews;
+    int overviewsExpected;
+  };
+  const Case cases[] = {
+      {"all.tif", true, 2}, {"flat.tif", false, 0}, {"all.mbtiles", true, 0}};
+  TempDir dir;
+  const JoinFixture f(dir.Path(), 0);
+  std::filesystem::remove_all(f.task->TileFolder);
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.out);
+    JoinOptions o;
+    o.Overviews = c.overviews;
+    const JoinResult r = f.Join(dir.Path() + c.out, o);
+    EXPECT_EQ(r.Missing, 12);
+    EXPECT_FALSE(r.Complete());
+    const Dataset out(r.OutputFile);
+    ASSERT_NE(out.ds, nullptr) << "GDAL cannot open it";
+    EXPECT_EQ(GDALGetRasterXSize(out.ds), 1024);
+    EXPECT_EQ(GDALGetRasterYSize(out.ds), 768);
+    GDALRasterBandH band = GDALGetRasterBand(out.ds, 1);
+    EXPECT_EQ(GDALGetOverviewCount(band), c.overviewsExpected);
+    EXPECT_TRUE(All(ReadMask(band, 0, 0, 512), 0));
+  }
 }
 
 // A join killed in mid-write left its temporary picture beside the output;

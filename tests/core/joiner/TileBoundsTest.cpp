@@ -4,11 +4,13 @@
 // name is damaged; a block too large for one picture is refused at the
 // start, and an output is never put over what is not a regular file.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -18,6 +20,7 @@
 #include "joiner/TileJoiner.h"
 #include "sample/TileImage.h"
 #include "task/TaskFiles.h"
+#include "tests/core/joiner/JoinTestSupport.h"
 #include "tests/core/task/TaskTestSupport.h"
 #include "tests/support/HostileTiles.h"
 #include "tile/TileCheck.h"
@@ -81,26 +84,137 @@ TEST(JoinerBounds, DecodesWhatTheWorkersCheckTakes) {
   EXPECT_FALSE(DecodeTileBody(big, rgb, &stop));
   EXPECT_FALSE(JpegDecodes(big, &stop));
   std::string encoded;
-  EXPECT_EQ(PrepareTile(big, 2, 2, 85, &stop, rgb, encoded),
+  EXPECT_EQ(PrepareTile(big, TileForm{}, &stop, rgb, encoded),
             TileUse::Cancelled);
 }
 
+// Both writers carry a whole tile and count a tile that fails the check
+// as damaged, whether it would be carried or encoded again.
+TEST(JoinerBounds, PreparedTileByWriterForm) {
+  const std::string tile = test::WorkerJpeg(256, 256, false);
+  const std::string progressive = test::WorkerJpeg(256, 256, true);
+  const std::string small = test::WorkerJpeg(100, 80, false);
+  struct Case {
+    const char *what;
+    std::string bytes;
+    TileUse tiff, map;
+  };
+  const Case cases[] = {
+      {"a whole tile", tile, TileUse::Carried, TileUse::Carried},
+      {"a whole progressive tile", progressive, TileUse::Reencoded,
+       TileUse::Carried},
+      {"a smaller picture", small, TileUse::Reencoded, TileUse::Reencoded},
+      {"a tile cut short", test::WorkerJpegCutInScan(tile), TileUse::Damaged,
+       TileUse::Damaged},
+      {"a progressive tile cut short", test::WorkerJpegCutInScan(progressive),
+       TileUse::Damaged, TileUse::Damaged},
+  };
+  const JpegFrame frame = ReadJpegFrame(tile);
+  const TileForm tiff{CarryRule::TiffTile, frame.HSampling, frame.VSampling,
+                      85};
+  const TileForm map{CarryRule::MapTile, 2, 2, 85};
+  RgbTile rgb;
+  std::string encoded;
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(PrepareTile(c.bytes, tiff, nullptr, rgb, encoded), c.tiff);
+    EXPECT_EQ(PrepareTile(c.bytes, map, nullptr, rgb, encoded), c.map);
+  }
+}
+
+// The tile stored in MBTiles at (zoom, x, y) of the task's grid, whose
+// rows count from the south as the table's do; empty when there is none.
+std::string MbTile(const std::string &path, int zoom, int32_t x, int32_t y) {
+  sqlite3 *db = nullptr;
+  std::string bytes;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) ==
+      SQLITE_OK) {
+    sqlite3_stmt *st = nullptr;
+    sqlite3_prepare_v2(db,
+                       "SELECT tile_data FROM tiles WHERE zoom_level = ? AND "
+                       "tile_column = ? AND tile_row = ?",
+                       -1, &st, nullptr);
+    sqlite3_bind_int(st, 1, zoom);
+    sqlite3_bind_int(st, 2, x);
+    sqlite3_bind_int(st, 3, y); // the task's rows count from the south too
+    if (sqlite3_step(st) == SQLITE_ROW)
+      bytes.assign(static_cast<const char *>(sqlite3_column_blob(st, 0)),
+                   static_cast<size_t>(sqlite3_column_bytes(st, 0)));
+    sqlite3_finalize(st);
+  }
+  sqlite3_close(db);
+  return bytes;
+}
+
+// Tiles checked on several threads, batch after batch, come back to their
+// own places in both formats: 300 tiles on 3 threads (two batches), with
+// damaged and missing tiles scattered among them.
+TEST(JoinerBounds, CheckedTilesKeepTheirPlaces) {
+  TempDir dir;
+  const Block b(dir.Path(), 20, 15);
+  const DownloadTask &t = *b.task;
+  std::map<std::pair<int32_t, int32_t>, TileState> problems;
+  for (int32_t k = 0; k < 300; k += 37) {
+    const int32_t x = 1000 + k % 20, y = 2000 + k / 20;
+    if (k % 2 == 0) {
+      PutBytes(t.TilePath(x, y),
+               test::WorkerJpegCutInScan(GetBytes(t.TilePath(x, y))));
+      problems[{x, y}] = TileState::Damaged;
+    } else {
+      std::filesystem::remove(t.TilePath(x, y));
+      problems[{x, y}] = TileState::Missing;
+    }
+  }
+  JoinOptions o;
+  o.Threads = 3;
+  const std::string cog = dir.Path() + "j.tif", mb = dir.Path() + "j.mbtiles";
+  for (const std::string &out : {cog, mb}) {
+    const JoinResult r = b.Join(out, o);
+    EXPECT_EQ(r.Carried, 300 - static_cast<int64_t>(problems.size())) << out;
+    EXPECT_EQ(r.Damaged + r.Missing, static_cast<int64_t>(problems.size()));
+  }
+  jointest::Dataset ds(cog);
+  ASSERT_NE(ds.ds, nullptr);
+  GDALRasterBandH band = GDALGetRasterBand(ds.ds, 1);
+  for (int32_t y = t.MinY; y <= t.MaxY; ++y)
+    for (int32_t x = t.MinX; x <= t.MaxX; ++x) {
+      SCOPED_TRACE(std::to_string(x) + " " + std::to_string(y));
+      const ViewCell cell = ViewPlacement(t, x, y);
+      const int px = static_cast<int>(cell.Column) * 256;
+      const int py = static_cast<int>(cell.Row) * 256;
+      if (problems.count({x, y}) != 0) {
+        EXPECT_TRUE(jointest::All(jointest::ReadMask(band, px, py, 256), 0));
+        EXPECT_EQ(MbTile(mb, 12, x, y), "");
+        continue;
+      }
+      EXPECT_EQ(MbTile(mb, 12, x, y), GetBytes(t.TilePath(x, y)));
+      if ((x + y) % 7 == 0) { // the pixels of a sample of them
+        EXPECT_EQ(jointest::ReadArea(ds.ds, px, py, 256),
+                  jointest::DecodedTile(t.TilePath(x, y)));
+      }
+    }
+}
+
 // A 296 KB 8192 x 8192 progressive JPEG whose last scan repeats 1000 times
-// in the tile folder: the join takes well under 3 s of CPU, the tile is
-// damaged and the join is not complete (tilejoin's exit status 1).
+// in the tile folder: the join, to either format, takes well under 3 s of
+// CPU, the tile is damaged and the join is not complete (tilejoin's exit
+// status 1).
 TEST(JoinerBounds, ScanBombIsDamagedInBoundedTime) {
   TempDir dir;
   const Block b(dir.Path(), 4, 3);
   const std::string bomb =
       hostile::RepeatLastScan(hostile::FlatProgressiveJpeg(8192, 8192), 1000);
   PutBytes(b.task->TilePath(1001, 2001), bomb);
-  const double before = CpuSeconds();
-  const JoinResult r = b.Join();
-  const double cpu = CpuSeconds() - before;
-  EXPECT_LT(cpu, 3.0);
-  EXPECT_EQ(r.Damaged, 1);
-  EXPECT_EQ(r.Joined(), 11);
-  EXPECT_FALSE(r.Complete());
+  for (const std::string &out : {std::string(), dir.Path() + "j.mbtiles"}) {
+    SCOPED_TRACE(out);
+    const double before = CpuSeconds();
+    const JoinResult r = b.Join(out);
+    const double cpu = CpuSeconds() - before;
+    EXPECT_LT(cpu, 3.0);
+    EXPECT_EQ(r.Damaged, 1);
+    EXPECT_EQ(r.Joined(), 11);
+    EXPECT_FALSE(r.Complete());
+  }
 }
 
 // Bodies the TIFF could hold as they are, which parse but fail the
@@ -144,10 +258,14 @@ TEST(JoinerBounds, WhatFailsTheCheckOrIsALinkIsDamaged) {
       PutBytes(path, row.bytes);
     }
   }
-  const JoinResult r = b.Join();
-  EXPECT_EQ(r.Damaged, 5);
-  EXPECT_EQ(r.Carried, 7);
-  EXPECT_EQ(r.Reencoded + r.Missing + r.Placeholder, 0);
+  // Each format's writer alike.
+  for (const std::string &out : {std::string(), dir.Path() + "j.mbtiles"}) {
+    SCOPED_TRACE(out);
+    const JoinResult r = b.Join(out);
+    EXPECT_EQ(r.Damaged, 5);
+    EXPECT_EQ(r.Carried, 7);
+    EXPECT_EQ(r.Reencoded + r.Missing + r.Placeholder, 0);
+  }
   EXPECT_EQ(GetBytes(dir.Path() + "outside.jpg"), good);
 }
 
@@ -184,32 +302,40 @@ TEST(JoinerBounds, StopIsHonouredWithinHalfASecond) {
   EXPECT_EQ(dir.Names(), before);
 }
 
-// A block of more tiles than one picture holds is refused before its tile
-// folder is looked at, with the limit in the message.
+// A block of more tiles than the joiner holds is refused before its tile
+// folder is looked at, with the limit in the message, in either format.
 TEST(JoinerBounds, BlockLargerThanAPictureIsRefusedAtTheStart) {
-  TempDir dir;
-  TaskParameters p;
-  p.Path = dir.Path();
-  p.TaskFileName = "huge.ktsk";
-  p.Dir = 1;
-  SetBlock(p, 17, 10000, 10000 + 2999, 20000, 20000 + 1500);
-  const DownloadTask task(p);
-  ASSERT_GT(task.TotalCount, kMaxPictureTiles);
-  WriteProjectFile(task);
-  const Clock::time_point start = Clock::now();
-  try {
-    JoinTiles(dir.Path() + "huge.ktsk", "");
-    ADD_FAILURE() << "joined";
-  } catch (const KError &e) {
-    EXPECT_EQ(e.Cause(), ErrorCause::InputRefused);
-    EXPECT_EQ(std::string(e.what()),
-              "Cannot create file " + dir.Path() + "huge.tif: a picture of " +
-                  std::to_string(task.TotalCount) +
-                  " tiles is more than the joiner writes (at most " +
-                  std::to_string(kMaxPictureTiles) + " tiles)");
+  struct Case {
+    int dir;
+    const char *output;
+  };
+  for (const Case &c : {Case{1, "huge.tif"}, Case{0, "huge.mbtiles"}}) {
+    SCOPED_TRACE(c.output);
+    TempDir dir;
+    TaskParameters p;
+    p.Path = dir.Path();
+    p.TaskFileName = "huge.ktsk";
+    p.Dir = c.dir;
+    SetBlock(p, 17, 10000, 10000 + 23999, 20000, 20000 + 23999);
+    const DownloadTask task(p);
+    ASSERT_GT(task.TotalCount, kMaxJoinTiles);
+    WriteProjectFile(task);
+    const Clock::time_point start = Clock::now();
+    try {
+      JoinTiles(dir.Path() + "huge.ktsk", dir.Path() + c.output);
+      ADD_FAILURE() << "joined";
+    } catch (const KError &e) {
+      EXPECT_EQ(e.Cause(), ErrorCause::InputRefused);
+      EXPECT_EQ(std::string(e.what()),
+                "Cannot create file " + dir.Path() + c.output +
+                    ": a picture of " + std::to_string(task.TotalCount) +
+                    " tiles is more than the joiner writes within 256 MB of "
+                    "memory (at most " +
+                    std::to_string(kMaxJoinTiles) + " tiles)");
+    }
+    EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 1.0);
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"huge.ktsk"});
   }
-  EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 1.0);
-  EXPECT_EQ(dir.Names(), std::vector<std::string>{"huge.ktsk"});
 }
 
 // The picture is never put over a FIFO, a device or the task's log, named

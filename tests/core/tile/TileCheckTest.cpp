@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "tests/support/HostileJpeg.h"
+#include "tests/support/HostileTiles.h"
 #include "tests/support/TileBodies.h"
 
 namespace kestrane {
@@ -151,6 +152,83 @@ TEST(TileCheckTest, ThreadsDecodeAtOnce) {
   for (auto &t : threads)
     t.join();
   EXPECT_EQ(wrong.load(), 0);
+}
+
+// The first start-of-scan marker's place in a JPEG, for the cases below.
+size_t FirstScan(const std::string &jpeg) {
+  const size_t at = jpeg.find(std::string("\xFF\xDA", 2));
+  return at == std::string::npos ? 0 : at;
+}
+
+// The check of the compressed data alone reaches the full decoding's
+// verdict on every kind of body: whole, cut short, damaged in its data,
+// with too many scans, too large or too costly for the bounds.
+TEST(TileCheckTest, DataCheckAgreesWithTheFullDecoding) {
+  const std::string jpeg = WorkerJpeg();
+  const std::string progressive = WorkerJpeg(256, 256, true);
+  struct Case {
+    std::string what;
+    std::string body;
+    bool decodes;
+  };
+  std::vector<Case> cases = {
+      {"a whole baseline tile", jpeg, true},
+      {"a whole progressive tile", progressive, true},
+      {"odd sizes, partial MCUs", WorkerJpeg(17, 9), true},
+      {"cut short in the image data", test::WorkerJpegCutInScan(jpeg), false},
+      {"progressive cut in its first scan",
+       test::WorkerJpegCutInScan(progressive), false},
+      {"whole but for its end marker", jpeg.substr(0, jpeg.size() - 2), false},
+      {"cut before any image data", test::WorkerJpegCutBeforeScan(jpeg), false},
+      // An end marker where data should be: the decoder warns of corrupt
+      // data and decodes the rest as grey, which the workers' check takes
+      // (only data that ends before the file does is refused).
+      {"an end marker in the middle of the data",
+       jpeg.substr(0, (FirstScan(jpeg) + jpeg.size()) / 2) +
+           std::string("\xFF\xD9", 2),
+       true},
+      {"progressive, an end marker in a later scan",
+       progressive.substr(0, progressive.size() * 3 / 4) +
+           std::string("\xFF\xD9", 2),
+       true},
+      {"FF D8 and then text", std::string("\xFF\xD8", 2) + "hello world",
+       false},
+      {"a PNG is no JPEG", test::WorkerPngBody(), false},
+      {"empty", "", false},
+  };
+  for (test::HostileBody &h : test::HostileBodies())
+    cases.push_back({h.What, std::move(h.Bytes), h.Decodes});
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(JpegDecodes(c.body), c.decodes);
+    EXPECT_EQ(JpegDataDecodes(c.body), c.decodes);
+  }
+}
+
+// Bytes of the compressed data overwritten, at places all along it, in a
+// baseline and a progressive tile: whatever the full decoding says of each
+// (a corrupt-data warning, a bad Huffman code, a marker where none belongs,
+// or nothing at all), the check of the data alone says the same.
+TEST(TileCheckTest, DataCheckAgreesOnDamagedData) {
+  int refused = 0, compared = 0;
+  for (const std::string &whole : {WorkerJpeg(), WorkerJpeg(256, 256, true)}) {
+    const size_t begin = FirstScan(whole) + 16, end = whole.size() - 2;
+    ASSERT_LT(begin, end);
+    for (int k = 0; k < 60; ++k) {
+      std::string body = whole;
+      const size_t at = begin + (end - begin) * static_cast<size_t>(k) / 60;
+      for (size_t i = at; i < std::min(at + 4, end); ++i)
+        body[i] = static_cast<char>(k % 2 == 0 ? 0xFF : 0x5A + k);
+      SCOPED_TRACE(at);
+      const bool full = JpegDecodes(body);
+      EXPECT_EQ(JpegDataDecodes(body), full);
+      refused += full ? 0 : 1;
+      ++compared;
+    }
+  }
+  // The damage is not all harmless: the comparison saw refusals.
+  EXPECT_GT(refused, 0);
+  EXPECT_EQ(compared, 120);
 }
 
 } // namespace
