@@ -1,5 +1,6 @@
 #include "control/TaskControl.h"
 
+#include <algorithm>
 #include <thread>
 #include <utility>
 
@@ -121,6 +122,7 @@ bool TaskControl::Start(const TaskFields &fields) {
   preparation.Decide = [&](const CheckedTaskInput &input) {
     return DecideContinue(fields, input, lock);
   };
+  maxRate_ = env_.MaxRate.value_or(preparation.Config.MaxRate);
   const PreparedTask prepared = PrepareTask(preparation, env_.Messages);
   Adopt(prepared);
   if (!prepared.Task)
@@ -185,10 +187,18 @@ void TaskControl::LoadPanes() {
 void TaskControl::StartWorkers() {
   released_ = TaskProgress{};
   runClock_.Restart();
+  const TileHosts &hosts = task_->Env.Hosts;
+  loopbackPacing_ = env_.LoopbackPacing.has_value() &&
+                    std::all_of(hosts.begin(), hosts.end(), IsLoopbackHost);
+  const WorkerPacing pacing =
+      loopbackPacing_ ? *env_.LoopbackPacing : env_.Pacing;
+  const int32_t workers = task_->Params.ThreadCount;
+  pace_ = std::make_shared<ServerPace>(
+      PaceLimits{maxRate_, OwnRate(pacing, workers)});
   try {
-    for (int32_t i = 0; i < task_->Params.ThreadCount; ++i) {
+    for (int32_t i = 0; i < workers; ++i) {
       threads_.push_back(std::make_unique<DownloadWorker>(
-          false, *task_, i, *env_.Bridge, *this, env_.Pacing));
+          false, *task_, i, *env_.Bridge, *this, pacing, pace_));
       ++runningThreads_;
     }
   } catch (...) {
@@ -245,8 +255,17 @@ TaskProgress TaskControl::Progress() const {
 }
 
 ProgressFigures TaskControl::ProgressShown() const {
+  PaceFigures pace;
+  if (pace_ && TaskRunning()) {
+    const ServerPace::Shown shown = pace_->Now();
+    pace.Rate = shown.Rate;
+    pace.Settled = shown.Settled;
+    if (shown.PausedFor)
+      pace.PausedSeconds =
+          std::chrono::ceil<std::chrono::seconds>(*shown.PausedFor).count();
+  }
   ProgressFigures f =
-      ComputeProgress(Progress(), TaskRunning(), runClock_.Seconds());
+      ComputeProgress(Progress(), TaskRunning(), runClock_.Seconds(), pace);
   f.Line = ProgressLineWithEnd(f, endInventory_);
   return f;
 }

@@ -14,6 +14,7 @@
 #include "tile/TileName.h"
 #include "tile/TileStore.h"
 #include "worker/FailureTexts.h"
+#include "worker/Refusal.h"
 #include "worker/TileHttp.h"
 
 namespace kestrane {
@@ -52,23 +53,36 @@ enum class RecordEnd { Next, StopRun };
 // One record of a run: its requests, its lines and its file.
 class RecordFetch {
 public:
-  RecordFetch(TileHttp &http, const RedownloadOptions &options,
+  RecordFetch(TileHttp &http, ServerPace &pace,
+              const RedownloadOptions &options,
               const RedownloadRun::LineSink &onLine, const StopFlag *stop,
               RedownloadResult &result)
-      : http_(http), options_(options), onLine_(onLine), stop_(stop),
-        result_(result) {}
+      : http_(http), pace_(pace), options_(options), onLine_(onLine),
+        stop_(stop), result_(result) {}
 
   // `file`: where the record's tile goes, as ListTileRule took it.
   RecordEnd Fetch(const FailedTileRecord &record, const std::string &file) {
-    for (int attempt = 1;; ++attempt) {
+    for (int attempt = 1;;) {
+      ServerPace::time_point sent;
+      switch (pace_.Wait(stop_, sent)) {
+      case ServerPace::Turn::Go:
+        break;
+      case ServerPace::Turn::Stop:
+        result_.StoppedByRequest = true;
+        return RecordEnd::StopRun;
+      case ServerPace::Turn::GiveUp:
+        return Fail(record, pace_.LastRefusal(), FailureVerdict::IpBanned);
+      }
       // Each attempt starts from an empty buffer, so the part of a body
       // that a reset attempt received never reaches the tile's file.
       buffer_.clear();
       bool ok = false;
       std::string failure;
+      std::optional<Refusal> refused;
       try {
         FetchResult r = http_.Fetch(record.Url, buffer_);
         ok = r.Ok;
+        refused = RefusalOf(r, std::chrono::system_clock::now());
         failure = std::move(r.FailureText);
       } catch (const std::exception &e) {
         failure = e.what();
@@ -76,12 +90,20 @@ public:
         Release();
         return RecordEnd::Next; // a failure without text adds no line
       }
+      if (refused) {
+        if (!Paused(*refused, sent))
+          return Fail(record, refused->Status, FailureVerdict::IpBanned);
+        continue; // no attempt: the same request once the pause is over
+      }
+      pace_.Answered(sent);
       if (ok)
         return Store(record, file); // outside the try: its KError ends it
       const FailureVerdict verdict = ClassifyFailure(failure);
       if (verdict == FailureVerdict::Repeat && attempt < options_.MaxAttempts &&
-          !StopRequested())
+          !StopRequested()) {
+        ++attempt;
         continue;
+      }
       return Fail(record, failure, verdict);
     }
   }
@@ -90,6 +112,18 @@ public:
 
 private:
   bool StopRequested() const { return stop_ && stop_->Requested(); }
+
+  // A refusal's pause, its line added when it begins one; false when the
+  // server has refused for so long that the run ends.
+  bool Paused(const Refusal &r, ServerPace::time_point sent) {
+    const PaceModel::RefusalEffect effect =
+        pace_.Refused(sent, r.RetryAfter, r.Status);
+    if (effect.Kind == PaceModel::Effect::NewPause)
+      onLine_(PauseLine(
+          std::chrono::duration_cast<std::chrono::milliseconds>(effect.Pause),
+          r.Status));
+    return effect.Kind != PaceModel::Effect::GiveUp;
+  }
 
   // Drops the body; a large one gives its memory back at once.
   void Release() {
@@ -114,6 +148,7 @@ private:
     // The copies of bad bodies that the download left beside the tile
     // describe a download that this one has now replaced.
     RemoveSideFiles(file);
+    pace_.Stored();
     onLine_(record.Path + ":" + record.Url + " ->OK");
     ++result_.Succeeded;
     return RecordEnd::Next;
@@ -143,6 +178,7 @@ private:
   }
 
   TileHttp &http_;
+  ServerPace &pace_;
   const RedownloadOptions &options_;
   const RedownloadRun::LineSink &onLine_;
   const StopFlag *stop_;
@@ -278,8 +314,10 @@ RedownloadResult RedownloadRun::Run(const std::string &ftlPath,
   http.NoDataTimeout = options_.NoDataTimeout;
   {
     TileHttp client(http); // one client, one connection for the whole run
+    // One pace for every request of the run.
+    ServerPace pace(PaceLimits{options_.MaxRate, 0}, *options_.Clock);
     onLine("Start...");
-    RecordFetch fetch(client, options_, onLine, stop, result);
+    RecordFetch fetch(client, pace, options_, onLine, stop, result);
     const ListTileRule rule(ftlPath);
     for (const std::string &line : lines) {
       if (stop && stop->Requested()) {

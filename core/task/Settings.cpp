@@ -1,5 +1,6 @@
 #include "task/Settings.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <pwd.h>
@@ -8,6 +9,7 @@
 
 #include "platform/Files.h"
 #include "platform/Ini.h"
+#include "platform/NumberFormat.h"
 #include "platform/Version.h"
 
 namespace kestrane {
@@ -69,6 +71,7 @@ Settings ReadSettings(const std::string &settingsPath) {
   s.DefaultPath =
       ini.ReadString("IniParas", "DefaultPath", DefaultDownloadFolder());
   s.Version = ini.ReadString("IniParas", "Version", kVersion);
+  s.MaxRate = MaxRateOf(ini.ReadString("IniParas", "MaxRate", ""));
   ProxySettings &proxy = s.Proxy;
   proxy.UseProxy = ini.ReadInteger("Proxy", "UseProxy", 0) == 1;
   proxy.ProxyServer = ini.ReadString("Proxy", "ProxyServer", "");
@@ -96,6 +99,28 @@ void WriteOptions(const std::string &settingsPath, const Settings &s) {
   ini.WriteString("Proxy", "ProxyPort", proxy.ProxyPort);
   ini.WriteString("Proxy", "ProxyUsername", proxy.ProxyUsername);
   ini.WriteString("Proxy", "ProxyPassword", proxy.ProxyPassword);
+  // A sentinel no number can be: tells a missing key from any value.
+  const bool hasKey = ini.ReadString("IniParas", "MaxRate", "|") != "|";
+  if (s.MaxRate > 0 || hasKey)
+    ini.WriteString("IniParas", "MaxRate", MaxRateText(s.MaxRate));
+}
+
+double MaxRateSetting(const std::string &settingsPath) noexcept {
+  try {
+    return ReadSettings(settingsPath).MaxRate;
+  } catch (...) {
+    return 0;
+  }
+}
+
+std::string MaxRateText(double maxRate) {
+  return FormatGeneral(maxRate > 0 && std::isfinite(maxRate) ? maxRate : 0,
+                       '.');
+}
+
+double MaxRateOf(std::string_view text) {
+  const std::optional<double> v = StrToFloatStrict(text);
+  return v && std::isfinite(*v) && *v > 0 ? *v : 0;
 }
 
 } // namespace kestrane

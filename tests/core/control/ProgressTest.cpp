@@ -83,6 +83,64 @@ TEST(ProgressFiguresTest, EndedTaskAddsWhatTheTileFolderHolds) {
   }
 }
 
+// The server's pace: the rate a refusal set is the current rate, the cap
+// bounds the average, and a pause of the server is shown and counted in the
+// time left.
+TEST(ProgressFiguresTest, ThePaceTheServerSet) {
+  // Each line is checked from its first ";" on: the counts before it are
+  // those of ConcludedRateAndTimeLeft.
+  struct Row {
+    const char *what;
+    TaskProgress p;
+    bool running;
+    PaceFigures pace;
+    std::string tail;
+  } rows[] = {
+      {"no pace: the average",
+       Counts(100, 20, 0, 0),
+       true,
+       {},
+       "; 2.0 tiles/s, 0:40 left"},
+      {"a pace set by a refusal",
+       Counts(100, 20, 0, 0),
+       true,
+       {3.84, true, std::nullopt},
+       "; 3.8 tiles/s, 0:21 left"},
+      {"paused by the server",
+       Counts(100, 20, 0, 0),
+       true,
+       {3.84, true, 12},
+       "; 3.8 tiles/s, 0:33 left; paused by the server, resumes in 0:12"},
+      {"a cap above the average changes nothing",
+       Counts(100, 20, 0, 0),
+       true,
+       {4, false, std::nullopt},
+       "; 2.0 tiles/s, 0:40 left"},
+      {"a cap below the average",
+       Counts(100, 20, 0, 0),
+       true,
+       {1, false, std::nullopt},
+       "; 1.0 tiles/s, 1:20 left"},
+      {"paused before the first tile: no time left",
+       Counts(100, 0, 0, 0),
+       true,
+       {0, false, 5},
+       "; 0.0 tiles/s; paused by the server, resumes in "
+       "0:05"},
+      {"an ended task shows no pause",
+       Counts(100, 20, 0, 0),
+       false,
+       {3.84, true, 12},
+       "; stopped"},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.what);
+    const std::string line =
+        ComputeProgress(row.p, row.running, 10, row.pace).Line;
+    EXPECT_EQ(line.substr(line.find(';')), row.tail);
+  }
+}
+
 TEST(LeastDownloadTimeTest, FollowsThePacing) {
   WorkerPacing fast;
   fast.AfterStored = std::chrono::milliseconds(10);
