@@ -108,7 +108,7 @@ TaskInputCheck CheckTaskInput(const TaskFields &fields) {
   return RunChecks(fields, /*createFolder=*/true);
 }
 
-std::string EstimateLine(const TaskFields &fields) {
+std::string EstimateLine(const TaskFields &fields, double maxRate) {
   const TaskInputCheck check = RunChecks(fields, /*createFolder=*/false);
   if (!check.Ok())
     return *check.Message;
@@ -118,7 +118,9 @@ std::string EstimateLine(const TaskFields &fields) {
                    in.BottomLatitude, in.Zoom);
   return "Tiles: " + std::to_string(e.Tiles) + " (" +
          std::to_string(e.Columns) + " x " + std::to_string(e.Rows) +
-         "), at least " + FormatDuration(e.LeastMilliseconds) +
+         "), at least " +
+         FormatDuration(
+             LeastCappedMilliseconds(e.LeastMilliseconds, e.Tiles, maxRate)) +
          " at the service's pace";
 }
 

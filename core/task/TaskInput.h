@@ -67,10 +67,12 @@ TaskInputCheck CheckTaskInput(const TaskFields &fields);
 
 // The main window's live estimate of the fields as typed: "Tiles: " + count
 // + " (" + columns + " x " + rows + "), at least " + time + " at the
-// service's pace", the figures of EstimateArea, or the message of the first
-// check of CheckTaskInput that fails. Creates nothing: a missing output
-// folder passes when its parent exists (Start would create it then).
-std::string EstimateLine(const TaskFields &fields);
+// service's pace", the figures of EstimateArea (the time no shorter than
+// the tiles at `maxRate` a second, the settings' cap; 0: none), or the
+// message of the first check of CheckTaskInput that fails. Creates nothing:
+// a missing output folder passes when its parent exists (Start would create
+// it then).
+std::string EstimateLine(const TaskFields &fields, double maxRate = 0);
 
 // The parameters of a task from checked input and the settings' proxy:
 // ThreadCount and ThreadSlots 8, MapsType 21.

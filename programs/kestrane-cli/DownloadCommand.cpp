@@ -188,7 +188,9 @@ bool RunTimer(TaskControl &control, MainThreadQueue &queue, Console &console,
 }
 
 // What pressing Start does, then the timer until the task has ended.
-int RunTask(const TaskFields &fields, bool restart) {
+// `maxRate`: --max-rate, in place of the settings' cap.
+int RunTask(const TaskFields &fields, bool restart,
+            std::optional<double> maxRate) {
   try {
     HttpGlobalInit();
   } catch (const KError &e) {
@@ -206,6 +208,7 @@ int RunTask(const TaskFields &fields, bool restart) {
   env.Bridge = &queue;
   env.View = &console;
   env.Pacing = ScaledPacing(scale);
+  env.MaxRate = maxRate;
   TaskControl control(env);
 
   // Every signal asks for the stop again: the task ends through its timer.
@@ -239,6 +242,7 @@ int RunDownload(const Args &args) {
   TaskFields fields;
   fields.Path = ReadSettings(SettingsPath(ProgramFolder())).DefaultPath;
   bool restart = false;
+  std::optional<double> maxRate;
   const auto app = CommandApp(
       "download",
       "Downloads a task as Start does in the window; an earlier run of the "
@@ -250,18 +254,23 @@ int RunDownload(const Args &args) {
   app->add_flag("--restart", restart,
                 "begin afresh a task whose project file holds saved "
                 "positions that these options would not continue");
+  AddMaxRateOption(*app, maxRate);
   if (const std::optional<int> status = ParseCommand(*app, args))
     return *status;
-  return RunTask(fields, restart);
+  return RunTask(fields, restart, maxRate);
 }
 
 // The one argument of `resume` and `open`: an existing project file. Returns
 // its path, or the exit status in `status` when there is nothing to do.
+// `maxRate` (may be null) takes --max-rate.
 static std::string ProjectFileArgument(const Args &args, const char *name,
-                                       const char *description, int &status) {
+                                       const char *description, int &status,
+                                       std::optional<double> *maxRate) {
   std::string file;
   const auto app = CommandApp(name, description);
   app->add_option("FILE.ktsk", file, "the project file")->required();
+  if (maxRate)
+    AddMaxRateOption(*app, *maxRate);
   if (const std::optional<int> s = ParseCommand(*app, args)) {
     status = *s;
     return {};
@@ -276,22 +285,24 @@ static std::string ProjectFileArgument(const Args &args, const char *name,
 
 int RunResume(const Args &args) {
   int status = 0;
+  std::optional<double> maxRate;
   const std::string path = ProjectFileArgument(
       args, "resume",
       "Continues the task of a project file where it stopped; exit "
       "status as for download.",
-      status);
+      status, &maxRate);
   if (path.empty())
     return status;
   // "Open task ..." then Start with the fields unchanged.
-  return RunTask(OpenTaskFile(path).Fields(), /*restart=*/false);
+  return RunTask(OpenTaskFile(path).Fields(), /*restart=*/false, maxRate);
 }
 
 int RunOpen(const Args &args) {
   int status = 0;
   const std::string path = ProjectFileArgument(
       args, "open",
-      "Shows the fields that a project file loads into the window.", status);
+      "Shows the fields that a project file loads into the window.", status,
+      nullptr);
   if (path.empty())
     return status;
   const OpenedTask t = OpenTaskFile(path);

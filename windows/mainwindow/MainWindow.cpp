@@ -280,7 +280,8 @@ void MainWindow::UpdateProgress() {
 }
 
 void MainWindow::UpdateEstimate() {
-  estimateLabel_->setText(QStr(EstimateLine(Fields())));
+  estimateLabel_->setText(
+      QStr(EstimateLine(Fields(), MaxRateSetting(settingsPath_))));
 }
 
 // The control's panes and captions, mirrored.

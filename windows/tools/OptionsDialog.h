@@ -1,12 +1,14 @@
 #pragma once
-// The options dialog: the default output folder and the HTTP proxy, shown
-// from the settings file on every showing and written back on OK.
+// The options dialog: the default output folder, the most tiles a second
+// and the HTTP proxy, shown from the settings file on every showing and
+// written back on OK.
 #include <QDialog>
 #include <string>
 
 #include "qtbridge/QtBridge.h"
 
 class QCheckBox;
+class QDoubleSpinBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -43,6 +45,9 @@ private:
   QLabel *pathLabel_;
   QLineEdit *defaultPathEdit_;
   QPushButton *browsePathButton_;
+  QWidget *ratePanel_;
+  QLabel *maxRateLabel_;
+  QDoubleSpinBox *maxRateEdit_; // 0 shows "no cap"
   QGroupBox *proxyGroup_;
   QCheckBox *useProxyBox_;
   QLabel *proxyServerLabel_;

@@ -170,6 +170,27 @@ TEST(LeastDownloadTimeTest, FollowsThePacing) {
             LeastDownloadMilliseconds(35, 8));
 }
 
+TEST(LeastDownloadTimeTest, NoShorterThanTheCapAllows) {
+  struct Row {
+    const char *what;
+    int64_t paced, tiles;
+    double maxRate;
+    int64_t ms;
+  } rows[] = {
+      {"no cap", 26000, 400, 0, 26000},
+      {"a cap the pacing never reaches", 26000, 400, 100, 26000},
+      {"130 tiles at 4 a second", 8900, 130, 4, 32500},
+      {"a fraction of a tile a second", 500, 3, 0.5, 6000},
+      {"a cap so small it would overflow", 500, 1000000, 1e-300,
+       int64_t{1000000000000000}},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.what);
+    EXPECT_EQ(LeastCappedMilliseconds(row.paced, row.tiles, row.maxRate),
+              row.ms);
+  }
+}
+
 TEST(FormatDurationTest, BothStyles) {
   struct Row {
     int64_t ms;
