@@ -31,16 +31,19 @@ using std::chrono::milliseconds;
 
 // KESTRANE_PACING_SCALE (a positive number such as 0.01) multiplies every
 // pause of the workers and the timer's period, so that tests and benchmarks
-// can run whole tasks quickly. The program's own pacing is scale 1; the
-// variable is deliberately left out of the usage text.
-double PacingScale() {
+// can run whole tasks quickly against the loopback sample service. It is
+// heeded only when every tile host is a loopback address (the task control
+// decides from the task's own hosts): no setting of the environment makes
+// the program less polite to a real service. The program's own pacing is
+// scale 1; the variable is deliberately left out of the usage text.
+std::optional<double> PacingScale() {
   const char *text = std::getenv("KESTRANE_PACING_SCALE");
   if (text == nullptr || *text == '\0')
-    return 1.0;
+    return std::nullopt;
   char *end = nullptr;
   const double scale = std::strtod(text, &end);
   if (end == text || *end != '\0' || !std::isfinite(scale) || scale < 0)
-    return 1.0;
+    return std::nullopt;
   return scale;
 }
 
@@ -196,7 +199,7 @@ int RunTask(const TaskFields &fields, bool restart,
   } catch (const KError &e) {
     return Fail(e);
   }
-  const double scale = PacingScale();
+  const std::optional<double> scale = PacingScale();
 
   MainThreadQueue queue;
   Console console(restart);
@@ -207,7 +210,8 @@ int RunTask(const TaskFields &fields, bool restart,
   env.Messages = &console;
   env.Bridge = &queue;
   env.View = &console;
-  env.Pacing = ScaledPacing(scale);
+  if (scale)
+    env.LoopbackPacing = ScaledPacing(*scale);
   env.MaxRate = maxRate;
   TaskControl control(env);
 
@@ -217,7 +221,8 @@ int RunTask(const TaskFields &fields, bool restart,
   if (const std::optional<int> status = StartTask(control, console, fields))
     return *status;
   const bool userStopped =
-      RunTimer(control, queue, console, stop, started, TickPeriod(scale));
+      RunTimer(control, queue, console, stop, started,
+               TickPeriod(control.LoopbackPacingInForce() ? *scale : 1.0));
 
   // The end of the task looked at what the tile folder holds: every tile
   // of the block, whichever run stored it, gave it up, or lost it since.
