@@ -91,16 +91,29 @@ int FillTemp(AtomicFile &file, std::string_view bytes,
 // (rename never follows it), so a link planted in a shared folder cannot
 // steer the write to another file. With `replace` false anything at the
 // target, a link included, is kept and the call fails with EEXIST.
+// `keep` (may be null) has the last word before the rename: false leaves
+// the target as it was and the call fails with no reason.
 bool WriteAtomically(const std::string &path, std::string_view bytes,
                      bool replace, std::string *reason, bool sync = true,
-                     unsigned newFileMode = kNewFileMode) {
+                     unsigned newFileMode = kNewFileMode,
+                     const std::function<bool()> *keep = nullptr) {
   TargetState state;
+  const auto refused = [&] {
+    if (!keep || (*keep)())
+      return false;
+    if (reason)
+      reason->clear();
+    return true;
+  };
   if (const int e = CheckTarget(path, replace, state); e != 0) {
-    SetReason(reason, e);
+    if (!refused()) // the caller's check ends either way
+      SetReason(reason, e);
     return false;
   }
   AtomicFile file(path, newFileMode);
   int e = file.Valid() ? FillTemp(file, bytes, state) : file.Error();
+  if (refused())
+    return false; // the temporary file goes with `file`
   if (e == 0)
     e = file.Commit(sync, replace);
   if (e == 0)
@@ -233,6 +246,12 @@ bool WriteFileAtomic(const std::string &path, std::string_view bytes,
 bool WriteFileAtomicUnsynced(const std::string &path, std::string_view bytes,
                              std::string *reason) {
   return WriteAtomically(path, bytes, true, reason, false);
+}
+
+bool WriteFileAtomicUnsyncedIf(const std::string &path, std::string_view bytes,
+                               const std::function<bool()> &keep,
+                               std::string *reason) {
+  return WriteAtomically(path, bytes, true, reason, false, kNewFileMode, &keep);
 }
 
 bool SyncFileSystem(const std::string &path) {

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -88,6 +89,14 @@ bool WriteFileAtomic(const std::string &path, std::string_view bytes,
 // settles them on the disk in one call before their progress is recorded.
 bool WriteFileAtomicUnsynced(const std::string &path, std::string_view bytes,
                              std::string *reason = nullptr);
+// WriteFileAtomicUnsynced whose file takes the target's place only when
+// `keep` says so: `keep` is called once, after the bytes are in the
+// temporary file (or after the write has failed), so a check of the content
+// can run meanwhile on another thread. When it returns false the target
+// stays as it was and the call returns false with `reason` empty.
+bool WriteFileAtomicUnsyncedIf(const std::string &path, std::string_view bytes,
+                               const std::function<bool()> &keep,
+                               std::string *reason = nullptr);
 // Flushes everything written to the file system that holds `path` (a file or
 // folder) to the disk. False when that fails.
 bool SyncFileSystem(const std::string &path);

@@ -9,8 +9,8 @@
 
 #include "platform/Errors.h"
 #include "platform/Files.h"
+#include "redownload/ImageCheckThread.h"
 #include "tile/SideFiles.h"
-#include "tile/TileCheck.h"
 #include "tile/TileName.h"
 #include "tile/TileStore.h"
 #include "worker/FailureTexts.h"
@@ -134,20 +134,34 @@ private:
 
   RecordEnd Store(const FailedTileRecord &record, const std::string &file) {
     // A success status alone does not make a tile: an error page sent with
-    // 200 would replace the placeholder and hide the failure for good.
-    if (!BodyIsImage(buffer_)) {
+    // 200 would replace the placeholder and hide the failure for good. The
+    // check decodes the body while it is written aside, and the file takes
+    // the tile's place only when it is an image.
+    check_.Start(buffer_);
+    bool isImage = false;
+    bool written = false;
+    try {
+      written = StoreTileFileIf(file, buffer_, [&] {
+        isImage = check_.Result();
+        return isImage;
+      });
+    } catch (...) {
+      check_.Result(); // the check reads the buffer: let it end first
+      throw;
+    }
+    if (!isImage) {
       Release();
       onLine_(record.Path + ":" + record.Url + " ->failed, not an image");
       return RecordEnd::Next;
     }
-    if (!StoreTileFile(file, buffer_))
+    if (!written)
       throw KError(ErrorCause::CannotWrite,
                    "Cannot create file " + record.Path);
     lastWritten_ = file;
     Release();
     // The copies of bad bodies that the download left beside the tile
     // describe a download that this one has now replaced.
-    RemoveSideFiles(file);
+    sideFiles_.RemoveFor(file);
     pace_.Stored();
     onLine_(record.Path + ":" + record.Url + " ->OK");
     ++result_.Succeeded;
@@ -185,6 +199,9 @@ private:
   RedownloadResult &result_;
   std::string buffer_;
   std::string lastWritten_;
+  SideFileRemover sideFiles_;
+  // After buffer_: it ends (and stops reading the buffer) first.
+  ImageCheckThread check_;
 };
 
 // Path components without empty and "." ones; ".." stays, for the caller

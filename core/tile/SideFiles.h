@@ -1,6 +1,8 @@
 #pragma once
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace kestrane {
 
@@ -20,5 +22,21 @@ std::string_view SideFileSuffix(SideFile kind);
 std::string SideFilePath(const std::string &tilePath, SideFile kind);
 // Removes both side files of the tile at `tilePath`, where there are any.
 void RemoveSideFiles(const std::string &tilePath);
+
+// RemoveSideFiles for the many tiles of one run, reading each folder once:
+// a tile whose folder held no side file of it when the folder was first
+// read costs no call at all (side files that appear later are not seen). A
+// folder that cannot be read falls back to RemoveSideFiles.
+class SideFileRemover {
+public:
+  void RemoveFor(const std::string &tilePath);
+
+private:
+  struct Folder {
+    bool Read = false;
+    std::unordered_set<std::string> Names; // the side files it holds
+  };
+  std::unordered_map<std::string, Folder> folders_;
+};
 
 } // namespace kestrane
