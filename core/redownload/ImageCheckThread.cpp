@@ -43,7 +43,8 @@ void ImageCheckThread::Loop() {
     lock.unlock();
     bool result = false;
     try {
-      result = BodyIsImage(body);
+      // Whether the body decodes, not its picture: an eighth of it tells.
+      result = BodyIsImage(body, JpegPicture::Eighth);
     } catch (...) {
       // Out of memory while decoding: no image that can be told apart.
     }

@@ -7,9 +7,10 @@
 namespace kestrane {
 
 // The image check of a re-downloaded body (BodyIsImage: a PNG, or a JPEG
-// that decodes whole) on a thread of its own, so that it runs while the body
-// is written aside: the decoding and the file's creation then take the time
-// of the longer one, not of both.
+// all of whose data decodes, made into an eighth-size picture) on a thread
+// of its own, so that it runs while the body is written aside: the decoding
+// and the file's creation then take the time of the longer one, not of
+// both.
 class ImageCheckThread {
 public:
   ImageCheckThread();
