@@ -91,29 +91,16 @@ int FillTemp(AtomicFile &file, std::string_view bytes,
 // (rename never follows it), so a link planted in a shared folder cannot
 // steer the write to another file. With `replace` false anything at the
 // target, a link included, is kept and the call fails with EEXIST.
-// `keep` (may be null) has the last word before the rename: false leaves
-// the target as it was and the call fails with no reason.
 bool WriteAtomically(const std::string &path, std::string_view bytes,
                      bool replace, std::string *reason, bool sync = true,
-                     unsigned newFileMode = kNewFileMode,
-                     const std::function<bool()> *keep = nullptr) {
+                     unsigned newFileMode = kNewFileMode) {
   TargetState state;
-  const auto refused = [&] {
-    if (!keep || (*keep)())
-      return false;
-    if (reason)
-      reason->clear();
-    return true;
-  };
   if (const int e = CheckTarget(path, replace, state); e != 0) {
-    if (!refused()) // the caller's check ends either way
-      SetReason(reason, e);
+    SetReason(reason, e);
     return false;
   }
   AtomicFile file(path, newFileMode);
   int e = file.Valid() ? FillTemp(file, bytes, state) : file.Error();
-  if (refused())
-    return false; // the temporary file goes with `file`
   if (e == 0)
     e = file.Commit(sync, replace);
   if (e == 0)
@@ -248,10 +235,46 @@ bool WriteFileAtomicUnsynced(const std::string &path, std::string_view bytes,
   return WriteAtomically(path, bytes, true, reason, false);
 }
 
-bool WriteFileAtomicUnsyncedIf(const std::string &path, std::string_view bytes,
-                               const std::function<bool()> &keep,
-                               std::string *reason) {
-  return WriteAtomically(path, bytes, true, reason, false, kNewFileMode, &keep);
+struct PreparedWrite::State {
+  TargetState target;
+  int error = 0; // of checking the target or creating the temporary file
+  std::optional<AtomicFile> file;
+};
+
+PreparedWrite::PreparedWrite(const std::string &path)
+    : state_(std::make_unique<State>()) {
+  state_->error = CheckTarget(path, true, state_->target);
+  if (state_->error != 0)
+    return;
+  state_->file.emplace(path);
+  if (!state_->file->Valid())
+    state_->error = state_->file->Error();
+}
+
+PreparedWrite::~PreparedWrite() = default;
+
+bool PreparedWrite::Commit(std::string_view bytes,
+                           const std::function<bool()> &keep,
+                           std::string *reason) {
+  State &s = *state_;
+  int e = s.error;
+  if (e == 0)
+    e = FillTemp(*s.file, bytes, s.target);
+  // The caller's check ends whatever became of the write.
+  const bool kept = keep();
+  if (e == 0 && kept)
+    e = s.file->Commit(false, true);
+  s.file.reset(); // a temporary file not committed goes
+  s.error = EALREADY;
+  if (!kept) {
+    if (reason)
+      reason->clear();
+    return false;
+  }
+  if (e == 0)
+    return true;
+  SetReason(reason, e);
+  return false;
 }
 
 bool SyncFileSystem(const std::string &path) {

@@ -9,10 +9,9 @@
 
 #include "platform/Errors.h"
 #include "platform/Files.h"
-#include "redownload/ImageCheckThread.h"
+#include "redownload/TileFileHelper.h"
 #include "tile/SideFiles.h"
 #include "tile/TileName.h"
-#include "tile/TileStore.h"
 #include "worker/FailureTexts.h"
 #include "worker/Refusal.h"
 #include "worker/TileHttp.h"
@@ -62,6 +61,8 @@ public:
 
   // `file`: where the record's tile goes, as ListTileRule took it.
   RecordEnd Fetch(const FailedTileRecord &record, const std::string &file) {
+    // The tile's file is made ready while its request is on the way.
+    helper_.Prepare(file);
     for (int attempt = 1;;) {
       ServerPace::time_point sent;
       switch (pace_.Wait(stop_, sent)) {
@@ -137,16 +138,19 @@ private:
     // 200 would replace the placeholder and hide the failure for good. The
     // check decodes the body while it is written aside, and the file takes
     // the tile's place only when it is an image.
-    check_.Start(buffer_);
+    std::unique_ptr<PreparedWrite> write = helper_.TakePrepared();
+    helper_.StartCheck(buffer_);
     bool isImage = false;
     bool written = false;
     try {
-      written = StoreTileFileIf(file, buffer_, [&] {
-        isImage = check_.Result();
+      if (!write)
+        write = std::make_unique<PreparedWrite>(file);
+      written = write->Commit(buffer_, [&] {
+        isImage = helper_.CheckResult();
         return isImage;
       });
     } catch (...) {
-      check_.Result(); // the check reads the buffer: let it end first
+      helper_.CheckResult(); // the check reads the buffer: let it end first
       throw;
     }
     if (!isImage) {
@@ -201,7 +205,7 @@ private:
   std::string lastWritten_;
   SideFileRemover sideFiles_;
   // After buffer_: it ends (and stops reading the buffer) first.
-  ImageCheckThread check_;
+  TileFileHelper helper_;
 };
 
 // Path components without empty and "." ones; ".." stays, for the caller

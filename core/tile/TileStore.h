@@ -1,5 +1,4 @@
 #pragma once
-#include <functional>
 #include <string>
 #include <string_view>
 
@@ -13,11 +12,5 @@ namespace kestrane {
 // false and sets `reason` to the system's text; the old file then stays.
 bool StoreTileFile(const std::string &path, std::string_view bytes,
                    std::string *reason = nullptr);
-// StoreTileFile whose file takes the tile's place only when `keep` says so,
-// asked once the bytes are written aside (see WriteFileAtomicUnsyncedIf):
-// the image check of a tile runs meanwhile on another thread.
-bool StoreTileFileIf(const std::string &path, std::string_view bytes,
-                     const std::function<bool()> &keep,
-                     std::string *reason = nullptr);
 
 } // namespace kestrane
