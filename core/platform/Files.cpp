@@ -235,48 +235,6 @@ bool WriteFileAtomicUnsynced(const std::string &path, std::string_view bytes,
   return WriteAtomically(path, bytes, true, reason, false);
 }
 
-struct PreparedWrite::State {
-  TargetState target;
-  int error = 0; // of checking the target or creating the temporary file
-  std::optional<AtomicFile> file;
-};
-
-PreparedWrite::PreparedWrite(const std::string &path)
-    : state_(std::make_unique<State>()) {
-  state_->error = CheckTarget(path, true, state_->target);
-  if (state_->error != 0)
-    return;
-  state_->file.emplace(path);
-  if (!state_->file->Valid())
-    state_->error = state_->file->Error();
-}
-
-PreparedWrite::~PreparedWrite() = default;
-
-bool PreparedWrite::Commit(std::string_view bytes,
-                           const std::function<bool()> &keep,
-                           std::string *reason) {
-  State &s = *state_;
-  int e = s.error;
-  if (e == 0)
-    e = FillTemp(*s.file, bytes, s.target);
-  // The caller's check ends whatever became of the write.
-  const bool kept = keep();
-  if (e == 0 && kept)
-    e = s.file->Commit(false, true);
-  s.file.reset(); // a temporary file not committed goes
-  s.error = EALREADY;
-  if (!kept) {
-    if (reason)
-      reason->clear();
-    return false;
-  }
-  if (e == 0)
-    return true;
-  SetReason(reason, e);
-  return false;
-}
-
 bool SyncFileSystem(const std::string &path) {
   // O_NONBLOCK: a FIFO put in the file's place must not stop the caller.
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));

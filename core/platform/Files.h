@@ -1,7 +1,5 @@
 #pragma once
 #include <cstddef>
-#include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -90,32 +88,6 @@ bool WriteFileAtomic(const std::string &path, std::string_view bytes,
 // settles them on the disk in one call before their progress is recorded.
 bool WriteFileAtomicUnsynced(const std::string &path, std::string_view bytes,
                              std::string *reason = nullptr);
-// WriteFileAtomicUnsynced in two steps, for a caller that knows the target
-// before it has the bytes: the constructor checks the target and creates
-// the temporary file beside it (on a busy file system the slow part of a
-// small write), Commit writes the bytes and puts the file in place. A
-// prepared write that is not committed leaves nothing behind.
-class PreparedWrite {
-public:
-  explicit PreparedWrite(const std::string &path);
-  ~PreparedWrite();
-  PreparedWrite(const PreparedWrite &) = delete;
-  PreparedWrite &operator=(const PreparedWrite &) = delete;
-
-  // Writes `bytes` into the temporary file, then asks `keep` (once, also
-  // when the write failed, so that a check of the content can run
-  // meanwhile on another thread): when it says false the target stays as
-  // it was and the call returns false with `reason` empty; otherwise the
-  // file takes the target's place, or the call fails with the system's
-  // text in `reason` and the old file stays. Once per prepared write.
-  bool Commit(std::string_view bytes, const std::function<bool()> &keep,
-              std::string *reason = nullptr);
-
-private:
-  struct State;
-  std::unique_ptr<State> state_;
-};
-
 // Flushes everything written to the file system that holds `path` (a file or
 // folder) to the disk. False when that fails.
 bool SyncFileSystem(const std::string &path);

@@ -61,11 +61,12 @@ public:
 
   // `file`: where the record's tile goes, as ListTileRule took it.
   RecordEnd Fetch(const FailedTileRecord &record, const std::string &file) {
-    // The tile's file is made ready while its request is on the way.
-    helper_.Prepare(file);
     for (int attempt = 1;;) {
       ServerPace::time_point sent;
-      switch (pace_.Wait(stop_, sent)) {
+      const ServerPace::Turn turn = pace_.Wait(stop_, sent);
+      if (turn != ServerPace::Turn::Go)
+        Settle(); // the record before says its line first
+      switch (turn) {
       case ServerPace::Turn::Go:
         break;
       case ServerPace::Turn::Stop:
@@ -75,7 +76,10 @@ public:
         return Fail(record, pace_.LastRefusal(), FailureVerdict::IpBanned);
       }
       // Each attempt starts from an empty buffer, so the part of a body
-      // that a reset attempt received never reaches the tile's file.
+      // that a reset attempt received never reaches the tile's file. The
+      // body of a store before comes back for reuse.
+      if (buffer_.capacity() < spare_.capacity())
+        buffer_.swap(spare_);
       buffer_.clear();
       bool ok = false;
       std::string failure;
@@ -88,17 +92,25 @@ public:
       } catch (const std::exception &e) {
         failure = e.what();
       } catch (...) {
+        Settle();
         Release();
         return RecordEnd::Next; // a failure without text adds no line
       }
+      // The store of the record before ran meanwhile: its line comes first.
+      Settle();
       if (refused) {
         if (!Paused(*refused, sent))
           return Fail(record, refused->Status, FailureVerdict::IpBanned);
         continue; // no attempt: the same request once the pause is over
       }
       pace_.Answered(sent);
-      if (ok)
-        return Store(record, file); // outside the try: its KError ends it
+      if (ok) {
+        // Checked and written while the next record's request is on its
+        // way; Settle reports it.
+        helper_.Start(file, buffer_);
+        stored_ = {record, file};
+        return RecordEnd::Next;
+      }
       const FailureVerdict verdict = ClassifyFailure(failure);
       if (verdict == FailureVerdict::Repeat && attempt < options_.MaxAttempts &&
           !StopRequested()) {
@@ -107,6 +119,33 @@ public:
       }
       return Fail(record, failure, verdict);
     }
+  }
+
+  // Finishes the store of the last record fetched, if any, and says its
+  // line; a tile that cannot be written ends the run (KError).
+  void Settle() {
+    const std::optional<TileFileHelper::Outcome> outcome =
+        helper_.Finish(spare_);
+    if (!outcome)
+      return;
+    const FailedTileRecord &record = stored_.Record;
+    // A success status alone does not make a tile: an error page sent with
+    // 200 would replace the placeholder and hide the failure for good.
+    Release(spare_);
+    if (!outcome->IsImage) {
+      onLine_(record.Path + ":" + record.Url + " ->failed, not an image");
+      return;
+    }
+    if (!outcome->Written)
+      throw KError(ErrorCause::CannotWrite,
+                   "Cannot create file " + record.Path);
+    lastWritten_ = stored_.File;
+    // The copies of bad bodies that the download left beside the tile
+    // describe a download that this one has now replaced.
+    sideFiles_.RemoveFor(stored_.File);
+    pace_.Stored();
+    onLine_(record.Path + ":" + record.Url + " ->OK");
+    ++result_.Succeeded;
   }
 
   const std::string &LastWritten() const { return lastWritten_; }
@@ -127,50 +166,12 @@ private:
   }
 
   // Drops the body; a large one gives its memory back at once.
-  void Release() {
-    buffer_.clear();
-    if (buffer_.capacity() > (std::size_t{1} << 20))
-      std::string().swap(buffer_);
+  static void Release(std::string &body) {
+    body.clear();
+    if (body.capacity() > (std::size_t{1} << 20))
+      std::string().swap(body);
   }
-
-  RecordEnd Store(const FailedTileRecord &record, const std::string &file) {
-    // A success status alone does not make a tile: an error page sent with
-    // 200 would replace the placeholder and hide the failure for good. The
-    // check decodes the body while it is written aside, and the file takes
-    // the tile's place only when it is an image.
-    std::unique_ptr<PreparedWrite> write = helper_.TakePrepared();
-    helper_.StartCheck(buffer_);
-    bool isImage = false;
-    bool written = false;
-    try {
-      if (!write)
-        write = std::make_unique<PreparedWrite>(file);
-      written = write->Commit(buffer_, [&] {
-        isImage = helper_.CheckResult();
-        return isImage;
-      });
-    } catch (...) {
-      helper_.CheckResult(); // the check reads the buffer: let it end first
-      throw;
-    }
-    if (!isImage) {
-      Release();
-      onLine_(record.Path + ":" + record.Url + " ->failed, not an image");
-      return RecordEnd::Next;
-    }
-    if (!written)
-      throw KError(ErrorCause::CannotWrite,
-                   "Cannot create file " + record.Path);
-    lastWritten_ = file;
-    Release();
-    // The copies of bad bodies that the download left beside the tile
-    // describe a download that this one has now replaced.
-    sideFiles_.RemoveFor(file);
-    pace_.Stored();
-    onLine_(record.Path + ":" + record.Url + " ->OK");
-    ++result_.Succeeded;
-    return RecordEnd::Next;
-  }
+  void Release() { Release(buffer_); }
 
   RecordEnd Fail(const FailedTileRecord &record, const std::string &failure,
                  FailureVerdict verdict) {
@@ -201,10 +202,13 @@ private:
   const RedownloadRun::LineSink &onLine_;
   const StopFlag *stop_;
   RedownloadResult &result_;
-  std::string buffer_;
+  std::string buffer_, spare_;
   std::string lastWritten_;
   SideFileRemover sideFiles_;
-  // After buffer_: it ends (and stops reading the buffer) first.
+  struct Stored {
+    FailedTileRecord Record;
+    std::string File;
+  } stored_; // the record whose store the helper runs
   TileFileHelper helper_;
 };
 
@@ -348,6 +352,7 @@ RedownloadResult RedownloadRun::Run(const std::string &ftlPath,
       const FailedTileRecord record = SplitFailedTileLine(line);
       const std::optional<std::string> file = rule.Take(record.Path);
       if (!file) {
+        fetch.Settle();
         onLine(record.Path + kRefusedRecord);
         continue;
       }
@@ -355,6 +360,7 @@ RedownloadResult RedownloadRun::Run(const std::string &ftlPath,
       if (fetch.Fetch(record, *file) == RecordEnd::StopRun)
         break;
     }
+    fetch.Settle();
     SettleTiles(fetch.LastWritten(), onLine);
   }
   onLine("Download End.");

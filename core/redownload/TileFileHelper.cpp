@@ -1,6 +1,7 @@
 #include "redownload/TileFileHelper.h"
 
 #include "tile/TileCheck.h"
+#include "tile/TileStore.h"
 
 namespace kestrane {
 
@@ -15,96 +16,54 @@ TileFileHelper::~TileFileHelper() {
   thread_.join();
 }
 
-void TileFileHelper::Prepare(const std::string &path) {
-  {
-    std::unique_lock<std::mutex> lock(mu_);
-    cv_.wait(lock, [this] { return !preparing_; });
-    // An earlier write that no body came for is removed on the thread too.
-    if (prepared_)
-      dropped_ = std::move(prepared_);
-    preparePath_ = path;
-    preparing_ = true;
-  }
-  cv_.notify_all();
-}
-
-std::unique_ptr<PreparedWrite> TileFileHelper::TakePrepared() {
-  std::unique_lock<std::mutex> lock(mu_);
-  cv_.wait(lock, [this] { return !preparing_; });
-  return std::move(prepared_);
-}
-
-void TileFileHelper::StartCheck(std::string_view body) {
+void TileFileHelper::Start(const std::string &path, std::string &body) {
   {
     std::lock_guard<std::mutex> lock(mu_);
-    checkBody_ = body;
-    checking_ = true;
-    checked_ = false;
+    path_ = path;
+    body_.clear();
+    body_.swap(body);
+    outcome_ = Outcome{};
+    working_ = true;
   }
+  pending_ = true;
   cv_.notify_all();
 }
 
-bool TileFileHelper::CheckResult() {
+std::optional<TileFileHelper::Outcome>
+TileFileHelper::Finish(std::string &body) {
+  if (!pending_)
+    return std::nullopt;
   std::unique_lock<std::mutex> lock(mu_);
-  cv_.wait(lock, [this] { return !checking_; });
-  const bool result = checked_ && isImage_;
-  checked_ = false;
-  return result;
+  cv_.wait(lock, [this] { return !working_; });
+  pending_ = false;
+  body.clear();
+  body.swap(body_);
+  return outcome_;
 }
 
 void TileFileHelper::Loop() {
   std::unique_lock<std::mutex> lock(mu_);
   for (;;) {
-    cv_.wait(lock, [this] {
-      return ending_ || checkBody_ || preparePath_ || dropped_;
-    });
-    if (ending_)
+    // A store under way is finished before the thread ends.
+    cv_.wait(lock, [this] { return working_ || ending_; });
+    if (!working_)
       return;
-    // A check holds up the run's store; a preparation only the next one.
-    if (checkBody_)
-      RunCheck(lock);
-    else if (preparePath_)
-      RunPrepare(lock);
-    else if (std::unique_ptr<PreparedWrite> dropped = std::move(dropped_)) {
-      lock.unlock();
-      dropped.reset(); // removes its temporary file
-      lock.lock();
+    lock.unlock();
+    Outcome outcome;
+    try {
+      // Whether the body decodes, not its picture: an eighth of it tells.
+      outcome.IsImage = BodyIsImage(body_, JpegPicture::Eighth);
+      if (outcome.IsImage)
+        outcome.Written = StoreTileFile(path_, body_);
+    } catch (...) {
+      // Out of memory: not stored, which the run reports as it does any
+      // file it cannot write.
     }
+    lock.lock();
+    outcome_ = outcome;
+    working_ = false;
+    cv_.notify_all();
   }
-}
-
-void TileFileHelper::RunPrepare(std::unique_lock<std::mutex> &lock) {
-  const std::string path = std::move(*preparePath_);
-  preparePath_.reset();
-  lock.unlock();
-  std::unique_ptr<PreparedWrite> write;
-  try {
-    write = std::make_unique<PreparedWrite>(path);
-  } catch (...) {
-    // Out of memory: the run prepares the write itself, and says so.
-  }
-  lock.lock();
-  prepared_ = std::move(write);
-  preparing_ = false;
-  cv_.notify_all();
-}
-
-void TileFileHelper::RunCheck(std::unique_lock<std::mutex> &lock) {
-  const std::string_view body = *checkBody_;
-  checkBody_.reset();
-  lock.unlock();
-  bool isImage = false;
-  try {
-    // Whether the body decodes, not its picture: an eighth of it tells.
-    isImage = BodyIsImage(body, JpegPicture::Eighth);
-  } catch (...) {
-    // Out of memory while decoding: no image that can be told apart.
-  }
-  lock.lock();
-  isImage_ = isImage;
-  checked_ = true;
-  checking_ = false;
-  cv_.notify_all();
 }
 
 } // namespace kestrane

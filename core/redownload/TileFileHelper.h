@@ -1,60 +1,52 @@
 #pragma once
 #include <condition_variable>
-#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <thread>
-
-#include "platform/Files.h"
 
 namespace kestrane {
 
-// The slow parts of storing a re-downloaded tile, on a thread of its own:
-// the tile's file is prepared (its temporary file created beside it, which
-// a busy file system makes the costly part of a small write) while the
-// tile's request is on its way, and the body's image check (a PNG, or a
-// JPEG all of whose data decodes, made into an eighth-size picture) runs
-// while the body is written. The run's own path keeps the write of the
-// bytes and the rename.
+// The store of a re-downloaded tile on a thread of its own, so that it runs
+// while the run's next request is on its way: the body's image check (a
+// PNG, or a JPEG all of whose data decodes, made into an eighth-size
+// picture) and, when it is an image, the atomic write of the tile's file
+// (StoreTileFile). The run itself only hands the body over and later takes
+// the outcome, which keeps its lines in the order of its records.
 class TileFileHelper {
 public:
+  struct Outcome {
+    bool IsImage = false; // the body is an image
+    bool Written = false; // ... and the tile's file holds it
+  };
+
   TileFileHelper();
-  // Ends the thread after the job under way; a prepared write not taken
-  // leaves nothing behind.
+  // Finishes the store under way, then ends the thread.
   ~TileFileHelper();
   TileFileHelper(const TileFileHelper &) = delete;
   TileFileHelper &operator=(const TileFileHelper &) = delete;
 
-  // Starts preparing the write of `path`; a write prepared before and not
-  // taken is dropped.
-  void Prepare(const std::string &path);
-  // Waits for the write prepared last and takes it; null when none was
-  // asked for (or it could not be made).
-  std::unique_ptr<PreparedWrite> TakePrepared();
-
-  // Starts the image check of `body`, which must stay as it is until
-  // CheckResult has returned.
-  void StartCheck(std::string_view body);
-  // Waits for the check started last and takes its result; false when none
-  // was started.
-  bool CheckResult();
+  // Starts the store of `body` as the file `path`; `body` is taken (swapped
+  // with an empty string). The store started before must have been
+  // finished.
+  void Start(const std::string &path, std::string &body);
+  // Whether a store was started and not yet finished.
+  bool Pending() const { return pending_; }
+  // Waits for the store started last and gives its outcome; the body comes
+  // back in `body` for the next request to reuse. Nothing when no store is
+  // pending.
+  std::optional<Outcome> Finish(std::string &body);
 
 private:
   void Loop();
-  void RunPrepare(std::unique_lock<std::mutex> &lock);
-  void RunCheck(std::unique_lock<std::mutex> &lock);
 
   std::mutex mu_;
   std::condition_variable cv_;
-  // Guarded by mu_: the jobs asked for, their state and results.
-  std::optional<std::string> preparePath_;
-  bool preparing_ = false;
-  std::unique_ptr<PreparedWrite> prepared_, dropped_;
-  std::optional<std::string_view> checkBody_;
-  bool checking_ = false, checked_ = false, isImage_ = false;
-  bool ending_ = false;
+  // Guarded by mu_: the job and its state.
+  std::string path_, body_;
+  bool working_ = false, ending_ = false;
+  Outcome outcome_;
+  bool pending_ = false; // the caller's side only
   std::thread thread_;
 };
 

@@ -1,5 +1,5 @@
-// The re-download's helper thread: the tile's file prepared while its
-// request is on the way, and the body's image check while it is written.
+// The re-download's store thread: the body's image check and the tile's
+// file written while the run's next request is on its way.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -14,6 +14,7 @@ namespace kestrane {
 namespace {
 
 using testing::GetBytes;
+using testing::PutBytes;
 using testing::TempDir;
 
 size_t TemporariesIn(const std::string &folder) {
@@ -28,54 +29,55 @@ TEST(TileFileHelper, StoresOnlyAnImage) {
   const struct Row {
     const char *what;
     std::string body;
-    bool stored;
+    bool targetIsFolder;
+    bool isImage, written;
   } rows[] = {
-      {"a tile", jpeg, true},
-      {"the placeholder", test::WorkerBlankBytes(), true},
+      {"a tile", jpeg, false, true, true},
+      {"the placeholder", test::WorkerBlankBytes(), false, true, true},
       {"a JPEG cut in its data (kept, as the workers keep it)",
-       test::WorkerJpegCutInScan(jpeg), true},
-      {"a JPEG cut before its data", test::WorkerJpegCutBeforeScan(jpeg),
-       false},
-      {"an error page", "<html>busy</html>", false},
+       test::WorkerJpegCutInScan(jpeg), false, true, true},
+      {"a JPEG cut before its data", test::WorkerJpegCutBeforeScan(jpeg), false,
+       false, false},
+      {"an error page", "<html>busy</html>", false, false, false},
+      {"a tile whose place a folder holds", jpeg, true, true, false},
   };
   TileFileHelper helper;
+  std::string back;
+  EXPECT_FALSE(helper.Finish(back)); // nothing started
   for (const Row &row : rows) {
     SCOPED_TRACE(row.what);
     TempDir dir;
     const std::string target = dir.Path() + "t.jpg";
-    helper.Prepare(target);
-    std::unique_ptr<PreparedWrite> write = helper.TakePrepared();
-    ASSERT_TRUE(write);
-    helper.StartCheck(row.body);
-    bool isImage = false;
-    const bool written = write->Commit(row.body, [&] {
-      isImage = helper.CheckResult();
-      return isImage;
-    });
-    EXPECT_EQ(isImage, row.stored);
-    EXPECT_EQ(written, row.stored);
-    EXPECT_EQ(std::filesystem::exists(target), row.stored);
-    if (row.stored) {
-      EXPECT_EQ(GetBytes(target), row.body);
+    if (row.targetIsFolder)
+      std::filesystem::create_directory(target);
+    else
+      PutBytes(target, "old");
+    std::string body = row.body;
+    helper.Start(target, body);
+    EXPECT_TRUE(body.empty()); // taken
+    EXPECT_TRUE(helper.Pending());
+    const std::optional<TileFileHelper::Outcome> outcome = helper.Finish(back);
+    ASSERT_TRUE(outcome);
+    EXPECT_FALSE(helper.Pending());
+    EXPECT_EQ(outcome->IsImage, row.isImage);
+    EXPECT_EQ(outcome->Written, row.written);
+    EXPECT_EQ(back, row.body); // given back for reuse
+    if (!row.targetIsFolder) {
+      EXPECT_EQ(GetBytes(target), row.written ? row.body : "old");
     }
     EXPECT_EQ(TemporariesIn(dir.Path()), 0u);
   }
 }
 
-TEST(TileFileHelper, AWriteNoBodyCameForLeavesNothing) {
+TEST(TileFileHelper, AStoreUnderWayIsFinishedAtTheEnd) {
   TempDir dir;
+  const std::string body = test::WorkerJpeg();
   {
     TileFileHelper helper;
-    helper.Prepare(dir.Path() + "a.jpg");
-    helper.Prepare(dir.Path() + "b.jpg"); // a.jpg's write is dropped
-    std::unique_ptr<PreparedWrite> write = helper.TakePrepared();
-    ASSERT_TRUE(write);
-    EXPECT_FALSE(helper.TakePrepared()); // taken once
-    EXPECT_FALSE(helper.CheckResult());  // no check started
-    // b.jpg's is held here; a.jpg's goes on the helper's thread.
-    EXPECT_GE(TemporariesIn(dir.Path()), 1u);
-    helper.Prepare(dir.Path() + "c.jpg");     // never taken
-  }
+    std::string copy = body;
+    helper.Start(dir.Path() + "a.jpg", copy);
+  } // never finished by the caller
+  EXPECT_EQ(GetBytes(dir.Path() + "a.jpg"), body);
   EXPECT_EQ(TemporariesIn(dir.Path()), 0u);
 }
 
