@@ -9,8 +9,23 @@
 
 namespace kestrane {
 
+namespace {
+
+// The rate the rest of the task goes at: the pace a refusal set, else the
+// average so far within the cap.
+double CurrentRate(double average, const PaceFigures &pace) {
+  if (pace.Rate <= 0)
+    return average;
+  if (pace.Settled)
+    return pace.Rate;
+  return std::min(average, pace.Rate);
+}
+
+} // namespace
+
 ProgressFigures ComputeProgress(const TaskProgress &p, bool running,
-                                double elapsedSeconds) {
+                                double elapsedSeconds,
+                                const PaceFigures &pace) {
   ProgressFigures f;
   f.Total = p.Total;
   f.Concluded = std::min(p.Concluded(), p.Total);
@@ -28,16 +43,20 @@ ProgressFigures ComputeProgress(const TaskProgress &p, bool running,
   // Tiles done by an earlier run cost no time: the rate counts the tiles
   // fetched in this run.
   const int32_t fetched = p.Stored + p.GivenUp;
-  f.Rate = elapsedSeconds > 0 ? fetched / elapsedSeconds : 0;
+  f.Rate = CurrentRate(elapsedSeconds > 0 ? fetched / elapsedSeconds : 0, pace);
   char buf[32];
   std::snprintf(buf, sizeof buf, "%.1f", f.Rate);
   f.Line += "; " + std::string(buf) + " tiles/s";
+  const int64_t paused = pace.PausedSeconds.value_or(0);
   if (f.Rate > 0) {
-    f.SecondsLeft = std::llround((p.Total - f.Concluded) / f.Rate);
+    f.SecondsLeft = paused + std::llround((p.Total - f.Concluded) / f.Rate);
     f.Line += ", " +
               FormatDuration(*f.SecondsLeft * 1000, DurationStyle::Clock) +
               " left";
   }
+  if (pace.PausedSeconds)
+    f.Line += "; paused by the server, resumes in " +
+              FormatDuration(paused * 1000, DurationStyle::Clock);
   return f;
 }
 

@@ -17,16 +17,31 @@ struct TaskProgress {
   bool EndedEarly = false; // a worker ended before its share was done
 };
 
+// What the server's pace adds to the progress display (see ServerPace).
+struct PaceFigures {
+  // The tiles a second the pace allows now, the user's cap included; 0
+  // when nothing limits.
+  double Rate = 0;
+  // Whether a refusal of the server set that rate: it is then what the
+  // workers keep to from now on.
+  bool Settled = false;
+  // While the server has paused the task: the whole seconds (rounded up)
+  // until it resumes.
+  std::optional<int64_t> PausedSeconds;
+};
+
 // What the progress display shows, computed once for the window and the
 // command line.
 struct ProgressFigures {
   int32_t Total = 0;
   int32_t Concluded = 0; // at most Total
   bool Running = false;
-  // Tiles fetched in this run per second (tiles an earlier run did cost no
-  // time); 0 when idle or before the first tile.
+  // The current rate: tiles fetched in this run per second (tiles an
+  // earlier run did cost no time), or the pace the server set, within the
+  // user's cap; 0 when idle or before the first tile.
   double Rate = 0;
-  // The time left at that rate; empty when idle or while the rate is 0.
+  // The time left at that rate, a pause of the server included; empty when
+  // idle or while the rate is 0.
   std::optional<int64_t> SecondsLeft;
   // The progress line (see ProgressLine).
   std::string Line;
@@ -34,13 +49,16 @@ struct ProgressFigures {
 
 // The figures of a task's progress after `elapsedSeconds` of its run.
 ProgressFigures ComputeProgress(const TaskProgress &progress, bool running,
-                                double elapsedSeconds);
+                                double elapsedSeconds,
+                                const PaceFigures &pace = {});
 
 // The progress line under the button, for the window and the command line:
 // "35 of 35 tiles concluded: 31 stored, 4 given up", then ", 3 done
 // before" when an earlier run did tiles (counts grouped: "1,570,646"); while
-// the task runs the rate and the time left follow ("; 2.0 tiles/s, 0:02 left");
-// a task that ended before every tile was concluded adds "; stopped".
+// the task runs the rate and the time left follow ("; 2.0 tiles/s, 0:02
+// left"), and while the server has paused the task "; paused by the server,
+// resumes in 0:12"; a task that ended before every tile was concluded adds
+// "; stopped".
 std::string ProgressLine(const TaskProgress &progress, bool running,
                          double elapsedSeconds);
 

@@ -1,5 +1,6 @@
 #include "control/TaskControl.h"
 
+#include <algorithm>
 #include <thread>
 #include <utility>
 
@@ -110,8 +111,17 @@ TaskProgress TaskControl::Progress() const {
 }
 
 ProgressFigures TaskControl::ProgressShown() const {
+  PaceFigures pace;
+  if (pace_ && TaskRunning()) {
+    const ServerPace::Shown shown = pace_->Now();
+    pace.Rate = shown.Rate;
+    pace.Settled = shown.Settled;
+    if (shown.PausedFor)
+      pace.PausedSeconds =
+          std::chrono::ceil<std::chrono::seconds>(*shown.PausedFor).count();
+  }
   ProgressFigures f =
-      ComputeProgress(Progress(), TaskRunning(), runClock_.Seconds());
+      ComputeProgress(Progress(), TaskRunning(), runClock_.Seconds(), pace);
   f.Line = ProgressLineWithEnd(f, endInventory_);
   return f;
 }

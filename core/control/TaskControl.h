@@ -54,6 +54,14 @@ struct TaskControlEnv {
   MainThreadBridge *Bridge = nullptr;
   TaskView *View = nullptr; // may stay null
   WorkerPacing Pacing;
+  // Pauses that stand in for Pacing when every tile host of the task is a
+  // loopback address, so that tests and benchmarks run whole tasks against
+  // a local service quickly. Against any other host the workers keep
+  // Pacing; the server's pace and the cap apply either way.
+  std::optional<WorkerPacing> LoopbackPacing;
+  // The cap on tiles a second for all workers together, in place of the
+  // settings' MaxRate (0: no cap); nullopt: the settings' value.
+  std::optional<double> MaxRate;
   // The disk waits of recording positions on a thread of their own, so the
   // main thread's five-second save stays short (the program does this;
   // tests keep them in the tick, where they can watch the file).
@@ -136,6 +144,8 @@ public:
   const std::vector<std::unique_ptr<DownloadWorker>> &Threads() const {
     return threads_;
   }
+  // Whether the workers of the current task run with LoopbackPacing.
+  bool LoopbackPacingInForce() const { return loopbackPacing_; }
   TaskProgress Progress() const;
   // Whether workers run or the end of the task is still to come.
   bool TaskRunning() const { return timerEnabled_ || runningThreads_ > 0; }
@@ -221,6 +231,10 @@ private:
   // folder at its end, which may outlast it as the current one.
   std::shared_ptr<const DownloadTask> task_;
   std::vector<std::unique_ptr<DownloadWorker>> threads_;
+  // The pace the current task's workers share, and what bounds it.
+  std::shared_ptr<ServerPace> pace_;
+  double maxRate_ = 0;
+  bool loopbackPacing_ = false;
   // The workers SaveAndAbandon let go of: their threads run on unowned and
   // use them, the task and this control until they end (or the process
   // does).

@@ -81,6 +81,7 @@ PreparedTask TaskControl::Prepare(const TaskFields &fields, FileLock &lock,
   preparation.Decide = [&](const CheckedTaskInput &input) {
     return DecideContinue(fields, input, lock, saved);
   };
+  maxRate_ = env_.MaxRate.value_or(preparation.Config.MaxRate);
   return PrepareTask(preparation, env_.Messages);
 }
 
@@ -143,12 +144,14 @@ TaskControl::DecideContinue(const TaskFields &fields,
 bool TaskControl::AskBeforeLongTask(const CheckedTaskInput &input) {
   if (!env_.AskBeforeLongTasks)
     return true;
-  // The figures of the estimate line: at the service's pace.
+  // The figures of the estimate line: at the service's pace, and no faster
+  // than the settings' cap.
   const AreaEstimate e =
       EstimateArea(input.LeftLongitude, input.RightLongitude, input.TopLatitude,
                    input.BottomLatitude, input.Zoom);
-  const std::optional<std::string> question =
-      LongTaskQuestion(e.Tiles, e.LeastMilliseconds);
+  const std::optional<std::string> question = LongTaskQuestion(
+      e.Tiles, LeastCappedMilliseconds(e.LeastMilliseconds, e.Tiles,
+                                       MaxRateSetting(env_.SettingsPath)));
   return !question || Ask(*question);
 }
 
@@ -222,10 +225,18 @@ void TaskControl::StartWorkers() {
   released_ = TaskProgress{};
   doneBefore_ = static_cast<int32_t>(TilesDoneBefore(*task_));
   runClock_.Restart();
+  const TileHosts &hosts = task_->Env.Hosts;
+  loopbackPacing_ = env_.LoopbackPacing.has_value() &&
+                    std::all_of(hosts.begin(), hosts.end(), IsLoopbackHost);
+  const WorkerPacing pacing =
+      loopbackPacing_ ? *env_.LoopbackPacing : env_.Pacing;
+  const int32_t workers = task_->Params.ThreadCount;
+  pace_ = std::make_shared<ServerPace>(
+      PaceLimits{maxRate_, OwnRate(pacing, workers)});
   try {
-    for (int32_t i = 0; i < task_->Params.ThreadCount; ++i) {
+    for (int32_t i = 0; i < workers; ++i) {
       threads_.push_back(std::make_unique<DownloadWorker>(
-          false, *task_, i, *env_.Bridge, *this, env_.Pacing));
+          false, *task_, i, *env_.Bridge, *this, pacing, pace_));
       ++runningThreads_;
     }
   } catch (...) {

@@ -10,11 +10,11 @@
 
 #include "platform/Errors.h"
 #include "platform/Files.h"
+#include "redownload/TileFileHelper.h"
 #include "tile/SideFiles.h"
-#include "tile/TileCheck.h"
 #include "tile/TileName.h"
-#include "tile/TileStore.h"
 #include "worker/FailureTexts.h"
+#include "worker/Refusal.h"
 #include "worker/TileHttp.h"
 
 namespace kestrane {
@@ -53,41 +53,103 @@ enum class RecordEnd { Next, StopRun };
 // One record of a run: its requests, its lines and its file.
 class RecordFetch {
 public:
-  RecordFetch(TileHttp &http, const RedownloadOptions &options,
+  RecordFetch(TileHttp &http, ServerPace &pace,
+              const RedownloadOptions &options,
               const RedownloadRun::LineSink &onLine, const StopFlag *stop,
               RedownloadResult &result)
-      : http_(http), options_(options), onLine_(onLine), stop_(stop),
-        result_(result) {}
+      : http_(http), pace_(pace), options_(options), onLine_(onLine),
+        stop_(stop), result_(result) {}
 
   // `file`: where the record's tile goes, as ListTileRule took it, and
   // `folder` its folder, opened before the request (invalid when it could
-  // not be).
+  // not be); the store of the tile keeps it.
   RecordEnd Fetch(const FailedTileRecord &record, const std::string &file,
-                  const UniqueFd &folder) {
-    for (int attempt = 1;; ++attempt) {
+                  UniqueFd folder) {
+    for (int attempt = 1;;) {
+      ServerPace::time_point sent;
+      const ServerPace::Turn turn = pace_.Wait(stop_, sent);
+      if (turn != ServerPace::Turn::Go)
+        Settle(); // the record before says its line first
+      switch (turn) {
+      case ServerPace::Turn::Go:
+        break;
+      case ServerPace::Turn::Stop:
+        result_.StoppedByRequest = true;
+        return RecordEnd::StopRun;
+      case ServerPace::Turn::GiveUp:
+        return Fail(record, pace_.LastRefusal(), FailureVerdict::IpBanned);
+      }
       // Each attempt starts from an empty buffer, so the part of a body
-      // that a reset attempt received never reaches the tile's file.
+      // that a reset attempt received never reaches the tile's file. The
+      // body of a store before comes back for reuse.
+      if (buffer_.capacity() < spare_.capacity())
+        buffer_.swap(spare_);
       buffer_.clear();
       bool ok = false;
       std::string failure;
+      std::optional<Refusal> refused;
       try {
         FetchResult r = http_.Fetch(record.Url, buffer_);
         ok = r.Ok;
+        refused = RefusalOf(r, std::chrono::system_clock::now());
         failure = std::move(r.FailureText);
       } catch (const std::exception &e) {
         failure = e.what();
       } catch (...) {
+        Settle();
         Release();
         return RecordEnd::Next; // a failure without text adds no line
       }
-      if (ok) // outside the try: its KError ends it
-        return Store(record, file, folder);
+      // The store of the record before ran meanwhile: its line comes first.
+      Settle();
+      if (refused) {
+        if (!Paused(*refused, sent))
+          return Fail(record, refused->Status, FailureVerdict::IpBanned);
+        continue; // no attempt: the same request once the pause is over
+      }
+      pace_.Answered(sent);
+      if (ok) {
+        // Checked and written while the next record's request is on its
+        // way; Settle reports it.
+        helper_.Start(folder.Get(), ExtractFileName(file), buffer_);
+        stored_ = {record, file, std::move(folder)};
+        return RecordEnd::Next;
+      }
       const FailureVerdict verdict = ClassifyFailure(failure);
       if (verdict == FailureVerdict::Repeat && attempt < options_.MaxAttempts &&
-          !StopRequested())
+          !StopRequested()) {
+        ++attempt;
         continue;
+      }
       return Fail(record, failure, verdict);
     }
+  }
+
+  // Finishes the store of the last record fetched, if any, and says its
+  // line; a tile that cannot be written ends the run (KError).
+  void Settle() {
+    const std::optional<TileFileHelper::Outcome> outcome =
+        helper_.Finish(spare_);
+    if (!outcome)
+      return;
+    const FailedTileRecord &record = stored_.Record;
+    // A success status alone does not make a tile: an error page sent with
+    // 200 would replace the placeholder and hide the failure for good.
+    Release(spare_);
+    if (!outcome->IsImage) {
+      onLine_(record.Path + ":" + record.Url + " ->failed, not an image");
+      return;
+    }
+    if (!outcome->Written)
+      throw KError(ErrorCause::CannotWrite,
+                   "Cannot create file " + record.Path);
+    lastWritten_ = stored_.File;
+    // The copies of bad bodies that the download left beside the tile
+    // describe a download that this one has now replaced.
+    sideFiles_.RemoveFor(stored_.Folder.Get(), stored_.File);
+    pace_.Stored();
+    onLine_(record.Path + ":" + record.Url + " ->OK");
+    ++result_.Succeeded;
   }
 
   const std::string &LastWritten() const { return lastWritten_; }
@@ -95,35 +157,25 @@ public:
 private:
   bool StopRequested() const { return stop_ && stop_->Requested(); }
 
-  // Drops the body; a large one gives its memory back at once.
-  void Release() {
-    buffer_.clear();
-    if (buffer_.capacity() > (std::size_t{1} << 20))
-      std::string().swap(buffer_);
+  // A refusal's pause, its line added when it begins one; false when the
+  // server has refused for so long that the run ends.
+  bool Paused(const Refusal &r, ServerPace::time_point sent) {
+    const PaceModel::RefusalEffect effect =
+        pace_.Refused(sent, r.RetryAfter, r.Status);
+    if (effect.Kind == PaceModel::Effect::NewPause)
+      onLine_(PauseLine(
+          std::chrono::duration_cast<std::chrono::milliseconds>(effect.Pause),
+          r.Status));
+    return effect.Kind != PaceModel::Effect::GiveUp;
   }
 
-  RecordEnd Store(const FailedTileRecord &record, const std::string &file,
-                  const UniqueFd &folder) {
-    // A success status alone does not make a tile: an error page sent with
-    // 200 would replace the placeholder and hide the failure for good.
-    if (!BodyIsImage(buffer_)) {
-      Release();
-      onLine_(record.Path + ":" + record.Url + " ->failed, not an image");
-      return RecordEnd::Next;
-    }
-    const std::string name = ExtractFileName(file);
-    if (!folder.Valid() || !StoreTileFile(folder.Get(), name, buffer_))
-      throw KError(ErrorCause::CannotWrite,
-                   "Cannot create file " + record.Path);
-    lastWritten_ = file;
-    Release();
-    // The copies of bad bodies that the download left beside the tile
-    // describe a download that this one has now replaced.
-    RemoveSideFiles(folder.Get(), name);
-    onLine_(record.Path + ":" + record.Url + " ->OK");
-    ++result_.Succeeded;
-    return RecordEnd::Next;
+  // Drops the body; a large one gives its memory back at once.
+  static void Release(std::string &body) {
+    body.clear();
+    if (body.capacity() > (std::size_t{1} << 20))
+      std::string().swap(body);
   }
+  void Release() { Release(buffer_); }
 
   RecordEnd Fail(const FailedTileRecord &record, const std::string &failure,
                  FailureVerdict verdict) {
@@ -149,12 +201,20 @@ private:
   }
 
   TileHttp &http_;
+  ServerPace &pace_;
   const RedownloadOptions &options_;
   const RedownloadRun::LineSink &onLine_;
   const StopFlag *stop_;
   RedownloadResult &result_;
-  std::string buffer_;
+  std::string buffer_, spare_;
   std::string lastWritten_;
+  SideFileRemover sideFiles_;
+  struct Stored {
+    FailedTileRecord Record;
+    std::string File;
+    UniqueFd Folder; // held until the store is settled
+  } stored_;         // the record whose store the helper runs
+  TileFileHelper helper_;
 };
 
 // Path components without empty and "." ones; ".." stays, for the caller
@@ -303,8 +363,10 @@ RedownloadResult RedownloadRun::Run(const std::string &ftlPath,
   http.NoDataTimeout = options_.NoDataTimeout;
   {
     TileHttp client(http); // one client, one connection for the whole run
+    // One pace for every request of the run.
+    ServerPace pace(PaceLimits{options_.MaxRate, 0}, *options_.Clock);
     onLine("Start...");
-    RecordFetch fetch(client, options_, onLine, stop, result);
+    RecordFetch fetch(client, pace, options_, onLine, stop, result);
     const ListTileRule rule(ftlPath);
     for (const std::string &line : lines) {
       if (stop && stop->Requested()) {
@@ -314,16 +376,18 @@ RedownloadResult RedownloadRun::Run(const std::string &ftlPath,
       const FailedTileRecord record = SplitFailedTileLine(line);
       const std::optional<std::string> file = rule.Take(record.Path);
       if (!file) {
+        fetch.Settle();
         onLine(record.Path + kRefusedRecord);
         continue;
       }
       ++result.Requested;
       // Opened before the request: a folder swapped for a link while the
       // tile is on its way does not take the write elsewhere.
-      const UniqueFd folder = rule.OpenFolderOf(*file);
-      if (fetch.Fetch(record, *file, folder) == RecordEnd::StopRun)
+      if (fetch.Fetch(record, *file, rule.OpenFolderOf(*file)) ==
+          RecordEnd::StopRun)
         break;
     }
+    fetch.Settle();
     SettleTiles(fetch.LastWritten(), onLine);
   }
   onLine("Download End.");

@@ -7,6 +7,7 @@
 
 #include "platform/StopSignal.h"
 #include "platform/UniqueFd.h"
+#include "worker/ServerPace.h"
 
 namespace kestrane {
 
@@ -62,6 +63,10 @@ struct RedownloadOptions {
   // up to this many requests in all; then its failure line is added and the
   // run goes on with the next record.
   int MaxAttempts = 30;
+  // The user's cap: at most this many requests a second; 0: none.
+  double MaxRate = 0;
+  // The time of the run's pace (tests pass a faster one).
+  const PaceClock *Clock = &SteadyPaceClock();
 };
 
 // What a run did, for the caller's summary and exit status.
@@ -87,11 +92,18 @@ struct RedownloadResult {
 // A socket failure's line holds CR LF between its number and description;
 // the IP message holds one LF; each is still one line.
 //
+// A refusal (429, or 503 with Retry-After) is no failure of the record: the
+// run pauses as the server asks, adds "Paused by the server for ..." once
+// per pause, and asks for the same record again; the cap of the options
+// holds throughout. Refusals for half an hour with no tile stored end the
+// run as a ban does (the refusal's failure line and the IP message).
+//
 // Run blocks until the run has ended, so a window runs it on a thread of its
 // own and marshals the lines; the class holds no state between runs and
 // touches nothing shared. `stop` (may be null) is read between records and
-// between the repeats of one record: once set, the run ends with "Download
-// End." after the request in progress.
+// between the repeats of one record, and while the run waits for the
+// server's pace: once set, the run ends with "Download End." after the
+// request in progress.
 //
 // Throws KError "Cannot open file " + list path when the list cannot be read
 // (before any line), and KError "Cannot create file " + tile path when a

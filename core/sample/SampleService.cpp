@@ -134,6 +134,18 @@ std::optional<SampleFault> SampleService::FaultFor(std::string_view target,
   return std::nullopt;
 }
 
+bool SampleService::Admit() {
+  const auto now = std::chrono::steady_clock::now();
+  std::lock_guard<std::mutex> lock(mu_);
+  while (!admitted_.empty() &&
+         admitted_.front() <= now - std::chrono::seconds(1))
+    admitted_.pop_front();
+  if (admitted_.size() >= static_cast<size_t>(options_.Rate))
+    return false;
+  admitted_.push_back(now);
+  return true;
+}
+
 uint64_t SampleService::NextAttempt(const std::string &target) {
   std::lock_guard<std::mutex> lock(mu_);
   return ++attempts_[target];
@@ -166,6 +178,15 @@ HttpResponse SampleService::Handle(const HttpRequest &request,
     Say(label, "404");
     return HttpResponse::Make(404, "Not Found", Page(404, "Not Found"),
                               "text/html");
+  }
+  if (options_.Rate > 0 && !Admit()) {
+    // Over the ration: no attempt of the tile, only "later".
+    ++refused_;
+    Say(label, "429");
+    HttpResponse r = HttpResponse::Make(
+        429, "Too Many Requests", Page(429, "Too Many Requests"), "text/html");
+    r.Headers.emplace_back("Retry-After", std::to_string(options_.RetryAfter));
+    return r;
   }
   const std::optional<SampleFault> fault =
       FaultFor(path, NextAttempt(std::string(path)));
@@ -225,6 +246,7 @@ SampleStats SampleService::Stats() const {
   s.Requests = requests_.load();
   s.Tiles = tiles_.load();
   s.Unknown = unknown_.load();
+  s.Refused = refused_.load();
   for (int k = 0; k < kSampleFaultKinds; ++k)
     s.Faults[k] = faults_[k].load();
   return s;

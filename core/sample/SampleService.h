@@ -1,6 +1,8 @@
 #pragma once
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -48,6 +50,11 @@ struct SampleServiceOptions {
   // gets it.
   int FailFirst = 0;
   int Quality = 80; // of the tile JPEGs
+  // A rationed service: at most Rate tile answers in any second, over all
+  // connections together; a tile request beyond that gets 429 Too Many
+  // Requests with "Retry-After: " + RetryAfter (seconds). 0: no ration.
+  int Rate = 0;
+  int RetryAfter = 2;
 };
 
 // Totals since the service started.
@@ -55,6 +62,7 @@ struct SampleStats {
   uint64_t Requests = 0;
   uint64_t Tiles = 0;   // good tiles sent (slow ones included)
   uint64_t Unknown = 0; // 404 for a target that is no tile
+  uint64_t Refused = 0; // 429 for a tile request over the ration
   uint64_t Faults[kSampleFaultKinds] = {};
 };
 
@@ -80,6 +88,8 @@ public:
 
 private:
   uint64_t NextAttempt(const std::string &target);
+  // Whether the ration lets one more tile answer go now.
+  bool Admit();
   HttpResponse Tile(const TileAddress &tile, int delayMs);
   // The answer of a request for `tile` drawn to fail with `fault`.
   HttpResponse Faulty(SampleFault fault, const TileAddress &tile,
@@ -88,7 +98,9 @@ private:
   SampleServiceOptions options_;
   std::mutex mu_;
   std::unordered_map<std::string, uint64_t> attempts_; // guarded by mu_
-  std::atomic<uint64_t> requests_{0}, tiles_{0}, unknown_{0};
+  // When the tile answers of the last second went; guarded by mu_.
+  std::deque<std::chrono::steady_clock::time_point> admitted_;
+  std::atomic<uint64_t> requests_{0}, tiles_{0}, unknown_{0}, refused_{0};
   std::atomic<uint64_t> faults_[kSampleFaultKinds] = {};
 };
 

@@ -1,6 +1,7 @@
 #include "task/Estimate.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "geo/TileGrid.h"
 
@@ -79,6 +80,18 @@ int64_t LeastPacedMilliseconds(int64_t totalCount, int32_t workers,
     return 0;
   const int64_t share = (totalCount + workers - 1) / workers;
   return share * pauseAfterStoredMs + int64_t{workers - 1} * startOffsetMs;
+}
+
+int64_t LeastCappedMilliseconds(int64_t pacedMilliseconds, int64_t tiles,
+                                double maxRate) {
+  if (maxRate <= 0 || tiles <= 0)
+    return pacedMilliseconds;
+  // A cap so small that the time would be longer than 30,000 years says
+  // "for ever" all the same; the bound keeps the figures printable.
+  constexpr double kForever = 1e15;
+  const double capped = std::min(
+      kForever, std::ceil(static_cast<double>(tiles) * 1000 / maxRate));
+  return std::max(pacedMilliseconds, static_cast<int64_t>(capped));
 }
 
 std::string FormatDuration(int64_t milliseconds, DurationStyle style) {

@@ -36,6 +36,12 @@ int64_t LeastPacedMilliseconds(int64_t totalCount, int32_t workers,
                                int64_t pauseAfterStoredMs,
                                int64_t startOffsetMs);
 
+// The least time of a task whose requests go at most `maxRate` tiles a
+// second (0: no cap): the paced time, or the tiles over the cap when that
+// takes longer (at most 10^15 ms).
+int64_t LeastCappedMilliseconds(int64_t pacedMilliseconds, int64_t tiles,
+                                double maxRate);
+
 // How FormatDuration writes a time.
 enum class DurationStyle {
   // "7.3 s", with hours, minutes and seconds added from one minute on:

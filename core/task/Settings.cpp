@@ -1,5 +1,6 @@
 #include "task/Settings.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -7,6 +8,7 @@
 
 #include "platform/Files.h"
 #include "platform/Ini.h"
+#include "platform/NumberFormat.h"
 #include "platform/Version.h"
 
 namespace kestrane {
@@ -76,6 +78,7 @@ Settings ReadSettings(const std::string &settingsPath) {
   s.DefaultPath =
       ini.ReadString("IniParas", "DefaultPath", DefaultDownloadFolder());
   s.Version = ini.ReadString("IniParas", "Version", kVersion);
+  s.MaxRate = MaxRateOf(ini.ReadString("IniParas", "MaxRate", ""));
   ProxySettings &proxy = s.Proxy;
   proxy.UseProxy = ini.ReadInteger("Proxy", "UseProxy", 0) == 1;
   proxy.ProxyServer = ini.ReadString("Proxy", "ProxyServer", "");
@@ -103,6 +106,10 @@ void WriteOptions(const std::string &settingsPath, const Settings &s) {
   ini.WriteString("Proxy", "ProxyPort", proxy.ProxyPort);
   ini.WriteString("Proxy", "ProxyUsername", proxy.ProxyUsername);
   ini.WriteString("Proxy", "ProxyPassword", proxy.ProxyPassword);
+  // A sentinel no number can be: tells a missing key from any value.
+  const bool hasKey = ini.ReadString("IniParas", "MaxRate", "|") != "|";
+  if (s.MaxRate > 0 || hasKey)
+    ini.WriteString("IniParas", "MaxRate", MaxRateText(s.MaxRate));
   // The tile hosts only when they are not the defaults, or the file names
   // them already: a file of default settings keeps its eight lines.
   const TileHosts defaults = DefaultTileHosts();
@@ -113,6 +120,24 @@ void WriteOptions(const std::string &settingsPath, const Settings &s) {
       continue;
     ini.WriteString("TileService", key, s.Hosts[i]);
   }
+}
+
+double MaxRateSetting(const std::string &settingsPath) noexcept {
+  try {
+    return ReadSettings(settingsPath).MaxRate;
+  } catch (...) {
+    return 0;
+  }
+}
+
+std::string MaxRateText(double maxRate) {
+  return FormatGeneral(maxRate > 0 && std::isfinite(maxRate) ? maxRate : 0,
+                       '.');
+}
+
+double MaxRateOf(std::string_view text) {
+  const std::optional<double> v = StrToFloatStrict(text);
+  return v && std::isfinite(*v) && *v > 0 ? *v : 0;
 }
 
 } // namespace kestrane

@@ -108,7 +108,7 @@ TaskInputCheck CheckTaskInput(const TaskFields &fields) {
   return RunChecks(fields, /*createFolder=*/true);
 }
 
-std::string EstimateLine(const TaskFields &fields) {
+std::string EstimateLine(const TaskFields &fields, double maxRate) {
   // A form on which no edge has been typed yet is not wrong, only empty.
   if (fields.Left.empty() && fields.Right.empty() && fields.Top.empty() &&
       fields.Bottom.empty())
@@ -122,7 +122,9 @@ std::string EstimateLine(const TaskFields &fields) {
                    in.BottomLatitude, in.Zoom);
   return "Tiles: " + GroupDigits(e.Tiles) + " (" + GroupDigits(e.Columns) +
          " x " + GroupDigits(e.Rows) + "), at least " +
-         FormatDuration(e.LeastMilliseconds, DurationStyle::Compact);
+         FormatDuration(
+             LeastCappedMilliseconds(e.LeastMilliseconds, e.Tiles, maxRate),
+             DurationStyle::Compact);
 }
 
 TaskParameters ParametersFor(const CheckedTaskInput &input,

@@ -68,12 +68,13 @@ TaskInputCheck CheckTaskInput(const TaskFields &fields);
 // The main window's live estimate of the fields as typed, one short line:
 // "Tiles: " + count + " (" + columns + " x " + rows + "), at least " +
 // time, with the figures of EstimateArea (counts grouped, the time in the
-// compact style, at the service's pace), or the message of the first check
-// of CheckTaskInput that fails. While none of the four edges has been typed
-// it says how to begin instead: "Pick an area with Map... or type its four
-// edges". Creates nothing: a missing output folder passes when its parent
-// exists (Start would create it then).
-std::string EstimateLine(const TaskFields &fields);
+// compact style, at the service's pace, and no shorter than the tiles at
+// `maxRate` a second, the settings' cap; 0: none), or the message of the
+// first check of CheckTaskInput that fails. While none of the four edges
+// has been typed it says how to begin instead: "Pick an area with Map... or
+// type its four edges". Creates nothing: a missing output folder passes
+// when its parent exists (Start would create it then).
+std::string EstimateLine(const TaskFields &fields, double maxRate = 0);
 
 // The parameters of a task from checked input and the settings' proxy:
 // ThreadCount and ThreadSlots 8, MapsType 21.

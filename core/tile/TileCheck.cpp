@@ -18,7 +18,8 @@ thread_local std::vector<JSAMPLE> scanlines;
 // The decoding proper. Holds no object with a destructor, because an error
 // leaves it by longjmp.
 bool Decode(jpeg_decompress_struct *cinfo, JpegErrorManager *err,
-            const unsigned char *data, unsigned long size) {
+            const unsigned char *data, unsigned long size,
+            unsigned int scaleDenom) {
   if (setjmp(err->jump) != 0)
     return false;
   jpeg_mem_src(cinfo, data, size);
@@ -28,6 +29,8 @@ bool Decode(jpeg_decompress_struct *cinfo, JpegErrorManager *err,
   // Only whether the data decodes matters, not how the picture looks.
   cinfo->dct_method = JDCT_IFAST;
   cinfo->do_fancy_upsampling = FALSE;
+  cinfo->scale_num = 1;
+  cinfo->scale_denom = scaleDenom;
   jpeg_start_decompress(cinfo);
 
   const std::size_t stride =
@@ -111,7 +114,8 @@ uint32_t BigEndian32(const unsigned char *p) {
 
 } // namespace
 
-bool JpegDecodes(std::string_view bytes, const StopFlag *cancel) {
+bool JpegDecodes(std::string_view bytes, const StopFlag *cancel,
+                 JpegPicture picture) {
   if (bytes.size() < 2)
     return false;
   jpeg_decompress_struct cinfo;
@@ -125,7 +129,8 @@ bool JpegDecodes(std::string_view bytes, const StopFlag *cancel) {
   BoundJpegDecoding(cinfo, bounds);
   const bool ok = Decode(&cinfo, &err,
                          reinterpret_cast<const unsigned char *>(bytes.data()),
-                         static_cast<unsigned long>(bytes.size()));
+                         static_cast<unsigned long>(bytes.size()),
+                         picture == JpegPicture::Eighth ? 8 : 1);
   jpeg_destroy_decompress(&cinfo);
   return ok;
 }
@@ -163,10 +168,11 @@ ImageSignature SignatureOf(std::string_view bytes) {
   return ImageSignature::None;
 }
 
-bool BodyIsImage(std::string_view bytes) {
+bool BodyIsImage(std::string_view bytes, JpegPicture picture) {
   const ImageSignature signature = SignatureOf(bytes);
   return signature == ImageSignature::Png ||
-         (signature == ImageSignature::Jpeg && JpegDecodes(bytes));
+         (signature == ImageSignature::Jpeg &&
+          JpegDecodes(bytes, nullptr, picture));
 }
 
 bool PngHeaderIsSound(std::string_view bytes) {

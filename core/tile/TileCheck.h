@@ -10,6 +10,12 @@ namespace kestrane {
 enum class ImageSignature { None, Png, Jpeg };
 ImageSignature SignatureOf(std::string_view bytes);
 
+// The picture the JPEG check makes of the decoded data: the whole one, or
+// one an eighth as wide and high. Either way every block's coefficients are
+// read and decoded, so a body fails or passes alike; the eighth saves most
+// of the inverse transform and colour work, about half the time.
+enum class JpegPicture { Whole, Eighth };
+
 // True when the bytes decode completely as a JPEG image with libjpeg-turbo.
 // The decoder's errors fail, and so does data that ends before the picture
 // does (the decoder's premature-end warning): a tile cut short in transfer
@@ -18,7 +24,8 @@ ImageSignature SignatureOf(std::string_view bytes);
 // decoder's working memory fails too (tile/JpegBounds.h): the time and
 // memory one body costs are bounded. A request on `cancel` leaves the
 // decoding within one row of blocks, and it fails.
-bool JpegDecodes(std::string_view bytes, const StopFlag *cancel = nullptr);
+bool JpegDecodes(std::string_view bytes, const StopFlag *cancel = nullptr,
+                 JpegPicture picture = JpegPicture::Whole);
 
 // The verdict of JpegDecodes on the same bytes, reached with less work.
 // The decoder is set up as for that decoding, so every error of its set-up
@@ -33,7 +40,8 @@ bool JpegDataDecodes(std::string_view bytes, const StopFlag *cancel = nullptr);
 
 // The body check shared by the workers and the re-download run: a PNG
 // signature (89 50) or a JPEG (FF D8) that decodes.
-bool BodyIsImage(std::string_view bytes);
+bool BodyIsImage(std::string_view bytes,
+                 JpegPicture picture = JpegPicture::Whole);
 
 // The eight-byte PNG signature, then the IHDR chunk with its 13 bytes: a
 // width and height that are not zero (and fit 31 bits), a bit depth and

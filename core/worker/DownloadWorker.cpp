@@ -1,8 +1,11 @@
 #include "worker/DownloadWorker.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cerrno>
+#include <cstring>
 #include <exception>
+#include <netinet/in.h>
 #include <optional>
 #include <system_error>
 #include <utility>
@@ -14,6 +17,7 @@
 #include "tile/TileStore.h"
 #include "worker/FailurePolicy.h"
 #include "worker/FailureTexts.h"
+#include "worker/Refusal.h"
 #include "worker/TileHttp.h"
 
 namespace kestrane {
@@ -37,6 +41,30 @@ HttpOptions ClientOptions(const TaskParameters &params,
 
 } // namespace
 
+double OwnRate(const WorkerPacing &pacing, int32_t workers) {
+  if (pacing.AfterStored.count() <= 0 || workers <= 0)
+    return 0;
+  return workers * 1000.0 / static_cast<double>(pacing.AfterStored.count());
+}
+
+bool IsLoopbackHost(std::string_view hostAndPort) {
+  std::string host(hostAndPort);
+  if (!host.empty() && host.front() == '[') {
+    const size_t close = host.find(']');
+    if (close == std::string::npos)
+      return false;
+    host = host.substr(1, close - 1);
+  } else if (std::count(host.begin(), host.end(), ':') == 1) {
+    host.resize(host.find(':')); // one colon: the port follows it
+  }
+  in_addr v4{};
+  if (inet_pton(AF_INET, host.c_str(), &v4) == 1)
+    return (ntohl(v4.s_addr) >> 24) == 127;
+  in6_addr v6{};
+  return inet_pton(AF_INET6, host.c_str(), &v6) == 1 &&
+         std::memcmp(&v6, &in6addr_loopback, sizeof v6) == 0;
+}
+
 // One run of the worker's body: the walk over the block and the handling of
 // each tile of the worker's share.
 class DownloadWorker::Walker {
@@ -54,9 +82,20 @@ private:
     w_.bridge_.RunBlocking([&] { w_.host_.AddLogLine(text); });
   }
 
+  // What one request brought back.
+  struct Answer {
+    bool Ok = false;
+    std::optional<std::string> Failure; // nullopt: a failure without text
+    std::optional<Refusal> Refused;     // the server asked to wait
+  };
+
   // The requests of one tile until it is concluded or ends the worker;
   // never RequestAgain.
   TileOutcome HandleTile(int32_t x, int32_t y, int64_t seqNo);
+  Answer Request();
+  std::optional<TileOutcome> OnRefusal(const Refusal &r,
+                                       ServerPace::time_point sent);
+  TileOutcome EndAsRefused(const std::string &status);
   TileOutcome ActOnFailure(const FailureVerdict &v, const std::string &text);
   TileOutcome ActOnBody(BodyVerdict v, int64_t seqNo);
   bool Settle(TileOutcome outcome);
@@ -158,29 +197,85 @@ TileOutcome DownloadWorker::Walker::HandleTile(int32_t x, int32_t y,
   url_ = task_.TileUrl(x, y);
   path_ = task_.TilePath(x, y);
   name_ = task_.TileFileName(x, y);
-  for (int32_t attempt = 1;; ++attempt) {
-    // Every request starts from an empty buffer, so that an error page of
-    // an earlier attempt never ends up in front of the tile's bytes.
-    buffer_.clear();
-    bool ok = false;
-    std::optional<std::string> failure; // nullopt: a failure without text
-    try {
-      FetchResult r = http_->Fetch(url_, buffer_);
-      ok = r.Ok;
-      if (!ok && !r.FailureText.empty())
-        failure = std::move(r.FailureText);
-    } catch (const KError &e) {
-      failure = e.what();
-    } catch (...) {
-      // Not one of the system's failures: it has no text of its own.
+  ServerPace &pace = *w_.pace_;
+  for (int32_t attempt = 1;;) {
+    ServerPace::time_point sent;
+    switch (pace.Wait(&w_.stop_, sent)) {
+    case ServerPace::Turn::Go:
+      break;
+    case ServerPace::Turn::Stop:
+      return TileOutcome::Stopped;
+    case ServerPace::Turn::GiveUp:
+      return EndAsRefused(pace.LastRefusal());
     }
+    const Answer a = Request();
+    if (a.Refused) {
+      // Being asked to wait is no attempt of the tile: it is asked for
+      // again once the gate opens.
+      if (const std::optional<TileOutcome> end = OnRefusal(*a.Refused, sent))
+        return *end;
+      continue;
+    }
+    pace.Answered(sent);
     const TileOutcome outcome =
-        ok ? ActOnBody(CheckBody(buffer_, attempt), seqNo)
-           : ActOnFailure(ClassifyFailure(failure, attempt),
-                          failure.value_or(std::string()));
+        a.Ok ? ActOnBody(CheckBody(buffer_, attempt), seqNo)
+             : ActOnFailure(ClassifyFailure(a.Failure, attempt),
+                            a.Failure.value_or(std::string()));
     if (outcome != TileOutcome::RequestAgain)
       return outcome;
+    ++attempt;
   }
+}
+
+DownloadWorker::Walker::Answer DownloadWorker::Walker::Request() {
+  // Every request starts from an empty buffer, so that an error page of an
+  // earlier attempt never ends up in front of the tile's bytes.
+  buffer_.clear();
+  Answer a;
+  try {
+    FetchResult r = http_->Fetch(url_, buffer_);
+    a.Ok = r.Ok;
+    a.Refused = RefusalOf(r, std::chrono::system_clock::now());
+    if (!a.Ok && !r.FailureText.empty())
+      a.Failure = std::move(r.FailureText);
+  } catch (const KError &e) {
+    a.Failure = e.what();
+  } catch (...) {
+    // Not one of the system's failures: it has no text of its own.
+  }
+  return a;
+}
+
+// A refusal closes the gate of every worker of the task; the worker whose
+// refusal began the pause logs it, once for all of them.
+std::optional<TileOutcome>
+DownloadWorker::Walker::OnRefusal(const Refusal &r,
+                                  ServerPace::time_point sent) {
+  const PaceModel::RefusalEffect effect =
+      w_.pace_->Refused(sent, r.RetryAfter, r.Status);
+  switch (effect.Kind) {
+  case PaceModel::Effect::NewPause:
+    Log(PauseLine(
+        std::chrono::duration_cast<std::chrono::milliseconds>(effect.Pause),
+        r.Status));
+    return std::nullopt;
+  case PaceModel::Effect::SamePause:
+    return std::nullopt;
+  case PaceModel::Effect::GiveUp:
+    break;
+  }
+  return EndAsRefused(r.Status);
+}
+
+// A server that has refused for so long with no tile stored ends the
+// worker as a ban does: its failure line, the tile recorded, the ban
+// message, the position kept, so that a later run continues here.
+TileOutcome DownloadWorker::Walker::EndAsRefused(const std::string &status) {
+  Log("T" + n_ + " " + status + "->" + url_);
+  Record();
+  std::string().swap(buffer_);
+  Log(std::string(kBannedMessage));
+  return TileOutcome::EndsWorker;
 }
 
 TileOutcome DownloadWorker::Walker::ActOnFailure(const FailureVerdict &v,
@@ -246,13 +341,17 @@ TileOutcome DownloadWorker::Walker::ActOnBody(BodyVerdict v, int64_t seqNo) {
 // False when the worker ends.
 bool DownloadWorker::Walker::Settle(TileOutcome outcome) {
   if (!Concludes(outcome)) {
-    w_.endedEarly_ = true;
+    // A stop is no early end: the user asked for it.
+    if (outcome != TileOutcome::Stopped)
+      w_.endedEarly_ = true;
     return false;
   }
   // The tile was counted with its line (ActOnBody, GiveUp).
   w_.SetCurrent(x_, y_);
-  if (outcome == TileOutcome::Stored)
+  if (outcome == TileOutcome::Stored) {
+    w_.pace_->Stored();
     Pause(w_.pacing_.AfterStored);
+  }
   return true;
 }
 
@@ -332,9 +431,13 @@ int64_t TilesDoneBefore(const DownloadTask &task) {
 DownloadWorker::DownloadWorker(bool /*createSuspended*/,
                                const DownloadTask &task, int32_t threadIndex,
                                MainThreadBridge &bridge, WorkerHost &host,
-                               WorkerPacing pacing)
+                               WorkerPacing pacing,
+                               std::shared_ptr<ServerPace> pace)
     : task_(task), threadIndex_(threadIndex), bridge_(bridge), host_(host),
-      pacing_(pacing), created_(std::chrono::steady_clock::now()) {
+      pacing_(pacing), pace_(pace ? std::move(pace)
+                                  : std::make_shared<ServerPace>(
+                                        PaceLimits{0, OwnRate(pacing, 1)})),
+      created_(std::chrono::steady_clock::now()) {
   // The body starts at once (a suspended start is never asked for); the
   // thread is started last, when every member it reads is in place.
   thread_ = std::thread([this] { Execute(); });

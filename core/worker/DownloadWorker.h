@@ -5,10 +5,14 @@
 #include <string>
 #include <thread>
 
+#include <memory>
+#include <string_view>
+
 #include "platform/MainThread.h"
 #include "platform/StopSignal.h"
 #include "task/DownloadTask.h"
 #include "task/Estimate.h"
+#include "worker/ServerPace.h"
 
 namespace kestrane {
 
@@ -25,6 +29,15 @@ struct WorkerPacing {
   // A body that trickles in without end is cut off after this long.
   std::chrono::milliseconds RequestTimeout{600000};
 };
+
+// The most tiles a second `workers` workers take with these pauses (each
+// pauses AfterStored after every tile); 0 when they do not pause.
+double OwnRate(const WorkerPacing &pacing, int32_t workers);
+
+// Whether a tile host ("host" or "host:port", an IPv6 address in brackets)
+// is a loopback address: 127.0.0.0/8 or ::1, written as an address. Names
+// are not looked up, so "localhost" is not one.
+bool IsLoopbackHost(std::string_view hostAndPort);
 
 // What a worker reaches on the main thread. Every call runs there, through
 // the blocking call, while the worker waits.
@@ -50,9 +63,13 @@ int64_t TilesDoneBefore(const DownloadTask &task);
 class DownloadWorker {
 public:
   // `task`, `bridge` and `host` are used until the thread has returned.
+  // `pace` is shared by every worker of the task: a refusal by the server
+  // pauses all of them (see ServerPace). Without one the worker keeps a
+  // pace of its own, bounded by its own pauses alone.
   DownloadWorker(bool createSuspended, const DownloadTask &task,
                  int32_t threadIndex, MainThreadBridge &bridge,
-                 WorkerHost &host, WorkerPacing pacing = {});
+                 WorkerHost &host, WorkerPacing pacing = {},
+                 std::shared_ptr<ServerPace> pace = nullptr);
   // Waits until the thread has returned.
   ~DownloadWorker();
   DownloadWorker(const DownloadWorker &) = delete;
@@ -86,7 +103,8 @@ public:
   // line reaches the log, so that a log line never shows a tile the counts
   // do not hold yet; Skipped for each own position
   // skipped as done by an earlier run, EndedEarly when an outcome or an
-  // error ended the worker before its share was done (not for a stop).
+  // error ended the worker before its share was done (not for a stop). A
+  // tile the server refused is never given up: it is asked for again.
   struct Counts {
     int32_t Stored = 0, GivenUp = 0, Skipped = 0;
     bool EndedEarly = false;
@@ -107,6 +125,7 @@ private:
   MainThreadBridge &bridge_;
   WorkerHost &host_;
   const WorkerPacing pacing_;
+  const std::shared_ptr<ServerPace> pace_;
   // The start offset is counted from here.
   const std::chrono::steady_clock::time_point created_;
   StopFlag stop_;

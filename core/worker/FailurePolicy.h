@@ -74,6 +74,8 @@ enum class TileOutcome {
                 // was yet), a bad body kept in its side file
   EndsWorker,   // open: the worker ends here (banned, no network, a file
                 // that cannot be written); a later run fetches the tile
+  Stopped,      // open: the stop request came while the worker waited for
+                // the server's pace; a later run fetches the tile
 };
 
 constexpr bool Concludes(TileOutcome outcome) {

@@ -31,6 +31,8 @@ struct TransferState {
   bool stalled = false;
   // The last status line without its protocol version.
   std::string statusText;
+  // The last answer's Retry-After value.
+  std::optional<std::string> retryAfter;
   // libcurl's detailed message of a failed transfer.
   char errorBuffer[CURL_ERROR_SIZE] = {};
 };
@@ -72,6 +74,29 @@ std::string StatusTextOf(std::string_view line) {
   return text;
 }
 
+// The value of a header line "Name: value\r\n" when its name is `lowerName`
+// in any letter case, blanks around the value dropped.
+std::optional<std::string_view> HeaderValue(std::string_view line,
+                                            std::string_view lowerName) {
+  const auto colon = line.find(':');
+  if (colon != lowerName.size())
+    return std::nullopt;
+  for (size_t i = 0; i < colon; ++i) {
+    char c = line[i];
+    if (c >= 'A' && c <= 'Z')
+      c = static_cast<char>(c - 'A' + 'a');
+    if (c != lowerName[i])
+      return std::nullopt;
+  }
+  std::string_view value = line.substr(colon + 1);
+  while (!value.empty() && (value.back() == '\n' || value.back() == '\r' ||
+                            value.back() == ' ' || value.back() == '\t'))
+    value.remove_suffix(1);
+  while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+    value.remove_prefix(1);
+  return value;
+}
+
 size_t OnBody(char *data, size_t size, size_t count, void *user) {
   auto &st = *static_cast<TransferState *>(user);
   const size_t len = size * count;
@@ -92,8 +117,14 @@ size_t OnHeader(char *data, size_t size, size_t count, void *user) {
   st.received += len;
   // Every status line (an interim 1xx one too) starts a new answer; the
   // last one is the answer that counts.
-  if (len >= 5 && std::memcmp(data, "HTTP/", 5) == 0)
-    st.statusText = StatusTextOf(std::string_view(data, len));
+  const std::string_view line(data, len);
+  if (len >= 5 && std::memcmp(data, "HTTP/", 5) == 0) {
+    st.statusText = StatusTextOf(line);
+    st.retryAfter.reset();
+  } else if (auto value = HeaderValue(line, "retry-after")) {
+    st.retryAfter = std::string();
+    AppendServerText(*st.retryAfter, *value);
+  }
   return len;
 }
 
@@ -376,6 +407,7 @@ FetchResult TileHttp::Fetch(const std::string &url, std::string &buffer) {
   st.lastData = std::chrono::steady_clock::now();
   st.stalled = false;
   st.statusText.clear();
+  st.retryAfter.reset();
   st.errorBuffer[0] = '\0';
 
   FetchResult result;
@@ -405,6 +437,7 @@ FetchResult TileHttp::Fetch(const std::string &url, std::string &buffer) {
   result.FailureText = st.statusText.empty()
                            ? std::to_string(result.Status) + " "
                            : st.statusText;
+  result.RetryAfter = std::move(st.retryAfter);
   return result;
 }
 

@@ -62,6 +62,9 @@ struct FetchResult {
   bool Ok = false;
   long Status = 0; // the answer's status code, 0 when none arrived
   std::string FailureText;
+  // The answer's Retry-After header as sent (blanks around it dropped), for
+  // an answer that asks the client to wait; nullopt without one.
+  std::optional<std::string> RetryAfter;
 };
 
 // The HTTP/1.1 client of one download worker or one re-download run. It

@@ -31,16 +31,19 @@ using std::chrono::milliseconds;
 
 // KESTRANE_PACING_SCALE (a positive number such as 0.01) multiplies every
 // pause of the workers and the timer's period, so that tests and benchmarks
-// can run whole tasks quickly. The program's own pacing is scale 1; the
-// variable is deliberately left out of the usage text.
-double PacingScale() {
+// can run whole tasks quickly against the loopback sample service. It is
+// heeded only when every tile host is a loopback address (the task control
+// decides from the task's own hosts): no setting of the environment makes
+// the program less polite to a real service. The program's own pacing is
+// scale 1; the variable is deliberately left out of the usage text.
+std::optional<double> PacingScale() {
   const char *text = std::getenv("KESTRANE_PACING_SCALE");
   if (text == nullptr || *text == '\0')
-    return 1.0;
+    return std::nullopt;
   char *end = nullptr;
   const double scale = std::strtod(text, &end);
   if (end == text || *end != '\0' || !std::isfinite(scale) || scale < 0)
-    return 1.0;
+    return std::nullopt;
   return scale;
 }
 
@@ -199,13 +202,15 @@ bool RunTimer(TaskControl &control, MainThreadQueue &queue, Console &console,
 }
 
 // What pressing Start does, then the timer until the task has ended.
-int RunTask(const TaskFields &fields, bool restart) {
+// `maxRate`: --max-rate, in place of the settings' cap.
+int RunTask(const TaskFields &fields, bool restart,
+            std::optional<double> maxRate) {
   try {
     HttpGlobalInit();
   } catch (const KError &e) {
     return Fail(e);
   }
-  const double scale = PacingScale();
+  const std::optional<double> scale = PacingScale();
 
   MainThreadQueue queue;
   Console console(restart);
@@ -216,7 +221,9 @@ int RunTask(const TaskFields &fields, bool restart) {
   env.Messages = &console;
   env.Bridge = &queue;
   env.View = &console;
-  env.Pacing = ScaledPacing(scale);
+  if (scale)
+    env.LoopbackPacing = ScaledPacing(*scale);
+  env.MaxRate = maxRate;
   TaskControl control(env);
 
   // Every signal asks for the stop again: the task ends through its timer.
@@ -225,7 +232,8 @@ int RunTask(const TaskFields &fields, bool restart) {
   if (const std::optional<int> status = StartTask(control, console, fields))
     return *status;
   const bool userStopped =
-      RunTimer(control, queue, console, stop, started, TickPeriod(scale));
+      RunTimer(control, queue, console, stop, started,
+               TickPeriod(control.LoopbackPacingInForce() ? *scale : 1.0));
 
   // The end of the task looked at what the tile folder holds: every tile
   // of the block, whichever run stored it, gave it up, or lost it since.
@@ -250,6 +258,7 @@ int RunDownload(const Args &args) {
   TaskFields fields;
   fields.Path = ReadSettings(SettingsPath(ProgramFolder())).DefaultPath;
   bool restart = false;
+  std::optional<double> maxRate;
   const auto app = CommandApp(
       "download",
       "Downloads a task as Start does in the window; an earlier run of the "
@@ -261,18 +270,23 @@ int RunDownload(const Args &args) {
   app->add_flag("--restart", restart,
                 "begin afresh a task whose project file holds saved "
                 "positions that these options would not continue");
+  AddMaxRateOption(*app, maxRate);
   if (const std::optional<int> status = ParseCommand(*app, args))
     return *status;
-  return RunTask(fields, restart);
+  return RunTask(fields, restart, maxRate);
 }
 
 // The one argument of `resume` and `open`: an existing project file. Returns
 // its path, or the exit status in `status` when there is nothing to do.
+// `maxRate` (may be null) takes --max-rate.
 static std::string ProjectFileArgument(const Args &args, const char *name,
-                                       const char *description, int &status) {
+                                       const char *description, int &status,
+                                       std::optional<double> *maxRate) {
   std::string file;
   const auto app = CommandApp(name, description);
   app->add_option("FILE.ktsk", file, "the project file")->required();
+  if (maxRate)
+    AddMaxRateOption(*app, *maxRate);
   if (const std::optional<int> s = ParseCommand(*app, args)) {
     status = *s;
     return {};
@@ -287,22 +301,24 @@ static std::string ProjectFileArgument(const Args &args, const char *name,
 
 int RunResume(const Args &args) {
   int status = 0;
+  std::optional<double> maxRate;
   const std::string path = ProjectFileArgument(
       args, "resume",
       "Continues the task of a project file where it stopped; exit "
       "status as for download.",
-      status);
+      status, &maxRate);
   if (path.empty())
     return status;
   // "Open task ..." then Start with the fields unchanged.
-  return RunTask(OpenTaskFile(path).Fields(), /*restart=*/false);
+  return RunTask(OpenTaskFile(path).Fields(), /*restart=*/false, maxRate);
 }
 
 int RunOpen(const Args &args) {
   int status = 0;
   const std::string path = ProjectFileArgument(
       args, "open",
-      "Shows the fields that a project file loads into the window.", status);
+      "Shows the fields that a project file loads into the window.", status,
+      nullptr);
   if (path.empty())
     return status;
   const OpenedTask t = OpenTaskFile(path);

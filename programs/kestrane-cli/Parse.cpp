@@ -1,10 +1,12 @@
 #include "Parse.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <memory>
 
 #include "platform/ExitStatus.h"
+#include "platform/NumberFormat.h"
 
 namespace kestrane::cli {
 
@@ -58,6 +60,27 @@ std::optional<int> ParseCommand(CLI::App &app, const Args &args) {
     return ExitStatusFor(ErrorCause::InputRefused);
   }
   return std::nullopt;
+}
+
+void AddMaxRateOption(CLI::App &app, std::optional<double> &maxRate) {
+  app.add_option_function<std::string>(
+         "--max-rate",
+         [&maxRate](const std::string &text) {
+           maxRate = *StrToFloatStrict(text);
+         },
+         "most tiles a second, all requests together (default: the "
+         "settings' MaxRate; 0: no cap)")
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+      ->check(CLI::Validator(
+          [](std::string &text) {
+            const std::optional<double> v = StrToFloatStrict(text);
+            return v && std::isfinite(*v) && *v >= 0
+                       ? std::string()
+                       : "--max-rate wants a number of tiles a second, 0 "
+                         "or more: " +
+                             text;
+          },
+          "N"));
 }
 
 } // namespace kestrane::cli

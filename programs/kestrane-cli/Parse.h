@@ -20,4 +20,10 @@ std::unique_ptr<CLI::App> CommandApp(const std::string &name,
 // help, on stderr).
 std::optional<int> ParseCommand(CLI::App &app, const Args &args);
 
+// Adds --max-rate N (tiles a second for all requests together, a decimal
+// number with "." as the point; 0: no cap) to a command; parsing writes it
+// into `maxRate`, which must outlive the parse. Without the option the
+// settings' MaxRate holds.
+void AddMaxRateOption(CLI::App &app, std::optional<double> &maxRate);
+
 } // namespace kestrane::cli

@@ -60,7 +60,8 @@ int RunPlan(const Args &args) {
   if (!prepared.Task)
     return ExitStatusFor(ErrorCause::InputRefused);
   WriteTaskFiles(*prepared.Task);
-  std::fputs(TaskSummary(*prepared.Task).c_str(), stdout);
+  std::fputs(TaskSummary(*prepared.Task, preparation.Config.MaxRate).c_str(),
+             stdout);
   return kExitDone;
 }
 

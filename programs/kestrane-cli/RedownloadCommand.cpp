@@ -9,6 +9,7 @@
 #include "platform/Files.h"
 #include "platform/StopSignal.h"
 #include "redownload/RedownloadRun.h"
+#include "task/Settings.h"
 #include "tile/Placeholder.h"
 #include "worker/TileHttp.h"
 
@@ -38,13 +39,20 @@ int RunRedownload(const Args &args) {
                     "some not, 2 the list or a tile\ncannot be read or "
                     "written, 130 interrupted.");
   app->add_option("FILE.ftl", list, "the failed-tile list")->required();
+  std::optional<double> maxRate;
+  AddMaxRateOption(*app, maxRate);
   if (const std::optional<int> status = ParseCommand(*app, args))
     return *status;
   try {
     HttpGlobalInit();
+    RedownloadOptions options;
+    options.MaxRate = maxRate
+                          ? *maxRate
+                          : ReadSettings(SettingsPath(ProgramFolder())).MaxRate;
     // A second stop signal ends the process.
     const StopFlag &stop = StopOnSignals(SA_RESETHAND);
-    const RedownloadResult result = RedownloadRun().Run(list, PrintLine, &stop);
+    const RedownloadResult result =
+        RedownloadRun(options).Run(list, PrintLine, &stop);
     if (result.StoppedByRequest)
       return kExitStopped;
     // What the records' tile files hold now, whoever stored them: a record

@@ -69,7 +69,7 @@ void AddTaskOptions(CLI::App &app, TaskFields &fields) {
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
 }
 
-std::string TaskSummary(const DownloadTask &task) {
+std::string TaskSummary(const DownloadTask &task, double maxRate) {
   const TaskParameters &p = task.Params;
   const char sep = task.Env.DecimalSeparator;
   const auto deg = [sep](double v) { return FormatGeneral(v, sep); };
@@ -100,8 +100,10 @@ std::string TaskSummary(const DownloadTask &task) {
   s += "Tile folder: " + task.TileFolder + "\n";
   // The workers' own pacing, as a download of this task runs them.
   s += "Least download time: " +
-       FormatDuration(LeastDownloadMilliseconds(task.TotalCount, p.ThreadCount,
-                                                WorkerPacing{})) +
+       FormatDuration(LeastCappedMilliseconds(
+           LeastDownloadMilliseconds(task.TotalCount, p.ThreadCount,
+                                     WorkerPacing{}),
+           task.TotalCount, maxRate)) +
        "\n";
   return s;
 }

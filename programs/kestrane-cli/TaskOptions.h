@@ -26,7 +26,8 @@ void AddTaskOptions(CLI::App &app, TaskFields &fields);
 
 // What a prepared task holds and which files it wrote, several lines, each
 // ending in "\n": total, tile ranges, block edges, workers, files, least
-// download time.
-std::string TaskSummary(const DownloadTask &task);
+// download time (no shorter than the tiles at `maxRate` a second; 0: no
+// cap).
+std::string TaskSummary(const DownloadTask &task, double maxRate = 0);
 
 } // namespace kestrane::cli

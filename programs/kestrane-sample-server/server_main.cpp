@@ -1,7 +1,8 @@
 // kestrane-sample-server: a tile service on loopback for tests and demos.
 // Serves generated tiles under the request form of the real service on
 // 127.0.0.1 to 127.0.0.4 (one port, four shard hosts), with optional fault
-// injection. Stops cleanly on SIGTERM or SIGINT.
+// injection and an optional ration of tiles a second. Stops cleanly on
+// SIGTERM or SIGINT.
 #include <pthread.h>
 #include <signal.h>
 
@@ -38,8 +39,12 @@ const char kUsage[] =
     "  --fail-first N    every URL fails its first N requests (with a kind\n"
     "                    from --faults; 500 when none is given)\n"
     "  --quality Q       JPEG quality of the tiles (default 80)\n"
+    "  --rate R          at most R tiles a second over all connections; the\n"
+    "                    rest get 429 Too Many Requests\n"
+    "  --retry-after S   the Retry-After of those answers (default 2)\n"
     "  --log             one line per request on stderr: outcome and target\n"
-    "  --stats           totals on stderr at exit\n"
+    "  --stats           totals on stderr at exit (with --rate also the\n"
+    "                    requests refused)\n"
     "  --version         the program's version\n";
 
 struct Config {
@@ -126,6 +131,10 @@ bool ValueOption(const std::string &a, const std::string &v, Config &c,
     return IntArg(a, v, 0, 1000000, c.Service.FailFirst);
   } else if (a == "--quality") {
     return IntArg(a, v, 1, 100, c.Service.Quality);
+  } else if (a == "--rate") {
+    return IntArg(a, v, 1, 1000000, c.Service.Rate);
+  } else if (a == "--retry-after") {
+    return IntArg(a, v, 0, 86400, c.Service.RetryAfter);
   } else {
     return Fail("unknown option " + a);
   }
@@ -185,7 +194,8 @@ bool WritePortFile(const std::string &path, uint16_t port) {
   return false;
 }
 
-void PrintStats(const kestrane::SampleStats &s, uint64_t connections) {
+void PrintStats(const kestrane::SampleStats &s, uint64_t connections,
+                bool rationed) {
   std::string faults;
   for (int k = 0; k < kestrane::kSampleFaultKinds; ++k) {
     faults += faults.empty() ? "" : ", ";
@@ -199,6 +209,9 @@ void PrintStats(const kestrane::SampleStats &s, uint64_t connections) {
                static_cast<unsigned long long>(connections),
                static_cast<unsigned long long>(s.Tiles),
                static_cast<unsigned long long>(s.Unknown), faults.c_str());
+  if (rationed)
+    std::fprintf(stderr, "refused %llu\n",
+                 static_cast<unsigned long long>(s.Refused));
 }
 
 } // namespace
@@ -253,6 +266,7 @@ int main(int argc, char **argv) {
                  std::strerror(e));
   server->Stop();
   if (config.Stats)
-    PrintStats(service.Stats(), server->ConnectionsAccepted());
+    PrintStats(service.Stats(), server->ConnectionsAccepted(),
+               config.Service.Rate > 0);
   return 0;
 }

@@ -43,6 +43,7 @@ ApplicationWindows::ApplicationWindows(const std::string &programFolder,
       options_(SettingsPath(programFolder), &main_),
       redownload_(&main_), tools_{&about_, &converter_, &options_,
                                   &redownload_} {
+  redownload_.SetSettingsPath(SettingsPath(programFolder));
   main_.SetToolWindows(tools_);
 }
 

@@ -292,7 +292,8 @@ void MainWindow::UpdateProgress() {
 }
 
 void MainWindow::UpdateEstimate() {
-  const QString line = QStr(EstimateLine(Fields()));
+  const QString line =
+      QStr(EstimateLine(Fields(), MaxRateSetting(settingsPath_)));
   estimateLabel_->setText(line);
   estimateLabel_->setToolTip(line.startsWith(QLatin1String("Tiles: "))
                                  ? line +

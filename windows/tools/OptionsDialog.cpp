@@ -1,6 +1,7 @@
 #include "tools/OptionsDialog.h"
 
 #include <QCheckBox>
+#include <QDoubleSpinBox>
 #include <QFileDialog>
 #include <QFrame>
 #include <QGridLayout>
@@ -14,6 +15,29 @@
 #include "task/Settings.h"
 
 namespace kestrane {
+
+namespace {
+
+// Tiles a second as the settings file holds them: "4", "0.5", not "4.00".
+class RateSpinBox : public QDoubleSpinBox {
+public:
+  using QDoubleSpinBox::QDoubleSpinBox;
+  QString textFromValue(double value) const override {
+    QString text = locale().toString(value, 'f', decimals());
+    if (!isGroupSeparatorShown())
+      text.remove(locale().groupSeparator());
+    const QChar point = locale().decimalPoint().front();
+    if (text.contains(point)) {
+      while (text.endsWith(QLatin1Char('0')))
+        text.chop(1);
+      if (text.endsWith(point))
+        text.chop(1);
+    }
+    return text;
+  }
+};
+
+} // namespace
 
 OptionsDialog::OptionsDialog(std::string settingsPath, QWidget *parent)
     : QDialog(parent), settingsPath_(std::move(settingsPath)),
@@ -45,6 +69,33 @@ OptionsDialog::OptionsDialog(std::string settingsPath, QWidget *parent)
   pathRow->addWidget(defaultPathEdit_, 1);
   pathRow->addWidget(browsePathButton_);
   layout->addWidget(panel);
+
+  // The cap on tiles a second for all workers of a task together, and for
+  // a re-download run.
+  auto *ratePanel = new QFrame(this);
+  ratePanel_ = ratePanel;
+  ratePanel->setObjectName(QStringLiteral("PanelMaxRate"));
+  ratePanel->setFrameShape(QFrame::StyledPanel);
+  auto *rateRow = new QHBoxLayout(ratePanel_);
+  rateRow->setContentsMargins(6, 6, 6, 6);
+  maxRateLabel_ =
+      new QLabel(QStringLiteral("Most tiles per second :"), ratePanel_);
+  maxRateLabel_->setObjectName(QStringLiteral("LabelMaxRate"));
+  maxRateEdit_ = new RateSpinBox(ratePanel_);
+  maxRateEdit_->setObjectName(QStringLiteral("EditMaxRate"));
+  maxRateEdit_->setRange(0, 1000);
+  maxRateEdit_->setDecimals(2);
+  maxRateEdit_->setSingleStep(1);
+  maxRateEdit_->setSpecialValueText(QStringLiteral("no cap"));
+  maxRateEdit_->setToolTip(
+      QStringLiteral("All workers together take at most this many tiles a "
+                     "second; \"no cap\" (0) leaves the pace to the "
+                     "server."));
+  maxRateLabel_->setBuddy(maxRateEdit_);
+  rateRow->addWidget(maxRateLabel_);
+  rateRow->addWidget(maxRateEdit_);
+  rateRow->addStretch(1);
+  layout->addWidget(ratePanel_);
 
   proxyGroup_ = new QGroupBox(this);
   proxyGroup_->setObjectName(QStringLiteral("GroupBox1"));
@@ -126,6 +177,7 @@ void OptionsDialog::showEvent(QShowEvent *event) {
 void OptionsDialog::Showing() {
   const Settings settings = ReadSettings(settingsPath_);
   defaultPathEdit_->setText(QStr(settings.DefaultPath));
+  maxRateEdit_->setValue(settings.MaxRate);
   const ProxySettings &proxy = settings.Proxy;
   useProxyBox_->setChecked(proxy.UseProxy);
   proxyServerEdit_->setText(QStr(proxy.ProxyServer));
@@ -147,6 +199,7 @@ void OptionsDialog::BrowsePathClicked() {
 void OptionsDialog::OkClicked() {
   Settings settings;
   settings.DefaultPath = StdStr(defaultPathEdit_->text());
+  settings.MaxRate = maxRateEdit_->value();
   settings.Proxy = {useProxyBox_->isChecked(), StdStr(proxyServerEdit_->text()),
                     StdStr(proxyPortEdit_->text()),
                     StdStr(proxyUsernameEdit_->text()),

@@ -1,7 +1,7 @@
 #pragma once
-// The options dialog: the default output folder, the HTTP proxy and the
-// tile service's four hosts, shown from the settings file on every showing
-// and written back on OK.
+// The options dialog: the default output folder, the most tiles a second,
+// the HTTP proxy and the tile service's four hosts, shown from the settings
+// file on every showing and written back on OK.
 #include <QDialog>
 #include <array>
 #include <string>
@@ -9,6 +9,7 @@
 #include "qtbridge/QtBridge.h"
 
 class QCheckBox;
+class QDoubleSpinBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -45,6 +46,9 @@ private:
   QLabel *pathLabel_;
   QLineEdit *defaultPathEdit_;
   QPushButton *browsePathButton_;
+  QWidget *ratePanel_;
+  QLabel *maxRateLabel_;
+  QDoubleSpinBox *maxRateEdit_; // 0 shows "no cap"
   QGroupBox *proxyGroup_;
   QCheckBox *useProxyBox_;
   QLabel *proxyServerLabel_;

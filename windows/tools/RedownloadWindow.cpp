@@ -14,6 +14,8 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "task/Settings.h"
+
 namespace kestrane {
 
 namespace {
@@ -126,7 +128,10 @@ void RedownloadWindow::StartRun(const std::string &ftlPath) {
   // its own and hands each line to this window's thread as it is added.
   // Queued calls to a window that is gone are dropped, and the window joins
   // the thread before it goes.
-  worker_ = std::thread([this, ftlPath, stop = stop_, options = options_] {
+  RedownloadOptions options = options_;
+  if (!settingsPath_.empty())
+    options.MaxRate = MaxRateSetting(settingsPath_);
+  worker_ = std::thread([this, ftlPath, stop = stop_, options] {
     std::string error;
     try {
       RedownloadRun(options).Run(

@@ -32,6 +32,9 @@ public:
   void SetRunOptions(RedownloadOptions options) {
     options_ = std::move(options);
   }
+  // The settings file whose MaxRate caps each run, read as the run starts
+  // (empty: the run options' cap).
+  void SetSettingsPath(std::string path) { settingsPath_ = std::move(path); }
 
   // Handlers. OpenOrStopClicked asks for a list and starts a run; during a run
   // (the button then reads "Stop") it asks the run to stop.
@@ -58,6 +61,7 @@ private:
   QtMessageSink errorBox_;
   ForwardingSink errors_;
   RedownloadOptions options_;
+  std::string settingsPath_;
   std::thread worker_;
   std::shared_ptr<StopFlag> stop_;
   bool closeWhenDone_ = false;

@@ -104,6 +104,64 @@ TEST(ProgressFiguresTest, LineGroupsTheCounts) {
   }
 }
 
+// The server's pace: the rate a refusal set is the current rate, the cap
+// bounds the average, and a pause of the server is shown and counted in the
+// time left.
+TEST(ProgressFiguresTest, ThePaceTheServerSet) {
+  // Each line is checked from its first ";" on: the counts before it are
+  // those of ConcludedRateAndTimeLeft.
+  struct Row {
+    const char *what;
+    TaskProgress p;
+    bool running;
+    PaceFigures pace;
+    std::string tail;
+  } rows[] = {
+      {"no pace: the average",
+       Counts(100, 20, 0, 0),
+       true,
+       {},
+       "; 2.0 tiles/s, 0:40 left"},
+      {"a pace set by a refusal",
+       Counts(100, 20, 0, 0),
+       true,
+       {3.84, true, std::nullopt},
+       "; 3.8 tiles/s, 0:21 left"},
+      {"paused by the server",
+       Counts(100, 20, 0, 0),
+       true,
+       {3.84, true, 12},
+       "; 3.8 tiles/s, 0:33 left; paused by the server, resumes in 0:12"},
+      {"a cap above the average changes nothing",
+       Counts(100, 20, 0, 0),
+       true,
+       {4, false, std::nullopt},
+       "; 2.0 tiles/s, 0:40 left"},
+      {"a cap below the average",
+       Counts(100, 20, 0, 0),
+       true,
+       {1, false, std::nullopt},
+       "; 1.0 tiles/s, 1:20 left"},
+      {"paused before the first tile: no time left",
+       Counts(100, 0, 0, 0),
+       true,
+       {0, false, 5},
+       "; 0.0 tiles/s; paused by the server, resumes in "
+       "0:05"},
+      {"an ended task shows no pause",
+       Counts(100, 20, 0, 0),
+       false,
+       {3.84, true, 12},
+       "; stopped"},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.what);
+    const std::string line =
+        ComputeProgress(row.p, row.running, 10, row.pace).Line;
+    EXPECT_EQ(line.substr(line.find(';')), row.tail);
+  }
+}
+
 TEST(LeastDownloadTimeTest, FollowsThePacing) {
   WorkerPacing fast;
   fast.AfterStored = std::chrono::milliseconds(10);
@@ -131,6 +189,27 @@ TEST(LeastDownloadTimeTest, FollowsThePacing) {
   EXPECT_EQ(LeastPacedMilliseconds(35, 8, kPauseAfterStored.count(),
                                    kWorkerStartOffset.count()),
             LeastDownloadMilliseconds(35, 8));
+}
+
+TEST(LeastDownloadTimeTest, NoShorterThanTheCapAllows) {
+  struct Row {
+    const char *what;
+    int64_t paced, tiles;
+    double maxRate;
+    int64_t ms;
+  } rows[] = {
+      {"no cap", 26000, 400, 0, 26000},
+      {"a cap the pacing never reaches", 26000, 400, 100, 26000},
+      {"130 tiles at 4 a second", 8900, 130, 4, 32500},
+      {"a fraction of a tile a second", 500, 3, 0.5, 6000},
+      {"a cap so small it would overflow", 500, 1000000, 1e-300,
+       int64_t{1000000000000000}},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.what);
+    EXPECT_EQ(LeastCappedMilliseconds(row.paced, row.tiles, row.maxRate),
+              row.ms);
+  }
 }
 
 TEST(FormatDurationTest, BothStyles) {

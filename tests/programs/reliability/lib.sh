@@ -65,7 +65,9 @@ rel_server() {
   REL_PIDS+=("$SERVER_PID")
   local i
   for i in $(seq 1 100); do
-    PORT=$(sed -n 's/^PORT \([0-9][0-9]*\).*/\1/p' "$WORK/$name.out" | head -1)
+    # The service's shell may not have created the file yet: no port.
+    PORT=$(sed -n 's/^PORT \([0-9][0-9]*\).*/\1/p' "$WORK/$name.out" \
+      2>/dev/null | head -1 || true)
     [ -n "$PORT" ] && return 0
     kill -0 "$SERVER_PID" 2>/dev/null ||
       rel_fail "sample server exited: $(cat "$WORK/$name.err")"
