@@ -90,6 +90,6 @@ SHOT_WAIT=6 shot viewer screenshot-tileview-beside.png --task "$tasks/city.ktsk"
 close_tool "^Tile Viewer"
 # The joiner opened on the task; Tab to "Join" and press it.
 AFTER='xdotool search --sync --name "^Tile Joiner$" windowactivate --sync;
-  xdotool key Tab Tab Tab Tab Tab space; sleep 3' \
+  xdotool key Tab Tab Tab Tab Tab Tab space; sleep 3' \
   SHOT_WAIT=5 shot joiner screenshot-tilejoin.png --task "$tasks/city.ktsk"
 close_tool "^Tile Joiner$"
