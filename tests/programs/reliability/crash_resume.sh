@@ -57,7 +57,12 @@ for run in $(seq 1 "$runs"); do
     # Resume until the task completes (one resume is what is expected).
     until "$cli" resume "$out/t.ktsk" >"$WORK/run$run.resume$resumes" 2>&1; do
       resumes=$((resumes + 1))
-      [ $resumes -lt 3 ] || { status="resume fails"; break; }
+      [ $resumes -lt 3 ] || {
+        status="resume fails"
+        echo "run $run: the last resume said:" >&2
+        tail -5 "$WORK/run$run.resume$((resumes - 1))" >&2
+        break
+      }
     done
     resumes=$((resumes + 1))
   else
