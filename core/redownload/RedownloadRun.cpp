@@ -296,17 +296,13 @@ ListTileRule::Take(const std::string &recordPath) const {
   for (const std::string &p : parts)
     if (p == "..")
       return std::nullopt;
-  size_t base = 0;
-  if (StartsWith(parts, lexical_))
-    base = lexical_.size();
-  else if (StartsWith(parts, resolved_))
-    base = resolved_.size();
-  else
+  const std::optional<size_t> base = ListFolderSteps(parts);
+  if (!base)
     return std::nullopt;
   // Below the list's folder no step may be a link: a link there could lead
   // the write anywhere. Past the first missing step nothing is there to be
   // one (and the write then fails as for any missing folder).
-  for (size_t i = base + 1; i <= parts.size(); ++i) {
+  for (size_t i = *base + 1; i <= parts.size(); ++i) {
     struct stat st;
     if (::lstat(Join(parts, i).c_str(), &st) != 0)
       break;
@@ -316,15 +312,21 @@ ListTileRule::Take(const std::string &recordPath) const {
   return Join(parts, parts.size());
 }
 
+std::optional<size_t>
+ListTileRule::ListFolderSteps(const std::vector<std::string> &parts) const {
+  if (StartsWith(parts, lexical_))
+    return lexical_.size();
+  if (StartsWith(parts, resolved_))
+    return resolved_.size();
+  return std::nullopt;
+}
+
 UniqueFd ListTileRule::OpenFolderOf(const std::string &file) const {
   const std::vector<std::string> parts = Components(file);
-  size_t base = 0;
-  if (StartsWith(parts, lexical_))
-    base = lexical_.size();
-  else if (StartsWith(parts, resolved_))
-    base = resolved_.size();
-  else
+  const std::optional<size_t> found = ListFolderSteps(parts);
+  if (!found)
     return UniqueFd();
+  const size_t base = *found;
   // The list's folder as the user named it, links and all; below it one
   // step at a time, none of them a link, each relative to the one before.
   UniqueFd folder(

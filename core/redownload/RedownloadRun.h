@@ -39,6 +39,11 @@ public:
   UniqueFd OpenFolderOf(const std::string &file) const;
 
 private:
+  // How many of `parts` are the list's folder (as written, or with links
+  // resolved); nothing when the path is not below it.
+  std::optional<size_t>
+  ListFolderSteps(const std::vector<std::string> &parts) const;
+
   std::string folder_;                // absolute, as written
   std::vector<std::string> lexical_;  // its components
   std::vector<std::string> resolved_; // the same with links resolved
