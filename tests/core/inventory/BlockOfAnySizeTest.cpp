@@ -15,6 +15,7 @@
 #include "sample/TileImage.h"
 #include "task/TaskFiles.h"
 #include "tests/core/task/TaskTestSupport.h"
+#include "tests/support/Sanitizers.h"
 
 namespace kestrane {
 namespace {
@@ -173,18 +174,6 @@ TEST(InventoryWalk, StoppedListLeavesNothing) {
   EXPECT_EQ(dir.Names(), before);
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
-
 // The largest block a project file allows (2,147,395,600 tiles), none of
 // them stored, is counted within 256 MB more than the process held: the
 // child that counts it cannot take more.
@@ -214,7 +203,7 @@ TEST(InventoryWalk, LargestBlockIsCountedInBoundedMemory) {
     const rlimit r{limit, limit};
     // AddressSanitizer reserves terabytes of shadow address space, so under
     // it the count runs without the bound and only its result is checked.
-    if (!kSanitized && (pages == 0 || ::setrlimit(RLIMIT_AS, &r) != 0))
+    if (!testing::kSanitized && (pages == 0 || ::setrlimit(RLIMIT_AS, &r) != 0))
       ::_exit(3);
     try {
       const std::optional<InventoryCounts> c = CountTileFolder(task);
