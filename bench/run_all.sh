@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Runs the six benchmarks against an existing build and prints one table:
+# Runs the seven benchmarks against an existing build and prints one table:
 # name, measured, baseline, ratio, target, pass. Builds nothing.
 #   bench/run_all.sh                 short sizes, one run each (CI)
 #   bench/run_all.sh --full          the sizes of the published figures,
