@@ -10,6 +10,7 @@
 #include <vector>
 
 #include <gdal.h>
+#include <ogr_srs_api.h>
 
 #include "inventory/TaskInventory.h"
 #include "joiner/TileJoiner.h"
@@ -27,14 +28,16 @@ using tasktest::TempDir;
 inline const std::string kProgramFolder = KESTRANE_SOURCE_DIR;
 inline constexpr int kZoom = 12;
 
-// A 4 x 3 block at zoom 12 seen in direction `dir`, its project file
-// written and every tile the sample service's picture of it.
+// A block of `columns` x `rows` tiles (4 x 3 unless told) at zoom 12 seen
+// in direction `dir`, its project file written and every tile the sample
+// service's picture of it.
 struct JoinFixture {
-  JoinFixture(const std::string &folder, int32_t dir) {
+  JoinFixture(const std::string &folder, int32_t dir, int32_t columns = 4,
+              int32_t rows = 3) {
     params.Path = folder;
     params.TaskFileName = "join.ktsk";
     params.Dir = dir;
-    SetBlock(params, kZoom, 1000, 1003, 2000, 2002);
+    SetBlock(params, kZoom, 1000, 1000 + columns - 1, 2000, 2000 + rows - 1);
     TaskEnvironment env;
     env.ProgramFolder = kProgramFolder;
     task = std::make_unique<DownloadTask>(params, env);
@@ -52,6 +55,26 @@ struct JoinFixture {
   TaskParameters params;
   std::unique_ptr<DownloadTask> task;
 };
+
+// The corners of a 1024 x 768 picture georeferenced in `srs` (from its
+// geotransform `gt`), in degrees: the block's edges to 1e-9°.
+inline void ExpectBlockEdges(OGRSpatialReferenceH srs, const double gt[6],
+                             const DownloadTask &t) {
+  OGRSpatialReferenceH wgs84 = OSRNewSpatialReference(nullptr);
+  OSRImportFromEPSG(wgs84, 4326);
+  OSRSetAxisMappingStrategy(wgs84, OAMS_TRADITIONAL_GIS_ORDER);
+  OGRCoordinateTransformationH ct = OCTNewCoordinateTransformation(srs, wgs84);
+  ASSERT_NE(ct, nullptr);
+  double xs[2] = {gt[0], gt[0] + gt[1] * 1024};
+  double ys[2] = {gt[3], gt[3] + gt[5] * 768};
+  ASSERT_TRUE(OCTTransform(ct, 2, xs, ys, nullptr));
+  EXPECT_NEAR(xs[0], t.LeftLongitudeDownload, 1e-9);
+  EXPECT_NEAR(xs[1], t.RightLongitudeDownload, 1e-9);
+  EXPECT_NEAR(ys[0], t.TopLatitudeDownload, 1e-9);
+  EXPECT_NEAR(ys[1], t.BottomLatitudeDownload, 1e-9);
+  OCTDestroyCoordinateTransformation(ct);
+  OSRDestroySpatialReference(wgs84);
+}
 
 struct Dataset {
   explicit Dataset(const std::string &path)

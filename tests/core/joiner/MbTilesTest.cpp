@@ -112,21 +112,7 @@ TEST_F(MbTilesJoin, GdalReadsTheBlockBack) {
 
   double gt[6] = {};
   ASSERT_EQ(GDALGetGeoTransform(out.ds, gt), CE_None);
-  OGRSpatialReferenceH wgs84 = OSRNewSpatialReference(nullptr);
-  OSRImportFromEPSG(wgs84, 4326);
-  OSRSetAxisMappingStrategy(wgs84, OAMS_TRADITIONAL_GIS_ORDER);
-  OGRCoordinateTransformationH ct =
-      OCTNewCoordinateTransformation(GDALGetSpatialRef(out.ds), wgs84);
-  ASSERT_NE(ct, nullptr);
-  double xs[2] = {gt[0], gt[0] + gt[1] * 1024};
-  double ys[2] = {gt[3], gt[3] + gt[5] * 768};
-  ASSERT_TRUE(OCTTransform(ct, 2, xs, ys, nullptr));
-  EXPECT_NEAR(xs[0], t.LeftLongitudeDownload, 1e-9);
-  EXPECT_NEAR(xs[1], t.RightLongitudeDownload, 1e-9);
-  EXPECT_NEAR(ys[0], t.TopLatitudeDownload, 1e-9);
-  EXPECT_NEAR(ys[1], t.BottomLatitudeDownload, 1e-9);
-  OCTDestroyCoordinateTransformation(ct);
-  OSRDestroySpatialReference(wgs84);
+  ExpectBlockEdges(GDALGetSpatialRef(out.ds), gt, t);
 
   for (int32_t y = t.MinY; y <= t.MaxY; ++y)
     for (int32_t x = t.MinX; x <= t.MaxX; ++x) {

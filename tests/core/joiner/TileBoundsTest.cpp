@@ -34,31 +34,10 @@ using tasktest::SetBlock;
 using tasktest::TempDir;
 using Clock = std::chrono::steady_clock;
 
-const std::string kProgramFolder = KESTRANE_SOURCE_DIR;
-
-// A North block of `columns` x `rows` tiles at zoom 12, its project file
-// written and every tile the sample service's picture of it.
-struct Block {
-  Block(const std::string &folder, int32_t columns, int32_t rows) {
-    params.Path = folder;
-    params.TaskFileName = "join.ktsk";
-    SetBlock(params, 12, 1000, 1000 + columns - 1, 2000, 2000 + rows - 1);
-    TaskEnvironment env;
-    env.ProgramFolder = kProgramFolder;
-    task = std::make_unique<DownloadTask>(params, env);
-    WriteProjectFile(*task);
-    CreateTileFolder(*task);
-    for (int32_t y = task->MinY; y <= task->MaxY; ++y)
-      for (int32_t x = task->MinX; x <= task->MaxX; ++x)
-        PutBytes(task->TilePath(x, y), TileJpeg(TileAddress{12, x, y, 0}));
-  }
-  std::string Project() const { return params.Path + params.TaskFileName; }
-  JoinResult Join(const std::string &out = "", JoinOptions o = {}) const {
-    o.ProgramFolder = kProgramFolder;
-    return JoinTiles(Project(), out, o);
-  }
-  TaskParameters params;
-  std::unique_ptr<DownloadTask> task;
+// A North block of `columns` x `rows` tiles.
+struct Block : jointest::JoinFixture {
+  Block(const std::string &folder, int32_t columns, int32_t rows)
+      : JoinFixture(folder, 0, columns, rows) {}
 };
 
 double CpuSeconds() {
