@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "geo/Outline.h"
 #include "platform/DateTime.h"
 #include "platform/Errors.h"
 #include "task/ProxySettings.h"
@@ -30,6 +31,9 @@ struct TaskParameters {
   std::string TaskFileName; // project file name inside Path, with extension
   ProxySettings Proxy;
   bool ContinueTask = false;
+  // The polygons the tiles are wanted inside, stored beside the project
+  // file; empty means the whole block of the edges above.
+  Outline Area;
   friend bool operator==(const TaskParameters &,
                          const TaskParameters &) = default;
 };
