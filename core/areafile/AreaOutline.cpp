@@ -115,7 +115,7 @@ Shapes ReadShapes(const AreaDataset &dataset, const std::string &path) {
 // true to within 1% up to about 1,500 km from it, then turned back into
 // degrees.
 std::unique_ptr<OGRGeometry> Corridor(const OGRMultiLineString &lines,
-                                      double metres) {
+                                      double metres, const std::string &path) {
   OGREnvelope e;
   lines.getEnvelope(&e);
   OGRSpatialReference local;
@@ -125,12 +125,16 @@ std::unique_ptr<OGRGeometry> Corridor(const OGRMultiLineString &lines,
   const OGRSpatialReference wgs84 = LongitudeLatitude();
   const Transform there(OGRCreateCoordinateTransformation(&wgs84, &local));
   const Transform back(OGRCreateCoordinateTransformation(&local, &wgs84));
+  const auto refuse = [&path] {
+    throw KError(ErrorCause::InputRefused,
+                 "Cannot draw the corridor around the lines of " + path);
+  };
   OGRMultiLineString projected(lines);
   if (!there || !back || projected.transform(there.get()) != OGRERR_NONE)
-    throw KError(ErrorCause::SystemFailed, "Cannot project the lines");
+    refuse();
   std::unique_ptr<OGRGeometry> area(projected.Buffer(metres));
   if (!area || area->transform(back.get()) != OGRERR_NONE)
-    throw KError(ErrorCause::SystemFailed, "Cannot draw the corridor");
+    refuse();
   return area;
 }
 
@@ -229,7 +233,7 @@ FileArea AreaOutlineFromFile(const std::string &path,
   const Shapes shapes = ReadShapes(dataset, path);
   AppendPolygons(shapes.Polygons, out.Area);
   if (corridorMetres && !shapes.Lines.IsEmpty())
-    AppendPolygons(*Corridor(shapes.Lines, *corridorMetres), out.Area);
+    AppendPolygons(*Corridor(shapes.Lines, *corridorMetres, path), out.Area);
   size_t corners = 0;
   for (const OutlinePolygon &p : out.Area) {
     CheckRing(p.Outer, path);
