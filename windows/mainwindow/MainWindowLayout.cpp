@@ -163,6 +163,8 @@ QWidget *MainWindow::BuildFields() {
   outlineLabel_ = new QLabel(panel);
   outlineLabel_->setObjectName(QStringLiteral("LabelOutline"));
   outlineLabel_->setWordWrap(true);
+  // As wide as the buttons above it: the edges keep their width.
+  outlineLabel_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   outlineLabel_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   outlineLabel_->setToolTip(QStringLiteral(
       "Only the tiles inside the outline picked on the map; typing an edge "
