@@ -61,6 +61,7 @@ PreparedTask PrepareTask(const TaskPreparation &preparation,
     continueTask = *decided;
   }
   out.Params = ParametersFor(check.Input, preparation.Config, continueTask);
+  out.Params->Area = preparation.Fields.Area;
   TaskEnvironment env = preparation.Env;
   env.Hosts = preparation.Config.Hosts;
   out.Task = BuildTask(*out.Params, env, messages);

@@ -16,6 +16,9 @@ struct TaskFields {
   std::string Zoom = "13";
   int DirIndex = 0; // 0 North, 1 East, 2 South, 3 West
   std::string Path; // output folder, with or without the trailing "/"
+  // The polygons the tiles are wanted inside (TaskParameters::Area); empty:
+  // the rectangle of the four edges.
+  Outline Area;
 };
 
 // The project file name for a typed task name: ".ktsk" is appended unless

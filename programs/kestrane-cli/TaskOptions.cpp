@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <memory>
+#include <optional>
 
 #include "areafile/AreaFromFile.h"
 #include "areamap/AreaFields.h"
@@ -50,23 +52,50 @@ void AddTaskOptions(CLI::App &app, TaskFields &fields) {
                                      : "Unknown direction: " + d;
           },
           "DIR"));
-  // The four edges from the box around a vector file's features.
-  app.add_option_function<std::string>(
-         "--area-from",
-         [&fields](const std::string &file) {
-           try {
-             const AreaFieldTexts edges = FieldTextsFor(AreaFromFile(file));
-             fields.Left = edges.Left;
-             fields.Right = edges.Right;
-             fields.Top = edges.Top;
-             fields.Bottom = edges.Bottom;
-           } catch (const KError &e) {
-             throw CLI::ValidationError(e.what());
-           }
-         },
-         "the edges around the features of a GeoJSON, KML or GPX file, "
-         "instead of the four edges")
-      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  // --corridor is defined first: CLI11 runs the options' callbacks in the
+  // order they were added, so its width is known when --area-from reads.
+  auto corridor = std::make_shared<std::optional<double>>();
+  CLI::Option *corridorOption =
+      app.add_option_function<std::string>(
+             "--corridor",
+             [corridor](const std::string &m) {
+               *corridor = ReadCorridorMetres(m);
+             },
+             "with --area-from: the area within METRES of the file's lines "
+             "and tracks (a corridor), besides its polygons")
+          ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+          ->check(CLI::Validator(
+              [](std::string &m) {
+                try {
+                  ReadCorridorMetres(m);
+                  return std::string();
+                } catch (const KError &e) {
+                  return std::string(e.what());
+                }
+              },
+              "METRES"));
+  // The four edges from the box around a vector file's features, and the
+  // polygons inside it as the area.
+  CLI::Option *areaOption =
+      app.add_option_function<std::string>(
+             "--area-from",
+             [&fields, corridor](const std::string &file) {
+               try {
+                 FileArea area = AreaOutlineFromFile(file, *corridor);
+                 const AreaFieldTexts edges = FieldTextsFor(area.Box);
+                 fields.Left = edges.Left;
+                 fields.Right = edges.Right;
+                 fields.Top = edges.Top;
+                 fields.Bottom = edges.Bottom;
+                 fields.Area = std::move(area.Area);
+               } catch (const KError &e) {
+                 throw CLI::ValidationError(e.what());
+               }
+             },
+             "the area of a GeoJSON, KML or GPX file: its polygons, within "
+             "the edges around its features, instead of the four edges")
+          ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  corridorOption->needs(areaOption);
 }
 
 std::string TaskSummary(const DownloadTask &task, double maxRate) {

@@ -21,7 +21,9 @@ std::optional<int> ParseDirection(std::string_view text);
 // command; parsing writes them into `fields`, which holds the defaults
 // beforehand and must outlive the parse. An unknown direction is refused.
 // --area-from FILE sets the four edges to the box around a GeoJSON, KML or
-// GPX file's features; an unreadable file is refused.
+// GPX file's features and the area to its polygons (AreaOutlineFromFile);
+// an unreadable file is refused. --corridor METRES, only with --area-from,
+// adds the corridor of that half-width around the file's lines.
 void AddTaskOptions(CLI::App &app, TaskFields &fields);
 
 // What a prepared task holds and which files it wrote, several lines, each

@@ -1,12 +1,21 @@
 #include "Showcase.h"
 
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCompleter>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
 #include <functional>
 
+#include "areafile/AreaFromFile.h"
+#include "inventory/ProjectFile.h"
+#include "picker/PickAreaWindow.h"
+#include "platform/Files.h"
 #include "tools/RedownloadWindow.h"
+#include "viewerwindow/TileViewWindow.h"
 
 namespace kestrane {
 
@@ -43,6 +52,44 @@ template <class F> void Later(MainWindow &mainWindow, F step) {
   QTimer::singleShot(500, &mainWindow, step);
 }
 
+// The picker, once up, on a province with "Use outline" ticked.
+void PickOutline(MainWindow &mainWindow) {
+  QTimer::singleShot(1500, &mainWindow, [] {
+    auto *picker =
+        qobject_cast<PickAreaWindow *>(QApplication::activeModalWidget());
+    if (picker == nullptr || !picker->ShowPlace(QStringLiteral("Finist")))
+      return;
+    // The match as the drop-down would have put it, the drop-down closed.
+    if (auto *search =
+            picker->findChild<QLineEdit *>(QStringLiteral("EditFindPlace")))
+      search->setText(QStringLiteral("Finistère, France"));
+    if (auto *completer = picker->findChild<QCompleter *>())
+      completer->popup()->hide();
+    if (auto *use =
+            picker->findChild<QCheckBox *>(QStringLiteral("CheckUseOutline")))
+      use->setChecked(true);
+  });
+  mainWindow.PickAreaChosen();
+}
+
+// The tile viewer on `task` with the outline of "<task>_area.geojson"
+// beside it, in this process, to the right of the main window.
+void ViewOutline(MainWindow &mainWindow, const QString &task) {
+  const std::string project = task.toStdString();
+  LoadedTask loaded = LoadTask(project);
+  TaskParameters params = loaded.Task.Params;
+  const std::string base =
+      project.substr(0, project.size() - ExtractFileExt(project).size());
+  params.Area = AreaOutlineFromFile(base + "_area.geojson").Area;
+  TileViewConfig config;
+  config.ProgramFolder = mainWindow.ProgramFolder();
+  static TileViewWindow *viewer = new TileViewWindow(config);
+  mainWindow.move(0, 120);
+  viewer->setGeometry(606, 40, 750, 690);
+  viewer->show();
+  viewer->ShowTask({DownloadTask(params, loaded.Task.Env), project});
+}
+
 // States that open a task given on the command line first.
 bool StartTaskShowcase(MainWindow &mainWindow, const QString &state,
                        const QString &task) {
@@ -56,6 +103,8 @@ bool StartTaskShowcase(MainWindow &mainWindow, const QString &state,
     Later(mainWindow, [&mainWindow] { mainWindow.StartStopClicked(); });
   } else if (state == QLatin1String("viewer")) {
     Later(mainWindow, [&mainWindow] { mainWindow.TileViewerChosen(); });
+  } else if (state == QLatin1String("viewer-outline")) {
+    Later(mainWindow, [&mainWindow, task] { ViewOutline(mainWindow, task); });
   } else if (state == QLatin1String("joiner")) {
     Later(mainWindow, [&mainWindow] { mainWindow.TileJoinerChosen(); });
   } else {
@@ -84,6 +133,7 @@ bool StartShowcase(MainWindow &mainWindow, const ToolWindows &tools,
       {"estimate", Fields::Seattle, nullptr},
       {"picker-world", Fields::Fresh, [&w] { w.PickAreaChosen(); }},
       {"picker-city", Fields::Paris, [&w] { w.PickAreaChosen(); }},
+      {"picker-outline", Fields::Fresh, [&w] { PickOutline(w); }},
       // A degree square at zoom 18: some 700,000 tiles.
       {"longtask", Fields::Seattle,
        [&w] {

@@ -20,11 +20,14 @@ namespace kestrane {
 //  "about"        the about box;
 //  "picker-world" the area picker beside the main window, on the world;
 //  "picker-city"  the same on a quarter of Paris at zoom 17;
+//  "picker-outline" the picker on a province, "Use outline" ticked;
 //  "redownload"   the Re-Download window after a run of the list `ftl`.
 // With a project file `task`, opened into the fields first:
 //  "download"     the task started;
 //  "restart"      Start with its name typed without ".ktsk": the question;
-//  "viewer", "joiner"  the tool program opened on it beside the window.
+//  "viewer", "joiner"  the tool program opened on it beside the window;
+//  "viewer-outline"    the tile viewer in this process on the task with
+//                 the outline of "<task>_area.geojson" beside it.
 // False for an unknown state.
 bool StartShowcase(MainWindow &mainWindow, const ToolWindows &tools,
                    const QString &state, const QString &ftl,

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # kestrane-cli plan --area-from: the box around a GeoJSON file's features
 # makes the same task as the four edges typed, and an unreadable file, a
-# FIFO and a file with a point off the globe are refused as input.
+# FIFO and a file with a point off the globe are refused as input;
+# --corridor widens a track's area by its half-width, and one without
+# --area-from or without a positive number of metres is refused.
 # $1: the bundle folder (build/bin).
 set -u
 bundle=${1:?usage: area_from.sh BUNDLE_DIR}
@@ -58,6 +60,42 @@ for row in "pipe.kml|Cannot open file $work/pipe.kml" \
     fail "$file: no '$message' in $(cat "$work/refused.out")"
 done
 [ -e "$work/refused" ] && fail "a folder was made for a refused area file"
+
+# A track north-south: 500 m either side of it reaches past its box.
+cat >"$work/track.gpx" <<'EOS'
+<?xml version="1.0"?>
+<gpx version="1.1" creator="test" xmlns="http://www.topografix.com/GPX/1/1">
+<trk><trkseg><trkpt lat="47.6" lon="-122.335"/><trkpt lat="47.61" lon="-122.335"/>
+</trkseg></trk></gpx>
+EOS
+"$cli" plan --path "$work/strip" --area-from "$work/track.gpx" \
+  --corridor 500 --zoom 16 >"$work/strip.out" 2>&1 ||
+  fail "plan --corridor exited $?: $(cat "$work/strip.out")"
+"$cli" plan --path "$work/line" --area-from "$work/track.gpx" --zoom 16 \
+  >"$work/line.out" 2>&1 || fail "plan of the track exited $?"
+strip=$(grep -m1 '^Total images: ' "$work/strip.out")
+line=$(grep -m1 '^Total images: ' "$work/line.out")
+[ "${strip#Total images: }" -gt "${line#Total images: }" ] ||
+  fail "the corridor did not widen the area: $strip against $line"
+
+width="The corridor's half-width must be a positive number of metres, at most 100000"
+for row in "--corridor 20|--corridor requires --area-from" \
+  "--area-from $work/track.gpx --corridor 0|$width: 0" \
+  "--area-from $work/track.gpx --corridor -5|$width: -5" \
+  "--area-from $work/track.gpx --corridor nan|$width: nan" \
+  "--area-from $work/track.gpx --corridor 1e9|$width: 1e9" \
+  "--area-from $work/track.gpx --corridor wide|$width: wide"; do
+  options=${row%%|*}
+  message=${row#*|}
+  rc=0
+  # shellcheck disable=SC2086 # the options are words
+  "$cli" plan --path "$work/nocorridor" $options --zoom 16 \
+    >"$work/nocorridor.out" 2>&1 || rc=$?
+  [ "$rc" -eq 2 ] || fail "$options: exit $rc, not 2"
+  grep -qF -- "$message" "$work/nocorridor.out" ||
+    fail "$options: no '$message' in $(cat "$work/nocorridor.out")"
+done
+[ -e "$work/nocorridor" ] && fail "a folder was made for a refused corridor"
 
 [ "$failures" -eq 0 ] && echo "area_from: all checks passed"
 exit $((failures > 0))

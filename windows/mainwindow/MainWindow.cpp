@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "areamap/PlaceOutline.h"
 #include "mainwindow/OneLineLabel.h"
 #include "platform/Files.h"
 #include "platform/NumberFormat.h"
@@ -189,6 +190,7 @@ TaskFields MainWindow::Fields() const {
   fields.Zoom = StdStr(zoomEdit_->text());
   fields.DirIndex = directionBox_->currentIndex();
   fields.Path = StdStr(pathEdit_->text());
+  fields.Area = area_;
   return fields;
 }
 
@@ -218,6 +220,14 @@ void MainWindow::ShowFields(const TaskFields &fields) {
   // A direction outside the four leaves the list without a choice.
   directionBox_->setCurrentIndex(
       fields.DirIndex >= 0 && fields.DirIndex <= 3 ? fields.DirIndex : -1);
+  SetOutline(fields.Area);
+}
+
+void MainWindow::SetOutline(Outline area) {
+  area_ = std::move(area);
+  outlineLabel_->setText(QStr(OutlineSummary(area_)));
+  outlineLabel_->setVisible(!area_.empty());
+  UpdateEstimate();
 }
 
 // ------------------------------------------------------------ task, timer

@@ -149,6 +149,8 @@ private:
   void UpdateProgress();
   void UpdateEstimate();
   void ShowFields(const TaskFields &fields);
+  // The area's outline and the label that tells of it.
+  void SetOutline(Outline area);
   // Opens a file or link; a missing opener is told with the path.
   void Open(const QUrl &url);
   // Starts a tool program beside this window on the task in hand.
@@ -189,6 +191,10 @@ private:
   QLineEdit *pathEdit_ = nullptr;
   QPushButton *browsePathButton_ = nullptr;
   OneLineLabel *estimateLabel_ = nullptr;
+  QLabel *outlineLabel_ = nullptr;
+  // The outline picked on the map, handed to Start with the edges; empty:
+  // the area is the rectangle of the edges.
+  Outline area_;
   QPushButton *startStopButton_ = nullptr;
   QLabel *totalLabel_ = nullptr;
   QProgressBar *progressBar_ = nullptr;

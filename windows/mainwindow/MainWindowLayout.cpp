@@ -154,11 +154,23 @@ QWidget *MainWindow::BuildFields() {
   mapButton_->setAutoDefault(false);
   grid->addWidget(mapButton_, 1, 2);
   label("Right Longitude:", 2);
-  rightLongitudeEdit_ = edit("Edit3", 2);
+  rightLongitudeEdit_ = edit("Edit3", 2, 1);
   label("Top Latitude:", 3);
-  topLatitudeEdit_ = edit("Edit2", 3);
+  topLatitudeEdit_ = edit("Edit2", 3, 1);
   label("Bottom Latitude:", 4);
-  bottomLatitudeEdit_ = edit("Edit4", 4);
+  bottomLatitudeEdit_ = edit("Edit4", 4, 1);
+  // Beside the edges while the area is an outline inside them.
+  outlineLabel_ = new QLabel(panel);
+  outlineLabel_->setObjectName(QStringLiteral("LabelOutline"));
+  outlineLabel_->setWordWrap(true);
+  // As wide as the buttons above it: the edges keep their width.
+  outlineLabel_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  outlineLabel_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  outlineLabel_->setToolTip(QStringLiteral(
+      "Only the tiles inside the outline picked on the map; typing an edge "
+      "makes the area the rectangle of the edges again"));
+  outlineLabel_->hide();
+  grid->addWidget(outlineLabel_, 2, 2, 3, 1);
 
   // Zoom and direction share a row: the result under the button needs the
   // height at the window's default size.
@@ -210,6 +222,10 @@ QWidget *MainWindow::BuildFields() {
        {taskNameEdit_, leftLongitudeEdit_, rightLongitudeEdit_,
         topLatitudeEdit_, bottomLatitudeEdit_, zoomEdit_, pathEdit_})
     connect(e, &QLineEdit::textChanged, this, &MainWindow::UpdateEstimate);
+  // An edge typed by hand makes the area the rectangle again.
+  for (QLineEdit *e : {leftLongitudeEdit_, rightLongitudeEdit_,
+                       topLatitudeEdit_, bottomLatitudeEdit_})
+    connect(e, &QLineEdit::textEdited, this, [this] { SetOutline({}); });
   connect(directionBox_, &QComboBox::currentIndexChanged, this,
           &MainWindow::UpdateEstimate);
   UpdateEstimate();

@@ -49,7 +49,7 @@ void MainWindow::PickAreaChosen() {
                                       StdStr(rightLongitudeEdit_->text()),
                                       StdStr(topLatitudeEdit_->text()),
                                       StdStr(bottomLatitudeEdit_->text())}),
-                  zoomSpinner_->Value());
+                  zoomSpinner_->Value(), area_);
   MoveToPlace(&picker, PlaceBesideWindow(this, kPickerSize, kPickerMinimum));
   if (picker.exec() != QDialog::Accepted)
     return;
@@ -62,6 +62,7 @@ void MainWindow::PickAreaChosen() {
   bottomLatitudeEdit_->setText(QStr(texts->Bottom));
   zoomSpinner_->SetValue(picker.PickedZoom());
   zoomEdit_->setText(QString::number(picker.PickedZoom()));
+  SetOutline(picker.PickedOutline());
 }
 
 void MainWindow::ViewLogFileChosen() {

@@ -49,6 +49,27 @@ void MapCanvas::SetHighlight(int place) {
   update();
 }
 
+void MapCanvas::SetOutline(const Outline &area) {
+  outline_ = QPainterPath();
+  outline_.setFillRule(Qt::OddEvenFill);
+  const auto addRing = [this](const OutlineRing &ring) {
+    QPolygonF polygon;
+    polygon.reserve(static_cast<qsizetype>(ring.size()) + 1);
+    for (const LonLat &c : ring)
+      polygon << QPointF(LongitudeToWorldX(c.Longitude),
+                         LatitudeToWorldY(c.Latitude));
+    outline_.addPolygon(polygon);
+    outline_.closeSubpath();
+  };
+  for (const OutlinePolygon &p : area) {
+    addRing(p.Outer);
+    for (const OutlineRing &hole : p.Holes)
+      addRing(hole);
+  }
+  overlay_.Outline = area.empty() ? nullptr : &outline_;
+  update();
+}
+
 void MapCanvas::SetSelection(const std::optional<WorldBox> &box) {
   selection_ = box;
   update();

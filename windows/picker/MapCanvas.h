@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "areamap/MapView.h"
+#include "geo/Outline.h"
 #include "picker/MapPainter.h"
 
 namespace kestrane {
@@ -25,6 +26,9 @@ public:
   void SetHighlight(int place);
   int Highlight() const { return overlay_.Highlight; }
   void SetSelectMode(bool on) { selectMode_ = on; }
+  // Draws the area's outline over its box; an empty one draws none.
+  void SetOutline(const Outline &area);
+  bool ShowsOutline() const { return overlay_.Outline != nullptr; }
 
   const std::optional<WorldBox> &Selection() const { return selection_; }
   // Sets the area without moving the map.
@@ -60,6 +64,7 @@ private:
   MapView view_;
   MapOverlay overlay_;
   std::optional<WorldBox> selection_;
+  QPainterPath outline_;                           // world units
   std::optional<std::pair<WorldBox, double>> fit_; // none: the world
   bool moved_ = false;
   bool selectMode_ = false;

@@ -21,6 +21,7 @@ const QColor kProvinceName(0x8a, 0x85, 0x7b);
 const QColor kSelection(0x2f, 0x6f, 0xb5);
 const QColor kVisited(0x8a, 0x5a, 0xa8);
 const QColor kHighlight(0xd9, 0x82, 0x2b);
+const QColor kOutline(0x1e, 0x8c, 0x4e);
 
 // Coarse outlines err by at most kCoarseTolerance: below this scale that
 // is under two pixels.
@@ -38,6 +39,23 @@ QPen Cosmetic(const QColor &color, double width) {
   pen.setCosmetic(true);
   pen.setJoinStyle(Qt::RoundJoin);
   return pen;
+}
+
+// The outline the tiles are wanted inside, over the area's box: the path
+// in world units drawn through the view's scale and shift.
+void PaintOutline(QPainter &painter, const MapView &view,
+                  const QPainterPath &outline) {
+  painter.save();
+  const double s = view.Scale();
+  painter.setTransform(QTransform(s, 0, 0, s,
+                                  view.Width() / 2 - view.Center().X * s,
+                                  view.Height() / 2 - view.Center().Y * s),
+                       true);
+  painter.setBrush(
+      QColor(kOutline.red(), kOutline.green(), kOutline.blue(), 56));
+  painter.setPen(Cosmetic(kOutline, 2.0));
+  painter.drawPath(outline);
+  painter.restore();
 }
 
 // The block of tiles the task downloads at `zoom` with the grid of its
@@ -253,6 +271,8 @@ void MapPainter::Paint(QPainter &painter, const MapView &view,
     PaintHighlight(painter, view, overlay.Highlight);
   if (overlay.Selection)
     PaintSelection(painter, view, *overlay.Selection, overlay.Zoom);
+  if (overlay.Outline != nullptr)
+    PaintOutline(painter, view, *overlay.Outline);
   if (view.Scale() >= kDetailFromScale)
     PaintDetail(painter, view, overlay.Pointer);
   painter.restore();

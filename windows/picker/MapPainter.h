@@ -23,6 +23,8 @@ struct MapOverlay {
   int Zoom = 13; // the tile grid's zoom
   const std::vector<VisitedArea> *Visited = nullptr;
   int Highlight = -1; // index of a found place, or -1
+  // The area's outline in world units (null: the area is its box).
+  const QPainterPath *Outline = nullptr;
   // Where the pointer is over the map (none: outside it).
   std::optional<QPointF> Pointer;
 };

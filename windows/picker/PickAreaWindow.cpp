@@ -1,6 +1,7 @@
 #include "picker/PickAreaWindow.h"
 
 #include <QAbstractItemView>
+#include <QCheckBox>
 #include <QCompleter>
 #include <QDialogButtonBox>
 #include <QFileDialog>
@@ -19,6 +20,7 @@
 #include <utility>
 
 #include "areafile/AreaFromFile.h"
+#include "areamap/PlaceOutline.h"
 #include "areamap/PlaceSearch.h"
 #include "picker/MapCanvas.h"
 #include "platform/NumberFormat.h"
@@ -37,9 +39,9 @@ PickAreaWindow::PickAreaWindow(const std::string &mapPath, QWidget *parent)
       search_(new QLineEdit(this)), searchNote_(new QLabel(this)),
       matchModel_(new QStringListModel(this)),
       completer_(new QCompleter(matchModel_, this)),
-      selectMode_(new QToolButton(this)), zoom_(new QSpinBox(this)),
-      edges_(new QLabel(this)), tiles_(new QLabel(this)),
-      mapNote_(new QLabel(this)),
+      selectMode_(new QToolButton(this)), useOutline_(new QCheckBox(this)),
+      zoom_(new QSpinBox(this)), edges_(new QLabel(this)),
+      tiles_(new QLabel(this)), mapNote_(new QLabel(this)),
       buttons_(new QDialogButtonBox(
           QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this)) {
   setObjectName(QStringLiteral("frmPickArea"));
@@ -92,6 +94,14 @@ PickAreaWindow::PickAreaWindow(const std::string &mapPath, QWidget *parent)
   openArea->setAutoDefault(false);
   connect(openArea, &QPushButton::clicked, this, [this] { OpenAreaClicked(); });
 
+  useOutline_->setObjectName(QStringLiteral("CheckUseOutline"));
+  useOutline_->setText(QStringLiteral("Use outline"));
+  useOutline_->setToolTip(QStringLiteral(
+      "Only the tiles inside the outline of the place shown or of the file "
+      "opened; the edges are the box around it"));
+  useOutline_->setEnabled(false);
+  connect(useOutline_, &QCheckBox::toggled, this, [this] { ApplyOutline(); });
+
   zoom_->setObjectName(QStringLiteral("SpinZoom"));
   zoom_->setRange(kMinZoom, kMaxZoom);
   zoom_->setValue(13);
@@ -123,6 +133,7 @@ PickAreaWindow::PickAreaWindow(const std::string &mapPath, QWidget *parent)
   tools->addWidget(openArea);
   tools->addStretch(1);
   side->addLayout(tools);
+  side->addWidget(useOutline_);
   auto *zoomRow = new QFormLayout;
   zoomRow->addRow(QStringLiteral("Zoom level:"), zoom_);
   side->addLayout(zoomRow);
@@ -146,8 +157,12 @@ PickAreaWindow::PickAreaWindow(const std::string &mapPath, QWidget *parent)
       push->setAutoDefault(false);
   connect(buttons_, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons_, &QDialogButtonBox::rejected, this, &QDialog::reject);
-  connect(canvas_, &MapCanvas::SelectionChanged, this,
-          [this] { UpdateFigures(); });
+  connect(canvas_, &MapCanvas::SelectionChanged, this, [this] {
+    // An area drawn or moved by hand is the rectangle again.
+    if (!boxFromOutline_)
+      useOutline_->setChecked(false);
+    UpdateFigures();
+  });
   // The main window places it beside itself, within the screen.
   resize(900, 600);
   search_->setFocus(); // a place name can be typed at once
@@ -156,11 +171,36 @@ PickAreaWindow::PickAreaWindow(const std::string &mapPath, QWidget *parent)
 
 PickAreaWindow::~PickAreaWindow() = default;
 
-void PickAreaWindow::SetStart(const std::optional<GeoBox> &area, int zoom) {
+void PickAreaWindow::SetStart(const std::optional<GeoBox> &area, int zoom,
+                              const Outline &outline) {
   zoom_->setValue(zoom);
   canvas_->SetZoomLevel(zoom_->value());
   if (area)
     SetArea(*area);
+  if (!outline.empty()) {
+    SetOfferedOutline(outline);
+    useOutline_->setChecked(true);
+    canvas_->ShowBox(ToWorld(OutlineBox(outline)), 0.5);
+  }
+}
+
+void PickAreaWindow::SetOfferedOutline(Outline offered) {
+  offered_ = std::move(offered);
+  useOutline_->setEnabled(!offered_.empty());
+  ApplyOutline();
+}
+
+void PickAreaWindow::ApplyOutline() {
+  if (useOutline_->isChecked() && !offered_.empty()) {
+    outline_ = offered_;
+    boxFromOutline_ = true;
+    canvas_->SetSelection(ToWorld(OutlineBox(outline_)));
+    boxFromOutline_ = false;
+  } else {
+    outline_.clear();
+  }
+  canvas_->SetOutline(outline_);
+  UpdateFigures();
 }
 
 void PickAreaWindow::SetVisited(std::vector<VisitedArea> visited) {
@@ -226,6 +266,7 @@ void PickAreaWindow::ShowMatch(size_t row) {
   const size_t place = matches_[row];
   canvas_->SetHighlight(static_cast<int>(place));
   canvas_->ShowBox(map_.Places[place].Box, 0.08);
+  SetOfferedOutline(PlaceOutline(map_.Places[place]));
 }
 
 void PickAreaWindow::OpenAreaClicked() {
@@ -238,7 +279,12 @@ void PickAreaWindow::OpenAreaClicked() {
 
 void PickAreaWindow::OpenAreaFile(const std::string &path) {
   try {
-    SetArea(AreaFromFile(path));
+    FileArea area = AreaOutlineFromFile(path);
+    // The file's box, which its outline (when taken) keeps.
+    boxFromOutline_ = true;
+    SetArea(area.Box);
+    boxFromOutline_ = false;
+    SetOfferedOutline(std::move(area.Area));
   } catch (const KError &e) {
     Report(e.what());
   }
@@ -269,11 +315,14 @@ void PickAreaWindow::UpdateFigures() {
   }
   const AreaEstimate e = EstimateArea(area->Left, area->Right, area->Top,
                                       area->Bottom, PickedZoom());
-  tiles_->setText(QStringLiteral("Tiles: %1 x %2 = %3\nLeast time: %4")
-                      .arg(QStr(GroupDigits(e.Columns)),
-                           QStr(GroupDigits(e.Rows)),
-                           QStr(GroupDigits(e.Tiles)),
-                           QStr(FormatDuration(e.LeastMilliseconds))));
+  QString figures =
+      QStringLiteral("Tiles: %1 x %2 = %3\nLeast time: %4")
+          .arg(QStr(GroupDigits(e.Columns)), QStr(GroupDigits(e.Rows)),
+               QStr(GroupDigits(e.Tiles)),
+               QStr(FormatDuration(e.LeastMilliseconds)));
+  if (!outline_.empty())
+    figures += QStringLiteral("\n") + QStr(OutlineSummary(outline_));
+  tiles_->setText(figures);
 }
 
 } // namespace kestrane

@@ -2,7 +2,9 @@
 // The window "Pick area": the offline map on which the user finds a place,
 // draws the area and picks the zoom, with the tile count and the least
 // download time of the area as it changes. OK hands the area back as the
-// main window's field texts; the window itself writes no field.
+// main window's field texts, and with "Use outline" the polygons of the
+// place shown or of the file opened as the area inside them; the window
+// itself writes no field.
 #include <QDialog>
 #include <optional>
 #include <string>
@@ -11,8 +13,10 @@
 #include "areamap/AreaFields.h"
 #include "areamap/VisitedAreas.h"
 #include "areamap/WorldMap.h"
+#include "geo/Outline.h"
 #include "platform/Errors.h"
 
+class QCheckBox;
 class QCompleter;
 class QDialogButtonBox;
 class QLabel;
@@ -38,13 +42,17 @@ public:
   void SetMessageSink(MessageSink *sink) { messages_ = sink; }
 
   // The area and zoom the window opens on (the main window's fields when
-  // they hold a valid area; otherwise the whole world and no area).
-  void SetStart(const std::optional<GeoBox> &area, int zoom);
+  // they hold a valid area; otherwise the whole world and no area), and
+  // the outline in use there (empty: none).
+  void SetStart(const std::optional<GeoBox> &area, int zoom,
+                const Outline &outline = {});
   void SetVisited(std::vector<VisitedArea> visited);
 
   // The area as the fields' texts; nullopt while none is drawn.
   std::optional<AreaFieldTexts> PickedTexts() const;
   int PickedZoom() const;
+  // The outline the area is, with "Use outline" on; empty: the box.
+  const Outline &PickedOutline() const { return outline_; }
 
   // Finds the place the search field names (its first match), shows it
   // and outlines it. False when nothing matches (the window says so).
@@ -65,6 +73,12 @@ private:
   void ShowMatchList(const QStringList &titles);
   void OpenAreaClicked();
   void Report(const std::string &text);
+  // The polygons "Use outline" would take: the place shown last, or the
+  // file opened last (empty: nothing to take).
+  void SetOfferedOutline(Outline offered);
+  // Takes the offered outline as the area, its box as the selection, while
+  // "Use outline" is on; drops the outline otherwise.
+  void ApplyOutline();
 
   WorldMap map_;
   MessageSink *messages_ = nullptr;
@@ -78,6 +92,10 @@ private:
   QStringListModel *matchModel_;
   QCompleter *completer_;
   QToolButton *selectMode_;
+  QCheckBox *useOutline_;
+  Outline offered_, outline_;
+  // Set while the window itself moves the selection to the outline's box.
+  bool boxFromOutline_ = false;
   QSpinBox *zoom_;
   QLabel *edges_;
   QLabel *tiles_;

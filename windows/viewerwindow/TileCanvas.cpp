@@ -3,11 +3,14 @@
 #include <QCursor>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPainterPath>
 #include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
 #include <utility>
 #include <vector>
+
+#include "viewer/OutlineCells.h"
 
 namespace kestrane {
 
@@ -18,6 +21,8 @@ namespace {
 constexpr double kMarkCellPixels = 8;
 // Cells this small or smaller are always drawn from the mosaic.
 constexpr double kMosaicCellPixels = 4;
+// The task's outline: a colour no mark and no aerial picture uses much.
+constexpr uint32_t kAreaLine = 0xFF30D0F0;
 
 QColor Colour(uint32_t argb) {
   return QColor::fromRgba(static_cast<QRgb>(argb));
@@ -43,7 +48,18 @@ TileCanvas::TileCanvas(QWidget *parent) : QWidget(parent) {
 void TileCanvas::SetSession(ViewerSession *session) {
   session_ = session;
   transform_.reset();
+  outline_ = QPainterPath();
   if (session_) {
+    // The outline in cell units once; each paint scales it to the view.
+    const DownloadTask &task = session_->Task();
+    for (const std::vector<CellPoint> &ring :
+         OutlineInCells(session_->Grid(), task.Params.Area, task.Params.Zoom)) {
+      QPolygonF polygon;
+      for (const CellPoint &c : ring)
+        polygon << QPointF(c.Column, c.Row);
+      outline_.addPolygon(polygon);
+      outline_.closeSubpath();
+    }
     transform_.emplace(session_->Grid().Columns(), session_->Grid().Rows(),
                        kViewTileSize);
     transform_->SetViewport(width(), height());
@@ -105,10 +121,28 @@ void TileCanvas::Render(QPainter &p, const QSize &size) {
     DrawTiles(p, visible);
   else
     session_->Want({});
-  if (marks_) {
+  if (marks_)
     DrawMarks(p, visible);
+  if (!outline_.isEmpty())
+    DrawOutline(p);
+  if (marks_)
     DrawLegend(p, size);
-  }
+}
+
+// The task's outline as a thin line over the tiles.
+void TileCanvas::DrawOutline(QPainter &p) {
+  const double c = transform_->CellPixels();
+  p.save();
+  p.setRenderHint(QPainter::Antialiasing, true);
+  p.setTransform(
+      QTransform(c, 0, 0, c, transform_->OffsetX(), transform_->OffsetY()),
+      true);
+  QPen pen(Colour(kAreaLine), 1.5);
+  pen.setCosmetic(true);
+  p.setPen(pen);
+  p.setBrush(Qt::NoBrush);
+  p.drawPath(outline_);
+  p.restore();
 }
 
 // The tiles in view at the decode level of the zoom; a tile not decoded at

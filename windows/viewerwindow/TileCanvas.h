@@ -1,5 +1,6 @@
 #pragma once
 #include <QImage>
+#include <QPainterPath>
 #include <QPoint>
 #include <QWidget>
 #include <memory>
@@ -11,9 +12,9 @@
 namespace kestrane {
 
 // The block as one picture: paints the mosaic, the decoded tiles in view
-// and the marks, from what the session holds at the moment; asks the
-// session for the tiles it lacks and never waits for them. Drag pans, the
-// wheel zooms about the mouse.
+// and the marks, and the task's outline, from what the session holds at the
+// moment; asks the session for the tiles it lacks and never waits for them.
+// Drag pans, the wheel zooms about the mouse.
 class TileCanvas : public QWidget {
   Q_OBJECT
 public:
@@ -56,6 +57,7 @@ private:
   void DrawMarks(QPainter &p, const CellRange &visible);
   void DrawMarkCells(QPainter &p, const CellRange &visible);
   void DrawLegend(QPainter &p, const QSize &size);
+  void DrawOutline(QPainter &p);
   QRectF CellRect(int64_t column, int64_t row) const;
   qint64 CellUnder(const QPointF &pos) const;
 
@@ -63,6 +65,7 @@ private:
   std::optional<ViewTransform> transform_;
   bool marks_ = true;
   std::optional<QPoint> dragFrom_;
+  QPainterPath outline_; // the task's outline in cells; empty: none
 };
 
 } // namespace kestrane

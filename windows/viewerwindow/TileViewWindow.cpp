@@ -148,7 +148,16 @@ bool TileViewWindow::OpenTask(const std::string &projectFile) {
     TaskEnvironment env;
     env.Hosts = settings.Hosts;
     env.ProgramFolder = programFolder_;
-    LoadedTask task = LoadTask(projectFile, env);
+    return ShowTask(LoadTask(projectFile, env));
+  } catch (const std::exception &e) {
+    sink_.ShowMessage(e.what());
+    return false;
+  }
+}
+
+bool TileViewWindow::ShowTask(LoadedTask task) {
+  try {
+    const std::string projectFile = task.ProjectFile;
     SessionHooks hooks;
     hooks.Post = [this](std::function<void()> fn) {
       QMetaObject::invokeMethod(this, std::move(fn), Qt::QueuedConnection);

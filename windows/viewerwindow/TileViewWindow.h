@@ -34,6 +34,9 @@ public:
   // Opens a project file; a failure is shown in a message box and the
   // window keeps what it showed.
   bool OpenTask(const std::string &projectFile);
+  // Shows a task already loaded (its outline, Params.Area, drawn over the
+  // tiles); a failure is shown as OpenTask shows it.
+  bool ShowTask(LoadedTask task);
   // Takes the inventory with the image check and writes the list of tiles
   // to fetch again to `listPath`; `done` (optional) runs after the write.
   // A path that is one of the task's files or not a regular file is refused
