@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "Commands.h"
 #include "Parse.h"
@@ -12,17 +13,23 @@
 
 namespace kestrane::cli {
 
-// A direction given by name (North, East, South, West, any case) or by its
-// index 0..3.
-std::optional<int> ParseDirection(std::string_view text);
+// The zooms and directions of a job (task/Job.h): both empty when the
+// options ask for one task.
+struct JobChoice {
+  std::vector<int32_t> Zooms, Dirs;
+  bool Several() const { return !Zooms.empty() || !Dirs.empty(); }
+};
 
 // Adds --task --path --left --right --top --bottom --zoom --dir (each as
 // "--opt value" or "--opt=value"; given twice, the last counts) to a
 // command; parsing writes them into `fields`, which holds the defaults
 // beforehand and must outlive the parse. An unknown direction is refused.
 // --area-from FILE sets the four edges to the box around a GeoJSON, KML or
-// GPX file's features; an unreadable file is refused.
-void AddTaskOptions(CLI::App &app, TaskFields &fields);
+// GPX file's features; an unreadable file is refused. A --zoom list
+// ("16-18", "14,16") or a --dir list ("all", "North,East") goes into `job`
+// instead (a refused list ends the parse), a single zoom or direction into
+// `fields` as before.
+void AddTaskOptions(CLI::App &app, TaskFields &fields, JobChoice &job);
 
 // What a prepared task holds and which files it wrote, several lines, each
 // ending in "\n": total, tile ranges, block edges, workers, files, least
