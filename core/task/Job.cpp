@@ -30,9 +30,8 @@ std::vector<std::string_view> Items(std::string_view text) {
 // list's own "-" and "," would make ambiguous), in kMinZoom..kMaxZoom.
 std::optional<int32_t> ListZoom(std::string_view text, std::string &refusal) {
   const bool digits =
-      !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
-        return c >= '0' && c <= '9';
-      });
+      !text.empty() && std::all_of(text.begin(), text.end(),
+                                   [](char c) { return c >= '0' && c <= '9'; });
   const std::optional<int32_t> zoom =
       digits ? StrToIntStrict(text) : std::nullopt;
   if (!zoom || *zoom < kMinZoom || *zoom > kMaxZoom) {
@@ -58,7 +57,9 @@ void AddValues(JobList &list, const std::vector<int32_t> &values,
   std::sort(list.Values.begin(), list.Values.end());
 }
 
-std::string ZoomName(int32_t zoom) { return "zoom " + std::to_string(zoom); }
+std::string ZoomName(int32_t zoom) {
+  return "zoom " + std::to_string(zoom);
+}
 
 std::string DirectionName(int32_t dir) {
   static const char *const names[4] = {"North", "East", "South", "West"};
@@ -197,11 +198,10 @@ std::vector<std::string> ReadJobFile(const std::string &path) {
     if (!seen.insert(entry).second)
       Refuse(path, "lists a task twice: " + entry);
     if (files.size() == kMaxJobTasks)
-      Refuse(path, "lists more than " + std::to_string(kMaxJobTasks) +
-                       " tasks");
+      Refuse(path,
+             "lists more than " + std::to_string(kMaxJobTasks) + " tasks");
     if (!FileExists(folder + entry))
-      Refuse(path, "lists a project file that is not there: " + folder +
-                       entry);
+      Refuse(path, "lists a project file that is not there: " + folder + entry);
     files.push_back(folder + entry);
   }
   if (files.empty())

@@ -19,8 +19,8 @@ using V = std::vector<int32_t>;
 TEST(JobOptionsTest, ZoomLists) {
   struct Row {
     const char *text;
-    bool list;     // IsZoomList: a job rather than one zoom
-    V zooms;       // when accepted
+    bool list;           // IsZoomList: a job rather than one zoom
+    V zooms;             // when accepted
     const char *refusal; // a piece of the refusal, "" when accepted
   };
   const Row rows[] = {
@@ -107,10 +107,14 @@ TEST(JobTasksTest, NamesAndOrder) {
        {0, 1},
        {"area_z16_N.ktsk", "area_z16_E.ktsk", "area_z17_N.ktsk",
         "area_z17_E.ktsk"}},
-      {"area.ktsk", {}, {0, 1, 2, 3}, // the single zoom text kept: 13
+      {"area.ktsk",
+       {},
+       {0, 1, 2, 3}, // the single zoom text kept: 13
        {"area_z13_N.ktsk", "area_z13_E.ktsk", "area_z13_S.ktsk",
         "area_z13_W.ktsk"}},
-      {"my.area", {18, 19}, {}, // the single direction kept: South
+      {"my.area",
+       {18, 19},
+       {}, // the single direction kept: South
        {"my.area_z18_S.ktsk", "my.area_z19_S.ktsk"}},
       {"a.KTSK", {5, 6}, {}, {"a.KTSK_z5_S.ktsk", "a.KTSK_z6_S.ktsk"}},
   };
@@ -166,8 +170,8 @@ TEST(JobFileTest, RefusedFiles) {
        "Not a job file: "},
       {"none", "kestrane job 1\r\n\r\n", ErrorCause::InvalidFile,
        " lists no task"},
-      {"missing", "kestrane job 1\nt1.ktsk\nt3.ktsk\n",
-       ErrorCause::InvalidFile, " lists a project file that is not there: "},
+      {"missing", "kestrane job 1\nt1.ktsk\nt3.ktsk\n", ErrorCause::InvalidFile,
+       " lists a project file that is not there: "},
       {"up", "kestrane job 1\n../t1.ktsk\n", ErrorCause::InvalidFile,
        " lists a file outside its folder: ../t1.ktsk"},
       {"absolute", "kestrane job 1\n/etc/passwd\n", ErrorCause::InvalidFile,
