@@ -76,14 +76,14 @@ std::string SummaryLine(const std::string &projectFile,
 
 // Runs the job's tasks one after another: the fields of task i come from
 // `fieldsOf(i)` (a failure there fails that task only). A stop by signal
-// ends the running task as it ends a single one and starts no other.
+// (`stop`) ends the running task as it ends a single one and starts no
+// other.
 // Then one summary line per task; the exit status is the worst of the
 // tasks' (WorseExitStatus).
 int RunJobTasks(const std::string &jobFile,
                 const std::vector<std::string> &projectFiles,
-                const std::function<TaskFields(size_t)> &fieldsOf,
-                bool restart, std::optional<double> maxRate) {
-  StopFlag &stop = StopOnSignals();
+                const std::function<TaskFields(size_t)> &fieldsOf, bool restart,
+                std::optional<double> maxRate, StopFlag &stop) {
   const size_t n = projectFiles.size();
   std::vector<std::optional<TaskOutcome>> outcomes(n);
   int worst = kExitDone;
@@ -92,8 +92,7 @@ int RunJobTasks(const std::string &jobFile,
       worst = WorseExitStatus(worst, kExitStopped);
       break;
     }
-    std::printf("Job task %zu of %zu: %s\n", i + 1, n,
-                projectFiles[i].c_str());
+    std::printf("Job task %zu of %zu: %s\n", i + 1, n, projectFiles[i].c_str());
     std::fflush(stdout);
     TaskOutcome outcome;
     try {
@@ -144,8 +143,8 @@ int RunJobPlan(const TaskPreparation &preparation, const JobChoice &job) {
   return kExitDone;
 }
 
-int RunJobDownload(const TaskFields &fields, const JobChoice &job,
-                   bool restart, std::optional<double> maxRate) {
+int RunJobDownload(const TaskFields &fields, const JobChoice &job, bool restart,
+                   std::optional<double> maxRate) {
   const std::vector<TaskFields> tasks = JobTasks(fields, job.Zooms, job.Dirs);
   const std::optional<std::vector<std::string>> files =
       CheckedProjectFiles(tasks);
@@ -155,7 +154,11 @@ int RunJobDownload(const TaskFields &fields, const JobChoice &job,
   // lists only project files that are there: a job stopped in its second
   // task resumes with the tasks it has not reached yet. A task of an
   // earlier run keeps its files; its own run decides whether it continues.
+  // A stop meanwhile ends the job before any task runs.
+  StopFlag &stop = StopOnSignals();
   for (size_t i = 0; i < tasks.size(); ++i) {
+    if (stop.Requested())
+      return kExitStopped;
     if (FileExists((*files)[i]))
       continue;
     TaskPreparation task;
@@ -169,7 +172,7 @@ int RunJobDownload(const TaskFields &fields, const JobChoice &job,
   WriteJobFile(jobFile, *files);
   return RunJobTasks(
       jobFile, *files, [&tasks](size_t i) { return tasks[i]; }, restart,
-      maxRate);
+      maxRate, stop);
 }
 
 int RunJobResume(const std::string &jobFile, std::optional<double> maxRate) {
@@ -179,7 +182,7 @@ int RunJobResume(const std::string &jobFile, std::optional<double> maxRate) {
   return RunJobTasks(
       jobFile, files,
       [&files](size_t i) { return OpenTaskFile(files[i]).Fields(); },
-      /*restart=*/false, maxRate);
+      /*restart=*/false, maxRate, StopOnSignals());
 }
 
 } // namespace kestrane::cli

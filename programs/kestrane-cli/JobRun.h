@@ -34,8 +34,8 @@ int PlanTask(TaskPreparation preparation, bool printSummary);
 
 // plan, download and resume of a job; each returns the exit status.
 int RunJobPlan(const TaskPreparation &preparation, const JobChoice &job);
-int RunJobDownload(const TaskFields &fields, const JobChoice &job,
-                   bool restart, std::optional<double> maxRate);
+int RunJobDownload(const TaskFields &fields, const JobChoice &job, bool restart,
+                   std::optional<double> maxRate);
 int RunJobResume(const std::string &jobFile, std::optional<double> maxRate);
 
 } // namespace kestrane::cli
