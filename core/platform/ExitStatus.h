@@ -30,4 +30,25 @@ constexpr int ExitStatusFor(ErrorCause cause) {
   return kExitFailed;
 }
 
+// The exit status of a job, whose tasks run one after another: the worst
+// of the tasks' statuses, by severity rather than by number: a task with
+// tiles missing (1) is worse than a done one (0), a failure that ended a
+// task (2) worse than that, and a stop by signal (130), which also ends
+// the job, worst of all. A status outside the four counts as a failure.
+constexpr int ExitSeverity(int status) {
+  switch (status) {
+  case kExitDone:
+    return 0;
+  case kExitIncomplete:
+    return 1;
+  case kExitStopped:
+    return 3;
+  default:
+    return 2;
+  }
+}
+constexpr int WorseExitStatus(int a, int b) {
+  return ExitSeverity(b) > ExitSeverity(a) ? b : a;
+}
+
 } // namespace kestrane

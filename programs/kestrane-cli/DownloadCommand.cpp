@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Commands.h"
+#include "JobRun.h"
 #include "Parse.h"
 #include "TaskOptions.h"
 #include "control/TaskControl.h"
@@ -19,6 +20,7 @@
 #include "platform/MainThread.h"
 #include "platform/NumberFormat.h"
 #include "platform/StopSignal.h"
+#include "task/Job.h"
 #include "task/Settings.h"
 #include "task/TaskInput.h"
 #include "worker/TileHttp.h"
@@ -201,14 +203,14 @@ bool RunTimer(TaskControl &control, MainThreadQueue &queue, Console &console,
   return userStopped;
 }
 
-// What pressing Start does, then the timer until the task has ended.
-// `maxRate`: --max-rate, in place of the settings' cap.
-int RunTask(const TaskFields &fields, bool restart,
-            std::optional<double> maxRate) {
+} // namespace
+
+TaskOutcome RunTask(const TaskFields &fields, bool restart,
+                    std::optional<double> maxRate, StopFlag &stop) {
   try {
     HttpGlobalInit();
   } catch (const KError &e) {
-    return Fail(e);
+    return {Fail(e), std::nullopt};
   }
   const std::optional<double> scale = PacingScale();
 
@@ -226,11 +228,9 @@ int RunTask(const TaskFields &fields, bool restart,
   env.MaxRate = maxRate;
   TaskControl control(env);
 
-  // Every signal asks for the stop again: the task ends through its timer.
-  StopFlag &stop = StopOnSignals();
   const Clock::time_point started = Clock::now();
   if (const std::optional<int> status = StartTask(control, console, fields))
-    return *status;
+    return {*status, std::nullopt};
   const bool userStopped =
       RunTimer(control, queue, console, stop, started,
                TickPeriod(control.LoopbackPacingInForce() ? *scale : 1.0));
@@ -241,8 +241,17 @@ int RunTask(const TaskFields &fields, bool restart,
   if (end)
     PrintInventorySummary(*end);
   if (userStopped)
-    return kExitStopped;
-  return end && end->Complete() ? kExitDone : kExitIncomplete;
+    return {kExitStopped, end};
+  return {end && end->Complete() ? kExitDone : kExitIncomplete, end};
+}
+
+namespace {
+
+// One task, as download and resume have always run it. Every signal asks
+// for the stop again: the task ends through its timer.
+int RunOneTask(const TaskFields &fields, bool restart,
+               std::optional<double> maxRate) {
+  return RunTask(fields, restart, maxRate, StopOnSignals()).Status;
 }
 
 // A project file named without a folder lies in the current one.
@@ -266,14 +275,17 @@ int RunDownload(const Args &args) {
       "At the end it counts the tiles of the block in the tile folder.\n"
       "Exit status: 0 every tile of the block stored, 1 not (given up, a\n"
       "placeholder or missing), 2 input refused, 130 stopped.");
-  AddTaskOptions(*app, fields);
+  JobChoice job;
+  AddTaskOptions(*app, fields, job);
   app->add_flag("--restart", restart,
                 "begin afresh a task whose project file holds saved "
                 "positions that these options would not continue");
   AddMaxRateOption(*app, maxRate);
   if (const std::optional<int> status = ParseCommand(*app, args))
     return *status;
-  return RunTask(fields, restart, maxRate);
+  if (job.Several())
+    return RunJobDownload(fields, job, restart, maxRate);
+  return RunOneTask(fields, restart, maxRate);
 }
 
 // The one argument of `resume` and `open`: an existing project file. Returns
@@ -304,13 +316,15 @@ int RunResume(const Args &args) {
   std::optional<double> maxRate;
   const std::string path = ProjectFileArgument(
       args, "resume",
-      "Continues the task of a project file where it stopped; exit "
-      "status as for download.",
+      "Continues the task of a project file where it stopped, or the job "
+      "of a job\nfile (.kjob); exit status as for download.",
       status, &maxRate);
   if (path.empty())
     return status;
+  if (ExtractFileExt(path) == kJobFileExt)
+    return RunJobResume(path, maxRate);
   // "Open task ..." then Start with the fields unchanged.
-  return RunTask(OpenTaskFile(path).Fields(), /*restart=*/false, maxRate);
+  return RunOneTask(OpenTaskFile(path).Fields(), /*restart=*/false, maxRate);
 }
 
 int RunOpen(const Args &args) {

@@ -1,8 +1,10 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "Commands.h"
+#include "JobRun.h"
 #include "TaskOptions.h"
 #include "control/TaskPrepare.h"
 #include "platform/ExitStatus.h"
@@ -36,20 +38,7 @@ std::optional<bool> FreshTaskOnly(const CheckedTaskInput &input,
 
 } // namespace
 
-// A settings file that cannot be read, or a task file that cannot be
-// written ("Cannot create file ..."), ends the command as a thrown KError.
-int RunPlan(const Args &args) {
-  TaskPreparation preparation;
-  preparation.Config = ReadSettings(SettingsPath(ProgramFolder()));
-  preparation.Fields.Path = preparation.Config.DefaultPath;
-  const auto app = CommandApp(
-      "plan", "Prepares a task: writes its project file, tile lists, log "
-              "header and\nempty failed-tile list, and shows its size. "
-              "Downloads nothing.");
-  AddTaskOptions(*app, preparation.Fields);
-  if (const std::optional<int> status = ParseCommand(*app, args))
-    return *status;
-
+int PlanTask(TaskPreparation preparation, bool printSummary) {
   StderrMessages messages;
   preparation.Env.DecimalSeparator = UserDecimalSeparator();
   preparation.Decide = [&messages](const CheckedTaskInput &input) {
@@ -60,9 +49,29 @@ int RunPlan(const Args &args) {
   if (!prepared.Task)
     return ExitStatusFor(ErrorCause::InputRefused);
   WriteTaskFiles(*prepared.Task);
-  std::fputs(TaskSummary(*prepared.Task, preparation.Config.MaxRate).c_str(),
-             stdout);
+  if (printSummary)
+    std::fputs(TaskSummary(*prepared.Task, preparation.Config.MaxRate).c_str(),
+               stdout);
   return kExitDone;
+}
+
+// A settings file that cannot be read, or a task file that cannot be
+// written ("Cannot create file ..."), ends the command as a thrown KError.
+int RunPlan(const Args &args) {
+  TaskPreparation preparation;
+  preparation.Config = ReadSettings(SettingsPath(ProgramFolder()));
+  preparation.Fields.Path = preparation.Config.DefaultPath;
+  const auto app = CommandApp(
+      "plan", "Prepares a task: writes its project file, tile lists, log "
+              "header and\nempty failed-tile list, and shows its size. "
+              "Downloads nothing.");
+  JobChoice job;
+  AddTaskOptions(*app, preparation.Fields, job);
+  if (const std::optional<int> status = ParseCommand(*app, args))
+    return *status;
+  if (job.Several())
+    return RunJobPlan(preparation, job);
+  return PlanTask(std::move(preparation), /*printSummary=*/true);
 }
 
 } // namespace kestrane::cli

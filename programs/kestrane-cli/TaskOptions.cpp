@@ -11,19 +11,63 @@
 #include "platform/Errors.h"
 #include "platform/NumberFormat.h"
 #include "platform/Text.h"
+#include "task/Job.h"
 
 namespace kestrane::cli {
 
-std::optional<int> ParseDirection(std::string_view text) {
-  static const char *const kNames[4] = {"north", "east", "south", "west"};
-  const std::string lower = AsciiLower(text);
-  for (int i = 0; i < 4; ++i)
-    if (lower == kNames[i] || lower == std::string(1, char('0' + i)))
-      return i;
-  return std::nullopt;
+namespace {
+
+// --zoom: one zoom text goes to the fields unchecked (the task's input
+// check reads it), a list into the job.
+void AddZoomOption(CLI::App &app, TaskFields &fields, JobChoice &job) {
+  static const std::string zoomHelp =
+      "zoom level " + std::to_string(kMinZoom) + ".." +
+      std::to_string(kMaxZoom) +
+      " (default 13); several (\"16-18\", \"14,16\") make a job";
+  app.add_option_function<std::string>(
+         "--zoom",
+         [&fields, &job](const std::string &z) {
+           job.Zooms.clear();
+           if (IsZoomList(z))
+             job.Zooms = ParseZoomList(z).Values;
+           else
+             fields.Zoom = z;
+         },
+         zoomHelp)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+      ->check(CLI::Validator(
+          [](std::string &z) {
+            return IsZoomList(z) ? ParseZoomList(z).Refusal : std::string();
+          },
+          "ZOOM"));
 }
 
-void AddTaskOptions(CLI::App &app, TaskFields &fields) {
+void AddDirectionOption(CLI::App &app, TaskFields &fields, JobChoice &job) {
+  app.add_option_function<std::string>(
+         "--dir",
+         [&fields, &job](const std::string &d) {
+           job.Dirs.clear();
+           if (IsDirectionList(d))
+             job.Dirs = ParseDirectionList(d).Values;
+           else
+             fields.DirIndex = *ParseDirection(d);
+         },
+         "North, East, South, West or 0..3 (default North); several "
+         "(\"all\", \"North,East\") make a job")
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+      ->check(CLI::Validator(
+          [](std::string &d) {
+            if (IsDirectionList(d))
+              return ParseDirectionList(d).Refusal;
+            return ParseDirection(d) ? std::string()
+                                     : "Unknown direction: " + d;
+          },
+          "DIR"));
+}
+
+} // namespace
+
+void AddTaskOptions(CLI::App &app, TaskFields &fields, JobChoice &job) {
   const auto text = [&app](const char *name, std::string &field,
                            const char *help) {
     app.add_option(name, field, help)
@@ -35,23 +79,8 @@ void AddTaskOptions(CLI::App &app, TaskFields &fields) {
   text("--right", fields.Right, "the area's east edge, degrees");
   text("--top", fields.Top, "the area's north edge, degrees");
   text("--bottom", fields.Bottom, "the area's south edge, degrees");
-  static const std::string zoomHelp = "zoom level " + std::to_string(kMinZoom) +
-                                      ".." + std::to_string(kMaxZoom) +
-                                      " (default 13)";
-  text("--zoom", fields.Zoom, zoomHelp.c_str());
-  app.add_option_function<std::string>(
-         "--dir",
-         [&fields](const std::string &d) {
-           fields.DirIndex = *ParseDirection(d);
-         },
-         "North, East, South, West or 0..3 (default North)")
-      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
-      ->check(CLI::Validator(
-          [](std::string &d) {
-            return ParseDirection(d) ? std::string()
-                                     : "Unknown direction: " + d;
-          },
-          "DIR"));
+  AddZoomOption(app, fields, job);
+  AddDirectionOption(app, fields, job);
   // --corridor is defined first: CLI11 runs the options' callbacks in the
   // order they were added, so its width is known when --area-from reads.
   auto corridor = std::make_shared<std::optional<double>>();

@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "Commands.h"
 #include "Parse.h"
@@ -12,9 +13,12 @@
 
 namespace kestrane::cli {
 
-// A direction given by name (North, East, South, West, any case) or by its
-// index 0..3.
-std::optional<int> ParseDirection(std::string_view text);
+// The zooms and directions of a job (task/Job.h): both empty when the
+// options ask for one task.
+struct JobChoice {
+  std::vector<int32_t> Zooms, Dirs;
+  bool Several() const { return !Zooms.empty() || !Dirs.empty(); }
+};
 
 // Adds --task --path --left --right --top --bottom --zoom --dir (each as
 // "--opt value" or "--opt=value"; given twice, the last counts) to a
@@ -23,8 +27,11 @@ std::optional<int> ParseDirection(std::string_view text);
 // --area-from FILE sets the four edges to the box around a GeoJSON, KML or
 // GPX file's features and the area to its polygons (AreaOutlineFromFile);
 // an unreadable file is refused. --corridor METRES, only with --area-from,
-// adds the corridor of that half-width around the file's lines.
-void AddTaskOptions(CLI::App &app, TaskFields &fields);
+// adds the corridor of that half-width around the file's lines. A --zoom
+// list ("16-18", "14,16") or a --dir list ("all", "North,East") goes into
+// `job` instead (a refused list ends the parse), a single zoom or direction
+// into `fields` as before.
+void AddTaskOptions(CLI::App &app, TaskFields &fields, JobChoice &job);
 
 // What a prepared task holds and which files it wrote, several lines, each
 // ending in "\n": total, tile ranges, block edges, workers, files, least
