@@ -12,6 +12,7 @@
 #include "platform/Ini.h"
 #include "platform/NumberFormat.h"
 #include "platform/OutputChecks.h"
+#include "task/AreaOutlineFile.h"
 
 namespace kestrane {
 namespace {
@@ -271,7 +272,7 @@ void WriteTileList(const DownloadTask &task) {
     return;
   const int32_t z = p.Zoom;
   const RowLatitudes latitudes(task.MinY, task.MaxY, z);
-  TileListWriter list(task.ListFilePath, task.TotalCount);
+  TileListWriter list(task.ListFilePath, task.InsideCount);
   std::string prefix; // "ks_X_"
   const std::string zoomSuffix =
       "_" + std::to_string(z) + "." + task.TileExtension() + ": ";
@@ -285,6 +286,8 @@ void WriteTileList(const DownloadTask &task) {
     AppendInt(prefix, x);
     prefix += '_';
     for (int32_t y = task.MinY; y <= task.MaxY; ++y) {
+      if (!task.IsInside(x, y))
+        continue; // only the tiles the task downloads are listed
       std::string &line = list.Line();
       line += prefix;
       AppendInt(line, y);
@@ -323,7 +326,7 @@ void WriteLogHeader(const DownloadTask &task) {
       lines.end(),
       {"All images' scope information are saved to " + task.ListFilePath, "",
        "Total count of images would be downloaded: " +
-           std::to_string(task.TotalCount),
+           std::to_string(task.InsideCount),
        "", "Download threads count: " + std::to_string(p.ThreadCount), "",
        "Zoom level: " + std::to_string(p.Zoom), "",
        "Dir=" + std::to_string(p.Dir), "", "path: " + p.Path, "",
@@ -382,6 +385,7 @@ void WriteTaskFiles(const DownloadTask &task) {
   // Start would continue without its log, so the next Start simply writes
   // them all again.
   CheckRoomForTileLists(task);
+  WriteAreaOutline(task);
   WriteTileList(task);
   WriteLogHeader(task);
   CreateFailedFile(task);
