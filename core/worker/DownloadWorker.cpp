@@ -179,6 +179,10 @@ void DownloadWorker::Walker::Run() {
       ++seqNo;
       if (seqNo % n != index)
         continue;
+      // A tile outside the outline is no part of the task: no request, no
+      // record, no placeholder; its position still counts in the walk.
+      if (!task_.IsInside(static_cast<int32_t>(x), static_cast<int32_t>(y)))
+        continue;
       if (seqNo <= skipCount) {
         ++w_.skipped_;
         continue;
@@ -412,10 +416,41 @@ int64_t ResumeSkipCount(const DownloadTask &task, int32_t index) {
          (int64_t{ty} - task.MinY) + 1;
 }
 
+namespace {
+
+// How many of the sequence numbers first..last are i modulo n (n > 0,
+// 0 <= i < n, first >= 1).
+int64_t WithResidue(int64_t first, int64_t last, int64_t n, int64_t i) {
+  if (last < first)
+    return 0;
+  const auto upTo = [&](int64_t s) { // of 0..s; s >= 0
+    return s < i ? 0 : (s - i) / n + 1;
+  };
+  return upTo(last) - upTo(first - 1);
+}
+
+// The inside tiles among sequence numbers 1..skip that are i modulo n.
+int64_t InsideUpTo(const DownloadTask &task, int64_t skip, int64_t n,
+                   int64_t i) {
+  const int64_t height = int64_t{task.MaxY} - task.MinY + 1;
+  int64_t count = 0;
+  for (int64_t x = task.MinX; x <= task.MaxX; ++x) {
+    const int64_t columnStart = (x - task.MinX) * height; // seq before it
+    if (columnStart >= skip)
+      break;
+    for (const RowRun &run : task.Inside.Column(static_cast<int32_t>(x)))
+      count += WithResidue(
+          columnStart + (run.First - task.MinY) + 1,
+          std::min(skip, columnStart + (run.Last - task.MinY) + 1), n, i);
+  }
+  return count;
+}
+
+} // namespace
+
 int64_t TilesDoneBefore(const DownloadTask &task) {
-  // Worker i takes the sequence numbers s with s % n == i; of 1..skip those
-  // are floor(skip / n) for i = 0, and floor((skip - i) / n) + 1 for the
-  // others when skip >= i.
+  // Worker i takes the sequence numbers s with s % n == i, and of those the
+  // tiles inside the outline.
   const int64_t n = std::max<int64_t>(1, task.Params.ThreadCount);
   int64_t done = 0;
   for (int32_t i = 0; i < n; ++i) {
@@ -423,7 +458,8 @@ int64_t TilesDoneBefore(const DownloadTask &task) {
         std::min<int64_t>(ResumeSkipCount(task, i), task.TotalCount);
     if (skip <= 0)
       continue;
-    done += i == 0 ? skip / n : (skip >= i ? (skip - i) / n + 1 : 0);
+    done += task.Inside.Everything() ? WithResidue(1, skip, n, i)
+                                     : InsideUpTo(task, skip, n, i);
   }
   return done;
 }
