@@ -22,6 +22,10 @@ struct TaskPreparation {
   // task is written: whether the task continues an earlier run, or nullopt
   // to refuse it (the callback has said why). Empty: a fresh task.
   std::function<std::optional<bool>(const CheckedTaskInput &)> Decide;
+  // The outline a fresh task is wanted inside (empty: the rectangle of the
+  // fields). A continued task reads its own from beside its project file
+  // (ReadAreaOutline); an outline file that cannot be read refuses it.
+  Outline Area;
 };
 
 // What preparing a task came to. Params is set once the checks passed and
