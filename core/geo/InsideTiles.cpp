@@ -67,15 +67,42 @@ double LatitudeAt(const LonLat &a, const LonLat &b, double lon) {
                           (b.Longitude - a.Longitude);
 }
 
+// Puts `items` in the order of their columns (0 .. columns - 1, given by
+// `column`) in O(items + columns), then each column's items in the order
+// `less` gives; returns where each column's items begin (columns + 1
+// entries). An outline of many corners gives many short columns: this keeps
+// the set-up in proportion to the outline's size.
+template <class T, class ColumnOf, class Less>
+std::vector<uint32_t> SortByColumn(std::vector<T> &items, size_t columns,
+                                   ColumnOf column, Less less) {
+  std::vector<uint32_t> starts(columns + 1, 0);
+  for (const T &item : items)
+    ++starts[column(item) + 1];
+  for (size_t c = 1; c <= columns; ++c)
+    starts[c] += starts[c - 1];
+  std::vector<T> sorted(items.size());
+  std::vector<uint32_t> next(starts.begin(), starts.end() - 1);
+  for (const T &item : items)
+    sorted[next[column(item)]++] = item;
+  for (size_t c = 0; c < columns; ++c)
+    if (starts[c + 1] - starts[c] > 1)
+      std::sort(sorted.begin() + starts[c], sorted.begin() + starts[c + 1],
+                less);
+  items.swap(sorted);
+  return starts;
+}
+
 // Collects, for one polygon, the rows its edges touch in each column and
 // where its edges cross each column's middle line.
 class PolygonScan {
 public:
   PolygonScan(const GridEdges &grid, std::vector<ColumnRun> &runs)
-      : grid_(grid), runs_(runs) {}
+      : grid_(grid), runs_(runs), southParity_(grid.Columns.size() - 1, 0) {}
 
   void Add(const OutlinePolygon &polygon) {
     crossings_.clear();
+    firstColumn_ = std::numeric_limits<int32_t>::max();
+    lastColumn_ = -1;
     AddRing(polygon.Outer);
     for (const OutlineRing &hole : polygon.Holes)
       AddRing(hole);
@@ -113,35 +140,73 @@ private:
         AddRows(c, std::min(l0, l1), std::max(l0, l1));
       const double middle = (west + east) / 2;
       if ((a.Longitude <= middle) != (b.Longitude <= middle))
-        crossings_.push_back({c, LatitudeAt(a, b, middle)});
+        AddCrossing(c, LatitudeAt(a, b, middle));
     }
+  }
+
+  // A crossing north of the block changes nothing in it; of those south of
+  // it only their count matters: whether the line enters the block inside.
+  void AddCrossing(int32_t column, double latitude) {
+    if (latitude > grid_.Rows.back())
+      return;
+    if (latitude < grid_.Rows.front()) {
+      uint8_t &parity = southParity_[static_cast<size_t>(column)];
+      if (parity == 0)
+        southColumns_.push_back(column);
+      parity ^= 1;
+      return;
+    }
+    crossings_.push_back({column, latitude});
+    firstColumn_ = std::min(firstColumn_, column);
+    lastColumn_ = std::max(lastColumn_, column);
   }
 
   // Along each column's middle line the polygon's inside lies between the
   // first and second crossing, the third and fourth, and so on (holes
-  // included, as their crossings are counted alike). A row that no edge
+  // included, as their crossings are counted alike); an odd count south of
+  // the block counts as one crossing at its south edge. A row that no edge
   // touches is wholly inside or wholly outside: inside exactly when its
   // middle lies between such a pair.
   void AddInterior() {
-    std::sort(crossings_.begin(), crossings_.end(),
-              [](const Crossing &l, const Crossing &r) {
-                return l.Column != r.Column ? l.Column < r.Column
-                                            : l.Latitude < r.Latitude;
-              });
-    for (size_t i = 0; i + 1 < crossings_.size(); i += 2) {
-      const Crossing &south = crossings_[i];
-      const Crossing &north = crossings_[i + 1];
-      if (south.Column != north.Column) {
-        --i; // an odd count: only a ring that does not close gives one
-        continue;
-      }
-      AddRows(south.Column, south.Latitude, north.Latitude);
+    for (const int32_t c : southColumns_) {
+      uint8_t &parity = southParity_[static_cast<size_t>(c)];
+      if (parity == 0)
+        continue; // listed twice: its count went odd again
+      parity = 0;
+      crossings_.push_back({c, grid_.Rows.front()});
+      firstColumn_ = std::min(firstColumn_, c);
+      lastColumn_ = std::max(lastColumn_, c);
+    }
+    southColumns_.clear();
+    if (crossings_.empty())
+      return;
+    const int32_t base = firstColumn_;
+    const std::vector<uint32_t> starts = SortByColumn(
+        crossings_, static_cast<size_t>(lastColumn_ - base + 1),
+        [base](const Crossing &k) {
+          return static_cast<size_t>(k.Column - base);
+        },
+        [](const Crossing &l, const Crossing &r) {
+          return l.Latitude < r.Latitude;
+        });
+    for (size_t c = 0; c + 1 < starts.size(); ++c) {
+      // An odd count (a ring crossing the block's north edge) leaves the
+      // line inside up to that edge.
+      for (uint32_t i = starts[c]; i < starts[c + 1]; i += 2)
+        AddRows(base + static_cast<int32_t>(c), crossings_[i].Latitude,
+                i + 1 < starts[c + 1] ? crossings_[i + 1].Latitude
+                                      : grid_.Rows.back());
     }
   }
 
   const GridEdges &grid_;
   std::vector<ColumnRun> &runs_;
-  std::vector<Crossing> crossings_;
+  std::vector<Crossing> crossings_; // those within the block's rows
+  int32_t firstColumn_ = 0, lastColumn_ = -1;
+  // Per column, whether an odd count of crossings lies south of the block,
+  // and the columns where one came.
+  std::vector<uint8_t> southParity_;
+  std::vector<int32_t> southColumns_;
 };
 
 } // namespace
@@ -184,27 +249,24 @@ InsideTiles::InsideTiles(const Outline &outline, const GridBlock &block)
   for (const OutlinePolygon &polygon : outline)
     scan.Add(polygon);
 
-  std::sort(
-      runs.begin(), runs.end(), [](const ColumnRun &l, const ColumnRun &r) {
-        return l.Column != r.Column ? l.Column < r.Column : l.First < r.First;
-      });
   const auto columns =
       static_cast<size_t>(int64_t{block.MaxX} - block.MinX + 1);
+  const std::vector<uint32_t> byColumn = SortByColumn(
+      runs, columns,
+      [](const ColumnRun &r) { return static_cast<size_t>(r.Column); },
+      [](const ColumnRun &l, const ColumnRun &r) { return l.First < r.First; });
   starts_.assign(columns + 1, 0);
   count_ = 0;
-  for (size_t i = 0; i < runs.size();) {
-    const ColumnRun &start = runs[i];
-    RowRun merged{start.First, start.Last};
-    for (++i; i < runs.size() && runs[i].Column == start.Column &&
-              runs[i].First <= merged.Last + 1;
-         ++i)
-      merged.Last = std::max(merged.Last, runs[i].Last);
-    runs_.push_back({block.MinY + merged.First, block.MinY + merged.Last});
-    count_ += int64_t{merged.Last} - merged.First + 1;
-    ++starts_[static_cast<size_t>(start.Column) + 1];
+  for (size_t c = 0; c < columns; ++c) {
+    for (uint32_t i = byColumn[c]; i < byColumn[c + 1];) {
+      RowRun merged{runs[i].First, runs[i].Last};
+      for (++i; i < byColumn[c + 1] && runs[i].First <= merged.Last + 1; ++i)
+        merged.Last = std::max(merged.Last, runs[i].Last);
+      runs_.push_back({block.MinY + merged.First, block.MinY + merged.Last});
+      count_ += int64_t{merged.Last} - merged.First + 1;
+    }
+    starts_[c + 1] = static_cast<uint32_t>(runs_.size());
   }
-  for (size_t c = 1; c <= columns; ++c)
-    starts_[c] += starts_[c - 1];
 }
 
 bool InsideTiles::Contains(int32_t x, int32_t y) const {
