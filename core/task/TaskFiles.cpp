@@ -285,17 +285,18 @@ void WriteTileList(const DownloadTask &task) {
     prefix = "ks_";
     AppendInt(prefix, x);
     prefix += '_';
-    for (int32_t y = task.MinY; y <= task.MaxY; ++y) {
-      if (!task.IsInside(x, y))
-        continue; // only the tiles the task downloads are listed
-      std::string &line = list.Line();
-      line += prefix;
-      AppendInt(line, y);
-      line += zoomSuffix;
-      line += longitudes;
-      latitudes.Append(line, y);
-      list.EndLine();
-    }
+    // Only the tiles the task downloads are listed: the column's runs of
+    // rows inside its outline.
+    for (const RowRun &run : task.Inside.Column(x))
+      for (int32_t y = run.First; y <= run.Last; ++y) {
+        std::string &line = list.Line();
+        line += prefix;
+        AppendInt(line, y);
+        line += zoomSuffix;
+        line += longitudes;
+        latitudes.Append(line, y);
+        list.EndLine();
+      }
   }
   list.Finish();
 }
