@@ -41,7 +41,7 @@ place() {
 read -r left bottom <<<"$(place 0.5 0.5)"
 read -r right top <<<"$(place $((nx - 1)).5 $((ny - 1)).5)"
 area=(--left "$left" --right "$right" --top "$top" --bottom "$bottom"
-  --zoom $z --dir North)
+  --zoom "$z" --dir North)
 out=$work/out
 mkdir -p "$out"
 "$work/bin/kestrane-cli" plan --task s --path "$out" "${area[@]}" \
