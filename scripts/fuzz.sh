@@ -18,14 +18,14 @@ done
 
 dir=${KESTRANE_FUZZ_BUILD:-build-fuzz}
 targets=(fuzz_ini fuzz_ftl fuzz_numbers fuzz_http fuzz_jpeg)
-targets+=(fuzz_large fuzz_area)
+targets+=(fuzz_large fuzz_area fuzz_outline)
 # Targets that read their input as a file get inputs up to 1 MiB, the bound
 # of a project file; an area file up to 64 KiB (GDAL reads each whole); the
 # others 4 KiB.
 max_len() {
   case "$1" in
   fuzz_ini | fuzz_ftl | fuzz_large) echo 1048576 ;;
-  fuzz_area) echo 65536 ;;
+  fuzz_area | fuzz_outline) echo 65536 ;;
   *) echo 4096 ;;
   esac
 }

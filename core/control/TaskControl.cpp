@@ -103,7 +103,7 @@ void TaskControl::SaveAndAbandon() {
 
 TaskProgress TaskControl::Progress() const {
   TaskProgress p = released_;
-  p.Total = task_ ? task_->TotalCount : 0;
+  p.Total = task_ ? task_->InsideCount : 0;
   p.Skipped = doneBefore_;
   for (const auto &t : threads_)
     AddCounts(p, t->TileCounts());

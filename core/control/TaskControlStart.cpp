@@ -51,7 +51,7 @@ bool TaskControl::Start(const TaskFields &typed) {
   // Held until the task ends (or the process does).
   taskLock_ = std::move(lock);
   const int64_t from = env_.BackgroundWritesFrom;
-  if (from > 0 && task_->TotalCount >= from) {
+  if (from > 0 && task_->InsideCount >= from) {
     // Many tile lists: written off this thread, the window keeps painting.
     SetState(TaskState::Preparing);
     writes_ = std::async(std::launch::async,
@@ -207,7 +207,7 @@ bool TaskControl::PreparationPending() {
 
 void TaskControl::FinishStart() {
   LoadPanes();
-  totalLabel_ = "Total images: " + GroupDigits(task_->TotalCount);
+  totalLabel_ = "Total images: " + GroupDigits(task_->InsideCount);
   if (env_.View)
     env_.View->TotalLabelChanged(totalLabel_);
   SetState(TaskState::Running);

@@ -4,6 +4,7 @@
 #include <exception>
 #include <utility>
 
+#include "task/AreaOutlineFile.h"
 #include "task/TaskFiles.h"
 
 namespace kestrane {
@@ -61,7 +62,15 @@ PreparedTask PrepareTask(const TaskPreparation &preparation,
     continueTask = *decided;
   }
   out.Params = ParametersFor(check.Input, preparation.Config, continueTask);
-  out.Params->Area = preparation.Fields.Area;
+  try {
+    out.Params->Area = continueTask
+                           ? ReadAreaOutline(AreaOutlinePath(*out.Params))
+                           : preparation.Fields.Area;
+  } catch (const KError &e) {
+    Tell(messages, e.what());
+    Tell(messages, kCreateFailure);
+    return out;
+  }
   TaskEnvironment env = preparation.Env;
   env.Hosts = preparation.Config.Hosts;
   out.Task = BuildTask(*out.Params, env, messages);

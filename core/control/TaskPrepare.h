@@ -14,6 +14,9 @@ namespace kestrane {
 // What preparing a task needs: the fields as typed, the settings (tile
 // hosts and proxy) and the task's environment (its Hosts are taken from
 // the settings).
+// A fresh task is wanted inside Fields.Area (empty: the rectangle of the
+// fields); a continued one reads its own outline from beside its project
+// file (ReadAreaOutline), and an outline file that cannot be read refuses it.
 struct TaskPreparation {
   TaskFields Fields;
   Settings Config;

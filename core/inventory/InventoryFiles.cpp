@@ -97,19 +97,25 @@ void WriteMissingList(const DownloadTask &task, const TaskInventory &inventory,
 namespace kestrane {
 
 std::vector<std::string> InventorySummaryLines(const InventoryCounts &c) {
-  return {"Tiles in the block: " + std::to_string(c.Total),
-          "Stored: " + std::to_string(c.Stored),
-          "Placeholders: " + std::to_string(c.Placeholder),
-          "Damaged: " + std::to_string(c.Damaged),
-          "Missing: " + std::to_string(c.Missing),
-          "Side files: " + std::to_string(c.SideFiles)};
+  std::vector<std::string> lines = {"Tiles in the block: " +
+                                    std::to_string(c.Total + c.Outside)};
+  if (c.Outlined)
+    lines.push_back("Outside the outline: " + std::to_string(c.Outside));
+  lines.insert(lines.end(), {"Stored: " + std::to_string(c.Stored),
+                             "Placeholders: " + std::to_string(c.Placeholder),
+                             "Damaged: " + std::to_string(c.Damaged),
+                             "Missing: " + std::to_string(c.Missing),
+                             "Side files: " + std::to_string(c.SideFiles)});
+  return lines;
 }
 
 std::string InventorySummaryLine(const InventoryCounts &c) {
   return std::to_string(c.Stored) + " of " + std::to_string(c.Total) +
          " tiles stored, " + std::to_string(c.Placeholder) + " placeholders, " +
          std::to_string(c.Damaged) + " damaged, " + std::to_string(c.Missing) +
-         " missing, " + std::to_string(c.SideFiles) + " side files";
+         " missing, " + std::to_string(c.SideFiles) + " side files" +
+         (c.Outlined ? ", " + std::to_string(c.Outside) + " outside the outline"
+                     : std::string());
 }
 
 } // namespace kestrane

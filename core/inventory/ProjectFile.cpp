@@ -6,6 +6,7 @@
 
 #include "platform/Files.h"
 #include "platform/Ini.h"
+#include "task/AreaOutlineFile.h"
 #include "task/Settings.h"
 
 namespace kestrane {
@@ -75,6 +76,9 @@ LoadedTask LoadTask(const std::string &projectFile, TaskEnvironment env) {
       ParametersFor(check.Input, Settings{}, /*continueTask=*/true);
   // The file's own name, whatever its extension.
   p.TaskFileName = fields.TaskName;
+  // The outline beside it, when there is one; one that cannot be read
+  // refuses the task with its own error, which names the outline file.
+  p.Area = ReadAreaOutline(AreaOutlinePath(p));
   try {
     return LoadedTask{DownloadTask(std::move(p), std::move(env)), projectFile};
   } catch (const KError &) {

@@ -118,6 +118,8 @@ private:
     if (i < band_.Begin || i >= band_.End)
       return; // looked at with another band
     const int64_t k = i - band_.Begin;
+    if (!planes_.IsInside(k))
+      return; // no tile of the task
     if (n.Kind == TileNameKind::Crashed)
       planes_.Crashed.Set(k);
     else if (n.Kind == TileNameKind::Invalid)
@@ -194,7 +196,7 @@ bool DecodeCheck(const DownloadTask &task, const InventoryOptions &options,
           stop.Request();
           return;
         }
-        if (!planes.File.Get(k) || planes.Damaged.Get(k))
+        if (!planes.File.Get(k) || planes.Damaged.Get(k) || !planes.IsInside(k))
           continue;
         int32_t x = 0, y = 0;
         TileAt(task, band.Begin + k, &x, &y);
@@ -230,13 +232,29 @@ bool DecodeCheck(const DownloadTask &task, const InventoryOptions &options,
   return !stop.Requested();
 }
 
+// The tiles of the band inside the task's outline, when it has one.
+void MarkInside(const DownloadTask &task, WalkBand band, BlockPlanes &planes) {
+  if (!planes.Outlined)
+    return;
+  const int64_t rows = int64_t{task.MaxY} - task.MinY + 1;
+  const auto firstX = static_cast<int32_t>(task.MinX + band.Begin / rows);
+  const auto lastX = static_cast<int32_t>(task.MinX + (band.End - 1) / rows);
+  for (int32_t x = firstX; x <= lastX; ++x)
+    for (const RowRun &run : task.Inside.Column(x))
+      for (int32_t y = run.First; y <= run.Last; ++y) {
+        const int64_t i = WalkIndex(task, x, y);
+        if (i >= band.Begin && i < band.End)
+          planes.Inside.Set(i - band.Begin);
+      }
+}
+
 } // namespace
 
 InventoryWalk::InventoryWalk(const DownloadTask &task, InventoryOptions options)
     : task_(task), options_(std::move(options)),
       bandTiles_(options_.BandTiles > 0 ? options_.BandTiles
                                         : kInventoryBandTiles) {
-  counts_.Total = task.TotalCount;
+  counts_.Total = task.InsideCount;
 }
 
 InventoryWalk::~InventoryWalk() = default;
@@ -251,8 +269,9 @@ bool InventoryWalk::Look(int64_t band) {
       band * bandTiles_,
       std::min<int64_t>(task_.TotalCount, (band + 1) * bandTiles_)};
   planes_.reset(); // the band before goes first
-  planes_ = std::make_unique<BlockPlanes>(b.Size());
+  planes_ = std::make_unique<BlockPlanes>(b.Size(), !task_.Inside.Everything());
   heldTiles_ = b.Size();
+  MarkInside(task_, b, *planes_);
   if (!FolderScan(task_, options_, b, *planes_).Run() ||
       (options_.Decode && !DecodeCheck(task_, options_, b, *planes_)))
     return false;
@@ -275,6 +294,12 @@ void InventoryWalk::Count() {
   const BlockPlanes &p = *planes_;
   InventoryCounts &c = counts_;
   int64_t files = 0;
+  int64_t inside = heldTiles_;
+  if (p.Outlined) {
+    inside = 0;
+    for (size_t w = 0; w < p.Inside.Words(); ++w)
+      inside += std::popcount(p.Inside.Word(w));
+  }
   for (size_t w = 0; w < p.File.Words(); ++w) {
     const uint64_t blank = p.Blank.Word(w);
     const uint64_t damaged = p.Damaged.Word(w) & ~blank;
@@ -284,7 +309,8 @@ void InventoryWalk::Count() {
     c.SideFiles += std::popcount(p.Crashed.Word(w) | p.Invalid.Word(w));
     files += std::popcount(p.File.Word(w) | blank | damaged);
   }
-  c.Missing += heldTiles_ - files;
+  c.Missing += inside - files;
+  c.Outside += heldTiles_ - inside;
 }
 
 // Hands over the tiles of the band held that are not stored or have a side
@@ -297,7 +323,7 @@ bool InventoryWalk::Visit(const ProblemVisitor &visit) const {
       return false;
     const int64_t first = static_cast<int64_t>(w) * 64;
     const int64_t left = heldTiles_ - first;
-    uint64_t problems = ~StoredClean(p, w);
+    uint64_t problems = ~StoredClean(p, w) & p.InsideWord(w);
     if (left < 64)
       problems &= (uint64_t{1} << left) - 1;
     for (; problems != 0; problems &= problems - 1) {
@@ -318,7 +344,8 @@ bool InventoryWalk::Visit(const ProblemVisitor &visit) const {
 
 bool InventoryWalk::Run(const ProblemVisitor &visit) {
   counts_ = InventoryCounts{};
-  counts_.Total = task_.TotalCount;
+  counts_.Total = task_.InsideCount;
+  counts_.Outlined = !task_.Inside.Everything();
   for (int64_t band = 0; band < Bands(); ++band) {
     if (!Look(band))
       return false;

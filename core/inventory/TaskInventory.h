@@ -28,9 +28,14 @@ struct InventoryTile {
   bool Invalid = false; // a ".invalid" side file stands beside it
 };
 
+// The tiles of the task: those of the block inside its outline (every tile
+// of a block without one). A tile outside the outline is neither stored nor
+// missing, whatever its folder holds; it is counted in Outside alone.
 struct InventoryCounts {
   int64_t Total = 0, Stored = 0, Placeholder = 0, Damaged = 0, Missing = 0;
   int64_t SideFiles = 0; // tiles with a ".crashed" or ".invalid" beside them
+  bool Outlined = false; // the task has an outline
+  int64_t Outside = 0;   // tiles of the block outside it
   bool Complete() const { return Stored == Total; }
 };
 
@@ -163,10 +168,13 @@ inline int64_t ViewRows(const DownloadTask &t) {
 
 // The counts one to a line, as `kestrane-cli audit` and the end of a
 // download print them: "Tiles in the block: 108", "Stored: 95",
-// "Placeholders: 10", "Damaged: 0", "Missing: 3", "Side files: 2".
+// "Placeholders: 10", "Damaged: 0", "Missing: 3", "Side files: 2"; a task
+// with an outline has "Outside the outline: 20" after the first line, which
+// then counts the whole block.
 std::vector<std::string> InventorySummaryLines(const InventoryCounts &c);
 // The same counts in one line, for a progress line: "95 of 108 tiles
-// stored, 10 placeholders, 0 damaged, 3 missing, 2 side files".
+// stored, 10 placeholders, 0 damaged, 3 missing, 2 side files", then ", 20
+// outside the outline" for a task with one.
 std::string InventorySummaryLine(const InventoryCounts &c);
 
 } // namespace kestrane

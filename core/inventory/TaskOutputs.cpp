@@ -8,6 +8,7 @@
 #include "inventory/TaskInventory.h"
 #include "platform/Files.h"
 #include "platform/OutputChecks.h"
+#include "task/AreaOutlineFile.h"
 
 namespace kestrane {
 
@@ -66,6 +67,7 @@ const char *OwnFileAt(const DownloadTask &task, const std::string &output) {
       {task.Params.Path + task.Params.TaskFileName, "the project file"},
       {task.LogFilePath, "the task's log"},
       {task.FailedFilePath, "the task's failed-tile list"},
+      {AreaOutlinePath(task.Params), "the task's area outline"},
   };
   for (const auto &[path, what] : own)
     if (SamePlace(output, folder, path))

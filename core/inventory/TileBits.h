@@ -28,16 +28,23 @@ private:
 };
 
 // What the folder listing found for each tile. A tile with none of File,
-// Blank and Damaged has no file.
+// Blank and Damaged has no file. For a task with an outline, Inside holds
+// the tiles inside it (the listing keeps none of the others).
 struct BlockPlanes {
-  explicit BlockPlanes(int64_t tiles)
+  BlockPlanes(int64_t tiles, bool outlined)
       : File(tiles), Blank(tiles), Damaged(tiles), Crashed(tiles),
-        Invalid(tiles) {}
+        Invalid(tiles), Inside(outlined ? tiles : 0), Outlined(outlined) {}
+  uint64_t InsideWord(size_t w) const {
+    return Outlined ? Inside.Word(w) : ~uint64_t{0};
+  }
+  bool IsInside(int64_t i) const { return !Outlined || Inside.Get(i); }
   BitPlane File;    // a regular file that is not the placeholder
   BitPlane Blank;   // byte for byte the placeholder
   BitPlane Damaged; // a file that cannot be a tile (set with File)
   BitPlane Crashed; // ".crashed" beside it
   BitPlane Invalid; // ".invalid" beside it
+  BitPlane Inside;  // inside the outline (empty: no outline)
+  const bool Outlined;
 };
 
 // The part of the workers' walk whose planes are held at once: walk

@@ -173,6 +173,32 @@ bool FindProblems(const DownloadTask &task, const JoinOptions &options,
   });
 }
 
+// The tiles outside the task's outline are no part of the picture: their
+// cells are left as no data, as a missing tile's are, whatever the tile
+// folder holds there. Returns how many they are.
+int64_t LeaveOutOutside(const DownloadTask &task, int64_t columns,
+                        CellStates &problems) {
+  if (task.Inside.Everything())
+    return 0;
+  int64_t outside = 0;
+  const auto leaveOut = [&](int32_t x, int32_t y) {
+    const ViewCell cell = ViewPlacement(task, x, y);
+    problems.Set(cell.Row * columns + cell.Column, TileState::Missing);
+    ++outside;
+  };
+  for (int32_t x = task.MinX; x <= task.MaxX; ++x) {
+    int32_t y = task.MinY;
+    for (const RowRun &run : task.Inside.Column(x)) {
+      for (; y < run.First; ++y)
+        leaveOut(x, y);
+      y = run.Last + 1;
+    }
+    for (; y <= task.MaxY; ++y)
+      leaveOut(x, y);
+  }
+  return outside;
+}
+
 } // namespace
 
 std::vector<std::string> JoinResult::Lines() const {
@@ -195,6 +221,8 @@ std::vector<std::string> JoinResult::Lines() const {
                   std::to_string(Carried) + ", re-encoded " +
                   std::to_string(Reencoded) + ")");
   lines.push_back("Missing: " + std::to_string(Missing));
+  if (Outside > 0)
+    lines.push_back("Outside the outline: " + std::to_string(Outside));
   lines.push_back("Placeholder: " + std::to_string(Placeholder));
   lines.push_back("Damaged: " + std::to_string(Damaged));
   lines.push_back("Overview levels: " + std::to_string(OverviewLevels));
@@ -254,6 +282,8 @@ JoinResult JoinTiles(const std::string &projectFile, std::string outputFile,
     result.Cancelled = true;
     return result;
   }
+  result.Outside = LeaveOutOutside(task, result.Columns, problems);
+  notStored += result.Outside;
   PictureInput input{task, problems};
   double average = 0;
   ChooseSampling(task, result.Columns, result.Rows, problems, input.HSampling,
@@ -276,6 +306,8 @@ JoinResult JoinTiles(const std::string &projectFile, std::string outputFile,
     result.Cancelled = true;
     return result;
   }
+  // The writers counted the cells left out among the missing tiles.
+  result.Missing -= result.Outside;
   // Whatever came to stand at the output meanwhile is still not replaced.
   RefuseNonFileOutput(outputFile);
   if (const int e = out.Commit(); e != 0)

@@ -50,12 +50,13 @@ struct JoinResult {
   int64_t Carried = 0;           // JPEG tiles written as they are
   int64_t Reencoded = 0;         // tiles decoded and encoded once
   int64_t Missing = 0, Placeholder = 0, Damaged = 0;
+  int64_t Outside = 0;    // tiles outside the task's outline: no data
   int OverviewLevels = 0; // reduced levels, or lower zooms of MBTiles
   bool BigTiff = false;
   bool Georeferenced = false; // EPSG:3857 keys (North tasks)
   bool Cancelled = false;     // stopped; no output was left
   int64_t Joined() const { return Carried + Reencoded; }
-  bool Complete() const { return !Cancelled && Joined() == Total; }
+  bool Complete() const { return !Cancelled && Joined() == Total - Outside; }
   // The lines the window's pane and the command line's output show.
   std::vector<std::string> Lines() const;
 };

@@ -55,12 +55,17 @@ struct DownloadTask::Layout {
   std::string DirLetter;
   int32_t QuadDigitNW = 0, QuadDigitNE = 0, QuadDigitSW = 0, QuadDigitSE = 0;
   std::string LogFilePath, FailedFilePath, ListFilePath, TileFolder;
+  InsideTiles Inside;
 
   explicit Layout(const TaskParameters &p) {
     CheckGeometryInputs(p);
     SetTileRanges(p);
     SetDirection(p.Dir);
     SetFilePaths(p);
+    Inside = InsideTiles(p.Area, GridBlock{MinX, MinY, MaxX, MaxY, p.Zoom});
+    if (Inside.Count() == 0)
+      throw KError(ErrorCause::InputRefused,
+                   "The outline holds no tile of the area's block.");
   }
 
 private:
@@ -149,7 +154,9 @@ DownloadTask::DownloadTask(const Layout &layout, const TaskParameters &params,
       QuadDigitNW(layout.QuadDigitNW), QuadDigitNE(layout.QuadDigitNE),
       QuadDigitSW(layout.QuadDigitSW), QuadDigitSE(layout.QuadDigitSE),
       LogFilePath(layout.LogFilePath), FailedFilePath(layout.FailedFilePath),
-      ListFilePath(layout.ListFilePath), TileFolder(layout.TileFolder) {}
+      ListFilePath(layout.ListFilePath), TileFolder(layout.TileFolder),
+      Inside(layout.Inside),
+      InsideCount(static_cast<int32_t>(layout.Inside.Count())) {}
 
 DownloadTask
 DownloadTask::WithResumePositions(const ResumePositions &resume) const {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "geo/InsideTiles.h"
 #include "geo/Outline.h"
 #include "platform/DateTime.h"
 #include "platform/Errors.h"
@@ -74,7 +75,8 @@ class DownloadTask {
 public:
   // Throws KError(InputRefused) for an area of more tiles than a task holds
   // ("The area is too large: ... tiles.", the message to show) and for
-  // inputs the tile grid is not defined for; either way no task exists.
+  // inputs the tile grid is not defined for, including an outline that
+  // crosses the 180th meridian; either way no task exists.
   explicit DownloadTask(TaskParameters params, TaskEnvironment env = {},
                         const ResumePositions &resume = {});
 
@@ -105,6 +107,13 @@ public:
   const std::string FailedFilePath;
   const std::string ListFilePath;
   const std::string TileFolder;
+  // The tiles of the block inside Params.Area (every tile without one), and
+  // how many they are: what the task downloads, counts and lists. The
+  // workers walk the whole block, so positions keep their meaning, and
+  // pass over the tiles outside.
+  const InsideTiles Inside;
+  const int32_t InsideCount;
+  bool IsInside(int32_t x, int32_t y) const { return Inside.Contains(x, y); }
 
 private:
   struct Layout; // what the parameters give, computed before the members

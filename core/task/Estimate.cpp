@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "geo/InsideTiles.h"
 #include "geo/TileGrid.h"
 
 namespace kestrane {
@@ -53,7 +54,7 @@ std::string CompactText(int64_t milliseconds) {
 } // namespace
 
 AreaEstimate EstimateArea(double left, double right, double top, double bottom,
-                          int32_t zoom) {
+                          int32_t zoom, const Outline &area) {
   int32_t minX = LongitudeToTileX(left, zoom);
   int32_t maxX = LongitudeToTileX(right, zoom);
   int32_t minY = LatitudeToTileY(bottom, zoom);
@@ -65,7 +66,10 @@ AreaEstimate EstimateArea(double left, double right, double top, double bottom,
   AreaEstimate e;
   e.Columns = int64_t{maxX} - minX + 1;
   e.Rows = int64_t{maxY} - minY + 1;
-  e.Tiles = e.Columns * e.Rows;
+  e.Tiles =
+      area.empty()
+          ? e.Columns * e.Rows
+          : InsideTiles(area, GridBlock{minX, minY, maxX, maxY, zoom}).Count();
   e.Workers = static_cast<int32_t>(std::min<int64_t>(8, e.Tiles));
   e.LeastMilliseconds =
       LeastPacedMilliseconds(e.Tiles, e.Workers, kPauseAfterStored.count(),

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "geo/Outline.h"
+
 namespace kestrane {
 
 // The workers' pacing as a task's estimate counts it: the pause after each
@@ -18,7 +20,8 @@ inline constexpr std::chrono::milliseconds kWorkerStartOffset{100};
 struct AreaEstimate {
   int64_t Columns = 0;
   int64_t Rows = 0;
-  int64_t Tiles = 0;   // Columns x Rows, not capped at 32 bits
+  int64_t Tiles = 0;   // the tiles to download: Columns x Rows, not capped
+                       // at 32 bits, or those inside the outline
   int32_t Workers = 0; // 8, or the tile count when that is smaller
   int64_t LeastMilliseconds = 0;
 };
@@ -26,8 +29,11 @@ struct AreaEstimate {
 // The block of an area given by its edges in degrees (longitudes in
 // -180..180, latitudes in -85..85, zoom in kMinZoom..kMaxZoom; the caller
 // has checked them). The tile ranges are those the task's set-up computes.
+// With an outline, Tiles counts the tiles of the block inside it (see
+// InsideTiles; an outline crossing the 180th meridian throws its
+// KError(InputRefused)), and the time is theirs.
 AreaEstimate EstimateArea(double left, double right, double top, double bottom,
-                          int32_t zoom);
+                          int32_t zoom, const Outline &area = {});
 
 // The least time a pacing allows: the largest worker share times the pause
 // after each stored tile, plus the start offset for each worker after the

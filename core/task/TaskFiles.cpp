@@ -12,6 +12,7 @@
 #include "platform/Ini.h"
 #include "platform/NumberFormat.h"
 #include "platform/OutputChecks.h"
+#include "task/AreaOutlineFile.h"
 
 namespace kestrane {
 namespace {
@@ -271,7 +272,7 @@ void WriteTileList(const DownloadTask &task) {
     return;
   const int32_t z = p.Zoom;
   const RowLatitudes latitudes(task.MinY, task.MaxY, z);
-  TileListWriter list(task.ListFilePath, task.TotalCount);
+  TileListWriter list(task.ListFilePath, task.InsideCount);
   std::string prefix; // "ks_X_"
   const std::string zoomSuffix =
       "_" + std::to_string(z) + "." + task.TileExtension() + ": ";
@@ -284,15 +285,18 @@ void WriteTileList(const DownloadTask &task) {
     prefix = "ks_";
     AppendInt(prefix, x);
     prefix += '_';
-    for (int32_t y = task.MinY; y <= task.MaxY; ++y) {
-      std::string &line = list.Line();
-      line += prefix;
-      AppendInt(line, y);
-      line += zoomSuffix;
-      line += longitudes;
-      latitudes.Append(line, y);
-      list.EndLine();
-    }
+    // Only the tiles the task downloads are listed: the column's runs of
+    // rows inside its outline.
+    for (const RowRun &run : task.Inside.Column(x))
+      for (int32_t y = run.First; y <= run.Last; ++y) {
+        std::string &line = list.Line();
+        line += prefix;
+        AppendInt(line, y);
+        line += zoomSuffix;
+        line += longitudes;
+        latitudes.Append(line, y);
+        list.EndLine();
+      }
   }
   list.Finish();
 }
@@ -323,7 +327,7 @@ void WriteLogHeader(const DownloadTask &task) {
       lines.end(),
       {"All images' scope information are saved to " + task.ListFilePath, "",
        "Total count of images would be downloaded: " +
-           std::to_string(task.TotalCount),
+           std::to_string(task.InsideCount),
        "", "Download threads count: " + std::to_string(p.ThreadCount), "",
        "Zoom level: " + std::to_string(p.Zoom), "",
        "Dir=" + std::to_string(p.Dir), "", "path: " + p.Path, "",
@@ -382,6 +386,7 @@ void WriteTaskFiles(const DownloadTask &task) {
   // Start would continue without its log, so the next Start simply writes
   // them all again.
   CheckRoomForTileLists(task);
+  WriteAreaOutline(task);
   WriteTileList(task);
   WriteLogHeader(task);
   CreateFailedFile(task);

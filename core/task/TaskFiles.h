@@ -27,14 +27,16 @@ void WriteLogHeader(const DownloadTask &task); // header, or continuation marker
 void CreateFailedFile(
     const DownloadTask &task); // empty, nothing when continued
 
-// The four, the project file last, then the removal of the temporary files
+// The outline file (WriteAreaOutline) and the four, the project file last,
+// then the removal of the temporary files
 // that a run killed in mid-write left beside the tiles and the task's files.
 // Tile lists of more than 1 GB that their disk has no room for are refused
 // before any file is written (KError(CannotWrite) naming both sizes).
 void WriteTaskFiles(const DownloadTask &task);
 
 // The bytes WriteTileList writes for the task, every list file together; 0
-// when it writes none.
+// when it writes none. For a task with an outline, the most it can write:
+// the lines of the whole block.
 uint64_t TileListBytes(const DownloadTask &task);
 // Throws KError(CannotWrite, "Cannot create file <the first list>: it
 // needs ..., and the disk has ... free") when the task's tile lists are

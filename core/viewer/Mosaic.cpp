@@ -1,6 +1,7 @@
 #include "viewer/Mosaic.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace kestrane {
 
@@ -47,8 +48,10 @@ Pixels MosaicThumb(const Pixels &decoded, int thumbSize) {
   return Shrink(decoded, thumbSize);
 }
 
-MosaicFill::MosaicFill(int64_t columns, int64_t rows, int64_t step)
-    : columns_(columns), rows_(rows), step_(step) {}
+MosaicFill::MosaicFill(int64_t columns, int64_t rows, int64_t step,
+                       std::function<bool(int64_t)> outside)
+    : columns_(columns), rows_(rows), step_(step),
+      outside_(std::move(outside)) {}
 
 void MosaicFill::SetProblems(std::shared_ptr<const ProblemMap> problems) {
   std::lock_guard lock(mutex_);
@@ -61,6 +64,8 @@ void MosaicFill::Add(const std::vector<int64_t> &cells) {
 }
 
 bool MosaicFill::HasPicture(int64_t cell) const {
+  if (outside_ && outside_(cell))
+    return false;
   const CellMark *m = problems_->Find(cell);
   return m == nullptr || m->State == TileState::Stored ||
          m->State == TileState::Placeholder;

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -46,11 +47,15 @@ Pixels MosaicThumb(const Pixels &decoded, int thumbSize);
 
 // Which cells the mosaic still has to read: first the cells whose files
 // changed, then every cell the mosaic samples, row by row, skipping the
-// cells the inventory knows to have no picture. Waits for the first
-// inventory. Safe to call from several threads.
+// cells the inventory knows to have no picture and the cells outside the
+// task's outline. Waits for the first inventory. Safe to call from several
+// threads.
 class MosaicFill {
 public:
-  MosaicFill(int64_t columns, int64_t rows, int64_t step);
+  // `outside` (when given) tells the cells outside the outline; it is
+  // called under the fill's lock and must not call back.
+  MosaicFill(int64_t columns, int64_t rows, int64_t step,
+             std::function<bool(int64_t)> outside = {});
 
   // The inventory to skip by; the first one starts the walk.
   void SetProblems(std::shared_ptr<const ProblemMap> problems);
@@ -67,6 +72,7 @@ private:
 
   mutable std::mutex mutex_;
   int64_t columns_, rows_, step_;
+  std::function<bool(int64_t)> outside_;
   std::shared_ptr<const ProblemMap> problems_;
   std::vector<int64_t> again_;
   int64_t column_ = 0, row_ = 0; // the walk's next cell

@@ -16,9 +16,11 @@ ViewerSession::ViewerSession(LoadedTask task, SessionHooks hooks,
     : task_(std::move(task)), grid_(task_.Task), hooks_(std::move(hooks)),
       cache_(limits.CacheBytes),
       mosaic_(grid_.Columns(), grid_.Rows(), limits.MosaicSide),
-      fill_(grid_.Columns(), grid_.Rows(), mosaic_.Step()),
+      fill_(grid_.Columns(), grid_.Rows(), mosaic_.Step(),
+            [this](int64_t cell) { return Outside(cell); }),
       overviewSide_(limits.MosaicSide), inbox_(std::make_shared<Inbox>()) {
   inbox_->Session = this;
+  ShowOutsideAsGround();
   if (!hooks_.Decode)
     hooks_.Decode = DecodeJpeg;
   int threads = limits.Threads;
@@ -26,6 +28,26 @@ ViewerSession::ViewerSession(LoadedTask task, SessionHooks hooks,
     threads = std::max(1u, std::thread::hardware_concurrency());
   for (int i = 0; i < threads; ++i)
     threads_.emplace_back([this] { Work(); });
+}
+
+bool ViewerSession::Outside(int64_t cell) const {
+  const DownloadTask &task = task_.Task;
+  if (task.Inside.Everything())
+    return false;
+  const TileXY t = grid_.TileAtIndex(cell);
+  return !task.IsInside(t.X, t.Y);
+}
+
+// The mosaic's places of the tiles outside the outline show the ground
+// from the start: they are never read.
+void ViewerSession::ShowOutsideAsGround() {
+  if (task_.Task.Inside.Everything())
+    return;
+  const int64_t step = mosaic_.Step();
+  for (int64_t row = 0; row < grid_.Rows(); row += step)
+    for (int64_t column = 0; column < grid_.Columns(); column += step)
+      if (Outside(grid_.Index(column, row)))
+        mosaic_.Reset(column, row, palette::kWindow);
 }
 
 ViewerSession::~ViewerSession() {
@@ -160,7 +182,8 @@ void ViewerSession::Want(const std::vector<TileKey> &keys) {
       outstanding_.erase(k);
     view_.clear();
     for (const TileKey &k : keys)
-      if (!cache_.Contains(k) && outstanding_.insert(k).second)
+      if (!Outside(k.Cell) && !cache_.Contains(k) &&
+          outstanding_.insert(k).second)
         view_.push_back(k);
   }
   wake_.notify_all();

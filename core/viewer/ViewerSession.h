@@ -59,6 +59,12 @@ public:
   const DownloadTask &Task() const { return task_.Task; }
   const std::string &ProjectFile() const { return task_.ProjectFile; }
   const ViewGrid &Grid() const { return grid_; }
+  // The task's outline (empty: the whole block), for the window to draw.
+  const Outline &Area() const { return task_.Task.Params.Area; }
+  // Whether the cell's tile lies outside the outline: no part of the task,
+  // never read, and shown as the ground around the block (palette::kWindow),
+  // neither missing nor stored.
+  bool Outside(int64_t cell) const;
 
   // Takes the inventory again in the background (`decode`: with the image
   // check of every stored tile) and swaps it in; `done` runs on the main
@@ -129,6 +135,7 @@ private:
   void StartInventory(RefreshRequest request);
   void SwapIn(Taken taken, const std::function<void()> &done);
   void NoteDamaged(int64_t cell);
+  void ShowOutsideAsGround();
 
   LoadedTask task_;
   ViewGrid grid_;

@@ -179,6 +179,10 @@ void DownloadWorker::Walker::Run() {
       ++seqNo;
       if (seqNo % n != index)
         continue;
+      // A tile outside the outline is no part of the task: no request, no
+      // record, no placeholder; its position still counts in the walk.
+      if (!task_.IsInside(static_cast<int32_t>(x), static_cast<int32_t>(y)))
+        continue;
       if (seqNo <= skipCount) {
         ++w_.skipped_;
         continue;
@@ -398,34 +402,6 @@ void DownloadWorker::Walker::PlaceBlank() {
   if (folder_.Valid() && PlacePlaceholder(blankPath_, folder_.Get(), name_))
     return;
   Log("T" + n_ + " Error: cannot place the blank image at " + path_);
-}
-
-int64_t ResumeSkipCount(const DownloadTask &task, int32_t index) {
-  if (index < 0 || static_cast<size_t>(index) >= task.ResumeX.size() ||
-      static_cast<size_t>(index) >= task.ResumeY.size())
-    return 0;
-  const int32_t tx = task.ResumeX[static_cast<size_t>(index)];
-  const int32_t ty = task.ResumeY[static_cast<size_t>(index)];
-  if (tx == 0 || ty == 0)
-    return 0;
-  return (int64_t{tx} - task.MinX) * (int64_t{task.MaxY} - task.MinY + 1) +
-         (int64_t{ty} - task.MinY) + 1;
-}
-
-int64_t TilesDoneBefore(const DownloadTask &task) {
-  // Worker i takes the sequence numbers s with s % n == i; of 1..skip those
-  // are floor(skip / n) for i = 0, and floor((skip - i) / n) + 1 for the
-  // others when skip >= i.
-  const int64_t n = std::max<int64_t>(1, task.Params.ThreadCount);
-  int64_t done = 0;
-  for (int32_t i = 0; i < n; ++i) {
-    const int64_t skip =
-        std::min<int64_t>(ResumeSkipCount(task, i), task.TotalCount);
-    if (skip <= 0)
-      continue;
-    done += i == 0 ? skip / n : (skip >= i ? (skip - i) / n + 1 : 0);
-  }
-  return done;
 }
 
 DownloadWorker::DownloadWorker(bool /*createSuspended*/,

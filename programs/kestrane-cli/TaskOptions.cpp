@@ -132,7 +132,11 @@ std::string TaskSummary(const DownloadTask &task, double maxRate) {
   const char sep = task.Env.DecimalSeparator;
   const auto deg = [sep](double v) { return FormatGeneral(v, sep); };
   std::string s;
-  s += "Total images: " + std::to_string(task.TotalCount) + "\n";
+  s += "Total images: " + std::to_string(task.InsideCount) + "\n";
+  if (!task.Inside.Everything())
+    s += "Tiles of the block: " + std::to_string(task.TotalCount) +
+         " (outside the outline: " +
+         std::to_string(int64_t{task.TotalCount} - task.InsideCount) + ")\n";
   s += "Tile columns (X): " + std::to_string(task.MinX) + ".." +
        std::to_string(task.MaxX) + "\n";
   s += "Tile rows (Y): " + std::to_string(task.MinY) + ".." +
@@ -145,7 +149,7 @@ std::string TaskSummary(const DownloadTask &task, double maxRate) {
   s += "Project file: " + p.Path + p.TaskFileName + "\n";
   s += "Log file: " + task.LogFilePath + "\n";
   if (p.Dir == 0) {
-    const int32_t files = (task.TotalCount - 1) / kTileListChunk + 1;
+    const int32_t files = (task.InsideCount - 1) / kTileListChunk + 1;
     s += "Tile lists: " + task.ListFilePath + "1.txt";
     if (files > 1)
       s += " .. " + task.ListFilePath + std::to_string(files) + ".txt";
@@ -159,9 +163,9 @@ std::string TaskSummary(const DownloadTask &task, double maxRate) {
   // The workers' own pacing, as a download of this task runs them.
   s += "Least download time: " +
        FormatDuration(LeastCappedMilliseconds(
-           LeastDownloadMilliseconds(task.TotalCount, p.ThreadCount,
+           LeastDownloadMilliseconds(task.InsideCount, p.ThreadCount,
                                      WorkerPacing{}),
-           task.TotalCount, maxRate)) +
+           task.InsideCount, maxRate)) +
        "\n";
   return s;
 }

@@ -204,3 +204,68 @@ TEST(PrepareTaskTest, MakesOnlyTheTileFolderAndReadsThePositions) {
 
 } // namespace
 } // namespace kestrane
+
+namespace kestrane {
+namespace {
+
+// A fresh task takes the outline it is given and leaves it beside its
+// project file; continued, the task takes it from there, and an outline
+// file it cannot use refuses it, the file named.
+TEST(PrepareTaskTest, AContinuedTaskReadsItsOutlineFromBesideItsFile) {
+  struct Row {
+    const char *what;
+    std::string replaced; // the outline file's bytes before continuing
+    std::vector<std::string> messages;
+    int64_t tiles; // -1: refused; 0: as many as the fresh task's
+  };
+  testing::TempDir dir;
+  const std::string file = dir.Path() + "t_area.geojson";
+  const Row rows[] = {
+      {"as written", "", {}, 0},
+      {"gone: the rectangle", "-", {}, 12},
+      {"no polygon",
+       R"({"type":"Point","coordinates":[116.25,39.9]})",
+       {"The area outline " + file +
+            " is not a polygon GeoJSON file: a Point is no polygon (at byte "
+            "44)",
+        "Error: Create task failure."},
+       -1},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.what);
+    TaskPreparation prep;
+    prep.Fields = Fields(dir.Path(), kTwelveTiles);
+    // A part of the block's twelve tiles.
+    prep.Fields.Area = {{{{116.2501, 39.8999},
+                   {116.2549, 39.8999},
+                   {116.2549, 39.9001},
+                   {116.2501, 39.9001}},
+                  {}}};
+    const PreparedTask fresh = PrepareTask(prep, nullptr);
+    ASSERT_NE(fresh.Task, nullptr);
+    ASSERT_LT(fresh.Task->InsideCount, 12);
+    WriteTaskFiles(*fresh.Task);
+    if (row.replaced == "-")
+      fs::remove(file);
+    else if (!row.replaced.empty())
+      std::ofstream(file, std::ios::trunc) << row.replaced;
+
+    prep.Fields.Area.clear();
+    prep.Decide = [](const CheckedTaskInput &) { return true; };
+    Recorder messages;
+    const PreparedTask continued = PrepareTask(prep, &messages);
+    EXPECT_EQ(messages.Texts, row.messages);
+    if (row.tiles < 0) {
+      EXPECT_EQ(continued.Task, nullptr);
+      continue;
+    }
+    ASSERT_NE(continued.Task, nullptr);
+    EXPECT_EQ(continued.Task->InsideCount,
+              row.tiles > 0 ? row.tiles : fresh.Task->InsideCount);
+    EXPECT_EQ(continued.Task->Params.Area,
+              row.tiles > 0 ? Outline{} : fresh.Task->Params.Area);
+  }
+}
+
+} // namespace
+} // namespace kestrane

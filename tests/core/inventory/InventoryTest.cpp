@@ -430,3 +430,64 @@ TEST(ViewPlacement, PutsEachDirectionsTopLeftTileFirst) {
 
 } // namespace
 } // namespace kestrane
+
+namespace kestrane {
+namespace {
+
+// The tiles outside a task's outline are no tiles of the task: whatever
+// stands under their names (a tile, a placeholder, a side file, nothing),
+// they count as neither stored nor missing, and no problem names them; the
+// bands of a large block split them alike.
+TEST(TakeInventory, TilesOutsideTheOutlineAreNeitherStoredNorMissing) {
+  const std::string jpeg = TileJpeg(TileAddress{10, 100, 200, 0});
+  for (const int64_t band : {int64_t{0}, int64_t{5}}) {
+    SCOPED_TRACE("band " + std::to_string(band));
+    tasktest::TempDir dir;
+    TaskParameters params;
+    params.Path = dir.Path();
+    params.TaskFileName = "audit.ktsk";
+    tasktest::SetBlock(params, 10, 100, 103, 200, 202);
+    // Column 100 and row 200 of the 4 x 3 block: six tiles.
+    const auto at = [](double x, double y) {
+      return LonLat{TileXToLongitude(x, 10), TileYToLatitude(y, 10)};
+    };
+    params.Area = {{{at(100.2, 200.2), at(103.8, 200.2), at(103.8, 200.8),
+                     at(100.8, 200.8), at(100.8, 202.8), at(100.2, 202.8)},
+                    {}}};
+    TaskEnvironment env;
+    env.ProgramFolder = KESTRANE_SOURCE_DIR;
+    const DownloadTask task(params, env);
+    CreateTileFolder(task);
+    // Inside: two stored, one placeholder, three missing.
+    tasktest::PutBytes(task.TilePath(100, 200), jpeg);
+    tasktest::PutBytes(task.TilePath(103, 200), jpeg);
+    tasktest::PutBytes(task.TilePath(100, 202), GetBytes(kBlankPath));
+    // Outside: a tile, a placeholder and a side file.
+    tasktest::PutBytes(task.TilePath(101, 201), jpeg);
+    tasktest::PutBytes(task.TilePath(103, 202), GetBytes(kBlankPath));
+    tasktest::PutBytes(task.TilePath(102, 201) + ".crashed", jpeg);
+
+    InventoryOptions options;
+    options.BandTiles = band;
+    const TaskInventory inv = TakeInventory(task, options);
+    EXPECT_EQ(inv.Counts.Total, 6);
+    EXPECT_EQ(inv.Counts.Stored, 2);
+    EXPECT_EQ(inv.Counts.Placeholder, 1);
+    EXPECT_EQ(inv.Counts.Missing, 3);
+    EXPECT_EQ(inv.Counts.SideFiles, 0);
+    EXPECT_EQ(inv.Counts.Outside, 6);
+    std::set<std::pair<int32_t, int32_t>> named;
+    for (const InventoryTile &t : inv.Problems)
+      named.insert({t.X, t.Y});
+    EXPECT_EQ(named, (std::set<std::pair<int32_t, int32_t>>{
+                         {100, 201}, {100, 202}, {101, 200}, {102, 200}}));
+    EXPECT_EQ(InventorySummaryLines(inv.Counts),
+              (std::vector<std::string>{"Tiles in the block: 12",
+                                        "Outside the outline: 6", "Stored: 2",
+                                        "Placeholders: 1", "Damaged: 0",
+                                        "Missing: 3", "Side files: 0"}));
+  }
+}
+
+} // namespace
+} // namespace kestrane

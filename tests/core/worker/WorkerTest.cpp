@@ -8,6 +8,7 @@
 #include <set>
 #include <sys/socket.h>
 
+#include "geo/TileGrid.h"
 #include "task/TaskFiles.h"
 #include "tests/support/WorkerFixtures.h"
 #include "worker/FailurePolicy.h"
@@ -973,6 +974,100 @@ TEST_F(WorkerTest, FewConnectionsPerWorker) {
   for (const auto &[w, ids] : connectionsOfWorker)
     EXPECT_LE(ids.size(), 4u) << "worker index " << w;
   EXPECT_LE(server.Server().ConnectionsAccepted(), 32u);
+}
+
+} // namespace
+} // namespace kestrane
+
+namespace kestrane {
+namespace {
+
+using namespace test;
+
+// An L over a block of 4 x 3 tiles: row 0 and column 0 are inside, the
+// other six tiles lie wholly outside.
+Outline LOverFourByThree(int32_t zoom) {
+  const auto at = [zoom](double i, double j) {
+    return LonLat{TileXToLongitude(kWorkerX0 + i, zoom),
+                  TileYToLatitude(kWorkerY0 + j, zoom)};
+  };
+  return {{{at(0.2, 0.2), at(3.8, 0.2), at(3.8, 0.8), at(0.8, 0.8),
+            at(0.8, 2.8), at(0.2, 2.8)},
+           {}}};
+}
+
+class OutlineWorkerTest : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() { HttpGlobalInit(); }
+};
+
+// The workers ask for the tiles inside the outline and nothing else: no
+// request, record or placeholder for a tile outside, for any worker count,
+// and a saved position skips only the inside tiles before it.
+TEST_F(OutlineWorkerTest, TilesOutsideAreNeverAsked) {
+  struct Case {
+    const char *what;
+    int workers;
+    std::pair<int, int> saved; // worker 1's position (i, j); -1: none
+    std::vector<std::pair<int, int>> asked;
+    int skipped;
+  };
+  const std::vector<std::pair<int, int>> inside = {{0, 0}, {0, 1}, {0, 2},
+                                                   {1, 0}, {2, 0}, {3, 0}};
+  const Case cases[] = {
+      {"one worker", 1, {-1, -1}, inside, 0},
+      {"two workers", 2, {-1, -1}, inside, 0},
+      {"three workers", 3, {-1, -1}, inside, 0},
+      {"saved at (1, 0): four inside tiles before it",
+       1,
+       {1, 0},
+       {{2, 0}, {3, 0}},
+       4},
+      {"saved at (2, 0): two outside tiles passed before it",
+       1,
+       {2, 0},
+       {{3, 0}},
+       5},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    WorkerTileServer server(
+        [](const HttpRequest &, int) { return WorkerOk(WorkerJpeg(8, 8)); });
+    WorkerTempDir dir;
+    TaskParameters params =
+        WorkerBlock(dir.Path(), kWorkerX0, 4, kWorkerY0, 3, c.workers);
+    params.Area = LOverFourByThree(params.Zoom);
+    ResumePositions resume;
+    if (c.saved.first >= 0) {
+      resume.X[0] = kWorkerX0 + c.saved.first;
+      resume.Y[0] = kWorkerY0 + c.saved.second;
+    }
+    const DownloadTask task(params, WorkerEnvironment(server.Hosts()), resume);
+    CreateTileFolder(task);
+    ASSERT_EQ(task.TotalCount, 12);
+    ASSERT_EQ(task.InsideCount, 6);
+    WorkerRecorder host;
+    int32_t skipped = 0;
+    ASSERT_TRUE(WorkerRun(task, c.workers, host, WorkerShortPacing(),
+                          [&](auto &threads) {
+                            skipped = 0;
+                            for (const auto &t : threads)
+                              skipped += t->TileCounts().Skipped;
+                          }));
+    std::set<std::string> want, files;
+    for (const auto &[i, j] : c.asked) {
+      want.insert(WorkerTarget(task.TileUrl(kWorkerX0 + i, kWorkerY0 + j)));
+      files.insert(task.TileFileName(kWorkerX0 + i, kWorkerY0 + j));
+    }
+    const std::vector<std::string> targets = server.Targets();
+    EXPECT_EQ(std::set<std::string>(targets.begin(), targets.end()), want);
+    EXPECT_EQ(server.TotalRequests(), static_cast<int>(want.size()));
+    const std::vector<std::string> names = WorkerFolderNames(task.TileFolder);
+    EXPECT_EQ(std::set<std::string>(names.begin(), names.end()), files);
+    EXPECT_TRUE(host.Failed.empty());
+    EXPECT_EQ(skipped, c.skipped);
+    EXPECT_EQ(TilesDoneBefore(task), c.skipped);
+  }
 }
 
 } // namespace
