@@ -190,7 +190,7 @@ private:
                                      const CheckedTaskInput &input,
                                      FileLock &lock,
                                      std::optional<TaskFields> *saved);
-  bool AskBeforeLongTask(const CheckedTaskInput &input);
+  bool AskBeforeLongTask(const CheckedTaskInput &input, const Outline &area);
   void Adopt(const PreparedTask &prepared);
   // The rest of Start once the task's files are written.
   void FinishStart();

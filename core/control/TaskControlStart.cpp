@@ -110,7 +110,8 @@ TaskControl::DecideContinue(const TaskFields &fields,
     }
   }
   if (!FileExists(projectFile))
-    return AskBeforeLongTask(input) ? std::optional<bool>(false) : std::nullopt;
+    return AskBeforeLongTask(input, fields.Area) ? std::optional<bool>(false)
+                                                 : std::nullopt;
   const std::vector<FieldDifference> differences =
       DifferingFields(projectFile, fields, input.Zoom, input.Dir);
   if (differences.empty())
@@ -138,17 +139,19 @@ TaskControl::DecideContinue(const TaskFields &fields,
       break;
     }
   }
-  return AskBeforeLongTask(input) ? std::optional<bool>(false) : std::nullopt;
+  return AskBeforeLongTask(input, fields.Area) ? std::optional<bool>(false)
+                                               : std::nullopt;
 }
 
-bool TaskControl::AskBeforeLongTask(const CheckedTaskInput &input) {
+bool TaskControl::AskBeforeLongTask(const CheckedTaskInput &input,
+                                    const Outline &area) {
   if (!env_.AskBeforeLongTasks)
     return true;
   // The figures of the estimate line: at the service's pace, and no faster
   // than the settings' cap.
   const AreaEstimate e =
       EstimateArea(input.LeftLongitude, input.RightLongitude, input.TopLatitude,
-                   input.BottomLatitude, input.Zoom);
+                   input.BottomLatitude, input.Zoom, area);
   const std::optional<std::string> question = LongTaskQuestion(
       e.Tiles, LeastCappedMilliseconds(e.LeastMilliseconds, e.Tiles,
                                        MaxRateSetting(env_.SettingsPath)));

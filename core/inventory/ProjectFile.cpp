@@ -31,7 +31,12 @@ OpenedTask OpenedTaskOf(const std::string &projectFile,
 } // namespace
 
 OpenedTask OpenTaskFile(const std::string &projectFile) {
-  return OpenedTaskOf(projectFile, IniSnapshot(projectFile));
+  OpenedTask t = OpenedTaskOf(projectFile, IniSnapshot(projectFile));
+  TaskParameters names;
+  names.Path = t.Path;
+  names.TaskFileName = t.TaskName;
+  t.Area = ReadAreaOutline(AreaOutlinePath(names));
+  return t;
 }
 
 TaskFields OpenedTask::Fields() const {
@@ -44,6 +49,7 @@ TaskFields OpenedTask::Fields() const {
   f.Zoom = std::to_string(Zoom);
   f.DirIndex = Dir;
   f.Path = Path;
+  f.Area = Area;
   return f;
 }
 

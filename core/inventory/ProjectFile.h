@@ -18,6 +18,8 @@ struct OpenedTask {
   int32_t Dir = 0; // Dir/Dir, 0 when missing; outside 0..3 selects nothing
   // Whether Dir/Dir holds a number (else Dir is the 0 put in its place).
   bool DirGiven = false;
+  // The outline beside the project file; empty when there is none.
+  Outline Area;
 
   // The direction list's choice for Dir: Dir when it is one of the four
   // (0 North .. 3 West), else -1 (nothing chosen).
@@ -28,7 +30,8 @@ struct OpenedTask {
   TaskFields Fields() const;
 };
 // Throws KError("Cannot open file " + path) when the file is not a regular
-// file of at most 1 MiB.
+// file of at most 1 MiB, and the outline reader's error, which names the
+// outline file, when the one beside it cannot be read.
 OpenedTask OpenTaskFile(const std::string &projectFile);
 
 // A task read back from its project file, for looking at its tiles.

@@ -117,9 +117,13 @@ std::string EstimateLine(const TaskFields &fields, double maxRate) {
   if (!check.Ok())
     return *check.Message;
   const CheckedTaskInput &in = check.Input;
-  const AreaEstimate e =
-      EstimateArea(in.LeftLongitude, in.RightLongitude, in.TopLatitude,
-                   in.BottomLatitude, in.Zoom);
+  AreaEstimate e;
+  try {
+    e = EstimateArea(in.LeftLongitude, in.RightLongitude, in.TopLatitude,
+                     in.BottomLatitude, in.Zoom, fields.Area);
+  } catch (const KError &refused) {
+    return refused.what(); // an outline the tile grid cannot take
+  }
   return "Tiles: " + GroupDigits(e.Tiles) + " (" + GroupDigits(e.Columns) +
          " x " + GroupDigits(e.Rows) + "), at least " +
          FormatDuration(

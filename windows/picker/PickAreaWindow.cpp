@@ -313,13 +313,24 @@ void PickAreaWindow::UpdateFigures() {
     tiles_->clear();
     return;
   }
-  const AreaEstimate e = EstimateArea(area->Left, area->Right, area->Top,
-                                      area->Bottom, PickedZoom());
+  // With an outline, the tiles inside it.
+  AreaEstimate e;
+  try {
+    e = EstimateArea(area->Left, area->Right, area->Top, area->Bottom,
+                     PickedZoom(), outline_);
+  } catch (const KError &refused) {
+    tiles_->setText(QStr(refused.what()));
+    return;
+  }
   QString figures =
-      QStringLiteral("Tiles: %1 x %2 = %3\nLeast time: %4")
+      QStringLiteral("Tiles: %1 x %2 = %3")
           .arg(QStr(GroupDigits(e.Columns)), QStr(GroupDigits(e.Rows)),
-               QStr(GroupDigits(e.Tiles)),
-               QStr(FormatDuration(e.LeastMilliseconds)));
+               QStr(GroupDigits(e.Columns * e.Rows)));
+  if (!outline_.empty())
+    figures += QStringLiteral(", inside the outline %1")
+                   .arg(QStr(GroupDigits(e.Tiles)));
+  figures += QStringLiteral("\nLeast time: %1")
+                 .arg(QStr(FormatDuration(e.LeastMilliseconds)));
   if (!outline_.empty())
     figures += QStringLiteral("\n") + QStr(OutlineSummary(outline_));
   tiles_->setText(figures);

@@ -296,12 +296,14 @@ QString TileViewWindow::CountsText() const {
     return {};
   if (!session_->Inventory())
     return QStringLiteral("Taking the inventory of %1 tiles...")
-        .arg(Count(session_->Task().TotalCount));
+        .arg(Count(session_->Task().InsideCount));
   const InventoryCounts c = session_->Counts();
   QString text = QStringLiteral("Stored %1  Placeholder %2  Damaged %3  "
                                 "Missing %4  of %5")
                      .arg(Count(c.Stored), Count(c.Placeholder),
                           Count(c.Damaged), Count(c.Missing), Count(c.Total));
+  if (c.Outlined)
+    text += QStringLiteral("  Outside the outline %1").arg(Count(c.Outside));
   if (c.SideFiles > 0)
     text += QStringLiteral("  (%1 with .crashed or .invalid)")
                 .arg(Count(c.SideFiles));
