@@ -2,12 +2,11 @@
 # A province's outline against its box: the Natural Earth admin-1 outline
 # of a province whose box is at least twice its area (Baja California Sur
 # by default) is exported to GeoJSON into a work folder, a task is planned
-# over its box at a zoom, the outline is set beside the project file, and
-# the task is downloaded from the loopback sample tile service. Reports
-# the box's tiles, the tiles inside the outline (the count a task with the
-# outline downloads; `audit` gives it as the block's tiles less those
-# outside), their ratio (target: at most 0.6), and the tile requests the
-# service saw (target: exactly the inside tiles).
+# with it as its area file (`plan --area-from`) at a zoom, and downloaded
+# from the loopback sample tile service. Reports the box's tiles and the
+# tiles inside the outline as `plan` counts them, their ratio (target: at
+# most 0.6), and the tile requests the service saw (target: exactly the
+# inside tiles).
 #   bench/outline_province.sh [--build DIR] [--province NAME] [--zoom 11]
 #                             [--keep]
 set -euo pipefail
@@ -59,11 +58,12 @@ echo "province: $province; its area is $share of its box's (degrees)"
 
 out=$work/out
 mkdir -p "$out"
-area=(--left "$w" --right "$e" --top "$n" --bottom "$s" --zoom "$zoom"
-  --dir North)
-"$work/bin/kestrane-cli" plan --task p --path "$out" "${area[@]}" \
+"$work/bin/kestrane-cli" plan --task p --path "$out" \
+  --area-from "$work/province.geojson" --zoom "$zoom" --dir North \
   >"$work/plan.out" || fail "plan"
-cp "$work/province.geojson" "$out/p_area.geojson"
+inside=$(sed -n 's/^Total images: //p' "$work/plan.out")
+block=$(sed -n 's/^Tiles of the block: \([0-9]*\) .*/\1/p' "$work/plan.out")
+[ -n "$inside" ] && [ -n "$block" ] || fail "plan: $(cat "$work/plan.out")"
 start=$(date +%s.%N)
 rc=0
 "$work/bin/kestrane-cli" resume "$out/p.ktsk" >"$work/run.out" \
@@ -72,9 +72,6 @@ seconds=$(echo "$(date +%s.%N) - $start" | bc)
 [ "$rc" -eq 0 ] || fail "download: exit $rc: $(tail -3 "$work/run.err")"
 "$work/bin/kestrane-cli" audit "$out/p.ktsk" >"$work/audit.out" ||
   fail "audit: $(cat "$work/audit.out")"
-block=$(sed -n 's/^Tiles in the block: //p' "$work/audit.out")
-outside=$(sed -n 's/^Outside the outline: //p' "$work/audit.out")
-inside=$((block - outside))
 asked=$(grep -c '/tiles/svi' "$work/served.txt" || true)
 stored=$(find "$out/p" -name '*.jpg' | wc -l)
 ratio=$(echo "scale=3; $inside / $block" | bc)

@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# A planned task given an L-shaped outline beside its project file, then
-# resumed: of its block of 8 x 6 tiles (zoom 18, North) the 24 tiles inside
-# the L are asked of the loopback sample tile service and stored, and no
+# A task planned with an L-shaped outline from an area file, then resumed:
+# of its block of 8 x 6 tiles (zoom 18, North) the 24 tiles inside the L are asked of the loopback sample tile service and stored, and no
 # other; `audit` counts the others as outside, neither stored nor missing,
 # and exits 0; the joined picture (COG and MBTiles) has no data where they
 # lie, even where a file stands under an outside tile's name.
@@ -38,16 +37,8 @@ place() {
     u = (2 * (y0 + fy) / n - 1) * pi
     printf "%.12f %.12f", (x0 + fx) / n * 360 - 180, atan2(exp(u), 1) * 360 / pi - 90 }'
 }
-read -r left bottom <<<"$(place 0.5 0.5)"
-read -r right top <<<"$(place $((nx - 1)).5 $((ny - 1)).5)"
-area=(--left "$left" --right "$right" --top "$top" --bottom "$bottom"
-  --zoom "$z" --dir North)
-out=$work/out
-mkdir -p "$out"
-"$work/bin/kestrane-cli" plan --task s --path "$out" "${area[@]}" \
-  >"$work/plan.out" 2>"$work/run.err" || fail "plan"
-
-# The L: the two south rows and the two west columns of the block.
+# The L: the two south rows and the two west columns of the block, given
+# to `plan` as an area file; its box is the block.
 corners=""
 for c in "0.2 0.2" "7.8 0.2" "7.8 1.8" "1.8 1.8" "1.8 5.8" "0.2 5.8" "0.2 0.2"; do
   read -r lon lat <<<"$(place $c)"
@@ -55,7 +46,15 @@ for c in "0.2 0.2" "7.8 0.2" "7.8 1.8" "1.8 1.8" "1.8 5.8" "0.2 5.8" "0.2 0.2"; 
 done
 printf '{"type":"FeatureCollection","features":[{"type":"Feature",
 "properties":{"name":"L"},"geometry":{"type":"Polygon",
-"coordinates":[[%s]]}}]}\n' "$corners" >"$out/s_area.geojson"
+"coordinates":[[%s]]}}]}\n' "$corners" >"$work/L.geojson"
+out=$work/out
+mkdir -p "$out"
+"$work/bin/kestrane-cli" plan --task s --path "$out" --area-from "$work/L.geojson" \
+  --zoom "$z" --dir North >"$work/plan.out" 2>"$work/run.err" || fail "plan"
+for line in "Total images: 24" "Tiles of the block: 48 (outside the outline: 24)"; do
+  grep -qxF "$line" "$work/plan.out" || fail "plan lacks '$line': $(cat "$work/plan.out")"
+done
+[ -s "$out/s_area.geojson" ] || fail "no outline beside the project file"
 inside() { [ $(($2 - y0)) -le 1 ] || [ $(($1 - x0)) -le 1 ]; }
 
 rc=0
