@@ -237,10 +237,10 @@ TEST(PrepareTaskTest, AContinuedTaskReadsItsOutlineFromBesideItsFile) {
     prep.Fields = Fields(dir.Path(), kTwelveTiles);
     // A part of the block's twelve tiles.
     prep.Fields.Area = {{{{116.2501, 39.8999},
-                   {116.2549, 39.8999},
-                   {116.2549, 39.9001},
-                   {116.2501, 39.9001}},
-                  {}}};
+                          {116.2549, 39.8999},
+                          {116.2549, 39.9001},
+                          {116.2501, 39.9001}},
+                         {}}};
     const PreparedTask fresh = PrepareTask(prep, nullptr);
     ASSERT_NE(fresh.Task, nullptr);
     ASSERT_LT(fresh.Task->InsideCount, 12);
