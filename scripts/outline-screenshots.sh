@@ -47,7 +47,7 @@ shot() {
 shot picker-outline screenshot-picker-outline.png
 
 # An L over a few blocks of a city, its tiles from the sample service.
-cat >"$tasks/city_area.geojson" <<'EOS'
+cat >"$work/city-l.geojson" <<'EOS'
 {"type": "Polygon", "coordinates": [[
  [-122.3420, 47.6005], [-122.3360, 47.6005], [-122.3360, 47.6020],
  [-122.3395, 47.6020], [-122.3395, 47.6045], [-122.3420, 47.6045],
@@ -56,7 +56,7 @@ EOS
 e2e_start_service "$work/server.out" "$work/server.err"
 e2e_point_hosts "$port"
 KESTRANE_PACING_SCALE=0 "$work/bin/kestrane-cli" download --task city \
-  --path "$tasks" --area-from "$tasks/city_area.geojson" --zoom 18 \
+  --path "$tasks" --area-from "$work/city-l.geojson" --zoom 18 \
   >/dev/null 2>&1 || true
 SHOT_WAIT=7 shot viewer-outline screenshot-tileview-outline.png \
   --task "$tasks/city.ktsk"

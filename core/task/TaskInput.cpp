@@ -124,8 +124,13 @@ std::string EstimateLine(const TaskFields &fields, double maxRate) {
   } catch (const KError &refused) {
     return refused.what(); // an outline the tile grid cannot take
   }
-  return "Tiles: " + GroupDigits(e.Tiles) + " (" + GroupDigits(e.Columns) +
-         " x " + GroupDigits(e.Rows) + "), at least " +
+  // With an outline, the tiles inside it of the block's.
+  const std::string block =
+      GroupDigits(e.Columns) + " x " + GroupDigits(e.Rows) +
+      (fields.Area.empty() ? "" : " = " + GroupDigits(e.Columns * e.Rows));
+  return "Tiles: " + GroupDigits(e.Tiles) +
+         (fields.Area.empty() ? "" : " inside the outline") + " (" + block +
+         "), at least " +
          FormatDuration(
              LeastCappedMilliseconds(e.LeastMilliseconds, e.Tiles, maxRate),
              DurationStyle::Compact);

@@ -10,7 +10,6 @@
 #include <QTimer>
 #include <functional>
 
-#include "areafile/AreaFromFile.h"
 #include "inventory/ProjectFile.h"
 #include "picker/PickAreaWindow.h"
 #include "platform/Files.h"
@@ -72,22 +71,16 @@ void PickOutline(MainWindow &mainWindow) {
   mainWindow.PickAreaChosen();
 }
 
-// The tile viewer on `task` with the outline of "<task>_area.geojson"
-// beside it, in this process, to the right of the main window.
+// The tile viewer on `task`, which has an outline beside it, in this
+// process, to the right of the main window.
 void ViewOutline(MainWindow &mainWindow, const QString &task) {
-  const std::string project = task.toStdString();
-  LoadedTask loaded = LoadTask(project);
-  TaskParameters params = loaded.Task.Params;
-  const std::string base =
-      project.substr(0, project.size() - ExtractFileExt(project).size());
-  params.Area = AreaOutlineFromFile(base + "_area.geojson").Area;
   TileViewConfig config;
   config.ProgramFolder = mainWindow.ProgramFolder();
   static TileViewWindow *viewer = new TileViewWindow(config);
   mainWindow.move(0, 120);
   viewer->setGeometry(606, 40, 750, 690);
   viewer->show();
-  viewer->ShowTask({DownloadTask(params, loaded.Task.Env), project});
+  viewer->ShowTask(LoadTask(task.toStdString()));
 }
 
 // States that open a task given on the command line first.

@@ -27,6 +27,11 @@ TaskFields Fields(const std::string &path, const std::string &left,
   return f;
 }
 
+TaskFields Outlined(TaskFields f, Outline area) {
+  f.Area = std::move(area);
+  return f;
+}
+
 TEST(EstimateLineTest, FiguresOrTheFirstFailingCheck) {
   testing::TempDir dir;
   const std::string out = dir.Path();
@@ -46,6 +51,20 @@ TEST(EstimateLineTest, FiguresOrTheFirstFailingCheck) {
       {"a degree square at zoom 21: rows and columns grouped too",
        Fields(out, "116", "117", "40", "39", "21"),
        "Tiles: 43,993,850 (5,827 x 7,550), at least 763 h 46 min"},
+      {"an outline over the west five of the twelve tiles: those inside it "
+       "of the block's",
+       Outlined(Fields(out, "116.25", "116.265", "39.9", "39.9", "18"),
+                {{{{116.2501, 39.8999},
+                   {116.2549, 39.8999},
+                   {116.2549, 39.9001},
+                   {116.2501, 39.9001}},
+                  {}}}),
+       "Tiles: 5 inside the outline (12 x 1 = 12), at least 0.9 s"},
+      {"an outline across the 180th meridian: the refusal",
+       Outlined(Fields(out, "116.25", "116.265", "39.9", "39.9", "18"),
+                {{{{179.5, 39.8}, {-179.5, 39.8}, {-179.5, 40}}, {}}}),
+       "The outline crosses the 180th meridian (an edge from longitude 179.5 "
+       "to -179.5); a task's area must lie on one side of it."},
       {"a comma as the decimal point",
        Fields(out, "116,25", "116,2525", "39,9", "39,9", "18"),
        "Tiles: 3 (3 x 1), at least 0.7 s"},
