@@ -3,11 +3,7 @@
 // when it reads the tile for its picture, as the worker refuses to store it.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <deque>
 #include <functional>
-#include <mutex>
-#include <thread>
 
 #include "tests/support/ViewerTask.h"
 #include "viewer/ViewerSession.h"
@@ -45,30 +41,12 @@ TEST(CutShortTileTest, TheAuditCountsItDamagedAndTheViewerMarksIt) {
     if (p.State == TileState::Damaged)
       damaged.insert(p.X - task.MinX);
 
-  std::mutex mutex;
-  std::deque<std::function<void()>> jobs;
+  test::PostQueue queue;
   SessionHooks hooks;
-  hooks.Post = [&](std::function<void()> f) {
-    std::lock_guard lock(mutex);
-    jobs.push_back(std::move(f));
-  };
+  hooks.Post = [&queue](std::function<void()> f) { queue.Post(std::move(f)); };
   ViewerSession session(std::move(t), hooks, SessionLimits{1 << 20, 2, 64});
   session.Refresh();
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!session.MosaicDone()) {
-    ASSERT_LT(std::chrono::steady_clock::now(), end);
-    std::function<void()> job = [] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    };
-    {
-      std::lock_guard lock(mutex);
-      if (!jobs.empty()) {
-        job = std::move(jobs.front());
-        jobs.pop_front();
-      }
-    }
-    job();
-  }
+  ASSERT_TRUE(queue.RunUntil([&] { return session.MosaicDone(); }));
   const ViewGrid &grid = session.Grid();
   for (int32_t i = 0; i < n; ++i) {
     SCOPED_TRACE(tiles[i].what);

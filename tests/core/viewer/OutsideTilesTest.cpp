@@ -4,11 +4,7 @@
 // outline to draw.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <deque>
 #include <functional>
-#include <mutex>
-#include <thread>
 
 #include "geo/OutlineGeoJson.h"
 #include "geo/TileGrid.h"
@@ -36,32 +32,16 @@ TEST(OutsideTilesTest, OutsideCellsShowTheGroundInEveryDirection) {
     test::PutTile(t.Task, 41990, 170590, test::TileFile::Jpeg);
     test::PutTile(t.Task, 41992, 170591, test::TileFile::Jpeg);
 
-    std::mutex mutex;
-    std::deque<std::function<void()>> jobs;
+    test::PostQueue queue;
     SessionHooks hooks;
-    hooks.Post = [&](std::function<void()> f) {
-      std::lock_guard lock(mutex);
-      jobs.push_back(std::move(f));
+    hooks.Post = [&queue](std::function<void()> f) {
+      queue.Post(std::move(f));
     };
     ViewerSession session(std::move(t), hooks, SessionLimits{1 << 20, 2, 64});
     EXPECT_EQ(session.Area(), area);
     session.Refresh();
-    const auto end =
-        std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!session.MosaicDone() || session.Refreshing()) {
-      ASSERT_LT(std::chrono::steady_clock::now(), end);
-      std::function<void()> job = [] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-      };
-      {
-        std::lock_guard lock(mutex);
-        if (!jobs.empty()) {
-          job = std::move(jobs.front());
-          jobs.pop_front();
-        }
-      }
-      job();
-    }
+    ASSERT_TRUE(queue.RunUntil(
+        [&] { return session.MosaicDone() && !session.Refreshing(); }));
     const ViewGrid &grid = session.Grid();
     const Mosaic &mosaic = session.GetMosaic();
     const auto cellOf = [&](int32_t x, int32_t y) {
