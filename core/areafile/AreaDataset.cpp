@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <charconv>
 #include <cmath>
 #include <mutex>
 #include <optional>
@@ -16,6 +15,7 @@
 #include "areafile/AreaFromFile.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
+#include "platform/NumberFormat.h"
 
 namespace kestrane {
 
@@ -135,17 +135,11 @@ struct AreaDataset::Open {
       nullptr, [](GDALDataset *d) { GDALClose(d); }};
 };
 
-std::string AreaNumberText(double v) {
-  char buf[64];
-  const auto r = std::to_chars(buf, buf + sizeof buf, v);
-  return std::string(buf, r.ptr);
-}
-
 // Refuses a box that leaves the globe, naming the file and the value.
 void CheckOnTheGlobe(const OGREnvelope &e, const std::string &path) {
   const auto refuse = [&path](const char *what, double v) {
     throw KError(ErrorCause::InputRefused,
-                 std::string(what) + " in " + path + ": " + AreaNumberText(v));
+                 std::string(what) + " in " + path + ": " + ShortestText(v));
   };
   for (const double v : {e.MinX, e.MaxX})
     if (!std::isfinite(v))

@@ -29,9 +29,6 @@ private:
   std::unique_ptr<Open> open_;
 };
 
-// The shortest text that reads back as `v`.
-std::string AreaNumberText(double v);
-
 // Refuses a box that leaves the globe, naming the file and the value:
 // "Not a finite coordinate in ", "Longitude outside -180..180 in ",
 // "Latitude outside -90..90 in " + path + ": " + value.

@@ -8,6 +8,7 @@
 
 #include "areafile/AreaDataset.h"
 #include "platform/Errors.h"
+#include "platform/NumberFormat.h"
 
 namespace kestrane {
 
@@ -79,7 +80,7 @@ GeoBox AreaFromFile(const std::string &path) {
     if (points.Infinite)
       throw KError(ErrorCause::InputRefused,
                    "Not a finite coordinate in " + path + ": " +
-                       AreaNumberText(*points.Infinite));
+                       ShortestText(*points.Infinite));
     if (!points.Any)
       continue;
     const OGREnvelope e =

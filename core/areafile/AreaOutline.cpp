@@ -9,6 +9,7 @@
 #include "areafile/AreaDataset.h"
 #include "areafile/AreaFromFile.h"
 #include "platform/Errors.h"
+#include "platform/NumberFormat.h"
 
 namespace kestrane {
 
@@ -209,7 +210,7 @@ namespace {
 
 void CheckCorridorMetres(double metres) {
   if (!(metres > 0 && metres <= kMaxCorridorMetres))
-    RefuseCorridor(AreaNumberText(metres));
+    RefuseCorridor(ShortestText(metres));
 }
 
 double ReadCorridorMetres(const std::string &text) {

@@ -1,23 +1,16 @@
 #include "geo/InsideTiles.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <limits>
 #include <string>
 
 #include "geo/TileGrid.h"
 #include "platform/Errors.h"
+#include "platform/NumberFormat.h"
 
 namespace kestrane {
 namespace {
-
-// The shortest text that reads back as the same value.
-std::string Shortest(double v) {
-  char buf[32];
-  const auto r = std::to_chars(buf, buf + sizeof buf, v);
-  return std::string(buf, r.ptr);
-}
 
 // A run of rows of one column, before the runs are put in order.
 struct ColumnRun {
@@ -219,15 +212,15 @@ void CheckOutline(const Outline &outline) {
           std::abs(a.Longitude) > 180 || std::abs(a.Latitude) > 90)
         throw KError(ErrorCause::InputRefused,
                      "The outline has a corner off the globe: longitude " +
-                         Shortest(a.Longitude) + ", latitude " +
-                         Shortest(a.Latitude));
+                         ShortestText(a.Longitude) + ", latitude " +
+                         ShortestText(a.Latitude));
       const LonLat &b = ring[(i + 1) % ring.size()];
       if (std::abs(b.Longitude - a.Longitude) > 180)
         throw KError(ErrorCause::InputRefused,
                      "The outline crosses the 180th meridian (an edge from "
                      "longitude " +
-                         Shortest(a.Longitude) + " to " +
-                         Shortest(b.Longitude) +
+                         ShortestText(a.Longitude) + " to " +
+                         ShortestText(b.Longitude) +
                          "); a task's area must lie on one side of it.");
     }
   };

@@ -6,15 +6,10 @@
 #include <vector>
 
 #include "platform/Errors.h"
+#include "platform/NumberFormat.h"
 
 namespace kestrane {
 namespace {
-
-std::string Shortest(double v) {
-  char buf[32];
-  const auto r = std::to_chars(buf, buf + sizeof buf, v);
-  return std::string(buf, r.ptr);
-}
 
 // The positions of one "coordinates" member as read: every corner in order,
 // where each ring ends (an index into Points) and where each polygon ends
@@ -242,9 +237,9 @@ LonLat Reader::Position() {
     Fail("a position of fewer than two numbers");
   const LonLat p{n[0], n[1]};
   if (!std::isfinite(p.Longitude) || std::abs(p.Longitude) > 180)
-    Fail("a longitude outside -180..180: " + Shortest(p.Longitude));
+    Fail("a longitude outside -180..180: " + ShortestText(p.Longitude));
   if (!std::isfinite(p.Latitude) || std::abs(p.Latitude) > 90)
-    Fail("a latitude outside -90..90: " + Shortest(p.Latitude));
+    Fail("a latitude outside -90..90: " + ShortestText(p.Latitude));
   return p;
 }
 
@@ -292,7 +287,7 @@ void AppendRing(std::string &s, const OutlineRing &ring) {
     const LonLat &p = ring[i % ring.size()];
     if (i > 0)
       s += ',';
-    s += '[' + Shortest(p.Longitude) + ',' + Shortest(p.Latitude) + ']';
+    s += '[' + ShortestText(p.Longitude) + ',' + ShortestText(p.Latitude) + ']';
   }
   s += ']';
 }

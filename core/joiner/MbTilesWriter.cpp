@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <charconv>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -13,6 +12,7 @@
 #include "joiner/TileBatch.h"
 #include "joiner/TileCodec.h"
 #include "platform/Files.h"
+#include "platform/NumberFormat.h"
 
 namespace kestrane::joiner_detail {
 
@@ -127,12 +127,6 @@ private:
   Database &db_;
   sqlite3_stmt *st_;
 };
-
-std::string Number(double v) {
-  char text[32];
-  const auto r = std::to_chars(text, text + sizeof text, v);
-  return std::string(text, r.ptr);
-}
 
 class MbWriter {
 public:
@@ -300,10 +294,11 @@ void MbWriter::WriteMetadata(const std::string &name) {
   const std::string rows[][2] = {
       {"name", name},
       {"format", "jpg"},
-      {"bounds", Number(left) + "," + Number(bottom) + "," + Number(right) +
-                     "," + Number(top)},
-      {"center", Number((left + right) / 2) + "," + Number((top + bottom) / 2) +
-                     "," + std::to_string(minZoom)},
+      {"bounds", ShortestText(left) + "," + ShortestText(bottom) + "," +
+                     ShortestText(right) + "," + ShortestText(top)},
+      {"center", ShortestText((left + right) / 2) + "," +
+                     ShortestText((top + bottom) / 2) + "," +
+                     std::to_string(minZoom)},
       {"minzoom", std::to_string(minZoom)},
       {"maxzoom", std::to_string(maxZoom)},
       {"type", "overlay"},

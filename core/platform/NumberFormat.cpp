@@ -125,6 +125,12 @@ std::string FormatFixed20_14(double value) {
   return text;
 }
 
+std::string ShortestText(double value) {
+  char buf[32];
+  const auto res = std::to_chars(buf, buf + sizeof buf, value);
+  return std::string(buf, res.ptr);
+}
+
 void AppendInt(std::string &out, int64_t value) {
   char buf[24];
   const auto res = std::to_chars(buf, buf + sizeof buf, value);

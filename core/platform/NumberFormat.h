@@ -15,6 +15,11 @@ namespace kestrane {
 // never read from a global, so that tests can set it).
 std::string FormatGeneral(double value, char decimalSeparator);
 
+// The shortest text that reads back as exactly `value`, with "." whatever
+// the locale ("0.1", "-122.342", "1e+21"): what files and messages give of
+// a coordinate as it was read.
+std::string ShortestText(double value);
+
 // printf's "%20.14f", always with "." whatever the locale: fixed notation,
 // 14 decimals, right-aligned in 20 characters.
 std::string FormatFixed20_14(double value);
