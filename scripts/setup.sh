@@ -12,7 +12,7 @@ packages=(
   tinyproxy curl xvfb xauth imagemagick
   clang libclang-rt-14-dev clang-format clang-tidy locales
   libtiff-dev libgdal-dev gdal-bin libcli11-dev qgis-common
-  libpng-dev zlib1g-dev libsqlite3-dev sqlite3 python3-gdal
+  libpng-dev zlib1g-dev libsqlite3-dev sqlite3 python3-gdal libxxhash-dev
   openbox xdotool x11-utils dpkg-dev
 )
 

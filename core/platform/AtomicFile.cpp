@@ -103,10 +103,13 @@ int AtomicFile::Write(std::string_view bytes) {
   return 0;
 }
 
-int AtomicFile::Commit(bool sync, bool replace) {
+int AtomicFile::Commit(bool sync, bool replace, FileStamp *placed) {
   if (!created_)
     return error_;
   int e = 0;
+  struct stat written {};
+  if (placed != nullptr && fd_.Valid() && ::fstat(fd_.Get(), &written) != 0)
+    placed = nullptr;
   if (fd_.Valid() && sync && ::fdatasync(fd_.Get()) != 0)
     e = errno;
   // Unsynced, the writing to the disk starts now all the same, without
@@ -121,6 +124,14 @@ int AtomicFile::Commit(bool sync, bool replace) {
     e = PutInPlace(dirFd_, temp_, target_, replace);
   if (e == 0) {
     committed_ = true;
+    // The stamp of what stands at the target now, if that is the inode
+    // written here: a file put there by someone else since is not stamped.
+    struct stat now {};
+    if (placed != nullptr &&
+        ::fstatat(dirFd_, target_.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(now.st_mode) && now.st_ino == written.st_ino &&
+        now.st_dev == written.st_dev)
+      *placed = StampOf(now);
     return 0;
   }
   ::unlinkat(dirFd_, temp_.c_str(), 0);

@@ -3,6 +3,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/FileStamp.h"
 #include "platform/UniqueFd.h"
 
 namespace kestrane {
@@ -59,8 +60,12 @@ public:
   // target: with `replace` whatever is there is replaced (rename never
   // follows a link standing there); without it the file is put in place
   // only when nothing is there yet, else EEXIST. 0, or the errno of the
-  // step that failed; the temporary file is then removed.
-  int Commit(bool sync = true, bool replace = true);
+  // step that failed; the temporary file is then removed. `placed`, when
+  // given, receives the stamp of the file now at the target, taken after
+  // the rename (which changes it), and only when it is still the file this
+  // wrote; otherwise it is left zero.
+  int Commit(bool sync = true, bool replace = true,
+             FileStamp *placed = nullptr);
 
 private:
   int dirFd_; // not owned

@@ -97,7 +97,8 @@ int FillTemp(AtomicFile &file, std::string_view bytes,
 // is relative to the folder open as `dirFd` (AT_FDCWD: the working folder).
 bool WriteAtomically(int dirFd, const std::string &path, std::string_view bytes,
                      bool replace, std::string *reason, bool sync = true,
-                     unsigned newFileMode = kNewFileMode) {
+                     unsigned newFileMode = kNewFileMode,
+                     FileStamp *placed = nullptr) {
   TargetState state;
   if (const int e = CheckTarget(dirFd, path, replace, state); e != 0) {
     SetReason(reason, e);
@@ -106,7 +107,7 @@ bool WriteAtomically(int dirFd, const std::string &path, std::string_view bytes,
   AtomicFile file(dirFd, path, newFileMode);
   int e = file.Valid() ? FillTemp(file, bytes, state) : file.Error();
   if (e == 0)
-    e = file.Commit(sync, replace);
+    e = file.Commit(sync, replace, placed);
   if (e == 0)
     return true;
   SetReason(reason, e);
@@ -212,7 +213,7 @@ std::optional<std::string> TryReadFileBytes(const std::string &path,
 }
 
 BoundedRead ReadBoundedFile(int dirFd, const char *name, size_t maxBytes,
-                            std::string &out, int openFlags) {
+                            std::string &out, int openFlags, FileStamp *stamp) {
   UniqueFd fd(
       ::openat(dirFd, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | openFlags));
   if (!fd.Valid())
@@ -223,6 +224,8 @@ BoundedRead ReadBoundedFile(int dirFd, const char *name, size_t maxBytes,
   if (!S_ISREG(st.st_mode) ||
       static_cast<unsigned long long>(st.st_size) > maxBytes)
     return BoundedRead::Refused;
+  if (stamp != nullptr)
+    *stamp = StampOf(st);
   out.resize(static_cast<size_t>(st.st_size));
   size_t got = 0;
   while (got < out.size()) {
@@ -257,8 +260,10 @@ bool WriteFileAtomicUnsynced(const std::string &path, std::string_view bytes,
 }
 
 bool WriteFileAtomicUnsyncedAt(int dirFd, const std::string &name,
-                               std::string_view bytes, std::string *reason) {
-  return WriteAtomically(dirFd, name, bytes, true, reason, false);
+                               std::string_view bytes, std::string *reason,
+                               FileStamp *placed) {
+  return WriteAtomically(dirFd, name, bytes, true, reason, false, kNewFileMode,
+                         placed);
 }
 
 bool SyncFileSystem(const std::string &path) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/AtomicFile.h"
+#include "platform/FileStamp.h"
 
 namespace kestrane {
 
@@ -83,9 +84,11 @@ enum class BoundedRead {
 // many files (the tiles of a task) reuses. Memory stays bounded by
 // `maxBytes`, and a FIFO under that name is refused without waiting for a
 // writer. `openFlags` are added to open()'s: O_NOFOLLOW makes a link under
-// that name Unopened.
+// that name Unopened. `stamp`, when given, receives the file's stamp as
+// it was opened.
 BoundedRead ReadBoundedFile(int dirFd, const char *name, size_t maxBytes,
-                            std::string &out, int openFlags = 0);
+                            std::string &out, int openFlags = 0,
+                            FileStamp *stamp = nullptr);
 
 // Atomic like WriteLines. On failure returns false and sets `reason` to the
 // system's text (strerror); the old file then stays as it was.
@@ -102,9 +105,12 @@ bool WriteFileAtomic(const std::string &path, std::string_view bytes,
 // settles them on the disk in one call before their progress is recorded.
 bool WriteFileAtomicUnsynced(const std::string &path, std::string_view bytes,
                              std::string *reason = nullptr);
+// `placed`, when given, receives the stamp of the file as it was put in
+// place (zero when that could not be told).
 bool WriteFileAtomicUnsyncedAt(int dirFd, const std::string &name,
                                std::string_view bytes,
-                               std::string *reason = nullptr);
+                               std::string *reason = nullptr,
+                               FileStamp *placed = nullptr);
 // Flushes everything written to the file system that holds `path` (a file or
 // folder) to the disk. False when that fails.
 bool SyncFileSystem(const std::string &path);

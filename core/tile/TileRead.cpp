@@ -7,8 +7,8 @@
 namespace kestrane {
 
 StoredTileRead ReadStoredTile(int dirFd, const char *name, size_t maxBytes,
-                              std::string &out) {
-  switch (ReadBoundedFile(dirFd, name, maxBytes, out, O_NOFOLLOW)) {
+                              std::string &out, FileStamp *stamp) {
+  switch (ReadBoundedFile(dirFd, name, maxBytes, out, O_NOFOLLOW, stamp)) {
   case BoundedRead::Whole:
     return StoredTileRead::Whole;
   case BoundedRead::Missing:

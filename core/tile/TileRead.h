@@ -2,6 +2,8 @@
 #include <cstddef>
 #include <string>
 
+#include "platform/FileStamp.h"
+
 namespace kestrane {
 
 // How reading a stored tile's file ended.
@@ -18,8 +20,9 @@ enum class StoredTileRead {
 // tiles reuses. A link standing under a tile's name is never followed:
 // whatever it points at is no tile of the task, and the inventory, the
 // joiner and the viewer count it as damaged. A FIFO is not waited for, and
-// memory stays bounded by `maxBytes`.
+// memory stays bounded by `maxBytes`. `stamp`, when given, receives the
+// stamp of the file read (platform/FileStamp.h).
 StoredTileRead ReadStoredTile(int dirFd, const char *name, size_t maxBytes,
-                              std::string &out);
+                              std::string &out, FileStamp *stamp = nullptr);
 
 } // namespace kestrane

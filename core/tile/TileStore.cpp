@@ -5,8 +5,9 @@
 namespace kestrane {
 
 bool StoreTileFile(int folderFd, const std::string &name,
-                   std::string_view bytes, std::string *reason) {
-  return WriteFileAtomicUnsyncedAt(folderFd, name, bytes, reason);
+                   std::string_view bytes, std::string *reason,
+                   FileStamp *placed) {
+  return WriteFileAtomicUnsyncedAt(folderFd, name, bytes, reason, placed);
 }
 
 } // namespace kestrane

@@ -2,6 +2,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/FileStamp.h"
+
 namespace kestrane {
 
 // Writes a tile's bytes (or a side file's) as the file `name` of the tile
@@ -13,7 +15,10 @@ namespace kestrane {
 // and waiting for each costs more than fetching it; SyncFileSystem settles
 // them in one call before their progress is recorded. On failure returns
 // false and sets `reason` to the system's text; the old file then stays.
+// `placed`, when given, receives the stamp of the stored file (zero when
+// another file took its place at once), for the record of checked tiles.
 bool StoreTileFile(int folderFd, const std::string &name,
-                   std::string_view bytes, std::string *reason = nullptr);
+                   std::string_view bytes, std::string *reason = nullptr,
+                   FileStamp *placed = nullptr);
 
 } // namespace kestrane
