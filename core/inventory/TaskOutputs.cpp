@@ -68,6 +68,7 @@ const char *OwnFileAt(const DownloadTask &task, const std::string &output) {
       {task.LogFilePath, "the task's log"},
       {task.FailedFilePath, "the task's failed-tile list"},
       {AreaOutlinePath(task.Params), "the task's area outline"},
+      {task.CheckedFilePath, "the task's record of checked tiles"},
   };
   for (const auto &[path, what] : own)
     if (SamePlace(output, folder, path))

@@ -54,7 +54,8 @@ struct DownloadTask::Layout {
   int32_t TotalCount = 0;
   std::string DirLetter;
   int32_t QuadDigitNW = 0, QuadDigitNE = 0, QuadDigitSW = 0, QuadDigitSE = 0;
-  std::string LogFilePath, FailedFilePath, ListFilePath, TileFolder;
+  std::string LogFilePath, FailedFilePath, ListFilePath, CheckedFilePath,
+      TileFolder;
   InsideTiles Inside;
 
   explicit Layout(const TaskParameters &p) {
@@ -119,8 +120,8 @@ void DownloadTask::Layout::SetDirection(int32_t dir) {
   ViewMaxY = swap ? MaxX : MaxY;
 }
 
-// The log, failed-tile list, tile list and tile folder beside the project
-// file, named after it.
+// The log, failed-tile list, tile list, record of checked tiles and tile
+// folder beside the project file, named after it.
 void DownloadTask::Layout::SetFilePaths(const TaskParameters &p) {
   const std::string &name = p.TaskFileName;
   const std::string base =
@@ -128,6 +129,7 @@ void DownloadTask::Layout::SetFilePaths(const TaskParameters &p) {
   LogFilePath = base + "_log.txt";
   FailedFilePath = base + "_failed.ftl";
   ListFilePath = base + "_list.txt";
+  CheckedFilePath = base + "_checked.bin";
   TileFolder = base + "/";
 }
 
@@ -154,7 +156,8 @@ DownloadTask::DownloadTask(const Layout &layout, const TaskParameters &params,
       QuadDigitNW(layout.QuadDigitNW), QuadDigitNE(layout.QuadDigitNE),
       QuadDigitSW(layout.QuadDigitSW), QuadDigitSE(layout.QuadDigitSE),
       LogFilePath(layout.LogFilePath), FailedFilePath(layout.FailedFilePath),
-      ListFilePath(layout.ListFilePath), TileFolder(layout.TileFolder),
+      ListFilePath(layout.ListFilePath),
+      CheckedFilePath(layout.CheckedFilePath), TileFolder(layout.TileFolder),
       Inside(layout.Inside),
       InsideCount(static_cast<int32_t>(layout.Inside.Count())) {}
 

@@ -106,6 +106,9 @@ public:
   const std::string LogFilePath;
   const std::string FailedFilePath;
   const std::string ListFilePath;
+  // The record of tiles the workers stored after checking them
+  // (tile/CheckedTiles.h), which spares the joiner decoding them again.
+  const std::string CheckedFilePath;
   const std::string TileFolder;
   // The tiles of the block inside Params.Area (every tile without one), and
   // how many they are: what the task downloads, counts and lists. The

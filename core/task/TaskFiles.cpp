@@ -13,6 +13,7 @@
 #include "platform/NumberFormat.h"
 #include "platform/OutputChecks.h"
 #include "task/AreaOutlineFile.h"
+#include "tile/CheckedTiles.h"
 
 namespace kestrane {
 namespace {
@@ -387,6 +388,10 @@ void WriteTaskFiles(const DownloadTask &task) {
   // them all again.
   CheckRoomForTileLists(task);
   WriteAreaOutline(task);
+  // A fresh task starts its own record of checked tiles; the old one's
+  // entries would only make it grow.
+  if (!task.Params.ContinueTask)
+    RemoveCheckedTiles(task.CheckedFilePath);
   WriteTileList(task);
   WriteLogHeader(task);
   CreateFailedFile(task);

@@ -12,8 +12,10 @@
 
 #include "platform/Errors.h"
 #include "platform/Files.h"
+#include "tile/CheckedTiles.h"
 #include "tile/Placeholder.h"
 #include "tile/SideFiles.h"
+#include "tile/TileCheck.h"
 #include "tile/TileStore.h"
 #include "worker/FailurePolicy.h"
 #include "worker/FailureTexts.h"
@@ -118,8 +120,10 @@ private:
                                    : std::chrono::milliseconds{0});
   }
   // Writes bytes atomically to the file `name` of the tile folder; on
-  // failure logs the worker's error line and returns false.
-  bool Write(const std::string &name, std::string_view bytes);
+  // failure logs the worker's error line and returns false. `placed` as
+  // for StoreTileFile.
+  bool Write(const std::string &name, std::string_view bytes,
+             FileStamp *placed = nullptr);
   TileOutcome KeepBadBody(SideFile kind, const char *what);
   TileOutcome GiveUp(const char *what);
   void PlaceBlank();
@@ -134,6 +138,8 @@ private:
   // opened, every write fails with the reason.
   UniqueFd folder_;
   int folderError_ = 0;
+  // Where the stored tiles that passed the image check are recorded.
+  std::optional<CheckedTileRecord> checked_;
   // The current tile.
   int32_t x_ = 0, y_ = 0;
   std::string url_, path_, name_;
@@ -156,6 +162,7 @@ void DownloadWorker::Walker::Run() {
                                task_.TileExtension());
   folder_ = OpenFolder(task_.TileFolder);
   folderError_ = folder_.Valid() ? 0 : errno;
+  checked_.emplace(task_.CheckedFilePath);
 
   // 3. and 4. Where an earlier run of this worker stopped, the bounds and
   // the share. 64 bits: a block's sequence numbers need not fit 32.
@@ -318,8 +325,14 @@ TileOutcome DownloadWorker::Walker::ActOnBody(BodyVerdict v, int64_t seqNo) {
   case BodyVerdict::Stored:
     // The bytes were checked in memory; the tile file changes only now,
     // in one rename, so it is either the old file or the whole new one.
-    if (!Write(name_, buffer_))
+    // A JPEG passed the full decoding (CheckBody): the record says so, and
+    // the joiner need not decode it again.
+    if (FileStamp placed; Write(name_, buffer_, &placed)) {
+      if (SignatureOf(buffer_) == ImageSignature::Jpeg)
+        checked_->Add(placed, buffer_);
+    } else {
       return TileOutcome::EndsWorker;
+    }
     std::string().swap(buffer_);
     ++w_.stored_;
     Log("T" + n_ + ":seq=" + std::to_string(seqNo) + "," + name_ + " OK");
@@ -360,13 +373,13 @@ bool DownloadWorker::Walker::Settle(TileOutcome outcome) {
 }
 
 bool DownloadWorker::Walker::Write(const std::string &name,
-                                   std::string_view bytes) {
+                                   std::string_view bytes, FileStamp *placed) {
   std::string reason;
   // The task control settles the tiles on the disk before it records the
   // worker's position, so one wait covers many tiles.
   if (!folder_.Valid())
     reason = std::generic_category().message(folderError_);
-  else if (StoreTileFile(folder_.Get(), name, bytes, &reason))
+  else if (StoreTileFile(folder_.Get(), name, bytes, &reason, placed))
     return true;
   std::string().swap(buffer_);
   Log("T" + n_ + " Error: cannot write " + task_.TileFolder + name + ": " +

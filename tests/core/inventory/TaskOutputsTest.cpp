@@ -85,6 +85,7 @@ TEST(RefuseAsOutput, TheTasksOwnFilesAreNeverOutputs) {
       {d + "own_log.txt", "the task's log"},
       {d + "hard-link-to-log", "the task's log"},
       {d + "own_failed.ftl", "the task's failed-tile list"},
+      {d + "own_checked.bin", "the task's record of checked tiles"},
       {d + "own_list.txt1.txt", "a tile list of the task"},
       {d + "own/" + tile, "a tile of the task"},
       {d + "own/./" + absent, "a tile of the task"},
