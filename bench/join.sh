@@ -10,6 +10,9 @@
 #      gdal_translate -of COG with its default overviews (target: at least
 #      3 x faster);
 #   4. `tilejoin TASK OUT.mbtiles` against `cat` (target: at most 2 x);
+#      rows 1 and 4 again without the record of checked tiles, so that the
+#      joiner decodes every tile (a task whose tiles were not all stored by
+#      this version's workers) - for comparison, no target;
 #   5. peak memory of each, and of the COG at 250,000 tiles (target: at
 #      most 64 MB, flat).
 # Fixtures live under /tmp only.
@@ -111,6 +114,14 @@ paired "COG, no overviews / cat (wall)" "<= 2" \
 paired "MBTiles / cat (wall)" "<= 2" \
   "$join" "$task" "$work/j.mbtiles" -- \
   sh -c "cat '$tiles'/*.jpg > '$work/cat.bin'"
+mv "$work/t_checked.bin" "$work/t_checked.kept"
+paired "COG, every tile decoded / cat (wall)" "-" \
+  "$join" "$task" "$work/j.tif" --no-overviews -- \
+  sh -c "cat '$tiles'/*.jpg > '$work/cat.bin'"
+paired "MBTiles, every tile decoded / cat" "-" \
+  "$join" "$task" "$work/j.mbtiles" -- \
+  sh -c "cat '$tiles'/*.jpg > '$work/cat.bin'"
+mv "$work/t_checked.kept" "$work/t_checked.bin"
 
 # 2. and 3. against GDAL's COG of the mosaic, once each (minutes)
 if [ "$gdal" = 1 ]; then

@@ -2,7 +2,10 @@
 // at zoom 18 whose tile folder holds the sample service's tiles, for the
 // joiner's benchmark. Up to 20,000 tiles each is the service's own picture;
 // beyond that the tiles repeat 256 distinct pictures (the joiner's work does
-// not depend on what the tiles show).
+// not depend on what the tiles show). The tiles are stored as the download
+// workers store them: each checked with the workers' image check, written
+// through the tile folder's handle, and entered in the record of checked
+// tiles.
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +19,9 @@
 #include "task/DownloadTask.h"
 #include "task/TaskFiles.h"
 #include "tests/support/TaskBlock.h"
+#include "tile/CheckedTiles.h"
+#include "tile/TileCheck.h"
+#include "tile/TileStore.h"
 
 int main(int argc, char **argv) {
   using namespace kestrane;
@@ -40,20 +46,31 @@ int main(int argc, char **argv) {
   const int64_t total = int64_t{columns} * rows;
   const bool repeat = total > 20000;
   std::vector<std::string> pool;
+  std::vector<bool> poolChecked;
   if (repeat)
-    for (int i = 0; i < 256; ++i)
+    for (int i = 0; i < 256; ++i) {
       pool.push_back(
           TileJpeg(TileAddress{zoom, x0 + i % 16, y0 + i / 16, dir}));
+      poolChecked.push_back(JpegDecodes(pool.back()));
+    }
+  const UniqueFd folder = OpenFolder(task.TileFolder);
+  CheckedTileRecord record(task.CheckedFilePath);
   std::atomic<int64_t> next{0};
   std::atomic<bool> failed{false};
   auto work = [&] {
     for (int64_t i = next++; i < total; i = next++) {
       const int32_t x = task.MinX + static_cast<int32_t>(i % columns);
       const int32_t y = task.MinY + static_cast<int32_t>(i / columns);
-      const std::string bytes = repeat ? pool[static_cast<size_t>(i % 256)]
-                                       : TileJpeg(TileAddress{zoom, x, y, dir});
-      if (!WriteFileAtomicUnsynced(task.TilePath(x, y), bytes))
+      const size_t k = static_cast<size_t>(i % 256);
+      const std::string bytes =
+          repeat ? pool[k] : TileJpeg(TileAddress{zoom, x, y, dir});
+      const bool checked = repeat ? poolChecked[k] : JpegDecodes(bytes);
+      FileStamp placed;
+      if (!StoreTileFile(folder.Get(), task.TileFileName(x, y), bytes, nullptr,
+                         &placed))
         failed = true;
+      else if (checked)
+        record.Add(placed, bytes);
     }
   };
   std::vector<std::thread> threads;

@@ -133,7 +133,7 @@ public:
   MbWriter(const PictureInput &input, const JoinOptions &options,
            JoinResult &result, Database &db)
       : task_(input.Task), options_(options), result_(result),
-        problems_(input.Problems), db_(db),
+        problems_(input.Problems), checked_(input.Checked), db_(db),
         insert_(db, "INSERT INTO tiles VALUES (?, ?, ?, ?)") {}
 
   bool WriteBase();
@@ -159,6 +159,7 @@ private:
   const JoinOptions &options_;
   JoinResult &result_;
   const CellStates &problems_;
+  const CheckedTiles &checked_;
   Database &db_;
   Statement insert_;
 };
@@ -176,7 +177,7 @@ bool MbWriter::WriteBase() {
     y = static_cast<int32_t>(task_.MinY + done % down);
   };
   TileBatch batch(TileForm{CarryRule::MapTile, 2, 2, options_.Quality},
-                  options_);
+                  options_, checked_);
   int32_t x = 0, y = 0;
   for (int64_t done = 0; done < total;) {
     if (Cancelled())

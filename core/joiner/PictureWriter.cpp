@@ -57,7 +57,8 @@ public:
   Writer(const PictureInput &input, const JoinOptions &options,
          JoinResult &result)
       : task_(input.Task), options_(options), result_(result),
-        problems_(input.Problems), h_(input.HSampling), v_(input.VSampling),
+        problems_(input.Problems), checked_(input.Checked), h_(input.HSampling),
+        v_(input.VSampling),
         levels_(LevelSizes(result.Columns, result.Rows, options.Overviews)) {}
 
   // Writes the whole file into `out`; false when cancelled.
@@ -87,6 +88,7 @@ private:
   const JoinOptions &options_;
   JoinResult &result_;
   const CellStates &problems_;
+  const CheckedTiles &checked_;
   int h_, v_;
   const std::vector<GridSize> levels_;
   bool masks_ = false; // some tile of the picture holds no data
@@ -112,12 +114,12 @@ void Writer::Georeference(CogShape &shape) const {
 }
 
 // The picture's tiles, row by row: JPEG tiles that pass the workers' image
-// check carried as they are, others decoded within its bounds and encoded
-// once, the rest left empty.
+// check (or that the workers' record shows they passed) carried as they are,
+// others decoded within its bounds and encoded once, the rest left empty.
 bool Writer::WriteBase(TileSpool &spool) {
   const int64_t total = result_.Total;
   TileBatch batch(TileForm{CarryRule::TiffTile, h_, v_, options_.Quality},
-                  options_);
+                  options_, checked_);
   spool.BeginLevel();
   for (int64_t index = 0; index < total;) {
     if (Cancelled())
@@ -275,8 +277,8 @@ bool Writer::Write(AtomicFile &out, const std::string &target) {
 
 } // namespace
 
-bool ReadTile(const std::string &path, std::string &out) {
-  switch (ReadStoredTile(AT_FDCWD, path.c_str(), kMaxTileBytes, out)) {
+bool ReadTile(const std::string &path, std::string &out, FileStamp *stamp) {
+  switch (ReadStoredTile(AT_FDCWD, path.c_str(), kMaxTileBytes, out, stamp)) {
   case StoredTileRead::Missing:
     return false;
   case StoredTileRead::NotATile:

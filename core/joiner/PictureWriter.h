@@ -6,20 +6,24 @@
 #include "joiner/CellStates.h"
 #include "joiner/TileJoiner.h"
 #include "platform/AtomicFile.h"
+#include "tile/CheckedTiles.h"
 
 namespace kestrane::joiner_detail {
 
 // Reads a tile file whole into `out` (reused between calls); false when
 // nothing is there. A link under the tile's name (never followed), a file
 // over the joiner's bound for a tile, or anything else that is no regular
-// file reads as empty (and so counts as damaged).
-bool ReadTile(const std::string &path, std::string &out);
+// file reads as empty (and so counts as damaged). `stamp`, when given,
+// receives the stamp of the file read.
+bool ReadTile(const std::string &path, std::string &out,
+              FileStamp *stamp = nullptr);
 
 // What the picture is made of: the task's view cells with the inventory's
 // state of each, and the JPEG sampling the tiles are written with.
 struct PictureInput {
   const DownloadTask &Task;
   const CellStates &Problems;
+  const CheckedTiles &Checked; // the tiles the workers checked
   int HSampling = 2, VSampling = 2;
 };
 

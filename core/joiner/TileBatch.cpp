@@ -29,8 +29,9 @@ BatchTile UseOf(TileUse use) {
 
 } // namespace
 
-TileBatch::TileBatch(const TileForm &form, const JoinOptions &options)
-    : form_(form), cancel_(options.Cancel),
+TileBatch::TileBatch(const TileForm &form, const JoinOptions &options,
+                     const CheckedTiles &checked)
+    : form_(form), checked_(checked), cancel_(options.Cancel),
       threads_(std::clamp(
           options.Threads > 0
               ? options.Threads
@@ -51,9 +52,10 @@ void TileBatch::Add(TileState state, const std::string &path) {
   Tile &t = tiles_[count_++];
   t.State = state;
   t.Use = BatchTile::NotStored;
+  t.CheckedBefore = false;
   if (state != TileState::Stored)
     return;
-  if (!ReadTile(path, t.Bytes)) {
+  if (!ReadTile(path, t.Bytes, &t.Stamp)) {
     t.Use = BatchTile::Gone;
     return;
   }
@@ -76,6 +78,7 @@ bool TileBatch::CountIn(size_t k, JoinResult &result) const {
     return false;
   case BatchTile::Carried:
     ++result.Carried;
+    result.CheckedBefore += tiles_[k].CheckedBefore ? 1 : 0;
     return true;
   case BatchTile::Reencoded:
     ++result.Reencoded;
@@ -95,8 +98,12 @@ void TileBatch::Prepare() {
     RgbTile rgb;
     for (size_t k = next++; k < count_; k = next++) {
       Tile &t = tiles_[k];
-      if (t.Use == BatchTile::Damaged)
-        t.Use = UseOf(PrepareTile(t.Bytes, form_, cancel_, rgb, t.Encoded));
+      if (t.Use != BatchTile::Damaged)
+        continue;
+      t.CheckedBefore = checked_.Vouches(t.Stamp, t.Bytes);
+      t.Use = UseOf(PrepareTile(t.Bytes, form_, cancel_, rgb, t.Encoded,
+                                t.CheckedBefore));
+      t.CheckedBefore = t.CheckedBefore && t.Use == BatchTile::Carried;
     }
   };
   std::vector<std::thread> pool;

@@ -6,6 +6,7 @@
 #include "inventory/TaskInventory.h"
 #include "joiner/TileCodec.h"
 #include "joiner/TileJoiner.h"
+#include "tile/CheckedTiles.h"
 
 namespace kestrane::joiner_detail {
 
@@ -22,12 +23,14 @@ enum class BatchTile : uint8_t {
 // Stored tiles read in order by the calling thread, checked (and encoded
 // where needed) on several threads at once, and handed back in order: the
 // check of a tile costs several times its reading, so the writer keeps
-// every core busy with it. A batch holds at most 64 tiles a thread and
-// 32 MiB of tile files.
+// every core busy with it. A tile to be carried that `checked` vouches for
+// passed the workers' check when it was stored, and is not decoded again.
+// A batch holds at most 64 tiles a thread and 32 MiB of tile files.
 class TileBatch {
 public:
   // `options.Threads` threads, 0: one per core (at most 4).
-  TileBatch(const TileForm &form, const JoinOptions &options);
+  TileBatch(const TileForm &form, const JoinOptions &options,
+            const CheckedTiles &checked);
 
   // Empties the batch.
   void Clear();
@@ -43,7 +46,8 @@ public:
   TileState State(size_t k) const { return tiles_[k].State; }
   // The bytes that go in: the file's own, or the tile encoded again.
   // Counts tile k in `result`, as a problem of the inventory's state, gone
-  // (missing), carried, re-encoded or damaged; true when its bytes go in.
+  // (missing), carried (and among them, checked before), re-encoded or
+  // damaged; true when its bytes go in.
   bool CountIn(size_t k, JoinResult &result) const;
   const std::string &Bytes(size_t k) const {
     return tiles_[k].Use == BatchTile::Reencoded ? tiles_[k].Encoded
@@ -54,10 +58,13 @@ private:
   struct Tile {
     TileState State = TileState::Missing;
     BatchTile Use = BatchTile::NotStored;
+    bool CheckedBefore = false; // carried on the record's word
+    FileStamp Stamp;
     std::string Bytes, Encoded;
   };
 
   const TileForm form_;
+  const CheckedTiles &checked_;
   const StopFlag *cancel_;
   int threads_;
   std::vector<Tile> tiles_;

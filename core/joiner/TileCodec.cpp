@@ -274,8 +274,8 @@ bool CarriesAsMapTile(const JpegFrame &f) {
 }
 
 TileUse PrepareTile(std::string_view bytes, const TileForm &form,
-                    const StopFlag *cancel, RgbTile &rgb,
-                    std::string &encoded) {
+                    const StopFlag *cancel, RgbTile &rgb, std::string &encoded,
+                    bool checked) {
   const auto failed = [cancel] {
     return cancel != nullptr && cancel->Requested() ? TileUse::Cancelled
                                                     : TileUse::Damaged;
@@ -285,7 +285,8 @@ TileUse PrepareTile(std::string_view bytes, const TileForm &form,
                            ? CarriesAsMapTile(frame)
                            : CarriesAsTile(frame, form.H, form.V);
   if (carries)
-    return JpegDataDecodes(bytes, cancel) ? TileUse::Carried : failed();
+    return checked || JpegDataDecodes(bytes, cancel) ? TileUse::Carried
+                                                     : failed();
   if (!DecodeTileBody(bytes, rgb, cancel))
     return failed();
   EncodeTileJpeg(rgb, form.H, form.V, form.Quality, encoded);

@@ -77,11 +77,13 @@ enum class TileUse : uint8_t {
 
 // A JPEG the writer carries (by `form`) that passes the workers' image
 // check is carried; the check's verdict is reached without the inverse DCT
-// and the colour conversion (JpegDataDecodes). Anything else is decoded
-// within the same bounds and encoded into `encoded` with the form's
-// sampling and quality. `rgb` and `encoded` are reused between calls.
+// and the colour conversion (JpegDataDecodes), or is `checked`: the record
+// of checked tiles shows that these very bytes passed it when stored. Anything
+// else is decoded within the same bounds and encoded into `encoded` with the
+// form's sampling and quality. `rgb` and `encoded` are reused between calls.
 TileUse PrepareTile(std::string_view bytes, const TileForm &form,
-                    const StopFlag *cancel, RgbTile &rgb, std::string &encoded);
+                    const StopFlag *cancel, RgbTile &rgb, std::string &encoded,
+                    bool checked = false);
 
 // Encodes 256 x 256 RGB pixels as a baseline YCbCr JPEG whose luminance is
 // sampled h x v, as a TIFF tile of the joined picture holds it. Throws

@@ -220,6 +220,11 @@ std::vector<std::string> JoinResult::Lines() const {
                   std::to_string(Total) + " (carried " +
                   std::to_string(Carried) + ", re-encoded " +
                   std::to_string(Reencoded) + ")");
+  // Carried tiles the record shows were checked as they were downloaded,
+  // and so were not decoded again.
+  if (CheckedBefore > 0)
+    lines.push_back("Checked when downloaded: " +
+                    std::to_string(CheckedBefore));
   lines.push_back("Missing: " + std::to_string(Missing));
   if (Outside > 0)
     lines.push_back("Outside the outline: " + std::to_string(Outside));
@@ -284,7 +289,11 @@ JoinResult JoinTiles(const std::string &projectFile, std::string outputFile,
   }
   result.Outside = LeaveOutOutside(task, result.Columns, problems);
   notStored += result.Outside;
-  PictureInput input{task, problems};
+  // The tiles the workers checked as they stored them are not decoded
+  // again; the record is read only now, after the inventory, so that it
+  // holds every tile stored before the join began.
+  const CheckedTiles checked = CheckedTiles::Read(task.CheckedFilePath);
+  PictureInput input{task, problems, checked};
   double average = 0;
   ChooseSampling(task, result.Columns, result.Rows, problems, input.HSampling,
                  input.VSampling, average);

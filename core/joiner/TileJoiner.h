@@ -48,6 +48,7 @@ struct JoinResult {
   int64_t Columns = 0, Rows = 0; // the picture's size in tiles
   int64_t Total = 0;             // tiles of the block
   int64_t Carried = 0;           // JPEG tiles written as they are
+  int64_t CheckedBefore = 0;     // of those, checked when stored (not again)
   int64_t Reencoded = 0;         // tiles decoded and encoded once
   int64_t Missing = 0, Placeholder = 0, Damaged = 0;
   int64_t Outside = 0;    // tiles outside the task's outline: no data

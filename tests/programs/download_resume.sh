@@ -93,6 +93,15 @@ done
 # rename; the resumed run clears such leftovers at its start.
 leftovers=$(find "$out/t" -type f ! -name 'ks_*_18.jpg' -printf '%f ')
 [ -z "$leftovers" ] || fail "other files in the tile folder: $leftovers"
+# Each tile was checked as it was stored, across the kill and the resume,
+# and the record beside the task says so: the joiner carries all 160
+# without decoding them again.
+[ "$(stat -c %a "$out/t_checked.bin")" = 600 ] ||
+  fail "the record of checked tiles is not private"
+"$work/bin/tilejoin" "$out/t.ktsk" "$work/t.tif" >"$work/join.out" 2>&1 ||
+  fail "join: $(cat "$work/join.out")"
+grep -qx 'Checked when downloaded: 160' "$work/join.out" ||
+  fail "the join decoded tiles checked when downloaded: $(cat "$work/join.out")"
 
 # 3. SIGINT runs the Stop path; the task ends through the timer.
 "$cli" download --path "$out" --task s "${area[@]}" \

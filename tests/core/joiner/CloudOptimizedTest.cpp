@@ -158,7 +158,8 @@ long WriterPeakGrowthKiB(const std::string &folder, int32_t columns) {
       problems.Set(i, TileState::Missing);
     rusage before{}, after{};
     ::getrusage(RUSAGE_SELF, &before);
-    const joiner_detail::PictureInput input{task, problems};
+    const CheckedTiles none;
+    const joiner_detail::PictureInput input{task, problems, none};
     JoinResult result;
     result.Columns = ViewColumns(task);
     result.Rows = ViewRows(task);
