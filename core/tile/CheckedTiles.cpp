@@ -34,7 +34,7 @@ uint64_t GetNumber(const unsigned char *at) {
   return v;
 }
 
-// The record's size, change time and content hash in one number, so that
+// An entry's size, change time and content hash in one number, so that
 // an entry takes 16 bytes in the joiner's memory.
 uint64_t DigestOf(uint64_t size, uint64_t changedNs, uint64_t hash) {
   const uint64_t parts[3] = {size, changedNs, hash};
@@ -105,8 +105,7 @@ void CheckedTileRecord::Add(const FileStamp &stamp, std::string_view bytes) {
   PutNumber(&e[24], TileBytesHash(bytes));
   // One write of a whole entry. If it fails, or comes out short on a full
   // disk, the record stops here: a torn entry is read as none.
-  if (::write(fd_.Get(), e.data(), e.size()) !=
-      static_cast<ssize_t>(e.size()))
+  if (::write(fd_.Get(), e.data(), e.size()) != static_cast<ssize_t>(e.size()))
     fd_.Reset(-1);
 }
 
@@ -114,19 +113,19 @@ CheckedTiles CheckedTiles::Read(const std::string &path, size_t maxEntries) {
   CheckedTiles record;
   const UniqueFd fd = OpenPrivate(path, O_RDONLY);
   EntryBytes header;
-  if (!fd.Valid() || ReadUpTo(fd.Get(), header.data(), header.size()) !=
-                         header.size() ||
+  if (!fd.Valid() ||
+      ReadUpTo(fd.Get(), header.data(), header.size()) != header.size() ||
       std::memcmp(header.data(), kHeader.data(), kEntryBytes) != 0)
     return record;
   struct stat st;
   if (::fstat(fd.Get(), &st) == 0)
-    record.entries_.reserve(std::min(
-        maxEntries, static_cast<size_t>(st.st_size) / kEntryBytes));
+    record.entries_.reserve(
+        std::min(maxEntries, static_cast<size_t>(st.st_size) / kEntryBytes));
   std::array<unsigned char, kEntryBytes * 2048> block;
   while (record.entries_.size() < maxEntries) {
     const size_t got = ReadUpTo(fd.Get(), block.data(), block.size());
-    for (size_t at = 0; at + kEntryBytes <= got &&
-                        record.entries_.size() < maxEntries;
+    for (size_t at = 0;
+         at + kEntryBytes <= got && record.entries_.size() < maxEntries;
          at += kEntryBytes) {
       const unsigned char *e = &block[at];
       record.entries_.push_back(

@@ -64,8 +64,7 @@ TEST(JoinerCheckedRecord, DecodesWhatTheRecordDoesNotVouchFor) {
   const std::vector<Row> rows = {
       {"every tile as stored", [](const RecordedBlock &) {}, 12, 12, 0},
       {"a tile damaged in place, its times put back",
-       [](const RecordedBlock &b) { DamageInPlace(b.FirstTile()); }, 11, 11,
-       1},
+       [](const RecordedBlock &b) { DamageInPlace(b.FirstTile()); }, 11, 11, 1},
       {"no record",
        [](const RecordedBlock &b) {
          ASSERT_EQ(std::remove(b.task->CheckedFilePath.c_str()), 0);

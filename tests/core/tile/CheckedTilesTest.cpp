@@ -76,11 +76,13 @@ TEST(CheckedTiles, VouchesOnlyForTheFileRecorded) {
          ASSERT_EQ(::rename((tile + ".new").c_str(), tile.c_str()), 0);
        },
        false},
-      {"its mode changed", [](const std::string &tile) {
+      {"its mode changed",
+       [](const std::string &tile) {
          ASSERT_EQ(::chmod(tile.c_str(), 0600), 0);
        },
        false},
-      {"a second name given to it", [](const std::string &tile) {
+      {"a second name given to it",
+       [](const std::string &tile) {
          ASSERT_EQ(::link(tile.c_str(), (tile + ".2").c_str()), 0);
        },
        false},
@@ -112,8 +114,7 @@ TEST(CheckedTiles, VouchesNotForOtherBytesOfTheStamp) {
 TEST(CheckedTiles, ARecordOthersCouldWriteVouchesForNothing) {
   struct Row {
     const char *What;
-    std::function<void(const std::string &dir, const std::string &record)>
-        Make;
+    std::function<void(const std::string &dir, const std::string &record)> Make;
   };
   const std::vector<Row> rows = {
       {"writable by the group",
