@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/Files.h"
@@ -157,6 +158,24 @@ TEST(CheckedTiles, ARecordOthersCouldWriteVouchesForNothing) {
     EXPECT_EQ(CheckedTiles::Read(record).Size(), 0u);
     EXPECT_FALSE(Vouched(record, dir.Path() + "a.jpg"));
     EXPECT_FALSE(CheckedTileRecord(record).Open());
+  }
+}
+
+// The eight workers of a run open the record at once, and each records
+// its tiles.
+TEST(CheckedTiles, EveryWorkerOfARunRecords) {
+  for (int round = 0; round < 20; ++round) {
+    TempDir dir;
+    const std::string record = dir.Path() + "t_checked.bin";
+    std::vector<std::thread> workers;
+    for (int w = 0; w < 8; ++w)
+      workers.emplace_back([&dir, &record, w] {
+        StoreRecorded(dir.Path(), std::to_string(w) + ".jpg", record,
+                      kBytes + std::to_string(w));
+      });
+    for (std::thread &t : workers)
+      t.join();
+    ASSERT_EQ(CheckedTiles::Read(record).Size(), 8u) << "round " << round;
   }
 }
 
