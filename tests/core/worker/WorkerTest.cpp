@@ -64,6 +64,18 @@ std::string Expand(std::string line, const Block &b) {
   return line;
 }
 
+// Runs the task's `workers` workers with short pauses; true when they
+// ended in time, with `skipped` the tiles they skipped as done before.
+bool RunCountingSkipped(const DownloadTask &task, int workers,
+                        WorkerRecorder &host, int32_t &skipped) {
+  return WorkerRun(task, workers, host, WorkerShortPacing(),
+                   [&](auto &threads) {
+                     skipped = 0;
+                     for (const auto &t : threads)
+                       skipped += t->TileCounts().Skipped;
+                   });
+}
+
 Lines Repeat(int times, const std::string &line) {
   return Lines(static_cast<size_t>(times), line);
 }
@@ -630,12 +642,7 @@ TEST_F(WorkerTest, DoneBeforeIsWhatTheWorkersSkip) {
     const DownloadTask task = b.task->WithResumePositions(resume);
     WorkerRecorder host;
     int32_t skipped = 0;
-    ASSERT_TRUE(WorkerRun(task, c.workers, host, WorkerShortPacing(),
-                          [&](auto &threads) {
-                            skipped = 0;
-                            for (const auto &t : threads)
-                              skipped += t->TileCounts().Skipped;
-                          }));
+    ASSERT_TRUE(RunCountingSkipped(task, c.workers, host, skipped));
     EXPECT_GT(skipped, 0);
     EXPECT_EQ(TilesDoneBefore(task), skipped);
   }
@@ -1048,12 +1055,7 @@ TEST_F(OutlineWorkerTest, TilesOutsideAreNeverAsked) {
     ASSERT_EQ(task.InsideCount, 6);
     WorkerRecorder host;
     int32_t skipped = 0;
-    ASSERT_TRUE(WorkerRun(task, c.workers, host, WorkerShortPacing(),
-                          [&](auto &threads) {
-                            skipped = 0;
-                            for (const auto &t : threads)
-                              skipped += t->TileCounts().Skipped;
-                          }));
+    ASSERT_TRUE(RunCountingSkipped(task, c.workers, host, skipped));
     std::set<std::string> want, files;
     for (const auto &[i, j] : c.asked) {
       want.insert(WorkerTarget(task.TileUrl(kWorkerX0 + i, kWorkerY0 + j)));
