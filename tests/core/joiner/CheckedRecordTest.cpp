@@ -15,6 +15,7 @@
 #include "platform/Files.h"
 #include "platform/UniqueFd.h"
 #include "tests/core/joiner/JoinTestSupport.h"
+#include "tests/support/Tamper.h"
 #include "tile/CheckedTiles.h"
 #include "tile/TileStore.h"
 
@@ -45,16 +46,6 @@ struct RecordedBlock : jointest::JoinFixture {
   }
 };
 
-// Overwrites the first bytes of a file in place, then puts its times back.
-void DamageInPlace(const std::string &path) {
-  struct stat before {};
-  ASSERT_EQ(::stat(path.c_str(), &before), 0);
-  const UniqueFd fd(::open(path.c_str(), O_WRONLY));
-  ASSERT_EQ(::pwrite(fd.Get(), "XX", 2, 0), 2);
-  const timespec times[2] = {before.st_atim, before.st_mtim};
-  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-}
-
 TEST(JoinerCheckedRecord, DecodesWhatTheRecordDoesNotVouchFor) {
   struct Row {
     const char *What;
@@ -64,7 +55,10 @@ TEST(JoinerCheckedRecord, DecodesWhatTheRecordDoesNotVouchFor) {
   const std::vector<Row> rows = {
       {"every tile as stored", [](const RecordedBlock &) {}, 12, 12, 0},
       {"a tile damaged in place, its times put back",
-       [](const RecordedBlock &b) { DamageInPlace(b.FirstTile()); }, 11, 11, 1},
+       [](const RecordedBlock &b) {
+         test::OverwriteKeepingTimes(b.FirstTile());
+       },
+       11, 11, 1},
       {"no record",
        [](const RecordedBlock &b) {
          ASSERT_EQ(std::remove(b.task->CheckedFilePath.c_str()), 0);

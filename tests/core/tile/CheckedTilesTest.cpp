@@ -14,6 +14,7 @@
 
 #include "platform/Files.h"
 #include "platform/UniqueFd.h"
+#include "tests/support/Tamper.h"
 #include "tests/support/TempDir.h"
 #include "tile/CheckedTiles.h"
 #include "tile/TileStore.h"
@@ -47,13 +48,6 @@ bool Vouched(const std::string &record, const std::string &tile) {
   return CheckedTiles::Read(record).Vouches(stamp, bytes);
 }
 
-// Puts back a file's access and modification times, as a hand that
-// changes a tile and hides it would.
-void PutTimesBack(const std::string &path, const struct stat &before) {
-  const timespec times[2] = {before.st_atim, before.st_mtim};
-  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-}
-
 TEST(CheckedTiles, VouchesOnlyForTheFileRecorded) {
   struct Row {
     const char *What;
@@ -63,13 +57,7 @@ TEST(CheckedTiles, VouchesOnlyForTheFileRecorded) {
   const std::vector<Row> rows = {
       {"the file as stored", [](const std::string &) {}, true},
       {"bytes changed in place, size and times put back",
-       [](const std::string &tile) {
-         struct stat before {};
-         ASSERT_EQ(::stat(tile.c_str(), &before), 0);
-         const UniqueFd fd(::open(tile.c_str(), O_WRONLY));
-         ASSERT_EQ(::pwrite(fd.Get(), "XX", 2, 0), 2);
-         PutTimesBack(tile, before);
-       },
+       [](const std::string &tile) { test::OverwriteKeepingTimes(tile); },
        false},
       {"the same bytes in another file put in its place",
        [](const std::string &tile) {
