@@ -212,6 +212,20 @@ std::optional<std::string> TryReadFileBytes(const std::string &path,
   return bytes;
 }
 
+size_t ReadUpTo(int fd, void *into, size_t size) {
+  char *at = static_cast<char *>(into);
+  size_t got = 0;
+  while (got < size) {
+    const ssize_t n = ::read(fd, at + got, size - got);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      break;
+    got += static_cast<size_t>(n);
+  }
+  return got;
+}
+
 BoundedRead ReadBoundedFile(int dirFd, const char *name, size_t maxBytes,
                             std::string &out, int openFlags, FileStamp *stamp) {
   UniqueFd fd(
@@ -227,15 +241,7 @@ BoundedRead ReadBoundedFile(int dirFd, const char *name, size_t maxBytes,
   if (stamp != nullptr)
     *stamp = StampOf(st);
   out.resize(static_cast<size_t>(st.st_size));
-  size_t got = 0;
-  while (got < out.size()) {
-    const ssize_t n = ::read(fd.Get(), out.data() + got, out.size() - got);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n <= 0)
-      break;
-    got += static_cast<size_t>(n);
-  }
+  const size_t got = ReadUpTo(fd.Get(), out.data(), out.size());
   out.resize(got);
   return got == static_cast<size_t>(st.st_size) ? BoundedRead::Whole
                                                 : BoundedRead::Short;

@@ -70,6 +70,10 @@ std::optional<std::string>
 TryReadFileBytes(const std::string &path, bool *missing = nullptr,
                  size_t maxBytes = kMaxListFileBytes);
 
+// Reads up to `size` bytes from `fd` at its position, going on after a
+// signal; fewer only at the end of the file or on an error.
+size_t ReadUpTo(int fd, void *into, size_t size);
+
 // How ReadBoundedFile ended.
 enum class BoundedRead {
   Whole,    // `out` holds every byte the file had when it was opened

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
@@ -11,6 +10,7 @@
 #include <xxhash.h>
 
 #include "platform/AtomicFile.h"
+#include "platform/Files.h"
 
 namespace kestrane {
 
@@ -57,21 +57,6 @@ UniqueFd OpenPrivate(const std::string &path, int flags) {
   if (fd.Valid() && !IsPrivateRecord(fd.Get()))
     fd.Reset(-1);
   return fd;
-}
-
-// Reads up to `size` bytes; fewer only at the end of the file or on an
-// error.
-size_t ReadUpTo(int fd, unsigned char *into, size_t size) {
-  size_t got = 0;
-  while (got < size) {
-    const ssize_t n = ::read(fd, into + got, size - got);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n <= 0)
-      break;
-    got += static_cast<size_t>(n);
-  }
-  return got;
 }
 
 } // namespace
