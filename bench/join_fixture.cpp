@@ -54,6 +54,7 @@ int main(int argc, char **argv) {
       poolChecked.push_back(JpegDecodes(pool.back()));
     }
   const UniqueFd folder = OpenFolder(task.TileFolder);
+  CreateCheckedTiles(task.CheckedFilePath);
   CheckedTileRecord record(task.CheckedFilePath);
   std::atomic<int64_t> next{0};
   std::atomic<bool> failed{false};

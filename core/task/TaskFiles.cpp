@@ -388,10 +388,12 @@ void WriteTaskFiles(const DownloadTask &task) {
   // them all again.
   CheckRoomForTileLists(task);
   WriteAreaOutline(task);
-  // A fresh task starts its own record of checked tiles; the old one's
-  // entries would only make it grow.
+  // A fresh task starts its own record of checked tiles (the old one's
+  // entries would only make it grow); it is made here, before any worker
+  // runs, so that the workers only open it.
   if (!task.Params.ContinueTask)
     RemoveCheckedTiles(task.CheckedFilePath);
+  CreateCheckedTiles(task.CheckedFilePath);
   WriteTileList(task);
   WriteLogHeader(task);
   CreateFailedFile(task);

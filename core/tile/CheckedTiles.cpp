@@ -4,7 +4,6 @@
 #include <array>
 #include <cstring>
 #include <fcntl.h>
-#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <xxhash.h>
@@ -65,18 +64,15 @@ uint64_t TileBytesHash(std::string_view bytes) {
   return XXH3_64bits(bytes.data(), bytes.size());
 }
 
-CheckedTileRecord::CheckedTileRecord(const std::string &path) {
-  // The workers of a run open the record at the same moment. One at a
-  // time: while one puts a new record in place, the file has two names
-  // (its temporary one too), and another would take it for a file of
-  // someone else's and record nothing.
-  static std::mutex opening;
-  const std::lock_guard<std::mutex> lock(opening);
+void CreateCheckedTiles(const std::string &path) {
   // The header goes in with the file, in one step: a record is never seen
   // without it.
   AtomicFile fresh(path, kPrivateFileMode);
   if (fresh.Valid() && fresh.Write(kHeader) == 0)
     fresh.Commit(false, false); // EEXIST: the record is there already
+}
+
+CheckedTileRecord::CheckedTileRecord(const std::string &path) {
   fd_ = OpenPrivate(path, O_RDWR | O_APPEND);
   // A record of another layout is left as it is.
   EntryBytes header;

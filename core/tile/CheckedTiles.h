@@ -30,6 +30,11 @@ inline constexpr size_t kMaxCheckedEntries = size_t{1} << 20;
 // The hash of a tile's bytes kept with its stamp.
 uint64_t TileBytesHash(std::string_view bytes);
 
+// Creates the record, mode 0600 and its header in place from the start,
+// when nothing is at `path`. The task's files are written with it, before
+// any worker runs; a record that cannot be created costs only time.
+void CreateCheckedTiles(const std::string &path);
+
 // The record, open for appending. Every worker of a task holds one; whole
 // entries appended by several threads or processes never interleave. The
 // record is only written when it is a private regular file of this user
@@ -38,7 +43,7 @@ uint64_t TileBytesHash(std::string_view bytes);
 // joiner decodes.
 class CheckedTileRecord {
 public:
-  // Creates the record (mode 0600) when it is not there yet.
+  // Opens the record that CreateCheckedTiles made (nothing is created).
   explicit CheckedTileRecord(const std::string &path);
   bool Open() const { return fd_.Valid(); }
   // Records that the file with `stamp` holds `bytes`, which passed the

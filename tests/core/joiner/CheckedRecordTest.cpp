@@ -31,6 +31,7 @@ using tasktest::TempDir;
 struct RecordedBlock : jointest::JoinFixture {
   explicit RecordedBlock(const std::string &folder) : JoinFixture(folder, 0) {
     const UniqueFd fd = OpenFolder(task->TileFolder);
+    CreateCheckedTiles(task->CheckedFilePath);
     CheckedTileRecord record(task->CheckedFilePath);
     for (int32_t y = task->MinY; y <= task->MaxY; ++y)
       for (int32_t x = task->MinX; x <= task->MaxX; ++x) {

@@ -36,6 +36,7 @@ FileStamp StoreRecorded(const std::string &folder, const std::string &name,
   const UniqueFd fd = OpenFolder(folder);
   FileStamp placed;
   EXPECT_TRUE(StoreTileFile(fd.Get(), name, bytes, nullptr, &placed));
+  CreateCheckedTiles(record);
   CheckedTileRecord(record).Add(placed, bytes);
   return placed;
 }
@@ -149,12 +150,13 @@ TEST(CheckedTiles, ARecordOthersCouldWriteVouchesForNothing) {
   }
 }
 
-// The eight workers of a run open the record at once, and each records
-// its tiles.
+// The eight workers of a run open the record that the task's files came
+// with at once, and each records its tiles.
 TEST(CheckedTiles, EveryWorkerOfARunRecords) {
   for (int round = 0; round < 20; ++round) {
     TempDir dir;
     const std::string record = dir.Path() + "t_checked.bin";
+    CreateCheckedTiles(record);
     std::vector<std::thread> workers;
     for (int w = 0; w < 8; ++w)
       workers.emplace_back([&dir, &record, w] {
